@@ -1,0 +1,47 @@
+#include "ram.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "log.h"
+
+static uint8_t ram_data[RAM_SIZE];
+mem_block ram = {0, RAM_SIZE, ram_data};
+
+int ram_init() {
+    ram = {0, RAM_SIZE, ram_data};
+    memset(ram_data, 0, sizeof ram_data);
+    return 0;
+}
+
+int ram_read(unsigned addr, uint8_t *out) {
+    addr &= 0xFFFF;
+    *out = ram_data[addr - ram.base];
+    log_info_if(tr_on(0, TR_RAM), "{R} ram: %04X:%02X", addr, *out);
+    return 0;
+}
+
+int ram_write(unsigned addr, uint8_t value) {
+    addr &= 0xFFFF;
+    ram_data[addr - ram.base] = value;
+    log_info_if(tr_on(0, TR_RAM), "{W} ram: %04X:%02X", addr, value);
+    return 0;
+}
+
+int ram_dump(const char *path) {
+    FILE *f = fopen(path, "wb");
+    if (!f) {
+        log_error("ram: unable to write dump '%s'", path);
+        return 1;
+    }
+    size_t written = fwrite(ram_data, 1, sizeof ram_data, f);
+    // A full disk often shows only when the buffer is flushed at close.
+    int closed = fclose(f);
+    if (written != sizeof ram_data || closed != 0) {
+        log_error("ram: unable to write dump '%s'", path);
+        return 1;
+    }
+    return 0;
+}
+
+uint8_t *ram_getptr() { return ram_data; }

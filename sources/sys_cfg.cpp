@@ -1,0 +1,132 @@
+#include "sys_cfg.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+static constexpr const char *CFG_FILE = "kestrel.cfg";
+static constexpr int32_t cfg_defaults[CFG_ENTRIES] = {0, 20, 1, 1, 1, 1, 1, 1};
+
+cfg_entry config[CFG_ENTRIES] = {
+    {0, "verbosity", {"set verbosity level: 0,1,2", "used only in debug versions"}},
+    {20,
+     "refresh",
+     {"set refresh interval in ms, e.g.,", "20 ms gives 50 Hz refresh",
+      "reasonable range is 20..50 ms,", "for fast machines 20 should be ok"}},
+    {1, "zoom", {"set initial zoom level: 0, 1, 2"}},
+    {1, "speed", {"set 6502 speed multiplier: 1, 2, 4"}},
+    {1, "sound", {"disable/enable sound: 0, 1"}},
+    {1, "charset", {"set active charset cyr/lat = 0, 1"}},
+    {1, "font", {"select console font 6x13, 7x14, 8x15, 9x15 = 0, 1, 2, 3"}},
+    {1,
+     "speaker",
+     {"disable/enable speaker loopback = 0, 1",
+      "emulate wire connection between pins 1 and 5 of cassette jack"}},
+};
+
+void sys_cfg_defaults() {
+    for (int i = 0; i < CFG_ENTRIES; i++) config[i].value = cfg_defaults[i];
+}
+
+static void parse_line(char *line) {
+    char *eq = strchr(line, '=');
+    if (!eq) return;
+    *eq = 0;
+    char *words[1];
+    if (splitstr(words, 1, line) != 1) return;
+    int value;
+    if (sscanf(eq + 1, "%d", &value) != 1) return;
+    for (auto &entry : config)
+        if (strings_cmpi(words[0], entry.name) == 0) entry.value = value;
+}
+
+int sys_cfg_load() {
+    FILE *f = fopen(CFG_FILE, "rt");
+    if (!f) {
+        sys_cfg_save();
+        return 0;
+    }
+    char line[256];
+    while (fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = 0;
+        parse_line(line);
+    }
+    fclose(f);
+    return 0;
+}
+
+int sys_cfg_save() {
+    FILE *f = fopen(CFG_FILE, "wt");
+    if (!f) return 0;
+    fputs("########################################\n"
+          "# delete or rename this file to create #\n"
+          "#     new one with default values      #\n"
+          "########################################\n"
+          "\n",
+          f);
+    for (const auto &entry : config) {
+        for (int i = 0; i < CFG_MAX_COMMENTS && entry.comments[i]; i++)
+            fprintf(f, "# %s\n", entry.comments[i]);
+        fprintf(f, "%s = %d\n\n", entry.name, entry.value);
+    }
+    fclose(f);
+    return 0;
+}
+
+static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+int splitstr(char **words, int cap, char *line) {
+    if (!line || !*line || cap < 1) return 0;
+    int count = 0;
+    char *src = line;
+    while (is_blank(*src)) src++;
+    while (true) {
+        char *word = src;
+        char *dst = src;
+        bool quoted = false;
+        while (*src) {
+            char c = *src;
+            if (quoted) {
+                if (c == '"') {
+                    quoted = false;
+                    src++;
+                } else if (c == '\\') {
+                    src++;
+                    if (*src) *dst++ = *src++;
+                } else {
+                    *dst++ = *src++;
+                }
+            } else if (is_blank(c)) {
+                break;
+            } else if (c == '"') {
+                quoted = true;
+                src++;
+            } else if (c == '\\') {
+                src++;
+                if (!*src) break;
+                *dst++ = *src++;
+            } else {
+                *dst++ = *src++;
+            }
+        }
+        bool at_end = *src == 0;
+        if (!at_end) src++;  // past the blank that ended the word
+        *dst = 0;
+        words[count++] = word;
+        while (is_blank(*src)) src++;
+        if (at_end || !*src || count >= cap) break;
+    }
+    return count;
+}
+
+int strings_cmpi(const char *a, const char *b) {
+    if (a == b) return 0;
+    const auto *x = reinterpret_cast<const unsigned char *>(a);
+    const auto *y = reinterpret_cast<const unsigned char *>(b);
+    while (true) {
+        int cx = tolower(*x), cy = tolower(*y);
+        if (cx != cy || !cx) return static_cast<unsigned char>(cx) - static_cast<unsigned char>(cy);
+        x++;
+        y++;
+    }
+}

@@ -1,0 +1,101 @@
+#include "sys_core.h"
+
+#include <mutex>
+
+#include "cpu_6502.h"
+#include "fdc.h"
+#include "sys_cfg.h"
+#include "via_6522.h"
+
+int refresh = 20;
+std::atomic<int> zoom{1};
+std::atomic<int> speed{1};
+int sound = 1;
+
+static struct {
+    event queue[QUEUE_SLOTS];
+    std::atomic<int32_t> queueinptr{0};
+    std::atomic<int32_t> queueoutptr{0};
+    std::mutex machine;
+} core;
+
+int push_event(const event &ev) {
+    int32_t in = core.queueinptr.load(std::memory_order_relaxed);
+    int32_t next = (in + 1) % QUEUE_SLOTS;
+    // A full ring would read as empty after this push: drop the newcomer.
+    if (next == core.queueoutptr.load(std::memory_order_acquire)) return 1;
+    core.queue[in] = ev;
+    core.queueinptr.store(next, std::memory_order_release);
+    return 0;
+}
+
+int pull_event(event *ev) {
+    int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
+    if (out == core.queueinptr.load(std::memory_order_acquire)) {
+        *ev = {EV_NONE, 0};
+        return 2;
+    }
+    *ev = core.queue[out];
+    core.queueoutptr.store((out + 1) % QUEUE_SLOTS, std::memory_order_release);
+    return 0;
+}
+
+void sys_queue_reset() {
+    core.queueinptr.store(0);
+    core.queueoutptr.store(0);
+}
+
+void sys_apply_config() {
+    zoom = config[CFG_ZOOM].value;
+    speed = config[CFG_SPEED].value;
+    sound = config[CFG_SOUND].value;
+    refresh = config[CFG_REFRESH].value < 20 ? 20 : config[CFG_REFRESH].value;
+}
+
+static void act_on(event &ev) {
+    switch (ev.code) {
+    case EV_NONE:
+        break;
+    case EV_RESET:
+        cpu_6502_init();
+        break;
+    case EV_NMI_SET:
+        cpu_6502_setnmi();
+        break;
+    case EV_NMI_CLEAR:
+        cpu_6502_clrnmi();
+        break;
+    case EV_ZOOM_IN:
+        zoom = zoom + 1 > 2 ? 2 : zoom + 1;
+        break;
+    case EV_ZOOM_OUT:
+        zoom = zoom - 1 < 0 ? 0 : zoom - 1;
+        break;
+    case EV_SPEED_UP:
+        speed = speed * 2 > 4 ? 4 : speed * 2;
+        break;
+    case EV_SPEED_DOWN:
+        speed = speed / 2 == 0 ? 1 : speed / 2;
+        break;
+    default:
+        via_6522_event(ev);
+        break;
+    }
+}
+
+int sys_systemloop(int *cycles) {
+    int n = cpu_6502_run();
+    *cycles = n;
+    if (n <= 0) return 0;
+    for (int i = 0; i < n; i++) {
+        via_6522_run(1);
+        fdc_run(1);
+        event ev;
+        pull_event(&ev);
+        act_on(ev);
+    }
+    return 0;
+}
+
+void sys_machine_lock() { core.machine.lock(); }
+void sys_machine_unlock() { core.machine.unlock(); }

@@ -1,0 +1,66 @@
+// sys_core: the global settings, the event queue between the host side and
+// the machine, and the emulation step.
+//
+// Threads: the main thread is the only producer of events (push_event), the
+// timer thread the only consumer (pull_event, via sys_systemloop). Each ring
+// index is written by one thread and published with a release store.
+// `zoom` and `speed` are changed only by the timer thread after start-up, and
+// are atomics because the main thread and the audio thread read them.
+//
+// Machine lock: the timer thread holds it while it runs a frame; any other
+// thread that touches machine state (memory, drives, tape, ROM charset)
+// takes it first. Lock order: machine lock, then the console lock, then the
+// audio lock.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+extern int refresh;
+extern std::atomic<int> zoom;
+extern std::atomic<int> speed;
+extern int sound;
+
+enum event_code : int32_t {
+    EV_NONE = 0,
+    EV_RESET_DOWN = 1,
+    EV_RESET = 2,
+    EV_NMI_SET = 3,
+    EV_NMI_CLEAR = 4,
+    EV_ZOOM_IN = 5,
+    EV_ZOOM_OUT = 6,
+    EV_SPEED_UP = 7,
+    EV_SPEED_DOWN = 8,
+    EV_KEY_UP = 9,
+    EV_KEY_DOWN = 10,
+};
+
+struct event {
+    int32_t code;
+    uint64_t value;  // host key symbol for key events, else 0
+};
+
+constexpr int QUEUE_SLOTS = 128;
+
+// 0 queued; 1 when 127 events are pending already (the new one is dropped).
+int push_event(const event &ev);
+// 0 with the oldest event; 2 with code 0 and value 0 when the queue is empty.
+int pull_event(event *ev);
+void sys_queue_reset();  // empties the ring (tests, start-up)
+
+// Applies the configuration table to the settings (refresh floored at 20).
+void sys_apply_config();
+
+// One instruction, then the VIA and disk controller catch up cycle by cycle
+// taking at most one event per cycle. Stores the cycles used in *cycles.
+int sys_systemloop(int *cycles);
+
+void sys_machine_lock();
+void sys_machine_unlock();
+
+// Scoped holder of the machine lock.
+struct machine_guard {
+    machine_guard() { sys_machine_lock(); }
+    ~machine_guard() { sys_machine_unlock(); }
+    machine_guard(const machine_guard &) = delete;
+    machine_guard &operator=(const machine_guard &) = delete;
+};
