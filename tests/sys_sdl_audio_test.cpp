@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "cpu_6502.h"
 #include "log.h"
+#include "mem.h"
+#include "ram.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "test_util.h"
@@ -110,34 +113,103 @@ struct Audio : ::testing::Test {
         sys_apply_config();
         log_verbosity(0);
     }
-    // Opens the device and runs the machine one buffer's worth of cycles per
-    // callback, holding the audio lock so a buffer never splits a batch.
-    void record(int buffers, void (*program)()) {
+    // Opens the device and, after each callback, runs the machine for one
+    // buffer's worth of cycles: the pace the frame timer keeps in the program.
+    // The host lock is held around each batch (it nests) so that a callback
+    // never splits one.
+    void record(int buffers, void (*setup)(), void (*batch)()) {
         audio->paused = 0;
         ASSERT_EQ(0, audio_sdl_init());
-        audio_sdl_lock();
-        program();
-        audio_sdl_unlock();
+        SDL_LockAudio();
+        setup();
+        SDL_UnlockAudio();
         for (int done = 0; done < buffers; done++) {
             ASSERT_TRUE(wait_for_callbacks(done + 1));
-            audio_sdl_lock();
-            via_6522_run(BUFFER_CYCLES);
-            audio_sdl_unlock();
+            SDL_LockAudio();
+            batch();
+            SDL_UnlockAudio();
         }
         audio_sdl_finish();
     }
 };
 
+void run_via() {
+    via_6522_run(BUFFER_CYCLES);
+}
+
+// The processor runs whole instructions; what one batch overshoots, the next
+// one leaves out.
+long cpu_debt;
+void run_cpu() {
+    while (cpu_debt < BUFFER_CYCLES) {
+        int n = 0;
+        sys_systemloop(&n);
+        cpu_debt += n;
+    }
+    cpu_debt -= BUFFER_CYCLES;
+}
+
+void load_program(std::vector<uint8_t> program) {
+    mem_init();
+    mem_write(0x0381, 0); // the reset vector from the RAM under the ROM
+    ram_write(0xFFFC, 0x00);
+    ram_write(0xFFFD, 0x04);
+    for (size_t i = 0; i < program.size(); i++)
+        ram_write(0x0400 + static_cast<unsigned>(i), program[i]);
+    cpu_6502_init();
+    cpu_debt = 0;
+}
+
 using SysSdlAudioStream = Audio;
 using SysSdlAudioControl = Audio;
 
 TEST_F(SysSdlAudioStream, ToneRecordsAtItsPeriodFrequency) {
-    record(100, [] {
-        ay_write(0, 100); // period 100: 1600 cycles per wave
-        ay_write(1, 0);
-        ay_write(8, 15);
-        ay_write(7, 0x3E);
-    });
+    record(
+        100,
+        [] {
+            ay_write(0, 37); // period 37: 592 cycles per wave
+            ay_write(1, 0);
+            ay_write(8, 15);
+            ay_write(7, 0x3E);
+        },
+        run_via);
+    std::vector<int> s = left_channel(read_file("out.raw"));
+    ASSERT_GT(s.size(), 90u * 1024);
+    double expected = RATE * AY_CYCLES_PER_FRAME / (16 * 37);
+    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+}
+
+TEST_F(SysSdlAudioStream, ToneSetByAProgramRecordsAtItsPeriodFrequency) {
+    record(
+        100,
+        [] {
+            // For each of four (register, value) pairs: latch, then write.
+            load_program({
+                0xA9, 0xFF,             // LDA #$FF
+                0x8D, 0x03, 0x03,       // STA DDRA
+                0xA2, 0x00,             // LDX #0
+                0xBD, 0x30, 0x04,       // next: LDA regs,X
+                0x8D, 0x01, 0x03,       // STA IORA
+                0xA9, 0xFF,             // LDA #$FF
+                0x8D, 0x0C, 0x03,       // STA PCR: latch address
+                0xA9, 0xDD,             // LDA #$DD
+                0x8D, 0x0C, 0x03,       // STA PCR: idle
+                0xBD, 0x34, 0x04,       // LDA vals,X
+                0x8D, 0x01, 0x03,       // STA IORA
+                0xA9, 0xFD,             // LDA #$FD
+                0x8D, 0x0C, 0x03,       // STA PCR: write
+                0xA9, 0xDD,             // LDA #$DD
+                0x8D, 0x0C, 0x03,       // STA PCR: idle
+                0xE8,                   // INX
+                0xE0, 0x04,             // CPX #4
+                0xD0, 0xDB,             // BNE next
+                0x4C, 0x2C, 0x04,       // JMP *
+                0x00,                   // padding to $0430
+                0x00, 0x01, 0x08, 0x07, // regs
+                0x64, 0x00, 0x0F, 0x3E, // vals: period 100, amplitude 15, tone A only
+            });
+        },
+        run_cpu);
     std::vector<int> s = left_channel(read_file("out.raw"));
     ASSERT_GT(s.size(), 90u * 1024);
     double expected = RATE * AY_CYCLES_PER_FRAME / (16 * 100);
@@ -145,15 +217,41 @@ TEST_F(SysSdlAudioStream, ToneRecordsAtItsPeriodFrequency) {
 }
 
 TEST_F(SysSdlAudioStream, TimerOneSpeakerRecordsAtItsLatchFrequency) {
-    record(100, [] {
-        wr(VIA_DDRB, 0xFF);
-        wr(VIA_ACR, 0xC0);
-        wr(VIA_T1C_L, 0xE7);
-        wr(VIA_T1C_H, 0x03); // latch 999: PB7 inverts every 1000 cycles
-    });
+    record(
+        100,
+        [] {
+            wr(VIA_DDRB, 0xFF);
+            wr(VIA_ACR, 0xC0);
+            wr(VIA_T1C_L, 0xE7);
+            wr(VIA_T1C_H, 0x03); // latch 999: PB7 inverts every 1000 cycles
+        },
+        run_via);
     std::vector<int> s = left_channel(read_file("out.raw"));
     ASSERT_GT(s.size(), 90u * 1024);
     double expected = RATE * AY_CYCLES_PER_FRAME / (2 * 1000);
+    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+}
+
+TEST_F(SysSdlAudioStream, SpeakerToggledByAProgramsTimerRecordsAtItsLatchFrequency) {
+    record(
+        100,
+        [] {
+            load_program({
+                0xA9, 0xFF,       // LDA #$FF
+                0x8D, 0x02, 0x03, // STA DDRB
+                0xA9, 0xC0,       // LDA #$C0
+                0x8D, 0x0B, 0x03, // STA ACR: free-running, PB7 output
+                0xA9, 0x56,       // LDA #$56
+                0x8D, 0x04, 0x03, // STA T1C_L
+                0xA9, 0x02,       // LDA #$02
+                0x8D, 0x05, 0x03, // STA T1C_H: latch 598
+                0x4C, 0x14, 0x04, // JMP *
+            });
+        },
+        run_cpu);
+    std::vector<int> s = left_channel(read_file("out.raw"));
+    ASSERT_GT(s.size(), 90u * 1024);
+    double expected = RATE * AY_CYCLES_PER_FRAME / (2 * 599);
     EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
 }
 
