@@ -97,6 +97,12 @@ static struct ay_state {
     uint32_t cycle_counter;
     uint32_t rebase_value;
     uint32_t rebase_pending;
+    // Past a full queue only the latest value per register (and the latest
+    // speaker level) is kept; the callback applies it after the buffer, so an
+    // overflow loses timing but never leaves a note stuck.
+    uint16_t dropped; // bit r: dropped_value[r] is waiting
+    uint8_t dropped_value[14];
+    uint32_t speaker_dropped; // 0, or 1 + the level
     speaker_entry speaker_queue[AY_SPEAKER_QUEUE];
     write_entry write_queue[AY_WRITE_QUEUE];
 } ay;
@@ -130,8 +136,12 @@ static void rebase_if_due() {
 static void queue_write(uint8_t reg, uint8_t value) {
     lock_audio();
     rebase_if_due();
-    if (ay.write_count < AY_WRITE_QUEUE)
+    if (ay.write_count < AY_WRITE_QUEUE) {
         ay.write_queue[ay.write_count++] = {ay.cycle_counter, reg, value};
+    } else {
+        ay.dropped |= static_cast<uint16_t>(1 << reg);
+        ay.dropped_value[reg] = value;
+    }
     unlock_audio();
 }
 
@@ -140,8 +150,18 @@ static void queue_speaker(uint8_t level) {
     rebase_if_due();
     if (ay.speaker_count < AY_SPEAKER_QUEUE) {
         ay.speaker_queue[ay.speaker_count++] = {ay.cycle_counter, level};
+    } else {
+        ay.speaker_dropped = 1u + level;
     }
     unlock_audio();
+}
+
+// Register order puts R8-R10 before R13, as the envelope restart needs.
+static void apply_dropped() {
+    for (uint8_t r = 0; r < 14; r++) {
+        if (ay.dropped & (1 << r)) ay_8912_dowrite(r, ay.dropped_value[r]);
+    }
+    ay.dropped = 0;
 }
 
 // Nobody will play the queue in time (paused, or faster than real time):
@@ -152,6 +172,7 @@ static void apply_now(uint8_t reg, uint8_t value) {
         ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
     }
     ay.write_count = 0;
+    apply_dropped();
     ay_8912_dowrite(reg, value);
     unlock_audio();
 }
@@ -311,9 +332,14 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     for (; wi < ay.write_count; wi++) {
         ay_8912_dowrite(ay.write_queue[wi].reg, ay.write_queue[wi].value);
     }
+    apply_dropped();
     if (speaker_on && si < ay.speaker_count) {
         ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
     }
+    if (speaker_on && ay.speaker_dropped) {
+        ay.speaker_sample = (ay.speaker_dropped - 1) ? AY_SPEAKER_LEVEL : 0;
+    }
+    ay.speaker_dropped = 0;
     ay.next_frame_cycle -= ay.synthesised;
     ay.rebase_value = ay.next_frame_cycle;
     ay.rebase_pending = 1;

@@ -404,14 +404,30 @@ TEST_F(Ay8912Timeline, LateWritesApplyAtTheEndOfTheBuffer) {
     EXPECT_EQ(SILENT + FULL, play(2)[0]);
 }
 
-TEST_F(Ay8912Timeline, WriteQueueKeepsTheFirst12288) {
+TEST_F(Ay8912Timeline, FullWriteQueueKeepsTheFirst12288AndTheLatestValues) {
     ay_write(7, 0x3F);
     for (int i = 1; i < AY_WRITE_QUEUE; i++)
         ay_write(8, 5);
-    ay_write(8, 15); // the 12289th: dropped
-    EXPECT_EQ(SILENT + level_of[5], play(4)[3]);
+    ay_write(9, 3); // past the end: not in this buffer...
+    ay_write(8, 15);
+    ay_write(8, 1);
+    std::vector<int> out = play(1024);
+    EXPECT_EQ(SILENT + level_of[5], out[3]);
+    EXPECT_EQ(SILENT + level_of[5], out[1023]);
+    out = play(4); // ...but not lost: the last value of each register holds
+    EXPECT_EQ(SILENT + level_of[1] + level_of[3], out[0]);
     ay_write(8, 15); // the queue is empty again after the callback
-    EXPECT_EQ(SILENT + FULL, play(4)[3]);
+    EXPECT_EQ(SILENT + FULL + level_of[3], play(4)[3]);
+}
+
+TEST_F(Ay8912Timeline, OverflowThenImmediatePathKeepsTheOrder) {
+    for (int i = 0; i < AY_WRITE_QUEUE; i++)
+        ay_write(8, 5);
+    ay_write(8, 9); // overflow
+    speed = 2;
+    ay_write(9, 2); // queue, then the overflow, then this write
+    speed = 1;
+    EXPECT_EQ(SILENT + level_of[9] + level_of[2], play(4)[1]);
 }
 
 TEST_F(Ay8912Timeline, ShortLengthsFillWholeFramesOnly) {
@@ -502,10 +518,11 @@ TEST_F(Ay8912Speaker, SpeakerQueueKeepsTheFirst1024Changes) {
     wr(VIA_DDRB, 0xFF);
     for (int k = 0; k < AY_SPEAKER_QUEUE; k++)
         wr(VIA_IORB, (k & 1) ? 0x00 : 0x80);
-    // 1024 changes end low; the 1025th (high) is dropped.
+    // 1024 changes end low; the 1025th (high) does not fit in this buffer.
     wr(VIA_IORB, 0x80);
     std::vector<int> out = play(4);
     EXPECT_EQ(SILENT, out[3]);
+    EXPECT_EQ(SILENT + AY_SPEAKER_LEVEL, play(4)[0]) << "the line's level is not lost";
 }
 
 } // namespace
