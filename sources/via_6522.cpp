@@ -119,7 +119,8 @@ static uint8_t read_t2(bool high) {
     return high ? 0xFF : static_cast<uint8_t>(0xFF - (hi | lo));
 }
 
-static void timeout_t1() {
+// Time-outs are rare next to the per-cycle decrements: keep them out of line.
+__attribute__((noinline, cold)) static void timeout_t1() {
     via.t1c = via.t1l;
     if (via.acr & 0x40) {
         if (via.acr & 0x80) via.orb ^= 0x80;
@@ -131,7 +132,7 @@ static void timeout_t1() {
     raise_flag_once(VIA_INT_T1);
 }
 
-static void timeout_t2() {
+__attribute__((noinline, cold)) static void timeout_t2() {
     via.t2_running = 0;
     via.t2c = via.t2l;
     raise_flag_once(VIA_INT_T2);
@@ -343,29 +344,41 @@ int via_6522_write(unsigned address, uint8_t value) {
     return 0;
 }
 
-int via_6522_run(int cycles) {
+static inline void clock_timers() {
+    if (via.t1_running) {
+        if (via.t1c == 0) {
+            timeout_t1();
+        } else {
+            via.t1c--;
+        }
+    }
+    if (via.t2_running) {
+        if (via.t2c == 0) {
+            timeout_t2();
+        } else {
+            via.t2c--;
+        }
+    }
+}
+
+// Batches and traced runs; kept apart so the single-cycle path needs no frame.
+__attribute__((noinline)) static int run_cycles(int cycles) {
     for (int i = 0; i < cycles; i++) {
-        if (via.t1_running) {
-            if (via.t1c == 0) {
-                timeout_t1();
-            } else {
-                via.t1c--;
-            }
-        }
-        if (via.t2_running) {
-            if (via.t2c == 0) {
-                timeout_t2();
-            } else {
-                via.t2c--;
-            }
-        }
+        clock_timers();
         ay_8912_run(1);
     }
-    if (__builtin_expect(tr[0] & TR_MASTER, 0) && cycles > 0) {
+    if (cycles > 0) {
         log_info_if(tr_on(0, TR_VIA_TIMER), "; via T1L:%.04X T1C:%.04X T2L:%.04X T2C:%.04X",
                     via.t1l, via.t1c, via.t2l, via.t2c);
     }
     return 0;
+}
+
+int via_6522_run(int cycles) {
+    // The emulation loop clocks one cycle at a time.
+    if (cycles != 1 || (tr[0] & TR_MASTER)) return run_cycles(cycles);
+    clock_timers();
+    return ay_8912_run(1);
 }
 
 void via_6522_event(const event &ev) {
