@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "log.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "via_6522.h"
@@ -80,6 +83,14 @@ std::vector<int> play(int frames) {
     return left;
 }
 
+std::vector<std::string> trace;
+int keep_trace(const char *fmt, va_list ap) {
+    char line[256];
+    vsnprintf(line, sizeof line, fmt, ap);
+    trace.push_back(line);
+    return 0;
+}
+
 struct Ay : ::testing::Test {
     void SetUp() override {
         sys_cfg_defaults();
@@ -87,6 +98,9 @@ struct Ay : ::testing::Test {
         ASSERT_EQ(0, via_6522_init());
     }
     void TearDown() override {
+        tr[0] = tr[1] = 0;
+        log_info_hook(nullptr);
+        log_verbosity(0);
         speed = 1;
         sys_cfg_defaults();
     }
@@ -149,6 +163,27 @@ TEST_F(Ay8912Bus, OnlyABdirChangeStartsAnOperation) {
     wr(VIA_PCR, 0xFD); // BC1 falls, BDIR stays 1: no write
     wr(VIA_PCR, 0xDD);
     EXPECT_EQ(0x42, ay_read(3));
+}
+
+TEST_F(Ay8912Bus, TraceShowsTheDataBusAndAppliedWrites) {
+    wr(VIA_DDRA, 0xFF);
+    wr(VIA_DDRB, 0xFF);
+    speed = 2; // applied at once, so the write shows here
+    log_verbosity(1);
+    log_info_hook(keep_trace);
+    tr[0] = TR_MASTER;
+    tr[1] = TR_AY;
+    wr(VIA_IORA, 0x08);
+    wr(VIA_PCR, 0xFF);
+    wr(VIA_PCR, 0xDD);
+    wr(VIA_IORA, 0x0F);
+    wr(VIA_PCR, 0xFD);
+    wr(VIA_IORB, 0x81);
+    std::vector<std::string> expected = {
+        "ay_8912_porta_w| 08", "ay_8912_porta_w| 0F", "ay_8912_dowrite| 08 : 0F",
+        "speaker=1",           "ay_8912_portb_w| 81",
+    };
+    EXPECT_EQ(expected, trace);
 }
 
 // ---- keyboard ----
