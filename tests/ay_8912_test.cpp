@@ -379,6 +379,24 @@ TEST_F(Ay8912Synthesis, NoiseChangesOnlyAtItsSteps) {
     EXPECT_GT(changes, 10);
 }
 
+TEST_F(Ay8912Synthesis, NoiseFollowsTheSeventeenBitShiftRegister) {
+    ay_write(6, 0); // a step every cycle
+    ay_write(8, 15);
+    ay_write(7, 0x37);
+    std::vector<int> out = play(300);
+    // The generator: shift right, feedback of bits 0 and 2 into bit 16,
+    // the output toggling with every feedback 1; it starts from 1.
+    uint32_t shift = 1, level = 0;
+    for (int f = 1; f < 300; f++) {
+        for (int c = 0; c < AY_CYCLES_PER_FRAME; c++) {
+            uint32_t feedback = (shift ^ (shift >> 2)) & 1;
+            shift = (shift >> 1) | (feedback << 16);
+            level ^= feedback;
+        }
+        ASSERT_EQ(SILENT + static_cast<int>(level) * FULL, out[f]) << "frame " << f;
+    }
+}
+
 // ---- timeline ----
 
 TEST_F(Ay8912Timeline, WritesLandAtTheFrameOfTheirCycle) {
