@@ -1,6 +1,127 @@
-// PLACEHOLDER until host video lands: lets the program link.
 #include "sys_sdl_video.h"
 
-int video_sdl_init() { return 1; }
-int32_t video_sdl_update() { return 0; }
-int video_sdl_finish() { return 0; }
+#include <SDL/SDL.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <cassert>
+
+#include "log.h"
+#include "sys_core.h"
+#include "vdc.h"
+
+constexpr int VIDEO_BPP = 32;
+constexpr int VIDEO_BYTES_PER_PIXEL = VIDEO_BPP / 8;
+constexpr Uint32 VIDEO_FLAGS = SDL_HWPALETTE | SDL_DOUBLEBUF;
+
+// The surface belongs to SDL; it lives from a successful init to finish.
+static struct { SDL_Surface *surface; } video_sdl;
+
+// A picture value holds red in its low byte; the host pixel wants blue first.
+static inline void put_pixel(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 16);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v);
+}
+
+// Copies picture line `line` at the zoom of the video record. Every host row
+// and column is checked against the surface, which keeps its opening size
+// while the zoom may change under it.
+static void copy_line(int line) {
+    SDL_Surface *s = video_sdl.surface;
+    const uint32_t *src = video->pixels + line * video->width;
+    uint8_t *pixels = static_cast<uint8_t *>(s->pixels);
+    const int step = s->format->BytesPerPixel;
+    if (video->zoom != 1 && video->zoom != 2) {
+        if (line >= s->h) return;
+        uint8_t *row = pixels + line * s->pitch;
+        const int n = std::min(video->width, s->w);
+        for (int x = 0; x < n; ++x)
+            put_pixel(row + x * step, src[x]);
+        return;
+    }
+    const int y = 2 * line;
+    if (y >= s->h) return;
+    uint8_t *row = pixels + y * s->pitch;
+    const int n = std::min(video->width, (s->w + 1) / 2);
+    if (video->zoom == 1) {
+        for (int x = 0; x < n; ++x)
+            put_pixel(row + 2 * x * step, src[x]);
+        return;
+    }
+    uint8_t *below = y + 1 < s->h ? row + s->pitch : nullptr;
+    for (int x = 0; x < n; ++x) {
+        uint8_t *p = row + 2 * x * step;
+        const bool pair = 2 * x + 1 < s->w;
+        put_pixel(p, src[x]);
+        if (pair) put_pixel(p + step, src[x]);
+        if (below) {
+            put_pixel(p + s->pitch, src[x]);
+            if (pair) put_pixel(p + s->pitch + step, src[x]);
+        }
+    }
+}
+
+// Under the console, what the picture does not cover is cleared every frame:
+// black when zoomed, dark green around the small picture.
+static void clear_surface() {
+    SDL_Surface *s = video_sdl.surface;
+    const Uint8 green = video->zoom ? 0 : 16;
+    SDL_FillRect(s, nullptr, SDL_MapRGBA(s->format, 0, green, 0, 0));
+}
+
+int video_sdl_init() {
+    assert(video && "sources/sys_sdl_video");
+    XInitThreads();
+    const int w = video->zoom ? 2 * video->width : video->width;
+    const int h = video->zoom ? 2 * video->height : video->height;
+    SDL_Surface *s = nullptr;
+    if (SDL_WasInit(SDL_INIT_VIDEO) || SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
+        s = SDL_SetVideoMode(w, h, VIDEO_BPP, VIDEO_FLAGS);
+    if (!s) {
+        log_error("unable to set %d x %d x 32bpp video: %s", w, h, SDL_GetError());
+        return 1;
+    }
+    // Every write assumes 4-byte pixels at least w x h: refuse anything else
+    // rather than write past a row.
+    if (s->format->BytesPerPixel != VIDEO_BYTES_PER_PIXEL || s->w < w || s->h < h) {
+        log_error("unable to set %d x %d x 32bpp video: got %d x %d x %dbpp", w, h, s->w, s->h,
+                  s->format->BitsPerPixel);
+        return 1;
+    }
+    SDL_WM_SetCaption("kestrel | <F1> for console", nullptr);
+    video_sdl.surface = s;
+    video->surface = s;
+    video->update = video_sdl_update;
+    if (video->overlay) clear_surface();
+    return 0;
+}
+
+int32_t video_sdl_update() {
+    int32_t r = 0;
+    int line = video->height - 1;
+    if (video->render) {
+        r = video->render();
+        if (r) line = r - 1;
+    }
+    assert(line >= 0 && line < video->height && "sources/sys_sdl_video");
+    // Without a window the machine still runs; nothing is drawn.
+    if (video_sdl.surface) copy_line(line);
+    if (r) return r;
+    if (video_sdl.surface) {
+        if (video->overlay) video->overlay();
+        SDL_Flip(video_sdl.surface);
+    }
+    video->zoom = zoom;
+    if (video_sdl.surface && video->overlay) clear_surface();
+    return 0;
+}
+
+int video_sdl_finish() {
+    // SDL_VideoQuit alone leaves the subsystem marked as started, and a later
+    // open would then run on a closed video driver.
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    video_sdl.surface = nullptr;
+    if (video) video->surface = nullptr;
+    return 0;
+}

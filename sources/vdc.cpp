@@ -8,7 +8,7 @@
 
 // Colour number: bit 0 red, bit 1 green, bit 2 blue. Red sits in the low byte.
 static constexpr uint32_t pal[] = {
-    // black     red         green       yellow      blue        magenta     cyan        white
+    // black   red       green     yellow    blue      magenta   cyan      white
     0x000000, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF,
 };
 static_assert(std::size(pal) == 8);
