@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 
 #include "log.h"
@@ -17,49 +18,59 @@ constexpr Uint32 VIDEO_FLAGS = SDL_HWPALETTE | SDL_DOUBLEBUF;
 // The surface belongs to SDL; it lives from a successful init to finish.
 static struct { SDL_Surface *surface; } video_sdl;
 
-// A picture value holds red in its low byte; the host pixel wants blue first.
-static inline void put_pixel(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 16);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v);
+// A picture value holds red in its low byte; the host pixel wants blue,
+// green, red in its bytes 0 to 2 and keeps its byte 3. As a native word:
+static constexpr bool LITTLE = std::endian::native == std::endian::little;
+static constexpr uint32_t HOST_KEEP = LITTLE ? 0xFF000000u : 0x000000FFu;
+
+static inline uint32_t to_host(uint32_t v) {
+    const uint32_t r = v & 0xFF, g = (v >> 8) & 0xFF, b = (v >> 16) & 0xFF;
+    return LITTLE ? (r << 16 | g << 8 | b) : (b << 24 | g << 16 | r << 8);
 }
 
-// Copies picture line `line` at the zoom of the video record. Every host row
-// and column is checked against the surface, which keeps its opening size
-// while the zoom may change under it.
+static inline void put_pixel(uint32_t *p, uint32_t host) {
+    *p = (*p & HOST_KEEP) | host;
+}
+
+// One host row of zoom 2: `pairs` picture pixels doubled, then, when the
+// surface has an odd width, the left half of pixel `pairs` if n says it fits.
+static void copy_doubled(uint32_t *row, const uint32_t *src, int pairs, int n) {
+    for (int x = 0; x < pairs; ++x) {
+        const uint32_t h = to_host(src[x]);
+        put_pixel(row + 2 * x, h);
+        put_pixel(row + 2 * x + 1, h);
+    }
+    if (pairs < n) put_pixel(row + 2 * pairs, to_host(src[pairs]));
+}
+
+// Copies picture line `line` at the zoom of the video record. Host rows and
+// columns are bounded by the surface, which keeps its opening size while the
+// zoom may change under it. Pixels are 4 bytes (checked when opened).
 static void copy_line(int line) {
     SDL_Surface *s = video_sdl.surface;
     const uint32_t *src = video->pixels + line * video->width;
-    uint8_t *pixels = static_cast<uint8_t *>(s->pixels);
-    const int step = s->format->BytesPerPixel;
+    auto *pixels = static_cast<uint8_t *>(s->pixels);
     if (video->zoom != 1 && video->zoom != 2) {
         if (line >= s->h) return;
-        uint8_t *row = pixels + line * s->pitch;
+        auto *row = reinterpret_cast<uint32_t *>(pixels + line * s->pitch);
         const int n = std::min(video->width, s->w);
         for (int x = 0; x < n; ++x)
-            put_pixel(row + x * step, src[x]);
+            put_pixel(row + x, to_host(src[x]));
         return;
     }
     const int y = 2 * line;
     if (y >= s->h) return;
-    uint8_t *row = pixels + y * s->pitch;
-    const int n = std::min(video->width, (s->w + 1) / 2);
+    auto *row = reinterpret_cast<uint32_t *>(pixels + y * s->pitch);
+    const int n = std::min(video->width, (s->w + 1) / 2); // picture pixels whose column 2x fits
     if (video->zoom == 1) {
         for (int x = 0; x < n; ++x)
-            put_pixel(row + 2 * x * step, src[x]);
+            put_pixel(row + 2 * x, to_host(src[x]));
         return;
     }
-    uint8_t *below = y + 1 < s->h ? row + s->pitch : nullptr;
-    for (int x = 0; x < n; ++x) {
-        uint8_t *p = row + 2 * x * step;
-        const bool pair = 2 * x + 1 < s->w;
-        put_pixel(p, src[x]);
-        if (pair) put_pixel(p + step, src[x]);
-        if (below) {
-            put_pixel(p + s->pitch, src[x]);
-            if (pair) put_pixel(p + s->pitch + step, src[x]);
-        }
-    }
+    const int pairs = std::min(video->width, s->w / 2);
+    copy_doubled(row, src, pairs, n);
+    if (y + 1 < s->h)
+        copy_doubled(reinterpret_cast<uint32_t *>(pixels + (y + 1) * s->pitch), src, pairs, n);
 }
 
 // Under the console, what the picture does not cover is cleared every frame:

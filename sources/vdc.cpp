@@ -1,5 +1,6 @@
 #include "vdc.h"
 
+#include <array>
 #include <cassert>
 #include <iterator>
 
@@ -28,6 +29,16 @@ static_assert(std::size(charset_addr) == 4);
 constexpr uint8_t STYLE_ALTERNATE = 0x01;
 constexpr uint8_t STYLE_DOUBLE = 0x02;
 constexpr uint8_t STYLE_BLANK = 0x04;
+
+// For each 6-bit pattern, the six pixels left to right as all-ones (ink) or
+// zero (background) masks, so a cell is drawn without a branch per pixel.
+static constexpr auto pattern_masks = [] {
+    std::array<std::array<uint32_t, 6>, 64> m{};
+    for (int p = 0; p < 64; ++p)
+        for (int i = 0; i < 6; ++i)
+            m[p][i] = ((p >> (5 - i)) & 1) ? ~0u : 0u;
+    return m;
+}();
 
 static uint32_t pix[VDC_WIDTH * VDC_HEIGHT];
 
@@ -66,16 +77,16 @@ int32_t vdc_render() {
     const bool hires_area = l < VDC_HIRES_LINES;
     const int row = l & 7;
     const int double_row = (l >> 1) & 7;
+    int32_t hires = vdc.hires;
 
     // Attributes last to the end of the line only.
     int ink = 7;
     int paper = 0;
     uint8_t style = 0;
 
-    vdc.column = 0;
     for (int n = 0; n < VDC_CELLS; ++n) {
         // The mode is read per cell: a mode attribute acts from the next cell.
-        const bool hires_cell = vdc.hires && hires_area;
+        const bool hires_cell = hires && hires_area;
         const uint8_t b = hires_cell ? vdc.hires_ptr[n] : vdc.text_ptr[n];
         uint8_t pattern = 0;
         if ((b & 0x7F) < 0x20) {
@@ -90,35 +101,33 @@ int32_t vdc_render() {
                 paper = b & 7;
                 break;
             default:
-                vdc.hires = b & 4;
+                hires = b & 4;
                 break;
             }
         } else if (hires_cell) {
             pattern = b & 0x3F;
         } else {
-            const int set = (vdc.hires ? 2 : 0) + (style & STYLE_ALTERNATE);
+            const int set = (hires ? 2 : 0) + (style & STYLE_ALTERNATE);
             const int r = (style & STYLE_DOUBLE) ? double_row : row;
-            pattern = vdc.charset[set][(b & 0x7F) * 8 + r];
+            pattern = vdc.charset[set][(b & 0x7F) * 8 + r] & 0x3F;
         }
         if (style & STYLE_BLANK) pattern = 0;
 
         const int inv = (b & 0x80) ? 7 : 0; // 7 - c is c ^ 7 for colour numbers
-        const uint32_t fg = pal[ink ^ inv];
         const uint32_t bg = pal[paper ^ inv];
-        out[0] = (pattern & 0x20) ? fg : bg;
-        out[1] = (pattern & 0x10) ? fg : bg;
-        out[2] = (pattern & 0x08) ? fg : bg;
-        out[3] = (pattern & 0x04) ? fg : bg;
-        out[4] = (pattern & 0x02) ? fg : bg;
-        out[5] = (pattern & 0x01) ? fg : bg;
+        const uint32_t diff = pal[ink ^ inv] ^ bg;
+        const auto &mask = pattern_masks[pattern];
+        for (int i = 0; i < 6; ++i)
+            out[i] = bg ^ (diff & mask[i]);
         out += 6;
-        vdc.column = n + 1;
     }
+    vdc.column = VDC_CELLS;
+    vdc.hires = hires;
 
     // Both screens advance on every line, so either mode finds its row.
     vdc.hires_ptr += VDC_CELLS;
     if (row == 7) vdc.text_ptr += VDC_CELLS;
-    if (++vdc.line == vdc.record.height) {
+    if (++vdc.line == VDC_HEIGHT) {
         vdc.text_ptr = vdc.base + (VDC_TEXT_SCREEN - VDC_BASE);
         vdc.hires_ptr = vdc.base + (VDC_HIRES_SCREEN - VDC_BASE);
         vdc.line = 0;
