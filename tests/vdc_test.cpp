@@ -7,6 +7,7 @@
 #include <string>
 
 #include "log.h"
+#include "mem.h"
 #include "ram.h"
 
 namespace {
@@ -360,6 +361,14 @@ TEST_F(Vdc, RenderNeverWritesRam) {
     EXPECT_TRUE(before == std::string(reinterpret_cast<char *>(ram_bytes), RAM_SIZE));
 }
 
+TEST_F(Vdc, ProcessorWritesThroughTheDecoderShowOnTheNextLine) {
+    mem_write(TEXT_SCREEN, 0x16);
+    mem_write(TEXT_SCREEN + 1, 0x81);
+    vdc_render();
+    EXPECT_EQ(cells(1, 6) + cells(1, 1) + cells(38, 6), colours(0)); // 0x81 shows paper 7 - 6
+    EXPECT_EQ(0x16, ram_bytes[TEXT_SCREEN]);
+}
+
 // ---------------------------------------------------------------- trace
 
 std::string traced;
@@ -381,12 +390,14 @@ TEST(VdcTrace, WriteTracesOnlyWithMasterAndVideoSwitches) {
     EXPECT_EQ(0, vdc_write(0xBB80, 0x41));
     tr[1] = TR_VDC;
     EXPECT_EQ(0, vdc_write(0xBB81, 0x5A));
+    mem_write(0xA000, 0x7F); // the decoder reports processor writes
+    mem_write(0x97FF, 0x01); // below the video range: no line
     tr[0] = 0;
     EXPECT_EQ(0, vdc_write(0xBB82, 0x42));
     log_info_hook(nullptr);
     log_verbosity(0);
     tr[0] = tr[1] = 0;
-    EXPECT_EQ("{W} vdc: BB81:5A|", traced);
+    EXPECT_EQ("{W} vdc: BB81:5A|{W} vdc: A000:7F|", traced);
 }
 
 } // namespace
