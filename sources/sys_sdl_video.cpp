@@ -86,6 +86,10 @@ int video_sdl_init() {
     XInitThreads();
     const int w = video->zoom ? 2 * video->width : video->width;
     const int h = video->zoom ? 2 * video->height : video->height;
+    // A failed open leaves nothing to draw on, whatever an earlier one left.
+    video_sdl.surface = nullptr;
+    video->surface = nullptr;
+    video->update = nullptr;
     SDL_Surface *s = nullptr;
     if (SDL_WasInit(SDL_INIT_VIDEO) || SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
         s = SDL_SetVideoMode(w, h, VIDEO_BPP, VIDEO_FLAGS);
@@ -93,9 +97,9 @@ int video_sdl_init() {
         log_error("unable to set %d x %d x 32bpp video: %s", w, h, SDL_GetError());
         return 1;
     }
-    // Every write assumes 4-byte pixels at least w x h: refuse anything else
-    // rather than write past a row.
-    if (s->format->BytesPerPixel != VIDEO_BYTES_PER_PIXEL || s->w < w || s->h < h) {
+    // Lines are copied as 4-byte words: refuse anything else rather than
+    // write past a row.
+    if (s->format->BytesPerPixel != VIDEO_BYTES_PER_PIXEL) {
         log_error("unable to set %d x %d x 32bpp video: got %d x %d x %dbpp", w, h, s->w, s->h,
                   s->format->BitsPerPixel);
         return 1;
