@@ -183,41 +183,4 @@ TEST_F(FontTool, RejectsBrokenInputAndLeavesNoFile) {
     EXPECT_TRUE(std::filesystem::exists("t.bmp"));
 }
 
-TEST(ConsoleFontFiles, EachIsAFullRowOfPrintableGlyphs) {
-    const struct {
-        const char *file;
-        int w, h;
-    } fonts[] = {{"kestrel_font_6x13.bmp", 6, 13},
-                 {"kestrel_font_7x14.bmp", 7, 14},
-                 {"kestrel_font_8x15.bmp", 8, 15},
-                 {"kestrel_font_9x15.bmp", 9, 15}};
-    for (const auto &f : fonts) {
-        const image img = read_bmp(std::string(KESTREL_RUN_DIR "/") + f.file);
-        ASSERT_EQ(256 * f.w, img.w) << f.file;
-        ASSERT_EQ(f.h, img.h) << f.file;
-        for (int code = 0; code < 256; ++code) {
-            int ink = 0, other = 0;
-            for (int y = 0; y < f.h; ++y)
-                for (char c : img.cell(code, f.w, y)) {
-                    ink += c == 'W';
-                    other += c == '?';
-                }
-            EXPECT_EQ(0, other) << f.file << " code " << code;
-            if (code > 0x20 && code < 0x7F) {
-                EXPECT_GT(ink, 0) << f.file << " code " << code;
-            }
-            if (code == 0x20) {
-                EXPECT_EQ(0, ink) << f.file;
-            }
-        }
-        // '_' sits below 'A': the baseline is shared.
-        int a_bottom = -1, underscore = -1;
-        for (int y = 0; y < f.h; ++y) {
-            if (img.cell('A', f.w, y).find('W') != std::string::npos) a_bottom = y;
-            if (img.cell('_', f.w, y).find('W') != std::string::npos) underscore = y;
-        }
-        EXPECT_GT(underscore, a_bottom) << f.file;
-    }
-}
-
 } // namespace

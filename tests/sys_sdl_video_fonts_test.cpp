@@ -75,20 +75,29 @@ TEST_F(ConsoleFonts, LoadAsOneRowOfCellsOnMagenta) {
             }
         EXPECT_EQ(0, other) << f.name;
         EXPECT_GT(magenta, 4 * white) << f.name; // thin strokes on a transparent ground
-        Uint8 r, g, b;
-        rgb_at(s, 0, 0, &r, &g, &b);
-        EXPECT_EQ(255, r);
-        EXPECT_EQ(0, g);
-        int ink_a = 0, ink_space = 0;
-        for (int y = 0; y < f.h; ++y)
-            for (int x = 0; x < f.w; ++x) {
-                rgb_at(s, 'A' * f.w + x, y, &r, &g, &b);
-                ink_a += g == 255;
-                rgb_at(s, ' ' * f.w + x, y, &r, &g, &b);
-                ink_space += g == 255;
-            }
-        EXPECT_GT(ink_a, 8) << f.name;
-        EXPECT_EQ(0, ink_space) << f.name;
+        // Ink rows per code: every printable ASCII glyph has some, space none,
+        // and '_' reaches below 'A' (one baseline for all).
+        auto ink_rows = [&](int code, int *lowest) {
+            int ink = 0;
+            for (int y = 0; y < f.h; ++y)
+                for (int x = 0; x < f.w; ++x) {
+                    Uint8 r, g, b;
+                    rgb_at(s, code * f.w + x, y, &r, &g, &b);
+                    if (g == 255) {
+                        ++ink;
+                        *lowest = y;
+                    }
+                }
+            return ink;
+        };
+        int lowest = -1;
+        for (int code = 0x21; code < 0x7F; ++code)
+            EXPECT_GT(ink_rows(code, &lowest), 0) << f.name << " code " << code;
+        EXPECT_EQ(0, ink_rows(' ', &lowest)) << f.name;
+        int a_bottom = -1, underscore = -1;
+        EXPECT_GT(ink_rows('A', &a_bottom), 8) << f.name;
+        ink_rows('_', &underscore);
+        EXPECT_GT(underscore, a_bottom) << f.name;
         SDL_FreeSurface(s);
     }
 }
