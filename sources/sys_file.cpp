@@ -212,14 +212,15 @@ static int load_tape(const char *path) {
             result = 1;
             break;
         }
-        // The end address is inclusive here; the copy also stops at the top
-        // of memory, never wrapping to page zero.
+        // The end address is inclusive here. Counting in 32 bits, the copy
+        // ends at 0xFFFF at the latest and never wraps to page zero; an end
+        // below the start still takes one byte.
         uint32_t addr = h.start;
         int c;
         do {
             if ((c = getc(f)) == EOF) break;
             mem[addr++] = static_cast<uint8_t>(c);
-        } while (addr <= h.end && addr < RAM_SIZE);
+        } while (addr <= h.end);
         if (h.type != TAPE_TYPE_BASIC) continue;
         unsigned bad = 0;
         if (!check_tape_chain(mem, h.start, h.end, &bad)) {
