@@ -271,7 +271,12 @@ static int load_hrs(const char *path) {
     int c;
     for (unsigned i = 0; i < HRS_SIZE && (c = getc(f)) != EOF; i++)
         mem_write(HRS_BASE + i, c);
+    bool failed = ferror(f) != 0;
     fclose(f);
+    if (failed) {
+        sys_file_report("hrs load: unable to read '%s'", path);
+        return 1;
+    }
     return 0;
 }
 

@@ -172,6 +172,10 @@ int sys_file_load_txt(const char *path) {
         area.push_back(0);
         lines++;
     }
+    if (ferror(f)) {
+        sys_file_report("text load: unable to read '%s'", path);
+        result = 1;
+    }
     fclose(f);
     if (result) return result;
     area.push_back(0);

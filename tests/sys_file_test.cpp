@@ -169,6 +169,8 @@ TEST_F(SysFile, TapeWithoutSyncFailsAndWritesNothing) {
     EXPECT_EQ(1, sys_file_load("none.tap"));
     EXPECT_EQ(1, sys_file_load("empty.tap"));
     EXPECT_EQ(1, sys_file_load("missing.tap"));
+    std::filesystem::create_directory("folder.tap");
+    EXPECT_EQ(1, sys_file_load("folder.tap"));
     EXPECT_TRUE(listed.empty());
 }
 
@@ -397,6 +399,15 @@ TEST_F(SysFile, BinSizeZeroAndOversizedFiles) {
 }
 
 // ---- choosing the format, failures
+
+TEST_F(SysFile, DirectoriesAreNotFiles) {
+    for (const char *name : {"d.bas", "d.hrs", "d.txt", "d.bin"}) {
+        std::filesystem::create_directory(name);
+        EXPECT_EQ(1, sys_file_load(name)) << name;
+    }
+    EXPECT_EQ(1, sys_file_load_bin("d.bin", 0x1000));
+    EXPECT_EQ(1, sys_file_save("d.bas"));
+}
 
 TEST_F(SysFile, UnknownOrMissingExtensionsFailQuietly) {
     write_file("noext", {1});

@@ -91,7 +91,8 @@ TEST(SysFileTxtTokenise, QuotesProtectKeywordsAndApostropheEndsTokenising) {
 }
 
 TEST(SysFileTxtTokenise, LnNeedsItsFourQuestionMarks) {
-    EXPECT_EQ((std::vector<uint8_t>{0xE0, '(', 'X', ')'}), tokenise("LN????" "(X)"));
+    EXPECT_EQ((std::vector<uint8_t>{0xE0, '(', 'X', ')'}), tokenise("LN????"
+                                                                    "(X)"));
     EXPECT_EQ(bytes("LN(X)"), tokenise("LN(X)"));
 }
 
@@ -129,9 +130,11 @@ TEST_F(SysFileTxt, CrLfTabsAndBlankLinesLoadLikePlainLines) {
 
 TEST_F(SysFileTxt, SaveGivesBackTheNormalisedText) {
     std::string text = "10   PRINT\t\"HI\"\n20 FORM=1:REM PRINT\n30 DATA 1,2:GOTO 10\n"
-                       "40 X=LN????" "(2)'note\n5 print \"lower\"\n10 END\n";
+                       "40 X=LN????"
+                       "(2)'note\n5 print \"lower\"\n10 END\n";
     std::string normalised = "10 PRINT \"HI\"\n20 FORM=1:REM PRINT\n30 DATA 1,2:GOTO 10\n"
-                             "40 X=LN????" "(2)'note\n5 print \"lower\"\n10 END\n";
+                             "40 X=LN????"
+                             "(2)'note\n5 print \"lower\"\n10 END\n";
     EXPECT_EQ(normalised, round_trip(text));
     EXPECT_EQ(normalised, round_trip(normalised));
 }
