@@ -62,20 +62,16 @@ static void append_bus(std::vector<uint8_t> &bytes, unsigned start, unsigned siz
 
 static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsigned start,
                                unsigned end) {
-    const uint8_t header[] = {0x16,
-                              0x16,
-                              0x16,
-                              0x24,
-                              0x00,
-                              0x00,
-                              type,
-                              0x00,
-                              static_cast<uint8_t>(end >> 8),
-                              static_cast<uint8_t>(end),
-                              static_cast<uint8_t>(start >> 8),
-                              static_cast<uint8_t>(start),
-                              0x00,
-                              0x00};
+    const uint8_t end_hi = static_cast<uint8_t>(end >> 8), end_lo = static_cast<uint8_t>(end);
+    const uint8_t start_hi = static_cast<uint8_t>(start >> 8),
+                  start_lo = static_cast<uint8_t>(start);
+    const uint8_t header[] = {
+        0x16,   0x16,   0x16,     0x24,     // sync run, sync end
+        0x00,   0x00,   type,     0x00,     // reserved, type, auto-run off
+        end_hi, end_lo, start_hi, start_lo, // high byte first
+        0x00,   0x00,                       // reserved, empty name
+    };
+    static_assert(sizeof header == 14);
     bytes.insert(bytes.end(), std::begin(header), std::end(header));
 }
 
@@ -127,15 +123,17 @@ static bool read_tape_header(FILE *f, tape_header *h) {
 // copy of its start. False when the file ends before the terminator.
 static bool read_tape_name(FILE *f, char *shown) {
     int count = 0;
+    bool longer = false;
     int c;
     while ((c = getc(f)) != EOF && c != 0) {
-        if (count < TAPE_NAME_SHOWN)
-            shown[count] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-        count++;
+        if (count == TAPE_NAME_SHOWN) {
+            longer = true;
+            continue;
+        }
+        shown[count++] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
     }
-    int kept = count < TAPE_NAME_SHOWN ? count : TAPE_NAME_SHOWN;
-    shown[kept] = 0;
-    if (count > TAPE_NAME_SHOWN) strcat(shown, "...");
+    shown[count] = 0;
+    if (longer) strcat(shown, "...");
     if (c == EOF && count == 0) strcpy(shown, "noname");
     return c != EOF;
 }
