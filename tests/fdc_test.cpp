@@ -372,6 +372,22 @@ TEST_F(FdcController, HeadStopsAtTheLastHalfTrack) {
     EXPECT_TRUE(disk.find_address(34, 0));
 }
 
+TEST_F(FdcController, DescendingPhasesRecalibrateFromAnyHalfTrack) {
+    // A boot routine does not know where the head is: 18 rounds of phases
+    // 3, 2, 1, 0 bring it to track 0 from anywhere, ending on a whole track.
+    ASSERT_EQ(0, fdc_mount("a.dsk", 0, 0));
+    for (int start : {0, 1, 2, 3, 33, 50, 67, 68}) {
+        disk.seek_half(start);
+        trace(TR_FDU);
+        for (int round = 0; round < 18; round++)
+            for (int phase = 3; phase >= 0; phase--)
+                disk.wr(0x0311 + 2 * phase, 0);
+        ASSERT_EQ(72u, traced.size());
+        EXPECT_EQ("{I} fdu: phase 0 on  T:00 ", traced.back()) << "from half-track " << start;
+        disk.halftrack = 0;
+    }
+}
+
 TEST_F(FdcController, TraceLinesForRegistersAndDiskBytes) {
     ASSERT_EQ(0, fdc_mount("a.dsk", 0, 0));
     disk.motor_on();
