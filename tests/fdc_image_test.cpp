@@ -16,15 +16,6 @@ bytes encode(const bytes &sectors, int t) {
     return track;
 }
 
-// Joins pieces of a byte stream.
-bytes cat(std::initializer_list<bytes> parts) {
-    bytes out;
-    for (const bytes &p : parts)
-        for (uint8_t b : p)
-            out.push_back(b);
-    return out;
-}
-
 bytes slice(const bytes &b, size_t from, size_t count) {
     return bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + count));
 }
@@ -43,32 +34,6 @@ std::pair<uint8_t, uint8_t> pair44(unsigned x) {
 }
 
 } // namespace
-
-TEST(FdcImageEncoding, BlankSectorSlotIsByteExact) {
-    bytes track = encode(bytes(FDC_IMAGE_TRACK_BYTES, 0), 0);
-    bytes expected = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD5, 0xAA, 0x96, 0xFF,
-                      0xFE, 0xAA, 0xAA, 0xAA, 0xAA, 0xFF, 0xFE, 0xDE, 0xAA, 0xEB,
-                      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD5, 0xAA, 0xAD};
-    expected = cat({expected, bytes(343, 0x96), {0xDE, 0xAA, 0xEB}});
-    ASSERT_EQ(size_t{FDC_SLOT_BYTES}, expected.size());
-    EXPECT_EQ(expected, slice(track, 0, FDC_SLOT_BYTES));
-}
-
-TEST(FdcImageEncoding, AddressFieldOfTrack17Sector5) {
-    bytes track = encode(bytes(FDC_IMAGE_TRACK_BYTES, 0), 17);
-    bytes expected = {0xD5, 0xAA, 0x96, 0xFF, 0xFE, 0xAA, 0xBB,
-                      0xAA, 0xAF, 0xFF, 0xEA, 0xDE, 0xAA, 0xEB};
-    EXPECT_EQ(expected, slice(track, 5 * FDC_SLOT_BYTES + 6, 14));
-}
-
-TEST(FdcImageEncoding, SectorOfFFBytes) {
-    bytes sectors(FDC_IMAGE_TRACK_BYTES, 0);
-    std::memset(sectors.data() + 4 * 256, 0xFF, 256); // image sector 4 is physical sector 7
-    bytes track = encode(sectors, 3);
-    bytes expected = cat({{0xFF}, bytes(83, 0x96), {0xED, 0x96, 0xED}, bytes(255, 0x96), {0xFF}});
-    ASSERT_EQ(343u, expected.size());
-    EXPECT_EQ(expected, slice(track, 7 * FDC_SLOT_BYTES + 28, 343));
-}
 
 TEST(FdcImageEncoding, PhysicalSectorsCarrySkewedImageSectors) {
     // Each image sector filled with its own number shows which one a slot holds.
