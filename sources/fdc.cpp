@@ -12,9 +12,8 @@
 #include "log.h"
 
 constexpr unsigned FDC_BASE = 0x0310;
-constexpr int SLOT_GAP = 0x10; // the "sector" the trace shows for the track's end gap
+// Traces name a byte by slot and offset; the end gap shows as slot 0x10.
 static_assert(FDC_SECTORS * FDC_SLOT_BYTES + 216 == FDC_TRACK_BYTES);
-static_assert(FDC_TRACK_BYTES / FDC_SLOT_BYTES == SLOT_GAP);
 
 enum : uint8_t {
     SELECT_BUFFER = 0x01, // mode bit 0
