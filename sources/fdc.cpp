@@ -289,7 +289,7 @@ int fdc_mount(const char *path, int drive, int read_only) {
     fdc_drive &d = fdc.disk_drive[drive & 1];
     fdc_umount(drive & 1);
     d.path = path ? path : "";
-    d.file = open_image(d, path, read_only);
+    d.file = open_image(d, d.path.c_str(), read_only);
     d.write_protect = d.file && read_only ? 1 : 0;
     d.dirty = 0;
     d.position = 0;

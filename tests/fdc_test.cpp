@@ -738,6 +738,12 @@ TEST_F(FdcMountFailures, ReadOnlyMountOfAMissingFileCreatesNothing) {
     EXPECT_FALSE(std::filesystem::exists("none.dsk"));
 }
 
+TEST_F(FdcMountFailures, NoNameMountsNothing) {
+    EXPECT_EQ(1, fdc_mount(nullptr, 0, 0));
+    EXPECT_EQ(1, fdc_mount("", 1, 0));
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
 TEST_F(FdcMountFailures, DirectoryIsNoImage) {
     std::filesystem::create_directory("d.dsk");
     EXPECT_EQ(1, fdc_mount("d.dsk", 0, 0));
