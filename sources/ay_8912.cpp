@@ -138,7 +138,7 @@ static void queue_write(uint8_t reg, uint8_t value) {
     rebase_if_due();
     if (ay.write_count < AY_WRITE_QUEUE) {
         ay.write_queue[ay.write_count++] = {ay.cycle_counter, reg, value};
-    } else {
+    } else if (!(reg == 13 && value == 0xFF)) { // 0xFF must not hide a real shape write
         ay.dropped |= static_cast<uint16_t>(1 << reg);
         ay.dropped_value[reg] = value;
     }

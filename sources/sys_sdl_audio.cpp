@@ -27,7 +27,7 @@ int audio_sdl_init() {
     wanted.samples = AUDIO_FRAMES;
     wanted.callback = audio->fill;
     wanted.userdata = nullptr;
-    // No obtained spec: the host converts to the device's own format.
+    // No obtained format: the host converts to the device's own.
     if (SDL_OpenAudio(&wanted, nullptr) < 0) {
         sound = 0;
         audio->paused = 1; // nothing will play the queues: the chip applies writes at once

@@ -473,6 +473,21 @@ TEST_F(Ay8912Timeline, FullWriteQueueKeepsTheFirst12288AndTheLatestValues) {
     EXPECT_EQ(SILENT + FULL + level_of[3], play(4)[3]);
 }
 
+TEST_F(Ay8912Timeline, OverflowKeepsTheLastRealEnvelopeShape) {
+    ay_write(11, 11);
+    ay_write(7, 0x3F);
+    ay_write(8, 0x10);
+    for (int i = 3; i < AY_WRITE_QUEUE; i++)
+        ay_write(13, 0x0D); // rising, then holding 15
+    ay_write(13, 0x00);     // past the end: falling
+    ay_write(13, 0xFF);     // "leave it": must not replace the falling shape
+    play(1024);
+    std::vector<int> out = play(8 * 4);
+    // Restarted at the top of the falling shape (the step clock runs on).
+    EXPECT_GE(out[0], SILENT + level_of[14]);
+    EXPECT_LT(out[8 * 3 + 1], out[0]) << "still holding: the shape write was lost";
+}
+
 TEST_F(Ay8912Timeline, OverflowThenImmediatePathKeepsTheOrder) {
     for (int i = 0; i < AY_WRITE_QUEUE; i++)
         ay_write(8, 5);
