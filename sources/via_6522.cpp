@@ -2,12 +2,14 @@
 
 #include <cassert>
 #include <cstring>
+#include <iterator>
 
 #include "ay_8912.h"
 #include "cpu_6502.h"
 #include "log.h"
 
-const char *const via_sym[16] = {
+// Register names for trace lines.
+constexpr const char *via_sym[] = {
     "VIA_IORB",  "VIA_IORA",  "VIA_DDRB",  "VIA_DDRA",  "VIA_T1C_L", "VIA_T1C_H",
     "VIA_T1L_L", "VIA_T1L_H", "VIA_T2C_L", "VIA_T2C_H", "VIA_SR",    "VIA_ACR",
     "VIA_PCR",   "VIA_IFR",   "VIA_IER",   "VIA_IORA2",

@@ -102,8 +102,6 @@ struct via_state {
     via_pins pins;
 };
 
-extern const char *const via_sym[16]; // register names for trace lines
-
 int via_6522_init(); // clears everything, then initialises the sound chip
 int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the registers
 int via_6522_write(unsigned addr, uint8_t value);
