@@ -37,8 +37,8 @@ constexpr uint8_t CPU_N = 0x80;
 constexpr int CPU_SEEN_SLOTS = 256;
 constexpr int CPU_SEEN_CAP = 192;
 
-// The step's helpers work on its local registers; each must vanish into its
-// callers or the registers would have to live in memory.
+// The step's helpers must vanish into their callers: a call per operand
+// would cost more than the operation.
 #define ALWAYS_INLINE __attribute__((always_inline))
 
 cpu_6502_registers cpu_6502;
@@ -103,8 +103,8 @@ int cpu_6502_init() {
 // One instruction and the interrupt check after it. Inlined into both entry
 // points so the per-instruction path has no call of its own.
 ALWAYS_INLINE static inline int execute() {
-    // Registers live in locals for the step: the compiler keeps them in host
-    // registers across the calls into the address decoder.
+    // Registers are worked on in place; carry, Z, V and N are unpacked into the
+    // step's working flags and packed into `flags` once, at the end.
     cpu_6502_registers &r = cpu_6502;
     uint8_t &areg = r.areg;
     uint8_t &xreg = r.xreg;
@@ -118,8 +118,7 @@ ALWAYS_INLINE static inline int execute() {
     uint8_t flagn = flags & CPU_N;
     int cycles;
 
-    // Bus and stack.
-    // Every address handed to the bus below is already within 16 bits.
+    // Bus and stack. Every address handed to the bus is already within 16 bits.
     auto rd = [](unsigned addr) ALWAYS_INLINE { return read_byte(addr); };
     auto wr = [](unsigned addr, uint8_t value) ALWAYS_INLINE { mem_write(addr, value); };
     auto fetch = [&]() ALWAYS_INLINE { return rd(pcreg++); };
