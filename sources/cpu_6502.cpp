@@ -199,13 +199,13 @@ ALWAYS_INLINE static inline int execute() {
         nz(static_cast<uint8_t>(d));
         if (flags & CPU_D) {
             int lo = (areg & 0x0F) - (m & 0x0F) - borrow;
-            int r;
+            int bcd;
             if (lo & 0x10)
-                r = ((areg & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
+                bcd = ((areg & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
             else
-                r = ((areg & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
-            if (r & 0x100) r -= 0x60;
-            areg = static_cast<uint8_t>(r);
+                bcd = ((areg & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
+            if (bcd & 0x100) bcd -= 0x60;
+            areg = static_cast<uint8_t>(bcd);
         } else {
             areg = static_cast<uint8_t>(d);
         }
