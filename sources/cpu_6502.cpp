@@ -1,6 +1,9 @@
 #include "cpu_6502.h"
 
+#include <array>
+#include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstring>
 
 #include "cpu_6502_debug.h"
@@ -75,13 +78,16 @@ ALWAYS_INLINE static inline uint8_t read_byte(unsigned addr) {
     return value;
 }
 
-// Within a step each working flag holds its own bit or 0 (carry 0/1, Z 0/2,
-// V 0/0x40, N 0/0x80), so unpacking and packing are plain masks.
-static inline uint8_t pack_flags(uint8_t flags, uint8_t flagc, uint8_t flagz, uint8_t flagv,
-                                 uint8_t flagn) {
-    return static_cast<uint8_t>(flagc | flagz | (flags & (CPU_I | CPU_D)) | CPU_B | CPU_U | flagv |
-                                flagn);
-}
+static_assert(std::endian::native == std::endian::little, "the stack's low byte comes first");
+
+// N and Z as a result byte sets them.
+constexpr auto nz_flags = [] {
+    std::array<uint8_t, 256> table{};
+    for (int v = 0; v < 256; v++)
+        table[v] = static_cast<uint8_t>((v & CPU_N) | (v == 0 ? CPU_Z : 0));
+    return table;
+}();
+static_assert(nz_flags.size() == 256 && nz_flags[0] == CPU_Z && nz_flags[0x80] == CPU_N);
 
 int cpu_6502_init() {
     cpu_6502_registers &r = cpu_6502;
@@ -100,35 +106,136 @@ int cpu_6502_init() {
     return 0;
 }
 
-// One instruction and the interrupt check after it. Inlined into both entry
-// points so the per-instruction path has no call of its own.
-ALWAYS_INLINE static inline int execute() {
-    // Registers are worked on in place; carry, Z, V and N are unpacked into the
-    // step's working flags and packed into `flags` once, at the end.
+// How a step reaches the bus. Traced: every access through the decoder, so
+// the traces see it. Checked: plain RAM and ROM inline, the I/O page and the
+// display range through the decoder. Direct: as checked, and the
+// instruction's own bytes lie in plain memory and are read straight from it.
+enum bus_mode { BUS_TRACED, BUS_CHECKED, BUS_DIRECT };
+
+[[gnu::noinline]] static uint8_t read_decoded(unsigned addr) {
+    uint8_t value = 0;
+    mem_read_decoded(addr, &value);
+    return value;
+}
+
+// After an instruction of `cycles`: NMI first, then IRQ unless masked.
+// Returns the step's cycles, the entry's included.
+template <int MODE> [[gnu::noinline]] static int enter_interrupt(int cycles) {
+    cpu_6502_registers &r = cpu_6502;
+    unsigned vector;
+    if (r.flanknmi) {
+        r.flanknmi = 0;
+        vector = CPU_VEC_NMI;
+    } else if (r.flagirq && !(r.flags & CPU_I)) {
+        vector = CPU_VEC_IRQ;
+    } else {
+        return cycles;
+    }
+    auto push = [&](uint8_t value) {
+        unsigned addr = 0x0100u | (r.stack & 0xFF);
+        if constexpr (MODE == BUS_TRACED)
+            mem_write_decoded(addr, value);
+        else
+            ram.data[addr] = value;
+        r.stack = static_cast<uint16_t>(0x0100 | ((r.stack - 1) & 0xFF));
+    };
+    push(r.pcreg >> 8);
+    push(r.pcreg & 0xFF);
+    push(r.flags & ~CPU_B);
+    r.flags = static_cast<uint8_t>((r.flags | CPU_I) & ~CPU_D);
+    unsigned lo = read_byte(vector);
+    r.pcreg = static_cast<uint16_t>(lo | read_byte(vector + 1) << 8);
+    r.totalcycles += 7;
+    return cycles + 7;
+}
+
+[[gnu::noinline]] static int execute_checked();
+
+// The IRQ level and the NMI latch sit side by side and are tested as one word.
+static_assert(offsetof(cpu_6502_registers, flanknmi) ==
+              offsetof(cpu_6502_registers, flagirq) + sizeof(int));
+ALWAYS_INLINE static inline bool interrupt_waiting() {
+    uint64_t lines;
+    memcpy(&lines,
+           reinterpret_cast<const char *>(&cpu_6502) + offsetof(cpu_6502_registers, flagirq),
+           sizeof lines);
+    return lines != 0;
+}
+
+// One instruction and the interrupt check after it. The registers live in
+// locals for the step; `ip` points at the opcode in direct mode.
+template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     cpu_6502_registers &r = cpu_6502;
     uint8_t &areg = r.areg;
     uint8_t &xreg = r.xreg;
     uint8_t &yreg = r.yreg;
-    uint16_t &pcreg = r.pcreg;
-    uint16_t &stack = r.stack;
     uint8_t &flags = r.flags;
-    uint8_t flagc = flags & CPU_C;
-    uint8_t flagz = flags & CPU_Z;
-    uint8_t flagv = flags & CPU_V;
-    uint8_t flagn = flags & CPU_N;
-    int cycles;
+    uint16_t pcreg = r.pcreg;
+    uint16_t &stack = r.stack;
+    // The stack stays in page one: pushes and pulls move the low byte alone.
+    uint8_t &sreg = *reinterpret_cast<uint8_t *>(&r.stack);
+    uint8_t *__restrict const ram_image = ram.data;
+    unsigned cycles;
 
     // Bus and stack. Every address handed to the bus is already within 16 bits.
-    auto rd = [](unsigned addr) ALWAYS_INLINE { return read_byte(addr); };
-    auto wr = [](unsigned addr, uint8_t value) ALWAYS_INLINE { mem_write(addr, value); };
-    auto fetch = [&]() ALWAYS_INLINE { return rd(pcreg++); };
-    auto push = [&](uint8_t value) ALWAYS_INLINE {
-        wr(stack, value);
-        stack = static_cast<uint16_t>(0x0100 | ((stack - 1) & 0xFF));
+    // A store through the decoder may flip the switches, so the high half is
+    // looked up on each access there.
+    auto rd = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
+        if constexpr (MODE == BUS_TRACED) {
+            return read_decoded(addr);
+        } else {
+            if (__builtin_expect(addr - 0x0300u < 0x0100u, 0)) return read_decoded(addr);
+            if (addr < 0xC000 || hiram) return ram_image[addr];
+            return rom.data[addr - 0xC000];
+        }
     };
-    auto pull = [&]() ALWAYS_INLINE {
-        stack = static_cast<uint16_t>(0x0100 | ((stack + 1) & 0xFF));
-        return rd(stack);
+    auto wr = [&](unsigned addr, uint8_t value) ALWAYS_INLINE {
+        if constexpr (MODE != BUS_TRACED) {
+            if (__builtin_expect(addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000, 1)) {
+                ram_image[addr] = value;
+                return;
+            }
+        }
+        mem_write_decoded(addr, value);
+    };
+    auto fetch = [&]() ALWAYS_INLINE -> uint8_t {
+        if constexpr (MODE == BUS_DIRECT) {
+            pcreg++;
+            return *ip++;
+        } else {
+            return rd(pcreg++);
+        }
+    };
+    auto peek = [&]() ALWAYS_INLINE -> uint8_t {
+        if constexpr (MODE == BUS_DIRECT) {
+            return *ip;
+        } else {
+            return rd(pcreg);
+        }
+    };
+    auto push = [&](uint8_t value) ALWAYS_INLINE {
+        if constexpr (MODE == BUS_TRACED) {
+            mem_write_decoded(0x0100u | sreg, value);
+        } else {
+            ram_image[0x0100u + sreg] = value;
+        }
+        sreg--;
+    };
+    auto pull = [&]() ALWAYS_INLINE -> uint8_t {
+        sreg++;
+        if constexpr (MODE == BUS_TRACED) {
+            return read_decoded(0x0100u | sreg);
+        } else {
+            return ram_image[0x0100u + sreg];
+        }
+    };
+    // Page zero never reaches a device.
+    auto zrd = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
+        if constexpr (MODE == BUS_TRACED) {
+            return read_decoded(addr);
+        } else {
+            return ram_image[addr & 0xFF];
+        }
     };
 
     // Effective addresses. Zero-page pointers wrap within page zero.
@@ -143,20 +250,23 @@ ALWAYS_INLINE static inline int execute() {
     auto ea_aby = [&]() ALWAYS_INLINE -> unsigned { return (ea_abs() + yreg) & 0xFFFF; };
     auto ea_izx = [&]() ALWAYS_INLINE -> unsigned {
         unsigned p = (fetch() + xreg) & 0xFF;
-        unsigned lo = rd(p);
-        return lo | rd((p + 1) & 0xFF) << 8;
+        unsigned lo = zrd(p);
+        return lo | zrd((p + 1) & 0xFF) << 8;
     };
     auto ptr_zp = [&]() ALWAYS_INLINE -> unsigned {
         unsigned p = fetch();
-        unsigned lo = rd(p);
-        return lo | rd((p + 1) & 0xFF) << 8;
+        unsigned lo = zrd(p);
+        return lo | zrd((p + 1) & 0xFF) << 8;
     };
     auto ea_izy = [&]() ALWAYS_INLINE -> unsigned { return (ptr_zp() + yreg) & 0xFFFF; };
 
-    // Operations on the working flags.
+    // Operations on the status byte, which is updated in place.
     auto nz = [&](uint8_t value) ALWAYS_INLINE {
-        flagn = value & CPU_N;
-        flagz = value == 0 ? CPU_Z : 0;
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_Z)) | nz_flags[value]);
+    };
+    // N, Z and carry together.
+    auto nzc = [&](uint8_t value, unsigned carry) ALWAYS_INLINE {
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_Z | CPU_C)) | nz_flags[value] | carry);
     };
     auto ora = [&](uint8_t m) ALWAYS_INLINE { nz(areg |= m); };
     auto anda = [&](uint8_t m) ALWAYS_INLINE { nz(areg &= m); };
@@ -164,39 +274,40 @@ ALWAYS_INLINE static inline int execute() {
     auto lda = [&](uint8_t m) ALWAYS_INLINE { nz(areg = m); };
     auto ldx = [&](uint8_t m) ALWAYS_INLINE { nz(xreg = m); };
     auto ldy = [&](uint8_t m) ALWAYS_INLINE { nz(yreg = m); };
-    auto compare = [&](uint8_t reg, uint8_t m) ALWAYS_INLINE {
-        flagc = reg >= m;
-        nz(static_cast<uint8_t>(reg - m));
-    };
+    auto compare = [&](uint8_t reg, uint8_t m)
+                       ALWAYS_INLINE { nzc(static_cast<uint8_t>(reg - m), reg >= m); };
     auto bit = [&](uint8_t m) ALWAYS_INLINE {
-        flagz = (areg & m) == 0 ? CPU_Z : 0;
-        flagn = m & CPU_N;
-        flagv = m & CPU_V;
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z)) | (m & (CPU_N | CPU_V)) |
+                                     ((areg & m) == 0 ? CPU_Z : 0));
     };
     auto adc = [&](uint8_t m) ALWAYS_INLINE {
+        unsigned carry = flags & CPU_C;
         if (flags & CPU_D) {
-            unsigned lo = (areg & 0x0F) + (m & 0x0F) + flagc;
+            unsigned lo = (areg & 0x0F) + (m & 0x0F) + carry;
             if (lo > 9) lo += 6;
             unsigned t = (lo & 0x0F) + (areg & 0xF0) + (m & 0xF0) + (lo > 0x0F ? 0x10 : 0);
-            flagz = ((areg + m + flagc) & 0xFF) == 0 ? CPU_Z : 0;
-            flagn = t & CPU_N;
-            flagv = ((t ^ areg) & ~(areg ^ m) & 0x80) >> 1;
+            unsigned z = ((areg + m + carry) & 0xFF) == 0 ? CPU_Z : 0;
+            unsigned v = ((t ^ areg) & ~(areg ^ m) & 0x80) >> 1;
+            unsigned n = t & CPU_N;
             if ((t & 0x1F0) > 0x90) t += 0x60;
-            flagc = (t & 0xFF0) > 0xF0;
+            unsigned c = (t & 0xFF0) > 0xF0;
             areg = static_cast<uint8_t>(t);
+            flags =
+                static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | n | v | z | c);
         } else {
-            unsigned s = areg + m + flagc;
-            flagc = s > 0xFF;
-            flagv = ((s ^ areg) & ~(areg ^ m) & 0x80) >> 1;
-            nz(areg = static_cast<uint8_t>(s));
+            unsigned s = areg + m + carry;
+            unsigned v = ((s ^ areg) & ~(areg ^ m) & 0x80) >> 1;
+            areg = static_cast<uint8_t>(s);
+            flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) |
+                                         nz_flags[areg] | v | (s >> 8));
         }
     };
     auto sbc = [&](uint8_t m) ALWAYS_INLINE {
-        int borrow = 1 - flagc;
+        int borrow = 1 - (flags & CPU_C);
         int d = areg - m - borrow;
-        flagv = ((areg ^ m) & (areg ^ d) & 0x80) >> 1;
-        flagc = d >= 0;
-        nz(static_cast<uint8_t>(d));
+        unsigned v = ((areg ^ m) & (areg ^ d) & 0x80) >> 1;
+        unsigned c = d >= 0;
+        uint8_t result = static_cast<uint8_t>(d);
         if (flags & CPU_D) {
             int lo = (areg & 0x0F) - (m & 0x0F) - borrow;
             int bcd;
@@ -207,34 +318,30 @@ ALWAYS_INLINE static inline int execute() {
             if (bcd & 0x100) bcd -= 0x60;
             areg = static_cast<uint8_t>(bcd);
         } else {
-            areg = static_cast<uint8_t>(d);
+            areg = result;
         }
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | nz_flags[result] |
+                                     v | c);
     };
     auto asl = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
-        flagc = m >> 7;
-        m = static_cast<uint8_t>(m << 1);
-        nz(m);
-        return m;
+        uint8_t out = static_cast<uint8_t>(m << 1);
+        nzc(out, m >> 7);
+        return out;
     };
     auto lsr = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
-        flagc = m & 1;
-        m >>= 1;
-        nz(m);
-        return m;
+        uint8_t out = m >> 1;
+        nzc(out, m & 1);
+        return out;
     };
     auto rol = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
-        uint8_t out = m >> 7;
-        m = static_cast<uint8_t>(m << 1 | flagc);
-        flagc = out;
-        nz(m);
-        return m;
+        uint8_t out = static_cast<uint8_t>(m << 1 | (flags & CPU_C));
+        nzc(out, m >> 7);
+        return out;
     };
     auto ror = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
-        uint8_t out = m & 1;
-        m = static_cast<uint8_t>(m >> 1 | flagc << 7);
-        flagc = out;
-        nz(m);
-        return m;
+        uint8_t out = static_cast<uint8_t>(m >> 1 | (flags & CPU_C) << 7);
+        nzc(out, m & 1);
+        return out;
     };
     auto inc = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
         nz(++m);
@@ -251,42 +358,26 @@ ALWAYS_INLINE static inline int execute() {
         pcreg = static_cast<uint16_t>(pcreg + offset);
         return (next ^ pcreg) & 0xFF00 ? 4 : 3;
     };
-    auto pull_flags = [&]() ALWAYS_INLINE {
-        flags = pull() | CPU_U | CPU_B;
-        flagc = flags & CPU_C;
-        flagz = flags & CPU_Z;
-        flagv = flags & CPU_V;
-        flagn = flags & CPU_N;
-    };
+    auto pull_flags = [&]() ALWAYS_INLINE { flags = pull() | CPU_U | CPU_B; };
 
     // Undocumented read-modify-write pairs: the shift, then the accumulator op.
     auto slo = [&](unsigned ea) ALWAYS_INLINE {
-        uint8_t m = rd(ea);
-        flagc = m >> 7;
-        m = static_cast<uint8_t>(m << 1);
+        uint8_t m = asl(rd(ea));
         wr(ea, m);
         ora(m);
     };
     auto rla = [&](unsigned ea) ALWAYS_INLINE {
-        uint8_t m = rd(ea);
-        uint8_t out = m >> 7;
-        m = static_cast<uint8_t>(m << 1 | flagc);
-        flagc = out;
+        uint8_t m = rol(rd(ea));
         wr(ea, m);
         anda(m);
     };
     auto sre = [&](unsigned ea) ALWAYS_INLINE {
-        uint8_t m = rd(ea);
-        flagc = m & 1;
-        m >>= 1;
+        uint8_t m = lsr(rd(ea));
         wr(ea, m);
         eor(m);
     };
     auto rra = [&](unsigned ea) ALWAYS_INLINE {
-        uint8_t m = rd(ea);
-        uint8_t out = m & 1;
-        m = static_cast<uint8_t>(m >> 1 | flagc << 7);
-        flagc = out;
+        uint8_t m = ror(rd(ea));
         wr(ea, m);
         adc(m);
     };
@@ -307,6 +398,57 @@ ALWAYS_INLINE static inline int execute() {
         wr(ea, value & static_cast<uint8_t>((base >> 8) + 1));
     };
 
+    // Accesses at the instruction's effective address. In direct mode they
+    // leave for the checked mode before any state has changed (statement
+    // expressions, so that they can jump out); read-modify-write checks the
+    // store first, as the display range reads plain but stores through the
+    // decoder.
+    auto rd_plain = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
+        if (addr < 0xC000 || hiram) return ram_image[addr];
+        return rom.data[addr - 0xC000];
+    };
+    auto write_plain = [](unsigned addr) ALWAYS_INLINE {
+        return addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000;
+    };
+#define RD(ADDR)                                                                                   \
+    ({                                                                                             \
+        unsigned rd_addr = (ADDR);                                                                 \
+        uint8_t rd_value;                                                                          \
+        if constexpr (MODE == BUS_DIRECT) {                                                        \
+            if (rd_addr - 0x0300u < 0x0100u) goto bail;                                            \
+            rd_value = rd_plain(rd_addr);                                                          \
+        } else {                                                                                   \
+            rd_value = rd(rd_addr);                                                                \
+        }                                                                                          \
+        rd_value;                                                                                  \
+    })
+#define WR(ADDR, VALUE)                                                                            \
+    ({                                                                                             \
+        unsigned wr_addr = (ADDR);                                                                 \
+        uint8_t wr_value = (VALUE);                                                                \
+        if constexpr (MODE == BUS_DIRECT) {                                                        \
+            if (!write_plain(wr_addr)) goto bail;                                                  \
+            ram_image[wr_addr] = wr_value;                                                         \
+        } else {                                                                                   \
+            wr(wr_addr, wr_value);                                                                 \
+        }                                                                                          \
+    })
+#define RMW(EA, OP)                                                                                \
+    ({                                                                                             \
+        unsigned rmw_addr = (EA);                                                                  \
+        if constexpr (MODE == BUS_DIRECT) {                                                        \
+            if (!write_plain(rmw_addr)) goto bail;                                                 \
+            ram_image[rmw_addr] = OP(rd_plain(rmw_addr));                                          \
+        } else {                                                                                   \
+            wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
+        }                                                                                          \
+    })
+#define UNDOCUMENTED()                                                                             \
+    ({                                                                                             \
+        if constexpr (MODE == BUS_DIRECT) goto bail;                                               \
+        report_invalid(oppc, op);                                                                  \
+    })
+
     uint16_t oppc = pcreg;
     uint8_t op = fetch();
     // One case per opcode, kept to a line where it fits so the table reads across.
@@ -317,60 +459,59 @@ ALWAYS_INLINE static inline int execute() {
         pcreg++;
         push(pcreg >> 8);
         push(pcreg & 0xFF);
-        flags = pack_flags(flags, flagc, flagz, flagv, flagn);
         push(flags | CPU_B | CPU_U);
         flags |= CPU_I;
-        unsigned lo = rd(CPU_VEC_IRQ);
-        pcreg = static_cast<uint16_t>(lo | rd(CPU_VEC_IRQ + 1) << 8);
+        unsigned lo = RD(CPU_VEC_IRQ);
+        pcreg = static_cast<uint16_t>(lo | RD(CPU_VEC_IRQ + 1) << 8);
         cycles = 7;
         break;
     }
-    case 0x01: ora(rd(ea_izx())); cycles = 6; break;
-    case 0x05: ora(rd(ea_zp())); cycles = 3; break;
-    case 0x06: { unsigned ea = ea_zp(); wr(ea, asl(rd(ea))); cycles = 5; break; }
-    case 0x08: push(pack_flags(flags, flagc, flagz, flagv, flagn) | CPU_B | CPU_U); cycles = 3; break;
+    case 0x01: ora(RD(ea_izx())); cycles = 6; break;
+    case 0x05: ora(RD(ea_zp())); cycles = 3; break;
+    case 0x06: RMW(ea_zp(), asl); cycles = 5; break;
+    case 0x08: push(flags | CPU_B | CPU_U); cycles = 3; break;
     case 0x09: ora(fetch()); cycles = 2; break;
     case 0x0A: areg = asl(areg); cycles = 2; break;
-    case 0x0D: ora(rd(ea_abs())); cycles = 4; break;
-    case 0x0E: { unsigned ea = ea_abs(); wr(ea, asl(rd(ea))); cycles = 6; break; }
+    case 0x0D: ora(RD(ea_abs())); cycles = 4; break;
+    case 0x0E: RMW(ea_abs(), asl); cycles = 6; break;
     // 1x
-    case 0x10: cycles = branch(!flagn); break;
-    case 0x11: ora(rd(ea_izy())); cycles = 5; break;
-    case 0x15: ora(rd(ea_zpx())); cycles = 4; break;
-    case 0x16: { unsigned ea = ea_zpx(); wr(ea, asl(rd(ea))); cycles = 6; break; }
-    case 0x18: flagc = 0; cycles = 2; break;
-    case 0x19: ora(rd(ea_aby())); cycles = 4; break;
-    case 0x1D: ora(rd(ea_abx())); cycles = 4; break;
-    case 0x1E: { unsigned ea = ea_abx(); wr(ea, asl(rd(ea))); cycles = 7; break; }
+    case 0x10: cycles = branch(!(flags & CPU_N)); break;
+    case 0x11: ora(RD(ea_izy())); cycles = 5; break;
+    case 0x15: ora(RD(ea_zpx())); cycles = 4; break;
+    case 0x16: RMW(ea_zpx(), asl); cycles = 6; break;
+    case 0x18: flags &= ~CPU_C; cycles = 2; break;
+    case 0x19: ora(RD(ea_aby())); cycles = 4; break;
+    case 0x1D: ora(RD(ea_abx())); cycles = 4; break;
+    case 0x1E: RMW(ea_abx(), asl); cycles = 7; break;
     // 2x
     case 0x20: {  // JSR pushes the address of its own last byte
         unsigned lo = fetch();
-        unsigned hi = rd(pcreg);
+        unsigned hi = peek();
         push(pcreg >> 8);
         push(pcreg & 0xFF);
         pcreg = static_cast<uint16_t>(lo | hi << 8);
         cycles = 6;
         break;
     }
-    case 0x21: anda(rd(ea_izx())); cycles = 6; break;
-    case 0x24: bit(rd(ea_zp())); cycles = 3; break;
-    case 0x25: anda(rd(ea_zp())); cycles = 3; break;
-    case 0x26: { unsigned ea = ea_zp(); wr(ea, rol(rd(ea))); cycles = 5; break; }
+    case 0x21: anda(RD(ea_izx())); cycles = 6; break;
+    case 0x24: bit(RD(ea_zp())); cycles = 3; break;
+    case 0x25: anda(RD(ea_zp())); cycles = 3; break;
+    case 0x26: RMW(ea_zp(), rol); cycles = 5; break;
     case 0x28: pull_flags(); cycles = 4; break;
     case 0x29: anda(fetch()); cycles = 2; break;
     case 0x2A: areg = rol(areg); cycles = 2; break;
-    case 0x2C: bit(rd(ea_abs())); cycles = 4; break;
-    case 0x2D: anda(rd(ea_abs())); cycles = 4; break;
-    case 0x2E: { unsigned ea = ea_abs(); wr(ea, rol(rd(ea))); cycles = 6; break; }
+    case 0x2C: bit(RD(ea_abs())); cycles = 4; break;
+    case 0x2D: anda(RD(ea_abs())); cycles = 4; break;
+    case 0x2E: RMW(ea_abs(), rol); cycles = 6; break;
     // 3x
-    case 0x30: cycles = branch(flagn); break;
-    case 0x31: anda(rd(ea_izy())); cycles = 5; break;
-    case 0x35: anda(rd(ea_zpx())); cycles = 4; break;
-    case 0x36: { unsigned ea = ea_zpx(); wr(ea, rol(rd(ea))); cycles = 6; break; }
-    case 0x38: flagc = 1; cycles = 2; break;
-    case 0x39: anda(rd(ea_aby())); cycles = 4; break;
-    case 0x3D: anda(rd(ea_abx())); cycles = 4; break;
-    case 0x3E: { unsigned ea = ea_abx(); wr(ea, rol(rd(ea))); cycles = 7; break; }
+    case 0x30: cycles = branch(flags & CPU_N); break;
+    case 0x31: anda(RD(ea_izy())); cycles = 5; break;
+    case 0x35: anda(RD(ea_zpx())); cycles = 4; break;
+    case 0x36: RMW(ea_zpx(), rol); cycles = 6; break;
+    case 0x38: flags |= CPU_C; cycles = 2; break;
+    case 0x39: anda(RD(ea_aby())); cycles = 4; break;
+    case 0x3D: anda(RD(ea_abx())); cycles = 4; break;
+    case 0x3E: RMW(ea_abx(), rol); cycles = 7; break;
     // 4x
     case 0x40: {  // RTI: no +1 on the pulled address
         pull_flags();
@@ -379,24 +520,24 @@ ALWAYS_INLINE static inline int execute() {
         cycles = 6;
         break;
     }
-    case 0x41: eor(rd(ea_izx())); cycles = 6; break;
-    case 0x45: eor(rd(ea_zp())); cycles = 3; break;
-    case 0x46: { unsigned ea = ea_zp(); wr(ea, lsr(rd(ea))); cycles = 5; break; }
+    case 0x41: eor(RD(ea_izx())); cycles = 6; break;
+    case 0x45: eor(RD(ea_zp())); cycles = 3; break;
+    case 0x46: RMW(ea_zp(), lsr); cycles = 5; break;
     case 0x48: push(areg); cycles = 3; break;
     case 0x49: eor(fetch()); cycles = 2; break;
     case 0x4A: areg = lsr(areg); cycles = 2; break;
     case 0x4C: pcreg = static_cast<uint16_t>(ea_abs()); cycles = 3; break;
-    case 0x4D: eor(rd(ea_abs())); cycles = 4; break;
-    case 0x4E: { unsigned ea = ea_abs(); wr(ea, lsr(rd(ea))); cycles = 6; break; }
+    case 0x4D: eor(RD(ea_abs())); cycles = 4; break;
+    case 0x4E: RMW(ea_abs(), lsr); cycles = 6; break;
     // 5x
-    case 0x50: cycles = branch(!flagv); break;
-    case 0x51: eor(rd(ea_izy())); cycles = 5; break;
-    case 0x55: eor(rd(ea_zpx())); cycles = 4; break;
-    case 0x56: { unsigned ea = ea_zpx(); wr(ea, lsr(rd(ea))); cycles = 6; break; }
+    case 0x50: cycles = branch(!(flags & CPU_V)); break;
+    case 0x51: eor(RD(ea_izy())); cycles = 5; break;
+    case 0x55: eor(RD(ea_zpx())); cycles = 4; break;
+    case 0x56: RMW(ea_zpx(), lsr); cycles = 6; break;
     case 0x58: flags &= ~CPU_I; cycles = 2; break;
-    case 0x59: eor(rd(ea_aby())); cycles = 4; break;
-    case 0x5D: eor(rd(ea_abx())); cycles = 4; break;
-    case 0x5E: { unsigned ea = ea_abx(); wr(ea, lsr(rd(ea))); cycles = 7; break; }
+    case 0x59: eor(RD(ea_aby())); cycles = 4; break;
+    case 0x5D: eor(RD(ea_abx())); cycles = 4; break;
+    case 0x5E: RMW(ea_abx(), lsr); cycles = 7; break;
     // 6x
     case 0x60: {
         unsigned lo = pull();
@@ -404,277 +545,278 @@ ALWAYS_INLINE static inline int execute() {
         cycles = 6;
         break;
     }
-    case 0x61: adc(rd(ea_izx())); cycles = 6; break;
-    case 0x65: adc(rd(ea_zp())); cycles = 3; break;
-    case 0x66: { unsigned ea = ea_zp(); wr(ea, ror(rd(ea))); cycles = 5; break; }
+    case 0x61: adc(RD(ea_izx())); cycles = 6; break;
+    case 0x65: adc(RD(ea_zp())); cycles = 3; break;
+    case 0x66: RMW(ea_zp(), ror); cycles = 5; break;
     case 0x68: lda(pull()); cycles = 4; break;
     case 0x69: adc(fetch()); cycles = 2; break;
     case 0x6A: areg = ror(areg); cycles = 2; break;
     case 0x6C: {  // the pointer's high byte never leaves its page
         unsigned q = ea_abs();
-        unsigned lo = rd(q);
-        pcreg = static_cast<uint16_t>(lo | rd((q & 0xFF00) | ((q + 1) & 0xFF)) << 8);
+        unsigned lo = RD(q);
+        pcreg = static_cast<uint16_t>(lo | RD((q & 0xFF00) | ((q + 1) & 0xFF)) << 8);
         cycles = 5;
         break;
     }
-    case 0x6D: adc(rd(ea_abs())); cycles = 4; break;
-    case 0x6E: { unsigned ea = ea_abs(); wr(ea, ror(rd(ea))); cycles = 6; break; }
+    case 0x6D: adc(RD(ea_abs())); cycles = 4; break;
+    case 0x6E: RMW(ea_abs(), ror); cycles = 6; break;
     // 7x
-    case 0x70: cycles = branch(flagv); break;
-    case 0x71: adc(rd(ea_izy())); cycles = 5; break;
-    case 0x75: adc(rd(ea_zpx())); cycles = 4; break;
-    case 0x76: { unsigned ea = ea_zpx(); wr(ea, ror(rd(ea))); cycles = 6; break; }
+    case 0x70: cycles = branch(flags & CPU_V); break;
+    case 0x71: adc(RD(ea_izy())); cycles = 5; break;
+    case 0x75: adc(RD(ea_zpx())); cycles = 4; break;
+    case 0x76: RMW(ea_zpx(), ror); cycles = 6; break;
     case 0x78: flags |= CPU_I; cycles = 2; break;
-    case 0x79: adc(rd(ea_aby())); cycles = 4; break;
-    case 0x7D: adc(rd(ea_abx())); cycles = 4; break;
-    case 0x7E: { unsigned ea = ea_abx(); wr(ea, ror(rd(ea))); cycles = 7; break; }
+    case 0x79: adc(RD(ea_aby())); cycles = 4; break;
+    case 0x7D: adc(RD(ea_abx())); cycles = 4; break;
+    case 0x7E: RMW(ea_abx(), ror); cycles = 7; break;
     // 8x
-    case 0x81: wr(ea_izx(), areg); cycles = 6; break;
-    case 0x84: wr(ea_zp(), yreg); cycles = 3; break;
-    case 0x85: wr(ea_zp(), areg); cycles = 3; break;
-    case 0x86: wr(ea_zp(), xreg); cycles = 3; break;
+    case 0x81: WR(ea_izx(), areg); cycles = 6; break;
+    case 0x84: WR(ea_zp(), yreg); cycles = 3; break;
+    case 0x85: WR(ea_zp(), areg); cycles = 3; break;
+    case 0x86: WR(ea_zp(), xreg); cycles = 3; break;
     case 0x88: nz(--yreg); cycles = 2; break;
     case 0x8A: nz(areg = xreg); cycles = 2; break;
-    case 0x8C: wr(ea_abs(), yreg); cycles = 4; break;
-    case 0x8D: wr(ea_abs(), areg); cycles = 4; break;
-    case 0x8E: wr(ea_abs(), xreg); cycles = 4; break;
+    case 0x8C: WR(ea_abs(), yreg); cycles = 4; break;
+    case 0x8D: WR(ea_abs(), areg); cycles = 4; break;
+    case 0x8E: WR(ea_abs(), xreg); cycles = 4; break;
     // 9x
-    case 0x90: cycles = branch(!flagc); break;
-    case 0x91: wr(ea_izy(), areg); cycles = 6; break;
-    case 0x94: wr(ea_zpx(), yreg); cycles = 4; break;
-    case 0x95: wr(ea_zpx(), areg); cycles = 4; break;
-    case 0x96: wr(ea_zpy(), xreg); cycles = 4; break;
+    case 0x90: cycles = branch(!(flags & CPU_C)); break;
+    case 0x91: WR(ea_izy(), areg); cycles = 6; break;
+    case 0x94: WR(ea_zpx(), yreg); cycles = 4; break;
+    case 0x95: WR(ea_zpx(), areg); cycles = 4; break;
+    case 0x96: WR(ea_zpy(), xreg); cycles = 4; break;
     case 0x98: nz(areg = yreg); cycles = 2; break;
-    case 0x99: wr(ea_aby(), areg); cycles = 5; break;
+    case 0x99: WR(ea_aby(), areg); cycles = 5; break;
     case 0x9A: stack = static_cast<uint16_t>(0x0100 | xreg); cycles = 2; break;
-    case 0x9D: wr(ea_abx(), areg); cycles = 5; break;
+    case 0x9D: WR(ea_abx(), areg); cycles = 5; break;
     // Ax
     case 0xA0: ldy(fetch()); cycles = 2; break;
-    case 0xA1: lda(rd(ea_izx())); cycles = 6; break;
+    case 0xA1: lda(RD(ea_izx())); cycles = 6; break;
     case 0xA2: ldx(fetch()); cycles = 2; break;
-    case 0xA4: ldy(rd(ea_zp())); cycles = 3; break;
-    case 0xA5: lda(rd(ea_zp())); cycles = 3; break;
-    case 0xA6: ldx(rd(ea_zp())); cycles = 3; break;
+    case 0xA4: ldy(RD(ea_zp())); cycles = 3; break;
+    case 0xA5: lda(RD(ea_zp())); cycles = 3; break;
+    case 0xA6: ldx(RD(ea_zp())); cycles = 3; break;
     case 0xA8: nz(yreg = areg); cycles = 2; break;
     case 0xA9: lda(fetch()); cycles = 2; break;
     case 0xAA: nz(xreg = areg); cycles = 2; break;
-    case 0xAC: ldy(rd(ea_abs())); cycles = 4; break;
-    case 0xAD: lda(rd(ea_abs())); cycles = 4; break;
-    case 0xAE: ldx(rd(ea_abs())); cycles = 4; break;
+    case 0xAC: ldy(RD(ea_abs())); cycles = 4; break;
+    case 0xAD: lda(RD(ea_abs())); cycles = 4; break;
+    case 0xAE: ldx(RD(ea_abs())); cycles = 4; break;
     // Bx
-    case 0xB0: cycles = branch(flagc); break;
-    case 0xB1: lda(rd(ea_izy())); cycles = 5; break;
-    case 0xB4: ldy(rd(ea_zpx())); cycles = 4; break;
-    case 0xB5: lda(rd(ea_zpx())); cycles = 4; break;
-    case 0xB6: ldx(rd(ea_zpy())); cycles = 4; break;
-    case 0xB8: flagv = 0; cycles = 2; break;
-    case 0xB9: lda(rd(ea_aby())); cycles = 4; break;
+    case 0xB0: cycles = branch(flags & CPU_C); break;
+    case 0xB1: lda(RD(ea_izy())); cycles = 5; break;
+    case 0xB4: ldy(RD(ea_zpx())); cycles = 4; break;
+    case 0xB5: lda(RD(ea_zpx())); cycles = 4; break;
+    case 0xB6: ldx(RD(ea_zpy())); cycles = 4; break;
+    case 0xB8: flags &= ~CPU_V; cycles = 2; break;
+    case 0xB9: lda(RD(ea_aby())); cycles = 4; break;
     case 0xBA: nz(xreg = static_cast<uint8_t>(stack)); cycles = 2; break;
-    case 0xBC: ldy(rd(ea_abx())); cycles = 4; break;
-    case 0xBD: lda(rd(ea_abx())); cycles = 4; break;
-    case 0xBE: ldx(rd(ea_aby())); cycles = 4; break;
+    case 0xBC: ldy(RD(ea_abx())); cycles = 4; break;
+    case 0xBD: lda(RD(ea_abx())); cycles = 4; break;
+    case 0xBE: ldx(RD(ea_aby())); cycles = 4; break;
     // Cx
     case 0xC0: compare(yreg, fetch()); cycles = 2; break;
-    case 0xC1: compare(areg, rd(ea_izx())); cycles = 6; break;
-    case 0xC4: compare(yreg, rd(ea_zp())); cycles = 3; break;
-    case 0xC5: compare(areg, rd(ea_zp())); cycles = 3; break;
-    case 0xC6: { unsigned ea = ea_zp(); wr(ea, dec(rd(ea))); cycles = 5; break; }
+    case 0xC1: compare(areg, RD(ea_izx())); cycles = 6; break;
+    case 0xC4: compare(yreg, RD(ea_zp())); cycles = 3; break;
+    case 0xC5: compare(areg, RD(ea_zp())); cycles = 3; break;
+    case 0xC6: RMW(ea_zp(), dec); cycles = 5; break;
     case 0xC8: nz(++yreg); cycles = 2; break;
     case 0xC9: compare(areg, fetch()); cycles = 2; break;
     case 0xCA: nz(--xreg); cycles = 2; break;
-    case 0xCC: compare(yreg, rd(ea_abs())); cycles = 4; break;
-    case 0xCD: compare(areg, rd(ea_abs())); cycles = 4; break;
-    case 0xCE: { unsigned ea = ea_abs(); wr(ea, dec(rd(ea))); cycles = 6; break; }
+    case 0xCC: compare(yreg, RD(ea_abs())); cycles = 4; break;
+    case 0xCD: compare(areg, RD(ea_abs())); cycles = 4; break;
+    case 0xCE: RMW(ea_abs(), dec); cycles = 6; break;
     // Dx
-    case 0xD0: cycles = branch(!flagz); break;
-    case 0xD1: compare(areg, rd(ea_izy())); cycles = 5; break;
-    case 0xD5: compare(areg, rd(ea_zpx())); cycles = 4; break;
-    case 0xD6: { unsigned ea = ea_zpx(); wr(ea, dec(rd(ea))); cycles = 6; break; }
+    case 0xD0: cycles = branch(!(flags & CPU_Z)); break;
+    case 0xD1: compare(areg, RD(ea_izy())); cycles = 5; break;
+    case 0xD5: compare(areg, RD(ea_zpx())); cycles = 4; break;
+    case 0xD6: RMW(ea_zpx(), dec); cycles = 6; break;
     case 0xD8: flags &= ~CPU_D; cycles = 2; break;
-    case 0xD9: compare(areg, rd(ea_aby())); cycles = 4; break;
-    case 0xDD: compare(areg, rd(ea_abx())); cycles = 4; break;
-    case 0xDE: { unsigned ea = ea_abx(); wr(ea, dec(rd(ea))); cycles = 7; break; }
+    case 0xD9: compare(areg, RD(ea_aby())); cycles = 4; break;
+    case 0xDD: compare(areg, RD(ea_abx())); cycles = 4; break;
+    case 0xDE: RMW(ea_abx(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
-    case 0xE1: sbc(rd(ea_izx())); cycles = 6; break;
-    case 0xE4: compare(xreg, rd(ea_zp())); cycles = 3; break;
-    case 0xE5: sbc(rd(ea_zp())); cycles = 3; break;
-    case 0xE6: { unsigned ea = ea_zp(); wr(ea, inc(rd(ea))); cycles = 5; break; }
+    case 0xE1: sbc(RD(ea_izx())); cycles = 6; break;
+    case 0xE4: compare(xreg, RD(ea_zp())); cycles = 3; break;
+    case 0xE5: sbc(RD(ea_zp())); cycles = 3; break;
+    case 0xE6: RMW(ea_zp(), inc); cycles = 5; break;
     case 0xE8: nz(++xreg); cycles = 2; break;
     case 0xE9: sbc(fetch()); cycles = 2; break;
     case 0xEA: cycles = 2; break;
-    case 0xEC: compare(xreg, rd(ea_abs())); cycles = 4; break;
-    case 0xED: sbc(rd(ea_abs())); cycles = 4; break;
-    case 0xEE: { unsigned ea = ea_abs(); wr(ea, inc(rd(ea))); cycles = 6; break; }
+    case 0xEC: compare(xreg, RD(ea_abs())); cycles = 4; break;
+    case 0xED: sbc(RD(ea_abs())); cycles = 4; break;
+    case 0xEE: RMW(ea_abs(), inc); cycles = 6; break;
     // Fx
-    case 0xF0: cycles = branch(flagz); break;
-    case 0xF1: sbc(rd(ea_izy())); cycles = 5; break;
-    case 0xF5: sbc(rd(ea_zpx())); cycles = 4; break;
-    case 0xF6: { unsigned ea = ea_zpx(); wr(ea, inc(rd(ea))); cycles = 6; break; }
+    case 0xF0: cycles = branch(flags & CPU_Z); break;
+    case 0xF1: sbc(RD(ea_izy())); cycles = 5; break;
+    case 0xF5: sbc(RD(ea_zpx())); cycles = 4; break;
+    case 0xF6: RMW(ea_zpx(), inc); cycles = 6; break;
     case 0xF8: flags |= CPU_D; cycles = 2; break;
-    case 0xF9: sbc(rd(ea_aby())); cycles = 4; break;
-    case 0xFD: sbc(rd(ea_abx())); cycles = 4; break;
-    case 0xFE: { unsigned ea = ea_abx(); wr(ea, inc(rd(ea))); cycles = 7; break; }
+    case 0xF9: sbc(RD(ea_aby())); cycles = 4; break;
+    case 0xFD: sbc(RD(ea_abx())); cycles = 4; break;
+    case 0xFE: RMW(ea_abx(), inc); cycles = 7; break;
 
     // Undocumented opcodes: each is reported, then executed as the NMOS part does.
     case 0x02: case 0x12: case 0x22: case 0x32: case 0x42: case 0x52:
     case 0x62: case 0x72: case 0x92: case 0xB2: case 0xD2: case 0xF2:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         pcreg = oppc;  // halted: the same opcode runs again on every step
         cycles = 2;
         break;
     case 0x1A: case 0x3A: case 0x5A: case 0x7A: case 0xDA: case 0xFA:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         cycles = 2;
         break;
     case 0x80: case 0x82: case 0x89: case 0xC2: case 0xE2:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         pcreg++;  // the operand is skipped, not read
         cycles = 2;
         break;
     case 0x04: case 0x44: case 0x64:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         fetch();
         cycles = 3;
         break;
     case 0x14: case 0x34: case 0x54: case 0x74: case 0xD4: case 0xF4:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         fetch();
         cycles = 4;
         break;
     case 0x0C: case 0x1C: case 0x3C: case 0x5C: case 0x7C: case 0xDC: case 0xFC:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         fetch();
         fetch();
         cycles = 4;
         break;
 
-    case 0x03: report_invalid(oppc, op); slo(ea_izx()); cycles = 8; break;
-    case 0x07: report_invalid(oppc, op); slo(ea_zp()); cycles = 5; break;
-    case 0x0F: report_invalid(oppc, op); slo(ea_abs()); cycles = 6; break;
-    case 0x13: report_invalid(oppc, op); slo(ea_izy()); cycles = 8; break;
-    case 0x17: report_invalid(oppc, op); slo(ea_zpx()); cycles = 6; break;
-    case 0x1B: report_invalid(oppc, op); slo(ea_aby()); cycles = 7; break;
-    case 0x1F: report_invalid(oppc, op); slo(ea_abx()); cycles = 7; break;
+    case 0x03: UNDOCUMENTED(); slo(ea_izx()); cycles = 8; break;
+    case 0x07: UNDOCUMENTED(); slo(ea_zp()); cycles = 5; break;
+    case 0x0F: UNDOCUMENTED(); slo(ea_abs()); cycles = 6; break;
+    case 0x13: UNDOCUMENTED(); slo(ea_izy()); cycles = 8; break;
+    case 0x17: UNDOCUMENTED(); slo(ea_zpx()); cycles = 6; break;
+    case 0x1B: UNDOCUMENTED(); slo(ea_aby()); cycles = 7; break;
+    case 0x1F: UNDOCUMENTED(); slo(ea_abx()); cycles = 7; break;
 
-    case 0x23: report_invalid(oppc, op); rla(ea_izx()); cycles = 8; break;
-    case 0x27: report_invalid(oppc, op); rla(ea_zp()); cycles = 5; break;
-    case 0x2F: report_invalid(oppc, op); rla(ea_abs()); cycles = 6; break;
-    case 0x33: report_invalid(oppc, op); rla(ea_izy()); cycles = 8; break;
-    case 0x37: report_invalid(oppc, op); rla(ea_zpx()); cycles = 6; break;
-    case 0x3B: report_invalid(oppc, op); rla(ea_aby()); cycles = 7; break;
-    case 0x3F: report_invalid(oppc, op); rla(ea_abx()); cycles = 7; break;
+    case 0x23: UNDOCUMENTED(); rla(ea_izx()); cycles = 8; break;
+    case 0x27: UNDOCUMENTED(); rla(ea_zp()); cycles = 5; break;
+    case 0x2F: UNDOCUMENTED(); rla(ea_abs()); cycles = 6; break;
+    case 0x33: UNDOCUMENTED(); rla(ea_izy()); cycles = 8; break;
+    case 0x37: UNDOCUMENTED(); rla(ea_zpx()); cycles = 6; break;
+    case 0x3B: UNDOCUMENTED(); rla(ea_aby()); cycles = 7; break;
+    case 0x3F: UNDOCUMENTED(); rla(ea_abx()); cycles = 7; break;
 
-    case 0x43: report_invalid(oppc, op); sre(ea_izx()); cycles = 8; break;
-    case 0x47: report_invalid(oppc, op); sre(ea_zp()); cycles = 5; break;
-    case 0x4F: report_invalid(oppc, op); sre(ea_abs()); cycles = 6; break;
-    case 0x53: report_invalid(oppc, op); sre(ea_izy()); cycles = 8; break;
-    case 0x57: report_invalid(oppc, op); sre(ea_zpx()); cycles = 6; break;
-    case 0x5B: report_invalid(oppc, op); sre(ea_aby()); cycles = 7; break;
-    case 0x5F: report_invalid(oppc, op); sre(ea_abx()); cycles = 7; break;
+    case 0x43: UNDOCUMENTED(); sre(ea_izx()); cycles = 8; break;
+    case 0x47: UNDOCUMENTED(); sre(ea_zp()); cycles = 5; break;
+    case 0x4F: UNDOCUMENTED(); sre(ea_abs()); cycles = 6; break;
+    case 0x53: UNDOCUMENTED(); sre(ea_izy()); cycles = 8; break;
+    case 0x57: UNDOCUMENTED(); sre(ea_zpx()); cycles = 6; break;
+    case 0x5B: UNDOCUMENTED(); sre(ea_aby()); cycles = 7; break;
+    case 0x5F: UNDOCUMENTED(); sre(ea_abx()); cycles = 7; break;
 
-    case 0x63: report_invalid(oppc, op); rra(ea_izx()); cycles = 8; break;
-    case 0x67: report_invalid(oppc, op); rra(ea_zp()); cycles = 5; break;
-    case 0x6F: report_invalid(oppc, op); rra(ea_abs()); cycles = 6; break;
-    case 0x73: report_invalid(oppc, op); rra(ea_izy()); cycles = 8; break;
-    case 0x77: report_invalid(oppc, op); rra(ea_zpx()); cycles = 6; break;
-    case 0x7B: report_invalid(oppc, op); rra(ea_aby()); cycles = 7; break;
-    case 0x7F: report_invalid(oppc, op); rra(ea_abx()); cycles = 7; break;
+    case 0x63: UNDOCUMENTED(); rra(ea_izx()); cycles = 8; break;
+    case 0x67: UNDOCUMENTED(); rra(ea_zp()); cycles = 5; break;
+    case 0x6F: UNDOCUMENTED(); rra(ea_abs()); cycles = 6; break;
+    case 0x73: UNDOCUMENTED(); rra(ea_izy()); cycles = 8; break;
+    case 0x77: UNDOCUMENTED(); rra(ea_zpx()); cycles = 6; break;
+    case 0x7B: UNDOCUMENTED(); rra(ea_aby()); cycles = 7; break;
+    case 0x7F: UNDOCUMENTED(); rra(ea_abx()); cycles = 7; break;
 
-    case 0xC3: report_invalid(oppc, op); dcp(ea_izx()); cycles = 8; break;
-    case 0xC7: report_invalid(oppc, op); dcp(ea_zp()); cycles = 5; break;
-    case 0xCF: report_invalid(oppc, op); dcp(ea_abs()); cycles = 6; break;
-    case 0xD3: report_invalid(oppc, op); dcp(ea_izy()); cycles = 8; break;
-    case 0xD7: report_invalid(oppc, op); dcp(ea_zpx()); cycles = 6; break;
-    case 0xDB: report_invalid(oppc, op); dcp(ea_aby()); cycles = 7; break;
-    case 0xDF: report_invalid(oppc, op); dcp(ea_abx()); cycles = 7; break;
+    case 0xC3: UNDOCUMENTED(); dcp(ea_izx()); cycles = 8; break;
+    case 0xC7: UNDOCUMENTED(); dcp(ea_zp()); cycles = 5; break;
+    case 0xCF: UNDOCUMENTED(); dcp(ea_abs()); cycles = 6; break;
+    case 0xD3: UNDOCUMENTED(); dcp(ea_izy()); cycles = 8; break;
+    case 0xD7: UNDOCUMENTED(); dcp(ea_zpx()); cycles = 6; break;
+    case 0xDB: UNDOCUMENTED(); dcp(ea_aby()); cycles = 7; break;
+    case 0xDF: UNDOCUMENTED(); dcp(ea_abx()); cycles = 7; break;
 
-    case 0xE3: report_invalid(oppc, op); isc(ea_izx()); cycles = 8; break;
-    case 0xE7: report_invalid(oppc, op); isc(ea_zp()); cycles = 5; break;
-    case 0xEF: report_invalid(oppc, op); isc(ea_abs()); cycles = 6; break;
-    case 0xF3: report_invalid(oppc, op); isc(ea_izy()); cycles = 8; break;
-    case 0xF7: report_invalid(oppc, op); isc(ea_zpx()); cycles = 6; break;
-    case 0xFB: report_invalid(oppc, op); isc(ea_aby()); cycles = 7; break;
-    case 0xFF: report_invalid(oppc, op); isc(ea_abx()); cycles = 7; break;
+    case 0xE3: UNDOCUMENTED(); isc(ea_izx()); cycles = 8; break;
+    case 0xE7: UNDOCUMENTED(); isc(ea_zp()); cycles = 5; break;
+    case 0xEF: UNDOCUMENTED(); isc(ea_abs()); cycles = 6; break;
+    case 0xF3: UNDOCUMENTED(); isc(ea_izy()); cycles = 8; break;
+    case 0xF7: UNDOCUMENTED(); isc(ea_zpx()); cycles = 6; break;
+    case 0xFB: UNDOCUMENTED(); isc(ea_aby()); cycles = 7; break;
+    case 0xFF: UNDOCUMENTED(); isc(ea_abx()); cycles = 7; break;
 
-    case 0x83: report_invalid(oppc, op); wr(ea_izx(), areg & xreg); cycles = 6; break;
-    case 0x87: report_invalid(oppc, op); wr(ea_zp(), areg & xreg); cycles = 3; break;
-    case 0x8F: report_invalid(oppc, op); wr(ea_abs(), areg & xreg); cycles = 4; break;
-    case 0x97: report_invalid(oppc, op); wr(ea_zpy(), areg & xreg); cycles = 4; break;
+    case 0x83: UNDOCUMENTED(); WR(ea_izx(), areg & xreg); cycles = 6; break;
+    case 0x87: UNDOCUMENTED(); WR(ea_zp(), areg & xreg); cycles = 3; break;
+    case 0x8F: UNDOCUMENTED(); WR(ea_abs(), areg & xreg); cycles = 4; break;
+    case 0x97: UNDOCUMENTED(); WR(ea_zpy(), areg & xreg); cycles = 4; break;
 
-    case 0xA3: report_invalid(oppc, op); lax(rd(ea_izx())); cycles = 6; break;
-    case 0xA7: report_invalid(oppc, op); lax(rd(ea_zp())); cycles = 3; break;
-    case 0xAF: report_invalid(oppc, op); lax(rd(ea_abs())); cycles = 4; break;
-    case 0xB3: report_invalid(oppc, op); lax(rd(ea_izy())); cycles = 5; break;
-    case 0xB7: report_invalid(oppc, op); lax(rd(ea_zpy())); cycles = 4; break;
-    case 0xBF: report_invalid(oppc, op); lax(rd(ea_aby())); cycles = 4; break;
+    case 0xA3: UNDOCUMENTED(); lax(RD(ea_izx())); cycles = 6; break;
+    case 0xA7: UNDOCUMENTED(); lax(RD(ea_zp())); cycles = 3; break;
+    case 0xAF: UNDOCUMENTED(); lax(RD(ea_abs())); cycles = 4; break;
+    case 0xB3: UNDOCUMENTED(); lax(RD(ea_izy())); cycles = 5; break;
+    case 0xB7: UNDOCUMENTED(); lax(RD(ea_zpy())); cycles = 4; break;
+    case 0xBF: UNDOCUMENTED(); lax(RD(ea_aby())); cycles = 4; break;
 
     case 0x0B: case 0x2B:  // AND, with bit 7 copied into carry
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         anda(fetch());
-        flagc = areg >> 7;
+        flags = static_cast<uint8_t>((flags & ~CPU_C) | areg >> 7);
         cycles = 2;
         break;
     case 0x4B: {  // AND, then shift right
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         uint8_t t = areg & fetch();
-        flagc = t & 1;
-        nz(areg = t >> 1);
+        nzc(areg = t >> 1, t & 1);
         cycles = 2;
         break;
     }
     case 0x6B: {  // AND, then rotate right, with the adder's quirks on C and V
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         uint8_t t = areg & fetch();
-        uint8_t rot = static_cast<uint8_t>(t >> 1 | flagc << 7);
-        flagn = flagc ? CPU_N : 0;
-        flagz = rot == 0 ? CPU_Z : 0;
+        unsigned carry = flags & CPU_C;
+        uint8_t rot = static_cast<uint8_t>(t >> 1 | carry << 7);
+        unsigned n = carry ? CPU_N : 0;
+        unsigned z = rot == 0 ? CPU_Z : 0;
+        unsigned v, c;
         if (flags & CPU_D) {
-            flagv = (t ^ rot) & CPU_V;
+            v = (t ^ rot) & CPU_V;
             if ((rot & 0x0F) + (rot & 0x01) > 5) rot = (rot & 0xF0) | ((rot + 6) & 0x0F);
             if ((rot & 0xF0) + (rot & 0x10) > 0x50) {
                 rot = static_cast<uint8_t>((rot & 0x0F) | ((rot + 0x60) & 0xF0));
-                flagc = 1;
+                c = 1;
             } else {
-                flagc = 0;
+                c = 0;
             }
         } else {
-            flagc = (rot >> 6) & 1;
-            flagv = (rot ^ rot << 1) & CPU_V;
+            c = (rot >> 6) & 1;
+            v = (rot ^ rot << 1) & CPU_V;
         }
         areg = rot;
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | n | v | z | c);
         cycles = 2;
         break;
     }
-    case 0x8B: report_invalid(oppc, op); nz(areg = xreg & fetch()); cycles = 2; break;
+    case 0x8B: UNDOCUMENTED(); nz(areg = xreg & fetch()); cycles = 2; break;
     case 0xAB:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         nz(areg = xreg = (areg | 0xEE) & fetch());
         cycles = 2;
         break;
     case 0xCB: {
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         uint8_t t = areg & xreg;
         uint8_t m = fetch();
-        flagc = t >= m;
-        nz(xreg = static_cast<uint8_t>(t - m));
+        nzc(xreg = static_cast<uint8_t>(t - m), t >= m);
         cycles = 2;
         break;
     }
-    case 0xEB: report_invalid(oppc, op); sbc(fetch()); cycles = 2; break;
-    case 0x93: report_invalid(oppc, op); store_and_high(ptr_zp(), yreg, areg & xreg); cycles = 6; break;
-    case 0x9F: report_invalid(oppc, op); store_and_high(ea_abs(), yreg, areg & xreg); cycles = 5; break;
-    case 0x9E: report_invalid(oppc, op); store_and_high(ea_abs(), yreg, xreg); cycles = 5; break;
-    case 0x9C: report_invalid(oppc, op); store_and_high(ea_abs(), xreg, yreg); cycles = 5; break;
+    case 0xEB: UNDOCUMENTED(); sbc(fetch()); cycles = 2; break;
+    case 0x93: UNDOCUMENTED(); store_and_high(ptr_zp(), yreg, areg & xreg); cycles = 6; break;
+    case 0x9F: UNDOCUMENTED(); store_and_high(ea_abs(), yreg, areg & xreg); cycles = 5; break;
+    case 0x9E: UNDOCUMENTED(); store_and_high(ea_abs(), yreg, xreg); cycles = 5; break;
+    case 0x9C: UNDOCUMENTED(); store_and_high(ea_abs(), xreg, yreg); cycles = 5; break;
     case 0x9B:
-        report_invalid(oppc, op);
+        UNDOCUMENTED();
         stack = static_cast<uint16_t>(0x0100 | (areg & xreg));
         store_and_high(ea_abs(), yreg, areg & xreg);
         cycles = 5;
         break;
     case 0xBB: {
-        report_invalid(oppc, op);
-        uint8_t t = static_cast<uint8_t>(stack) & rd(ea_aby());
+        UNDOCUMENTED();
+        uint8_t t = static_cast<uint8_t>(stack) & RD(ea_aby());
         nz(areg = xreg = t);
         stack = static_cast<uint16_t>(0x0100 | t);
         cycles = 4;
@@ -687,29 +829,32 @@ ALWAYS_INLINE static inline int execute() {
     }
     // clang-format on
 
-    // Interrupts are taken between instructions only, NMI first.
-    int vector = 0;
-    if (__builtin_expect(r.flanknmi | r.flagirq, 0)) {
-        if (r.flanknmi) {
-            r.flanknmi = 0;
-            vector = CPU_VEC_NMI;
-        } else if (!(flags & CPU_I)) {
-            vector = CPU_VEC_IRQ;
-        }
-    }
-    flags = pack_flags(flags, flagc, flagz, flagv, flagn);
-    if (vector) {
-        push(pcreg >> 8);
-        push(pcreg & 0xFF);
-        push(flags & ~CPU_B);
-        flags = static_cast<uint8_t>((flags | CPU_I) & ~CPU_D);
-        unsigned lo = rd(vector);
-        pcreg = static_cast<uint16_t>(lo | rd(vector + 1) << 8);
-        cycles += 7;
-    }
+    r.pcreg = pcreg;
+    flags |= CPU_B | CPU_U;
+    r.totalcycles += cycles;
+    // Interrupts are taken between instructions only.
+    if (__builtin_expect(interrupt_waiting(), 0)) return enter_interrupt<MODE>(cycles);
+    return static_cast<int>(cycles);
 
-    r.totalcycles += static_cast<uint64_t>(cycles);
-    return cycles;
+    // Direct mode met a device or an undocumented opcode before changing
+    // anything: the checked mode runs the instruction from its start.
+bail:
+    __attribute__((unused));
+    if constexpr (MODE == BUS_DIRECT) return execute_checked();
+    return 0;
+}
+
+#undef RD
+#undef WR
+#undef RMW
+#undef UNDOCUMENTED
+
+[[gnu::noinline]] static int execute_traced() {
+    return execute<BUS_TRACED>(nullptr);
+}
+
+[[gnu::noinline]] static int execute_checked() {
+    return execute<BUS_CHECKED>(nullptr);
 }
 
 // The system ROM's tape routines, served from the mounted tape. At most one
@@ -730,20 +875,46 @@ ALWAYS_INLINE static inline int execute() {
     }
 }
 
-int cpu_6502_run() {
+// One test covers both entry points (0xE6C9 and 0xE735).
+static bool at_tape_entry(unsigned pc) {
+    return pc - CPU_TAPE_BYTE <= static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE);
+}
+
+// Code runs from plain RAM or from the high half (ROM, or the RAM under it);
+// an instruction whose bytes lie wholly there is fetched straight from them.
+// The tape entries lie in the high half, so RAM code skips their test.
+template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
+    unsigned pc = cpu_6502.pcreg;
+    const uint8_t *ip;
+    if (pc - 0x0400u <= 0xBFFDu - 0x0400u) {
+        ip = ram.data + pc;
+    } else {
+        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) {
+            serve_tape();
+            pc = cpu_6502.pcreg;
+        }
+        if (pc - 0xC000u > 0xFFFDu - 0xC000u) return execute_checked();
+        ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
+    }
+    return execute<BUS_DIRECT>(ip);
+}
+
+[[gnu::noinline]] static int run_traced() {
     cpu_6502_registers &r = cpu_6502;
-    // One test covers both entry points (0xE6C9 and 0xE735).
-    if (__builtin_expect(static_cast<unsigned>(r.pcreg - CPU_TAPE_BYTE) <=
-                             static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE),
-                         0))
-        serve_tape();
-    if ((tr[0] & (TR_MASTER | TR_CPU)) == (TR_MASTER | TR_CPU))
+    if (at_tape_entry(r.pcreg)) serve_tape();
+    if (tr[0] & TR_CPU)
         cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
-    return execute();
+    return execute_traced();
+}
+
+int cpu_6502_run() {
+    if (__builtin_expect(tr[0] & TR_MASTER, 0)) return run_traced();
+    return execute_untraced<true>();
 }
 
 int cpu_6502_step() {
-    return execute();
+    if (__builtin_expect(tr[0] & TR_MASTER, 0)) return execute_traced();
+    return execute_untraced<false>();
 }
 
 int cpu_6502_setnmi() {

@@ -7,24 +7,17 @@
 #include <cstdint>
 
 // The register file, published so that the console and tests can look at it
-// between steps. Within a step carry, Z, V and N live unpacked in the step's
-// working flags (flagc, flagz, flagv, flagn); `flags` is whole again after it.
+// between steps; within a step the registers live in the step's locals.
 struct cpu_6502_registers {
     uint8_t areg;
     uint8_t xreg;
     uint8_t yreg;
+    uint8_t flags; // NV-BDIZC; bits 4 and 5 read 1 after every step
     uint16_t pcreg;
     uint16_t stack; // full stack address, always 0x0100-0x01FF
-    uint8_t flags;  // NV-BDIZC; bits 4 and 5 read 1 after every step
-    // Working copies of C, Z, V, N as the last step left them: carry 0/1,
-    // Z and V non-zero when set, N exactly 0x00 or 0x80.
-    uint8_t flagc;
-    uint8_t flagz;
-    uint8_t flagv;
-    uint8_t flagn;
-    int flagirq;  // bit 1 while a source holds the IRQ line active
-    int flagnmi;  // bit 1 while the NMI line is active
-    int flanknmi; // 1: an NMI edge waits to be serviced
+    int flagirq;    // bit 1 while a source holds the IRQ line active
+    int flanknmi;   // 1: an NMI edge waits to be serviced
+    int flagnmi;    // bit 1 while the NMI line is active
     uint64_t totalcycles;
 };
 
