@@ -87,6 +87,18 @@ int sys_systemloop(int *cycles) {
     int n = cpu_6502_run();
     *cycles = n;
     if (n <= 0) return 0;
+    if (via_6522_can_batch(n)) {
+        // No timer runs out within the step, so the VIA and the disk controller
+        // change nothing an event acts on: they count the cycles in one go, and
+        // the queue is still polled once per cycle.
+        via_6522_run(n);
+        fdc_run(static_cast<uint32_t>(n));
+        for (int i = 0; i < n; i++) {
+            event ev;
+            if (pull_event(&ev) == 0) act_on(ev);
+        }
+        return 0;
+    }
     for (int i = 0; i < n; i++) {
         via_6522_run(1);
         fdc_run(1);
@@ -97,5 +109,9 @@ int sys_systemloop(int *cycles) {
     return 0;
 }
 
-void sys_machine_lock() { core.machine.lock(); }
-void sys_machine_unlock() { core.machine.unlock(); }
+void sys_machine_lock() {
+    core.machine.lock();
+}
+void sys_machine_unlock() {
+    core.machine.unlock();
+}

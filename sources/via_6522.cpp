@@ -363,7 +363,8 @@ static inline void clock_timers() {
     }
 }
 
-// Batches and traced runs; kept apart so the single-cycle path needs no frame.
+// Runs that may time out or are traced: cycle by cycle, kept apart so the
+// counting path needs no frame.
 __attribute__((noinline)) static int run_cycles(int cycles) {
     for (int i = 0; i < cycles; i++) {
         clock_timers();
@@ -376,11 +377,21 @@ __attribute__((noinline)) static int run_cycles(int cycles) {
     return 0;
 }
 
+int via_6522_can_batch(int cycles) {
+    if (tr[0] & TR_MASTER) return 0;
+    unsigned n = static_cast<unsigned>(cycles);
+    if (via.t1_running && via.t1c < n) return 0;
+    if (via.t2_running && via.t2c < n) return 0;
+    return 1;
+}
+
 int via_6522_run(int cycles) {
-    // The emulation loop clocks one cycle at a time.
-    if (cycles != 1 || (tr[0] & TR_MASTER)) return run_cycles(cycles);
-    clock_timers();
-    return ay_8912_run(1);
+    if (cycles > 0 && via_6522_can_batch(cycles)) {
+        if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
+        if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
+        return ay_8912_run(cycles);
+    }
+    return run_cycles(cycles);
 }
 
 void via_6522_event(const event &ev) {

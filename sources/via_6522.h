@@ -105,7 +105,10 @@ struct via_state {
 int via_6522_init(); // clears everything, then initialises the sound chip
 int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the registers
 int via_6522_write(unsigned addr, uint8_t value);
-int via_6522_run(int cycles);         // clocks the timers and the sound chip's cycle count
+int via_6522_run(int cycles); // clocks the timers and the sound chip's cycle count
+// 1 when the next `cycles` cycles would only count: no timer runs out within
+// them and no trace is on, so they may be clocked in one go.
+int via_6522_can_batch(int cycles);
 void via_6522_event(const event &ev); // forwarded to the keyboard matrix
 int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
 

@@ -13,6 +13,8 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "rom.h"
+#include "via_6522.h"
 #include "via_6522_tapein.h"
 
 namespace {
@@ -522,6 +524,79 @@ TEST_F(Cpu6502, IrqInputUsesBitOne) {
     cpu_6502_clrnmi();
     EXPECT_EQ(0, cpu_6502.flagnmi);
     EXPECT_EQ(1, cpu_6502.flanknmi); // the edge stays latched
+}
+
+// Code in plain memory takes the quick path; an access that must reach a
+// device sends the instruction through the decoder, and it still acts once.
+TEST_F(Cpu6502, ReadModifyWriteOnTheDisplayRangeActsOnce) {
+    mem[0x9800] = 0x80;
+    mem[0xBFF0] = 0x01;
+    cpu_6502.flags = 0x30; // carry clear: a rotate applied twice would bring it in
+    code(0x1000, {0x2E, 0x00, 0x98, 0x7E, 0xEF, 0xBF}); // ROL $9800; ROR $BFEF,X
+    cpu_6502.xreg = 1;
+    EXPECT_EQ(6, cpu_6502_run());
+    EXPECT_EQ(0x00, mem[0x9800]);
+    EXPECT_EQ(0x03, cpu_6502.flags & 0x83); // carry and Z, N clear
+    EXPECT_EQ(7, cpu_6502_run());
+    EXPECT_EQ(0x80, mem[0xBFF0]); // the carry went in once
+    EXPECT_EQ(0x81, cpu_6502.flags & 0x83);
+    EXPECT_EQ(0x1006, cpu_6502.pcreg);
+}
+
+TEST_F(Cpu6502, PlainCodeReachesTheVia) {
+    ASSERT_EQ(0, via_6522_init());
+    cpu_6502.areg = 0xA5;
+    cpu_6502.xreg = 0x3C;
+    // STA $0306; LDX $0306; INC $0306; LDY $0306
+    code(0x1000, {0x8D, 0x06, 0x03, 0xAE, 0x06, 0x03, 0xEE, 0x06, 0x03, 0xAC, 0x06, 0x03});
+    EXPECT_EQ(4, cpu_6502_run());
+    EXPECT_EQ(4, cpu_6502_run());
+    EXPECT_EQ(0xA5, cpu_6502.xreg); // the timer latch, not RAM
+    EXPECT_EQ(0x80, cpu_6502.flags & 0x82);
+    EXPECT_EQ(6, cpu_6502_run());
+    EXPECT_EQ(4, cpu_6502_run());
+    EXPECT_EQ(0xA6, cpu_6502.yreg);
+    EXPECT_EQ(0x00, mem[0x0306]); // RAM under the I/O page untouched
+    EXPECT_EQ(0x100C, cpu_6502.pcreg);
+}
+
+TEST_F(Cpu6502, InstructionBytesComeFromRomOrTheRamUnderIt) {
+    hiram = 0;
+    rom.data[0x0000] = 0x5A; // 0xC000
+    rom.data[0x0010] = 0xA2; // 0xC010: LDX #$3C
+    rom.data[0x0011] = 0x3C;
+    mem[0xC000] = 0x11;
+    mem[0xC010] = 0xA2;
+    mem[0xC011] = 0x77;
+    code(0xBFFF, {0xA9}); // LDA #imm, its operand the first ROM byte
+    EXPECT_EQ(2, cpu_6502_run());
+    EXPECT_EQ(0x5A, cpu_6502.areg);
+    EXPECT_EQ(0xC001, cpu_6502.pcreg);
+    cpu_6502.pcreg = 0xC010;
+    cpu_6502_run();
+    EXPECT_EQ(0x3C, cpu_6502.xreg);
+    hiram = 1;
+    cpu_6502.pcreg = 0xC010;
+    cpu_6502_run();
+    EXPECT_EQ(0x77, cpu_6502.xreg);
+    // A switch written by the instruction itself counts from the next one.
+    hiram = 0;
+    code(0x1000, {0x8D, 0x81, 0x03, 0xAD, 0x00, 0xC0}); // STA $0381; LDA $C000
+    cpu_6502_run();
+    EXPECT_EQ(1, hiram);
+    cpu_6502_run();
+    EXPECT_EQ(0x11, cpu_6502.areg);
+}
+
+TEST_F(Cpu6502, CodeOutsideTheQuickRangesRuns) {
+    code(0x00FE, {0xA9, 0x42}); // LDA #$42 at the end of page zero
+    EXPECT_EQ(2, cpu_6502_run());
+    EXPECT_EQ(0x42, cpu_6502.areg);
+    EXPECT_EQ(0x0100, cpu_6502.pcreg);
+    code(0xBFFE, {0xA2, 0x24}); // LDX #$24 in the last two bytes below the ROM
+    EXPECT_EQ(2, cpu_6502_run());
+    EXPECT_EQ(0x24, cpu_6502.xreg);
+    EXPECT_EQ(0xC000, cpu_6502.pcreg);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "mem.h"
 #include "ram.h"
 #include "sys_core.h"
+#include "via_6522.h"
 
 namespace {
 
@@ -107,6 +108,51 @@ TEST_F(SysCoreCpu, NmiEventIsEnteredAfterTheNextInstruction) {
     sys_systemloop(&cycles);
     EXPECT_EQ(2, cycles); // one edge, one entry
     EXPECT_EQ(0x0801, cpu_6502.pcreg);
+}
+
+// A timer running out inside a step keeps its place among the events: the
+// reset taken at the first cycle step comes before the time-out at the fourth.
+TEST_F(SysCoreCpu, TimerTimeOutKeepsItsCycleAmongEvents) {
+    ASSERT_EQ(0, via_6522_init());
+    via_6522_write(VIA_BASE + VIA_IER, 0x80 | VIA_INT_T1);
+    via_6522_write(VIA_BASE + VIA_T1C_L, 3);
+    via_6522_write(VIA_BASE + VIA_T1C_H, 0); // counts 3, 2, 1, 0, then runs out
+    code(0x1000, {0xFE, 0x00, 0x20});        // 7 cycles
+    push(EV_RESET);
+    int cycles = 0;
+    sys_systemloop(&cycles);
+    EXPECT_EQ(7, cycles);
+    EXPECT_EQ(2, cpu_6502.flagirq); // raised after the reset forgot the line
+    uint8_t ifr = 0;
+    via_6522_read(VIA_BASE + VIA_IFR, &ifr);
+    EXPECT_EQ(0x80 | VIA_INT_T1, ifr);
+}
+
+// Steps clocked in one go leave the timers where cycle steps would.
+TEST_F(SysCoreCpu, TimersCountEveryCycleOfEveryStep) {
+    ASSERT_EQ(0, via_6522_init());
+    via_6522_write(VIA_BASE + VIA_T1C_L, 0x00);
+    via_6522_write(VIA_BASE + VIA_T1C_H, 0x01); // 0x0100
+    via_6522_write(VIA_BASE + VIA_T2C_L, 0x10);
+    via_6522_write(VIA_BASE + VIA_T2C_H, 0x00); // 0x0010
+    code(0x1000, {0xFE, 0x00, 0x20, 0xEA});     // 7 + 2 cycles
+    int cycles = 0;
+    sys_systemloop(&cycles);
+    sys_systemloop(&cycles);
+    uint8_t lo = 0, hi = 0;
+    via_6522_read(VIA_BASE + VIA_T1C_L, &lo);
+    via_6522_read(VIA_BASE + VIA_T1C_H, &hi);
+    EXPECT_EQ(0x0100 - 9, lo | hi << 8);
+    via_6522_read(VIA_BASE + VIA_T2C_L, &lo);
+    EXPECT_EQ(0x10 - 9, lo);
+    for (int i = 0; i < 4; i++) { // past zero: timer 2 runs out once
+        code(0x1000, {0xEA});
+        sys_systemloop(&cycles);
+    }
+    uint8_t ifr = 0;
+    via_6522_read(VIA_BASE + VIA_IFR, &ifr);
+    EXPECT_EQ(VIA_INT_T2, ifr & VIA_INT_T2);
+    EXPECT_EQ(0, cpu_6502.flagirq); // not enabled
 }
 
 // The step's result is never below 2 with this processor (every instruction
