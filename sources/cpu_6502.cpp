@@ -175,7 +175,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     // The stack stays in page one: pushes and pulls move the low byte alone.
     uint8_t &sreg = *reinterpret_cast<uint8_t *>(&r.stack);
     uint8_t *__restrict const ram_image = ram.data;
-    unsigned cycles;
+    uint64_t cycles; // one register serves the count and the result
 
     // Bus and stack. Every address handed to the bus is already within 16 bits.
     // A store through the decoder may flip the switches, so the high half is
@@ -282,7 +282,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     };
     auto adc = [&](uint8_t m) ALWAYS_INLINE {
         unsigned carry = flags & CPU_C;
-        if (flags & CPU_D) {
+        if (MODE != BUS_DIRECT && (flags & CPU_D)) {
             unsigned lo = (areg & 0x0F) + (m & 0x0F) + carry;
             if (lo > 9) lo += 6;
             unsigned t = (lo & 0x0F) + (areg & 0xF0) + (m & 0xF0) + (lo > 0x0F ? 0x10 : 0);
@@ -308,7 +308,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         unsigned v = ((areg ^ m) & (areg ^ d) & 0x80) >> 1;
         unsigned c = d >= 0;
         uint8_t result = static_cast<uint8_t>(d);
-        if (flags & CPU_D) {
+        if (MODE != BUS_DIRECT && (flags & CPU_D)) {
             int lo = (areg & 0x0F) - (m & 0x0F) - borrow;
             int bcd;
             if (lo & 0x10)
@@ -443,6 +443,11 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
             wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
         }                                                                                          \
     })
+#define DECIMAL()                                                                                  \
+    ({                                                                                             \
+        if constexpr (MODE == BUS_DIRECT)                                                          \
+            if (flags & CPU_D) goto bail;                                                          \
+    })
 #define UNDOCUMENTED()                                                                             \
     ({                                                                                             \
         if constexpr (MODE == BUS_DIRECT) goto bail;                                               \
@@ -545,11 +550,11 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         cycles = 6;
         break;
     }
-    case 0x61: adc(RD(ea_izx())); cycles = 6; break;
-    case 0x65: adc(RD(ea_zp())); cycles = 3; break;
+    case 0x61: DECIMAL(); adc(RD(ea_izx())); cycles = 6; break;
+    case 0x65: DECIMAL(); adc(RD(ea_zp())); cycles = 3; break;
     case 0x66: RMW(ea_zp(), ror); cycles = 5; break;
     case 0x68: lda(pull()); cycles = 4; break;
-    case 0x69: adc(fetch()); cycles = 2; break;
+    case 0x69: DECIMAL(); adc(fetch()); cycles = 2; break;
     case 0x6A: areg = ror(areg); cycles = 2; break;
     case 0x6C: {  // the pointer's high byte never leaves its page
         unsigned q = ea_abs();
@@ -558,16 +563,16 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         cycles = 5;
         break;
     }
-    case 0x6D: adc(RD(ea_abs())); cycles = 4; break;
+    case 0x6D: DECIMAL(); adc(RD(ea_abs())); cycles = 4; break;
     case 0x6E: RMW(ea_abs(), ror); cycles = 6; break;
     // 7x
     case 0x70: cycles = branch(flags & CPU_V); break;
-    case 0x71: adc(RD(ea_izy())); cycles = 5; break;
-    case 0x75: adc(RD(ea_zpx())); cycles = 4; break;
+    case 0x71: DECIMAL(); adc(RD(ea_izy())); cycles = 5; break;
+    case 0x75: DECIMAL(); adc(RD(ea_zpx())); cycles = 4; break;
     case 0x76: RMW(ea_zpx(), ror); cycles = 6; break;
     case 0x78: flags |= CPU_I; cycles = 2; break;
-    case 0x79: adc(RD(ea_aby())); cycles = 4; break;
-    case 0x7D: adc(RD(ea_abx())); cycles = 4; break;
+    case 0x79: DECIMAL(); adc(RD(ea_aby())); cycles = 4; break;
+    case 0x7D: DECIMAL(); adc(RD(ea_abx())); cycles = 4; break;
     case 0x7E: RMW(ea_abx(), ror); cycles = 7; break;
     // 8x
     case 0x81: WR(ea_izx(), areg); cycles = 6; break;
@@ -637,24 +642,24 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xDE: RMW(ea_abx(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
-    case 0xE1: sbc(RD(ea_izx())); cycles = 6; break;
+    case 0xE1: DECIMAL(); sbc(RD(ea_izx())); cycles = 6; break;
     case 0xE4: compare(xreg, RD(ea_zp())); cycles = 3; break;
-    case 0xE5: sbc(RD(ea_zp())); cycles = 3; break;
+    case 0xE5: DECIMAL(); sbc(RD(ea_zp())); cycles = 3; break;
     case 0xE6: RMW(ea_zp(), inc); cycles = 5; break;
     case 0xE8: nz(++xreg); cycles = 2; break;
-    case 0xE9: sbc(fetch()); cycles = 2; break;
+    case 0xE9: DECIMAL(); sbc(fetch()); cycles = 2; break;
     case 0xEA: cycles = 2; break;
     case 0xEC: compare(xreg, RD(ea_abs())); cycles = 4; break;
-    case 0xED: sbc(RD(ea_abs())); cycles = 4; break;
+    case 0xED: DECIMAL(); sbc(RD(ea_abs())); cycles = 4; break;
     case 0xEE: RMW(ea_abs(), inc); cycles = 6; break;
     // Fx
     case 0xF0: cycles = branch(flags & CPU_Z); break;
-    case 0xF1: sbc(RD(ea_izy())); cycles = 5; break;
-    case 0xF5: sbc(RD(ea_zpx())); cycles = 4; break;
+    case 0xF1: DECIMAL(); sbc(RD(ea_izy())); cycles = 5; break;
+    case 0xF5: DECIMAL(); sbc(RD(ea_zpx())); cycles = 4; break;
     case 0xF6: RMW(ea_zpx(), inc); cycles = 6; break;
     case 0xF8: flags |= CPU_D; cycles = 2; break;
-    case 0xF9: sbc(RD(ea_aby())); cycles = 4; break;
-    case 0xFD: sbc(RD(ea_abx())); cycles = 4; break;
+    case 0xF9: DECIMAL(); sbc(RD(ea_aby())); cycles = 4; break;
+    case 0xFD: DECIMAL(); sbc(RD(ea_abx())); cycles = 4; break;
     case 0xFE: RMW(ea_abx(), inc); cycles = 7; break;
 
     // Undocumented opcodes: each is reported, then executed as the NMOS part does.
@@ -831,13 +836,18 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
 
     r.pcreg = pcreg;
     flags |= CPU_B | CPU_U;
+    // Left alone, the compiler sets each case's count into two registers, one
+    // for the sum and one for the result.
+    asm("" : "+r"(cycles));
     r.totalcycles += cycles;
     // Interrupts are taken between instructions only.
-    if (__builtin_expect(interrupt_waiting(), 0)) return enter_interrupt<MODE>(cycles);
+    if (__builtin_expect(interrupt_waiting(), 0))
+        return enter_interrupt<MODE>(static_cast<int>(cycles));
     return static_cast<int>(cycles);
 
-    // Direct mode met a device or an undocumented opcode before changing
-    // anything: the checked mode runs the instruction from its start.
+    // Direct mode met a device, decimal arithmetic or an undocumented opcode
+    // before changing anything: the checked mode runs the instruction from its
+    // start.
 bail:
     __attribute__((unused));
     if constexpr (MODE == BUS_DIRECT) return execute_checked();
@@ -847,6 +857,7 @@ bail:
 #undef RD
 #undef WR
 #undef RMW
+#undef DECIMAL
 #undef UNDOCUMENTED
 
 [[gnu::noinline]] static int execute_traced() {
@@ -875,6 +886,12 @@ bail:
     }
 }
 
+// Out of line, so that the quick path makes no call that needs a frame.
+[[gnu::noinline]] static int serve_tape_then_step() {
+    serve_tape();
+    return cpu_6502_step();
+}
+
 // One test covers both entry points (0xE6C9 and 0xE735).
 static bool at_tape_entry(unsigned pc) {
     return pc - CPU_TAPE_BYTE <= static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE);
@@ -889,10 +906,7 @@ template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
     if (pc - 0x0400u <= 0xBFFDu - 0x0400u) {
         ip = ram.data + pc;
     } else {
-        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) {
-            serve_tape();
-            pc = cpu_6502.pcreg;
-        }
+        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();
         if (pc - 0xC000u > 0xFFFDu - 0xC000u) return execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
     }
