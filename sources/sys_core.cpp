@@ -93,9 +93,14 @@ int sys_systemloop(int *cycles) {
         // the queue is still polled once per cycle.
         via_6522_run(n);
         fdc_run(static_cast<uint32_t>(n));
+        // Only this thread moves the read index: a poll needs the write index alone.
+        int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
         for (int i = 0; i < n; i++) {
+            if (core.queueinptr.load(std::memory_order_acquire) == out) continue;
             event ev;
-            if (pull_event(&ev) == 0) act_on(ev);
+            pull_event(&ev);
+            act_on(ev);
+            out = core.queueoutptr.load(std::memory_order_relaxed);
         }
         return 0;
     }
