@@ -162,6 +162,57 @@ ALWAYS_INLINE static inline bool interrupt_waiting() {
     return lines != 0;
 }
 
+// Decimal ADC and SBC on the register file.
+ALWAYS_INLINE static inline void add_decimal(uint8_t m) {
+    cpu_6502_registers &r = cpu_6502;
+    uint8_t a = r.areg;
+    unsigned carry = r.flags & CPU_C;
+    unsigned lo = (a & 0x0F) + (m & 0x0F) + carry;
+    if (lo > 9) lo += 6;
+    unsigned t = (lo & 0x0F) + (a & 0xF0) + (m & 0xF0) + (lo > 0x0F ? 0x10 : 0);
+    unsigned z = ((a + m + carry) & 0xFF) == 0 ? CPU_Z : 0;
+    unsigned v = ((t ^ a) & ~(a ^ m) & 0x80) >> 1;
+    unsigned n = t & CPU_N;
+    if ((t & 0x1F0) > 0x90) t += 0x60;
+    unsigned c = (t & 0xFF0) > 0xF0;
+    r.areg = static_cast<uint8_t>(t);
+    r.flags = static_cast<uint8_t>((r.flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | n | v | z | c);
+}
+
+// Flags as in binary mode; the accumulator gets the decimal difference.
+ALWAYS_INLINE static inline void subtract_decimal(uint8_t m) {
+    cpu_6502_registers &r = cpu_6502;
+    uint8_t a = r.areg;
+    int borrow = 1 - (r.flags & CPU_C);
+    int d = a - m - borrow;
+    unsigned v = ((a ^ m) & (a ^ d) & 0x80) >> 1;
+    int lo = (a & 0x0F) - (m & 0x0F) - borrow;
+    int bcd;
+    if (lo & 0x10)
+        bcd = ((a & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
+    else
+        bcd = ((a & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
+    if (bcd & 0x100) bcd -= 0x60;
+    r.areg = static_cast<uint8_t>(bcd);
+    r.flags = static_cast<uint8_t>((r.flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) |
+                                   nz_flags[static_cast<uint8_t>(d)] | v | (d >= 0));
+}
+
+// Direct mode finishes decimal arithmetic out of line, end of step included,
+// so that its own path keeps no frame.
+[[gnu::noinline]] static int finish_decimal(uint8_t m, bool subtract, uint16_t pc, int cycles) {
+    cpu_6502_registers &r = cpu_6502;
+    if (subtract)
+        subtract_decimal(m);
+    else
+        add_decimal(m);
+    r.pcreg = pc;
+    r.flags |= CPU_B | CPU_U;
+    r.totalcycles += static_cast<uint64_t>(cycles);
+    if (interrupt_waiting()) return enter_interrupt<BUS_DIRECT>(cycles);
+    return cycles;
+}
+
 // One instruction and the interrupt check after it. The registers live in
 // locals for the step; `ip` points at the opcode in direct mode.
 template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
@@ -281,47 +332,20 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
                                      ((areg & m) == 0 ? CPU_Z : 0));
     };
     auto adc = [&](uint8_t m) ALWAYS_INLINE {
-        unsigned carry = flags & CPU_C;
-        if (MODE != BUS_DIRECT && (flags & CPU_D)) {
-            unsigned lo = (areg & 0x0F) + (m & 0x0F) + carry;
-            if (lo > 9) lo += 6;
-            unsigned t = (lo & 0x0F) + (areg & 0xF0) + (m & 0xF0) + (lo > 0x0F ? 0x10 : 0);
-            unsigned z = ((areg + m + carry) & 0xFF) == 0 ? CPU_Z : 0;
-            unsigned v = ((t ^ areg) & ~(areg ^ m) & 0x80) >> 1;
-            unsigned n = t & CPU_N;
-            if ((t & 0x1F0) > 0x90) t += 0x60;
-            unsigned c = (t & 0xFF0) > 0xF0;
-            areg = static_cast<uint8_t>(t);
-            flags =
-                static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | n | v | z | c);
-        } else {
-            unsigned s = areg + m + carry;
-            unsigned v = ((s ^ areg) & ~(areg ^ m) & 0x80) >> 1;
-            areg = static_cast<uint8_t>(s);
-            flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) |
-                                         nz_flags[areg] | v | (s >> 8));
-        }
+        if (MODE != BUS_DIRECT && (flags & CPU_D)) return add_decimal(m);
+        unsigned s = areg + m + (flags & CPU_C);
+        unsigned v = ((s ^ areg) & ~(areg ^ m) & 0x80) >> 1;
+        areg = static_cast<uint8_t>(s);
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | nz_flags[areg] |
+                                     v | (s >> 8));
     };
     auto sbc = [&](uint8_t m) ALWAYS_INLINE {
-        int borrow = 1 - (flags & CPU_C);
-        int d = areg - m - borrow;
+        if (MODE != BUS_DIRECT && (flags & CPU_D)) return subtract_decimal(m);
+        int d = areg - m - (1 - (flags & CPU_C));
         unsigned v = ((areg ^ m) & (areg ^ d) & 0x80) >> 1;
-        unsigned c = d >= 0;
-        uint8_t result = static_cast<uint8_t>(d);
-        if (MODE != BUS_DIRECT && (flags & CPU_D)) {
-            int lo = (areg & 0x0F) - (m & 0x0F) - borrow;
-            int bcd;
-            if (lo & 0x10)
-                bcd = ((areg & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
-            else
-                bcd = ((areg & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
-            if (bcd & 0x100) bcd -= 0x60;
-            areg = static_cast<uint8_t>(bcd);
-        } else {
-            areg = result;
-        }
-        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | nz_flags[result] |
-                                     v | c);
+        areg = static_cast<uint8_t>(d);
+        flags = static_cast<uint8_t>((flags & ~(CPU_N | CPU_V | CPU_Z | CPU_C)) | nz_flags[areg] |
+                                     v | (d >= 0));
     };
     auto asl = [&](uint8_t m) ALWAYS_INLINE -> uint8_t {
         uint8_t out = static_cast<uint8_t>(m << 1);
@@ -443,10 +467,13 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
             wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
         }                                                                                          \
     })
-#define DECIMAL()                                                                                  \
+#define ARITH(OP, SUBTRACT, VALUE, CYCLES)                                                         \
     ({                                                                                             \
+        uint8_t arith_m = (VALUE);                                                                 \
         if constexpr (MODE == BUS_DIRECT)                                                          \
-            if (flags & CPU_D) goto bail;                                                          \
+            if (flags & CPU_D) return finish_decimal(arith_m, SUBTRACT, pcreg, CYCLES);            \
+        OP(arith_m);                                                                               \
+        cycles = CYCLES;                                                                           \
     })
 #define UNDOCUMENTED()                                                                             \
     ({                                                                                             \
@@ -550,11 +577,11 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         cycles = 6;
         break;
     }
-    case 0x61: DECIMAL(); adc(RD(ea_izx())); cycles = 6; break;
-    case 0x65: DECIMAL(); adc(RD(ea_zp())); cycles = 3; break;
+    case 0x61: ARITH(adc, false, RD(ea_izx()), 6); break;
+    case 0x65: ARITH(adc, false, RD(ea_zp()), 3); break;
     case 0x66: RMW(ea_zp(), ror); cycles = 5; break;
     case 0x68: lda(pull()); cycles = 4; break;
-    case 0x69: DECIMAL(); adc(fetch()); cycles = 2; break;
+    case 0x69: ARITH(adc, false, fetch(), 2); break;
     case 0x6A: areg = ror(areg); cycles = 2; break;
     case 0x6C: {  // the pointer's high byte never leaves its page
         unsigned q = ea_abs();
@@ -563,16 +590,16 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         cycles = 5;
         break;
     }
-    case 0x6D: DECIMAL(); adc(RD(ea_abs())); cycles = 4; break;
+    case 0x6D: ARITH(adc, false, RD(ea_abs()), 4); break;
     case 0x6E: RMW(ea_abs(), ror); cycles = 6; break;
     // 7x
     case 0x70: cycles = branch(flags & CPU_V); break;
-    case 0x71: DECIMAL(); adc(RD(ea_izy())); cycles = 5; break;
-    case 0x75: DECIMAL(); adc(RD(ea_zpx())); cycles = 4; break;
+    case 0x71: ARITH(adc, false, RD(ea_izy()), 5); break;
+    case 0x75: ARITH(adc, false, RD(ea_zpx()), 4); break;
     case 0x76: RMW(ea_zpx(), ror); cycles = 6; break;
     case 0x78: flags |= CPU_I; cycles = 2; break;
-    case 0x79: DECIMAL(); adc(RD(ea_aby())); cycles = 4; break;
-    case 0x7D: DECIMAL(); adc(RD(ea_abx())); cycles = 4; break;
+    case 0x79: ARITH(adc, false, RD(ea_aby()), 4); break;
+    case 0x7D: ARITH(adc, false, RD(ea_abx()), 4); break;
     case 0x7E: RMW(ea_abx(), ror); cycles = 7; break;
     // 8x
     case 0x81: WR(ea_izx(), areg); cycles = 6; break;
@@ -642,24 +669,24 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xDE: RMW(ea_abx(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
-    case 0xE1: DECIMAL(); sbc(RD(ea_izx())); cycles = 6; break;
+    case 0xE1: ARITH(sbc, true, RD(ea_izx()), 6); break;
     case 0xE4: compare(xreg, RD(ea_zp())); cycles = 3; break;
-    case 0xE5: DECIMAL(); sbc(RD(ea_zp())); cycles = 3; break;
+    case 0xE5: ARITH(sbc, true, RD(ea_zp()), 3); break;
     case 0xE6: RMW(ea_zp(), inc); cycles = 5; break;
     case 0xE8: nz(++xreg); cycles = 2; break;
-    case 0xE9: DECIMAL(); sbc(fetch()); cycles = 2; break;
+    case 0xE9: ARITH(sbc, true, fetch(), 2); break;
     case 0xEA: cycles = 2; break;
     case 0xEC: compare(xreg, RD(ea_abs())); cycles = 4; break;
-    case 0xED: DECIMAL(); sbc(RD(ea_abs())); cycles = 4; break;
+    case 0xED: ARITH(sbc, true, RD(ea_abs()), 4); break;
     case 0xEE: RMW(ea_abs(), inc); cycles = 6; break;
     // Fx
     case 0xF0: cycles = branch(flags & CPU_Z); break;
-    case 0xF1: DECIMAL(); sbc(RD(ea_izy())); cycles = 5; break;
-    case 0xF5: DECIMAL(); sbc(RD(ea_zpx())); cycles = 4; break;
+    case 0xF1: ARITH(sbc, true, RD(ea_izy()), 5); break;
+    case 0xF5: ARITH(sbc, true, RD(ea_zpx()), 4); break;
     case 0xF6: RMW(ea_zpx(), inc); cycles = 6; break;
     case 0xF8: flags |= CPU_D; cycles = 2; break;
-    case 0xF9: DECIMAL(); sbc(RD(ea_aby())); cycles = 4; break;
-    case 0xFD: DECIMAL(); sbc(RD(ea_abx())); cycles = 4; break;
+    case 0xF9: ARITH(sbc, true, RD(ea_aby()), 4); break;
+    case 0xFD: ARITH(sbc, true, RD(ea_abx()), 4); break;
     case 0xFE: RMW(ea_abx(), inc); cycles = 7; break;
 
     // Undocumented opcodes: each is reported, then executed as the NMOS part does.
@@ -845,8 +872,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         return enter_interrupt<MODE>(static_cast<int>(cycles));
     return static_cast<int>(cycles);
 
-    // Direct mode met a device, decimal arithmetic or an undocumented opcode
-    // before changing anything: the checked mode runs the instruction from its
+    // Direct mode met a device or an undocumented opcode before changing
+    // anything: the checked mode runs the instruction from its
     // start.
 bail:
     __attribute__((unused));
@@ -857,7 +884,7 @@ bail:
 #undef RD
 #undef WR
 #undef RMW
-#undef DECIMAL
+#undef ARITH
 #undef UNDOCUMENTED
 
 [[gnu::noinline]] static int execute_traced() {
@@ -897,13 +924,16 @@ static bool at_tape_entry(unsigned pc) {
     return pc - CPU_TAPE_BYTE <= static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE);
 }
 
-// Code runs from plain RAM or from the high half (ROM, or the RAM under it);
-// an instruction whose bytes lie wholly there is fetched straight from them.
+// Code runs from plain RAM (below the I/O page, or from 0x0400 on) or from the
+// high half (ROM, or the RAM under it); an instruction whose bytes lie wholly
+// there is fetched straight from them.
 // The tape entries lie in the high half, so RAM code skips their test.
 template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
     unsigned pc = cpu_6502.pcreg;
     const uint8_t *ip;
     if (pc - 0x0400u <= 0xBFFDu - 0x0400u) {
+        ip = ram.data + pc;
+    } else if (pc <= 0x02FD) {
         ip = ram.data + pc;
     } else {
         if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();

@@ -588,15 +588,38 @@ TEST_F(Cpu6502, InstructionBytesComeFromRomOrTheRamUnderIt) {
     EXPECT_EQ(0x11, cpu_6502.areg);
 }
 
-TEST_F(Cpu6502, CodeOutsideTheQuickRangesRuns) {
+TEST_F(Cpu6502, CodeAtTheEdgesOfThePlainRangesRuns) {
     code(0x00FE, {0xA9, 0x42}); // LDA #$42 at the end of page zero
     EXPECT_EQ(2, cpu_6502_run());
     EXPECT_EQ(0x42, cpu_6502.areg);
     EXPECT_EQ(0x0100, cpu_6502.pcreg);
+    mem[0x0010] = 0x3C;
+    code(0x02FB, {0xAE, 0x10, 0x00, 0xA0, 0x24}); // LDX $0010; LDY #$24 up to 0x02FF
+    EXPECT_EQ(4, cpu_6502_run());
+    EXPECT_EQ(0x3C, cpu_6502.xreg);
+    EXPECT_EQ(2, cpu_6502_run());
+    EXPECT_EQ(0x24, cpu_6502.yreg);
+    EXPECT_EQ(0x0300, cpu_6502.pcreg);
     code(0xBFFE, {0xA2, 0x24}); // LDX #$24 in the last two bytes below the ROM
+    cpu_6502.xreg = 0;
     EXPECT_EQ(2, cpu_6502_run());
     EXPECT_EQ(0x24, cpu_6502.xreg);
     EXPECT_EQ(0xC000, cpu_6502.pcreg);
+}
+
+TEST_F(Cpu6502, DecimalArithmeticIsFollowedByTheInterruptCheck) {
+    cpu_6502.flags = 0x38; // D set, I clear, carry clear
+    cpu_6502.areg = 0x19;
+    cpu_6502_setirq();
+    code(0x1000, {0x69, 0x01}); // ADC #$01
+    EXPECT_EQ(2 + 7, cpu_6502_run());
+    EXPECT_EQ(0x20, cpu_6502.areg);
+    EXPECT_EQ(IRQ_HANDLER, cpu_6502.pcreg);
+    EXPECT_EQ(0x28, mem[0x01FA] & 0x38);    // pushed with D, without B
+    EXPECT_EQ(0x04, cpu_6502.flags & 0x0C); // I set, D cleared
+    EXPECT_EQ(0x10, mem[0x01FC]);
+    EXPECT_EQ(0x02, mem[0x01FB]);
+    EXPECT_EQ(7u + 9, cpu_6502_cycles());
 }
 
 } // namespace
