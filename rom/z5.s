@@ -55,6 +55,7 @@ tmp     = $14                   ; 4 bytes, main program
 krows   = $18                   ; 8 bytes, keys held now
 kprev   = $20                   ; 8 bytes, keys held at the previous scan
 itmp    = $28                   ; 4 bytes, interrupt only
+kpend   = $50                   ; 8 bytes, keys new at the previous scan
 mixer   = $2C                   ; last value written to sound register 7
 kx      = $2D
 top     = $2E                   ; first row the editor uses
@@ -721,13 +722,18 @@ kproc:  lda #0
         lda itmp+3
         beq @new
         jsr capsind
+; A key is taken one scan after it went down, with the modifiers of that
+; scan: a shift pressed together with it may be read after its own row.
 @new:   ldx #0
-@r:     lda kprev,x
+@r:     lda kpend,x
+        sta itmp+1
+        lda kprev,x
         eor #$FF
         and krows,x
         and kmask,x
+        sta kpend,x
+        lda itmp+1
         beq @nx
-        sta itmp+1
         ldy #0
 @c:     lsr itmp+1
         bcc @sk
@@ -907,7 +913,12 @@ monitor:
 @loop:  lda curx
         beq @p
         jsr crlf
-@p:     lda #'>'
+@p:     ldy #39                 ; a fresh row for the prompt
+        lda #' '
+@clr:   sta (scr),y
+        dey
+        bpl @clr
+        lda #'>'
         jsr chrout
         jsr getline
         jsr docmd

@@ -35,7 +35,8 @@ int read_all(const char *path, std::vector<uint8_t> &out) {
     }
     out.clear();
     int c;
-    while ((c = std::fgetc(f)) != EOF) out.push_back(static_cast<uint8_t>(c));
+    while ((c = std::fgetc(f)) != EOF)
+        out.push_back(static_cast<uint8_t>(c));
     std::fclose(f);
     return 0;
 }
@@ -67,21 +68,25 @@ int make_tap(const char *bin, const char *addr, const char *out) {
     unsigned stop = static_cast<unsigned>(start + code.size());
     std::vector<uint8_t> tap;
     tap.reserve(TAP_SYNC_RUN + 32 + code.size());
-    for (int i = 0; i < TAP_SYNC_RUN; i++) tap.push_back(TAP_SYNC);
+    for (int i = 0; i < TAP_SYNC_RUN; i++)
+        tap.push_back(TAP_SYNC);
     const char name[] = "KESTREL DEMO";
     const uint8_t header[] = {TAP_SYNC_END,
                               0x00,
                               0x00,
                               TAP_MACHINE_CODE,
-                              0x01,  // run after loading
+                              0x01, // run after loading
                               static_cast<uint8_t>(stop >> 8),
                               static_cast<uint8_t>(stop),
                               static_cast<uint8_t>(start >> 8),
                               static_cast<uint8_t>(start),
                               0x00};
-    for (uint8_t b : header) tap.push_back(b);
-    for (size_t i = 0; i <= std::strlen(name); i++) tap.push_back(static_cast<uint8_t>(name[i]));
-    for (uint8_t b : code) tap.push_back(b);
+    for (uint8_t b : header)
+        tap.push_back(b);
+    for (size_t i = 0; i <= std::strlen(name); i++)
+        tap.push_back(static_cast<uint8_t>(name[i]));
+    for (uint8_t b : code)
+        tap.push_back(b);
     return write_all(out, tap);
 }
 
@@ -112,17 +117,17 @@ int make_dsk(const char *boot_bin, const char *stage2_bin, const char *out) {
         {4, 14, "THIS LINE CAME FROM TRACK 4, SECTOR 14\r"},
     };
     for (const auto &l : lines)
-        put_sector(dsk, l.track, l.sector, reinterpret_cast<const uint8_t *>(l.text), std::strlen(l.text) + 1);
+        put_sector(dsk, l.track, l.sector, reinterpret_cast<const uint8_t *>(l.text),
+                   std::strlen(l.text) + 1);
     return write_all(out, dsk);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     if (argc == 5 && std::strcmp(argv[1], "tap") == 0) return make_tap(argv[2], argv[3], argv[4]);
     if (argc == 5 && std::strcmp(argv[1], "dsk") == 0) return make_dsk(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr,
-                 "usage: mkmedia tap <program.bin> <load address> <out.tap>\n"
-                 "       mkmedia dsk <boot.bin> <stage2.bin> <out.dsk>\n");
+    std::fprintf(stderr, "usage: mkmedia tap <program.bin> <load address> <out.tap>\n"
+                         "       mkmedia dsk <boot.bin> <stage2.bin> <out.dsk>\n");
     return 1;
 }
