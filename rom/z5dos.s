@@ -44,7 +44,9 @@ AUX    = $0600                  ; the 86 two-bit groups, 0x0600-0x0655
         .org $0300
         .res $20, $00
         sta SW_PAGE1            ; 0x0320: boot, set up in page 1
-rdsect: lda #0                  ; 0x0323
+rdsect: lda FDC_MOTOR_ON          ; 0x0323
+        lda FDC_READ
+        lda #0
         sta DCNT
         sta DCNT+1
         sta DPTR

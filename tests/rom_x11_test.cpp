@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,13 @@ namespace {
 constexpr int ZOOM = 2; // zoom level 1 doubles every pixel
 constexpr int WIN_W = 240 * ZOOM, WIN_H = 224 * ZOOM;
 constexpr int FONT_OFFSET = 0x3C78; // shapes of code 0x20 in the ROM image
+
+// Joins the pieces of a shell command.
+template <typename... Parts> std::string cat(const Parts &...parts) {
+    std::ostringstream out;
+    (out << ... << parts);
+    return out.str();
+}
 
 void sleep_ms(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -44,10 +52,9 @@ class XServer : public ::testing::Environment {
   public:
     void SetUp() override {
         for (int n = 151; n < 250 && pid_ <= 0; n++) {
-            if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
-                fs::exists("/tmp/.X11-unix/X" + std::to_string(n)))
+            if (fs::exists(cat("/tmp/.X", n, "-lock")) || fs::exists(cat("/tmp/.X11-unix/X", n)))
                 continue;
-            std::string display = ":" + std::to_string(n);
+            std::string display = cat(":", n);
             pid_t pid = fork();
             if (pid == 0) {
                 if (!freopen("/dev/null", "w", stderr)) _exit(126);
@@ -57,7 +64,7 @@ class XServer : public ::testing::Environment {
             }
             for (int i = 0; i < 100; i++) {
                 if (waitpid(pid, nullptr, WNOHANG) == pid) break;
-                if (system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0) {
+                if (system(cat("xdpyinfo -display ", display, " >/dev/null 2>&1").c_str()) == 0) {
                     pid_ = pid;
                     setenv("DISPLAY", display.c_str(), 1);
                     break;
@@ -116,15 +123,14 @@ class KestrelWithOurRoms : public ::testing::Test {
     }
     void key(const std::string &name) {
         ASSERT_EQ(
-            0,
-            system(("xdotool keydown --window " + window + " " + name + " 2>/dev/null").c_str()));
+            0, system(cat("xdotool keydown --window ", window, " ", name, " 2>/dev/null").c_str()));
         sleep_ms(80);
         ASSERT_EQ(
-            0, system(("xdotool keyup --window " + window + " " + name + " 2>/dev/null").c_str()));
+            0, system(cat("xdotool keyup --window ", window, " ", name, " 2>/dev/null").c_str()));
         sleep_ms(60);
     }
     std::vector<uint8_t> shot() {
-        EXPECT_EQ(0, system(("import -window " + window + " -depth 8 rgb:shot.rgb").c_str()));
+        EXPECT_EQ(0, system(cat("import -window ", window, " -depth 8 rgb:shot.rgb").c_str()));
         std::vector<uint8_t> s = read_file("shot.rgb");
         remove("shot.rgb");
         return s;
