@@ -1543,7 +1543,7 @@ d_hires: .byte "HIRES TEST PATTERN", 0
 d_dump:  .byte "SHOW MEMORY", 0
 d_enter: .byte "STORE BYTES", 0
 d_fill:  .byte "FILL MEMORY", 0
-d_go:    .byte "RUN CODE, RTS RETURNS", 0
+d_go:    .byte "RUN CODE UNTIL RTS", 0
 d_load:  .byte "LOAD NEXT TAPE FILE", 0
 d_boot:  .byte "BOOT DISK IN DRIVE 1", 0
 d_cls:   .byte "CLEAR THE SCREEN", 0

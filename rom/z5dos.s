@@ -2,20 +2,22 @@
 ; 0x0320-0x03FF (the first 32 bytes of each lie under the I/O registers).
 ; Writing 0x0380 shows page 0, 0x0382 page 1; the processor then fetches
 ; its next instruction from the other page. GATE holds such a write in both
-; pages, so a JMP GATE in one page continues at GATE+3 in the other.
+; pages, so a JMP GATE in one page continues at GATE+3 in the other; GATE2
+; leads from page 1 back into page 0 only. The boot starts in page 1 (the
+; decoding table), reads in page 0 and checks in page 1.
 ;
 ; Entries:
 ;   0x0320  boot drive 1: track 0, physical sector 0 into 0x0800-0x08FF,
 ;           then run it; with no readable boot sector, back to the monitor
-;   0x0323  read sector (page 0 shown): track DTRK, physical sector DSEC
-;           into the page in DPAGE; C=0 done, C=1 not found within about
-;           ten revolutions. The motor stays on; reading 0x0318 stops it.
+;   0x0323  read sector (page 0 shown, after a boot has built the decoding
+;           table): track DTRK, physical sector DSEC into the page in
+;           DPAGE; C=0 done, C=1 not found within about ten revolutions.
+;           The motor stays on; reading 0x0318 stops it.
 ; Work areas: zero page 0xE0-0xE8, RAM 0x0600-0x06FF (decoding table and
 ; the 2-bit groups of the sector being read).
 
         .setcpu "6502"
 
-FDC_PHASE0_OFF = $0310
 FDC_PHASE0_ON  = $0311
 FDC_MOTOR_OFF  = $0318
 FDC_MOTOR_ON   = $0319
@@ -67,7 +69,14 @@ rdsect: lda FDC_MOTOR_ON          ; 0x0323
         jsr rd44                ; volume
         jsr rd44
         cmp DTRK
-        bne @s
+        beq @trk
+        asl                     ; the head is elsewhere (a new disk, say): believe
+        sta DHT                 ; the address field and step again
+        jsr seek
+        jmp @s
+@fail:  sec
+        rts
+@trk:
         jsr rd44
         cmp DSEC
         bne @s
@@ -112,11 +121,12 @@ rdsect: lda FDC_MOTOR_ON          ; 0x0323
         bne @k
         clc
         rts
-@fail:  sec
-        rts
 
 seek:   lda DTRK
-        asl
+        cmp #35                 ; past the last track: stay in step with the head
+        bcc @t
+        lda #34
+@t:     asl
         sta DTMP
 @l:     lda DHT
         cmp DTMP
@@ -129,8 +139,7 @@ seek:   lda DTRK
         and #3
         asl
         tax
-        lda FDC_PHASE0_ON,x
-        lda FDC_PHASE0_OFF,x
+        lda FDC_PHASE0_ON,x     ; only the phase turned on decides the step
         jmp @l
 @d:     rts
 
@@ -145,11 +154,9 @@ rd44:   lda FDC_STROBE
 ; Back from page 1 with the table built and the head beyond track 0.
 GATE:   sta SW_PAGE1
         jsr rdsect
-        bcs @f
-        ldx $0800               ; an empty sector is no boot sector
-        beq @f
+        jmp GATE                ; page 1 checks the sector or reports
+GATE2 = *                       ; page 1 comes back here to run the sector
         jmp $0800
-@f:     jmp GATE                ; page 1 reports it
 PAGE0_END = *
         .assert PAGE0_END <= $0400, error, "page 0 is full"
         .res $0400 - *, $00
@@ -193,12 +200,21 @@ dbytes: .byte $96, $97, $9A, $9B, $9D, $9E, $9F, $A6
         .byte $F7, $F9, $FA, $FB, $FC, $FD, $FE, $FF
 nodisk: .byte "? NO BOOTABLE DISK IN DRIVE 1", 13, 0
 
-        .res GATE - *, $00
-        sta SW_PAGE0            ; GATE: on to page 0
-        lda FDC_MOTOR_OFF       ; from page 0: no boot sector
+; From page 0, the boot sector read (C=0) or not found (C=1).
+booted: bcs @none
+        lda $0800               ; an empty sector is no boot sector
+        beq @none
+        jmp GATE2 - 3           ; run it with page 0 shown
+@none:  lda FDC_MOTOR_OFF
         lda #<nodisk
         ldy #>nodisk
         jsr PRINT_STRING
         jmp MONITOR
+
+        .res GATE - *, $00
+        sta SW_PAGE0            ; GATE: on to page 0
+        jmp booted
+        .assert * = GATE2 - 3, error, "second gate moved"
+        sta SW_PAGE0            ; on to page 0 at GATE2
         .assert * <= $0400, error, "page 1 is full"
         .res $0400 - *, $00

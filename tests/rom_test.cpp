@@ -482,7 +482,8 @@ TEST_F(RomMachine, TapeDemoLoadsRunsDrawsAndPlays) {
 
 // push_back, since a vector insert here trips a false warning of the compiler.
 void append(std::vector<uint8_t> &to, const std::vector<uint8_t> &from) {
-    for (uint8_t b : from) to.push_back(b);
+    for (uint8_t b : from)
+        to.push_back(b);
 }
 
 // A tape block as the machine writes them: sync, header, name, data.
@@ -570,6 +571,84 @@ TEST_F(RomMachine, DiskDemoBootsGreetsAndRunsTheSecondStage) {
     EXPECT_GE(row_of("THIS LINE CAME FROM TRACK 4, SECTOR 14"), 1);
     EXPECT_EQ(std::string::npos, screen().find("ERROR"));
     EXPECT_EQ(4 * 2, ram[0xE3]) << "the head rests on track 4";
+}
+
+// Reads the 16 physical sectors of track 0xE0 into pages 0x50-0x5F through
+// the boot ROM's read entry; 0x00F1 ends 0 when all were read, 1 if not.
+const std::vector<uint8_t> track_reader = {
+    0xA2, 0x00,       // 6000 ldx #0
+    0x86, 0xE1,       // 6002 stx $E1
+    0x8A,             // 6004 txa
+    0x18,             // 6005 clc
+    0x69, 0x50,       // 6006 adc #$50
+    0x85, 0xE7,       // 6008 sta $E7
+    0x86, 0xF0,       // 600A stx $F0
+    0x20, 0x23, 0x03, // 600C jsr $0323
+    0xA6, 0xF0,       // 600F ldx $F0
+    0xB0, 0x0B,       // 6011 bcs $601E
+    0xE8,             // 6013 inx
+    0xE0, 0x10,       // 6014 cpx #16
+    0xD0, 0xEA,       // 6016 bne $6002
+    0xA9, 0x00,       // 6018 lda #0
+    0x85, 0xF1,       // 601A sta $F1
+    0xF0, 0x04,       // 601C beq $6022
+    0xA9, 0x01,       // 601E lda #1
+    0x85, 0xF1,       // 6020 sta $F1
+    0xAD, 0x18, 0x03, // 6022 lda $0318
+    0x60,             // 6025 rts
+};
+
+TEST_F(RomMachine, ReadSectorEntryDecodesEveryByteValueOnAnyTrack) {
+    boot();
+    std::filesystem::copy_file(run_dir + "/demo.dsk", dir.path() + "/demo.dsk");
+    fdc_mount("demo.dsk", 0, 1);
+    command("boot", 300); // builds the decoding table, leaves the head on track 4
+    ASSERT_TRUE(shows("DISK DEMO DONE"));
+    // An image of pseudo-random bytes: every value, in every position.
+    std::vector<uint8_t> image(143360);
+    uint32_t x = 12345;
+    for (uint8_t &b : image) {
+        x = x * 1103515245 + 12345;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    write_file("random.dsk", image);
+    fdc_mount("random.dsk", 0, 1);
+    poke(0x6000, track_reader);
+    const int skewing[16] = {0, 7, 14, 6, 13, 5, 12, 4, 11, 3, 10, 2, 9, 1, 8, 15};
+    for (int track : {17, 34, 0, 1}) {
+        ram[0xE0] = static_cast<uint8_t>(track);
+        ram[0xF1] = 0xFF;
+        command("go 6000", 200);
+        ASSERT_EQ(0, ram[0xF1]) << "track " << track;
+        for (int s = 0; s < 16; s++)
+            for (int i = 0; i < 256; i++)
+                ASSERT_EQ(image[(track * 16 + skewing[s]) * 256 + i], ram[0x5000 + s * 256 + i])
+                    << "track " << track << " sector " << s << " byte " << i;
+    }
+    // A track past the end is not found, in bounded time, and the head
+    // stays in step: track 17 reads again afterwards.
+    ram[0xE0] = 40;
+    command("go 6000", 200);
+    EXPECT_EQ(1, ram[0xF1]);
+    ram[0xE0] = 17;
+    command("go 6000", 200);
+    EXPECT_EQ(0, ram[0xF1]);
+    EXPECT_EQ(image[(17 * 16 + 15) * 256 + 9], ram[0x5F09]);
+}
+
+TEST_F(RomMachine, ResetStartsAgainAlsoFromHires) {
+    boot();
+    type("hires\r");
+    ASSERT_TRUE(wait_for("PRESS A KEY"));
+    frames(2);
+    ASSERT_EQ(PAL_RED, pixel(20, 0));
+    push_event({EV_RESET, 0});
+    ASSERT_TRUE(wait_prompt()) << screen();
+    frames(2);
+    EXPECT_EQ(PAL_BLUE, pixel(0, 0)) << "text mode with the status row";
+    EXPECT_EQ(1, row_of("KESTREL OPEN ROM"));
+    command("e 4000 55");
+    EXPECT_EQ(0x55, ram[0x4000]);
 }
 
 TEST_F(RomMachine, BootWithoutDiskReturnsWithMessage) {
