@@ -658,14 +658,19 @@ setcol: sta VIA_ORA2
 
 ; Read the 8x8 matrix into krows: a row select on port B bits 0-2, columns
 ; driven low through the sound chip's port, the answer on port B bit 3.
-kscan:  lda #14
+kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
+        and #$80
+        sta itmp+2
+        lda #14
         sta VIA_ORA2
         lda #PCR_LATCH
         sta VIA_PCR
         lda #PCR_IDLE
         sta VIA_PCR
         ldx #7
-@row:   stx VIA_ORB
+@row:   txa
+        ora itmp+2
+        sta VIA_ORB
         lda #$00                ; every column at once first
         jsr setcol
         lda VIA_ORB
@@ -928,6 +933,7 @@ monitor:
 warmio: sei
         cld
         sta SW_ROM              ; a failed disk boot may leave page 1 shown
+        lda FDC_MOTOR_OFF
         jsr curhide
         ldx #$FF
         stx repkey

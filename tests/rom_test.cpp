@@ -276,10 +276,12 @@ TEST_F(RomMachine, ControlCapitalsModifiersAndRepeat) {
     press('z', K_RCTRL);
     down(K_SCROLLOCK); // held down while the lock is on
     frames(2);
+    EXPECT_EQ("CAPS", row(0).substr(35, 4));
     press('q');
     press('5');
     up(K_SCROLLOCK);
     frames(2);
+    EXPECT_EQ("    ", row(0).substr(35, 4));
     press('q');
     for (int mod : {K_LSHIFT, K_RSHIFT, K_LCTRL, K_RCTRL, K_LALT, K_RALT})
         press(mod);
@@ -299,6 +301,20 @@ TEST_F(RomMachine, ControlCapitalsModifiersAndRepeat) {
     EXPECT_LE(ram[0xF0], 25);
     for (int i = 0; i < ram[0xF0]; i++)
         EXPECT_EQ('m', ram[0x5000 + i]);
+}
+
+TEST_F(RomMachine, KeyboardScanLeavesTheSpeakerLineAlone) {
+    boot();
+    command("e 4000 a9 80 8d 00 03 60"); // lda #$80 / sta $0300 / rts
+    command("go 4000");
+    frames(3);
+    uint8_t orb = 0;
+    mem_read(0x0300, &orb);
+    EXPECT_EQ(0x80, orb & 0x80);
+    type("x");
+    frames(2);
+    mem_read(0x0300, &orb);
+    EXPECT_EQ(0x80, orb & 0x80) << "still up after scanning a key";
 }
 
 TEST_F(RomMachine, DumpShowsTheRomBytes) {
