@@ -330,6 +330,15 @@ TEST_F(RomMachine, DumpShowsTheRomBytes) {
         EXPECT_GE(r, 1) << want << "\n" << screen();
     }
     EXPECT_EQ(-1, row_of("C010 ")) << "the dump ends at the address asked for";
+    // Without arguments the dump goes on where it stopped, 64 bytes a time,
+    // and it stops at the top of memory.
+    command("dump");
+    EXPECT_GE(row_of("C010 "), 1);
+    EXPECT_GE(row_of("C048 "), 1);
+    EXPECT_EQ(-1, row_of("C050 "));
+    command("d fff8");
+    EXPECT_GE(row_of("FFF8 "), 1);
+    EXPECT_EQ(-1, row_of("0000 "));
     // Text column: printable bytes as themselves. The name sits at 0xC01E.
     command("D C01E");
     EXPECT_GE(row_of("C01E 4B 45 53 54 52 45 4C 20  KESTREL "), 1) << screen();
