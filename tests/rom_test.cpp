@@ -232,6 +232,20 @@ TEST_F(RomMachine, BootsToBannerFreeMemoryAndPromptWithinTwoSeconds) {
     EXPECT_EQ(0x05, ram[0x9B]);
 }
 
+TEST_F(RomMachine, WorksAtFourTimesTheSpeed) {
+    speed = 4;
+    cpu_6502_init();
+    boot();
+    command("e 4000 a9 66 8d 01 40 60");
+    command("go 4000");
+    EXPECT_EQ(0x66, ram[0x4001]);
+    std::filesystem::copy_file(run_dir + "/demo.dsk", dir.path() + "/demo.dsk");
+    fdc_mount("demo.dsk", 0, 1);
+    command("boot", 100);
+    EXPECT_GE(row_of("DISK DEMO DONE"), 1) << screen();
+    speed = 1;
+}
+
 TEST_F(RomMachine, StatusRowIsDrawnWithTheRomsOwnShapes) {
     boot();
     std::vector<uint8_t> rom = rom_image();
