@@ -646,7 +646,7 @@ irq:    pha
         pla
         tax
         pla
-nmiret: rti
+        rti
 
 ; Column mask in A onto the sound chip's I/O port (register 14, latched).
 setcol: sta VIA_ORA2
@@ -1362,8 +1362,7 @@ inks:   .byte 1, 2, 3, 4, 5, 6, 7, 3
 htitle: .byte "HIRES TEST PATTERN", 0
 
 c_load: jsr endargs
-        jsr tapeload
-        rts
+        jmp tapeload
 
 ; ---- hires and text screens ----------------------------------------------------
 ; Hires picture cleared; the editor keeps rows 26 and 27 below it.
