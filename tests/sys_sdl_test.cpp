@@ -253,7 +253,7 @@ std::string title_after_two_frames(uint32_t interval) {
 
 TEST_F(HostFrame, TitleShowsSpeedAndNominalFrameRateWhenVerbose) {
     config[CFG_VERBOSITY].value = 1;
-    title_after_two_frames(20);  // ends whatever measurement earlier frames began
+    title_after_two_frames(20); // ends whatever measurement earlier frames began
     struct {
         uint32_t interval;
         const char *fps;

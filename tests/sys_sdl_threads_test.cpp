@@ -20,6 +20,12 @@
 #include "sys_sdl_video.h"
 #include "via_6522.h"
 
+// SDL's timer starts its thread before it creates the mutex that thread
+// locks: a fault of the library's start-up, not of ours.
+extern "C" const char *__tsan_default_suppressions() {
+    return "race:SDL_CreateMutex\n";
+}
+
 namespace {
 
 std::atomic<int> frames{0};
@@ -39,7 +45,8 @@ int counting_step(int *cycles) {
 
 // SDL's queue holds a limited number of events: wait for room.
 void send(SDL_Event ev) {
-    while (SDL_PushEvent(&ev) != 0) SDL_Delay(1);
+    while (SDL_PushEvent(&ev) != 0)
+        SDL_Delay(1);
 }
 
 void tap(SDLKey sym, Uint16 unicode = 0) {
@@ -49,13 +56,15 @@ void tap(SDLKey sym, Uint16 unicode = 0) {
 }
 
 void type_line(const char *text) {
-    for (const char *p = text; *p; p++) tap(static_cast<SDLKey>(*p), static_cast<Uint8>(*p));
+    for (const char *p = text; *p; p++)
+        tap(static_cast<SDLKey>(*p), static_cast<Uint8>(*p));
     tap(SDLK_RETURN, '\r');
 }
 
 void wait_for_frames(int n) {
     int target = frames.load() + n;
-    while (frames.load() < target) SDL_Delay(1);
+    while (frames.load() < target)
+        SDL_Delay(1);
 }
 
 class HostThreads : public ::testing::Test {
@@ -115,7 +124,7 @@ TEST_F(HostThreads, CommandsKeysAndPrintingWhileFramesRun) {
     std::thread keys([&] {
         wait_for_frames(2);
         for (int i = 0; i < rounds; i++) {
-            tap(SDLK_F4);  // console closed: toggles the charset
+            tap(SDLK_F4); // console closed: toggles the charset
             tap(SDLK_F1);
             type_line("dump");
             type_line("soundoff");
@@ -149,9 +158,9 @@ TEST_F(HostThreads, CommandsKeysAndPrintingWhileFramesRun) {
     EXPECT_GT(steps.load(), 0);
     EXPECT_EQ(65536u, read_file("kestrel_ram.bin").size());
     EXPECT_EQ(charset_before ^ (rounds % 2), config[CFG_CHARSET].value);
-    EXPECT_EQ(1, speed.load());  // every speed-up was followed by a speed-down
+    EXPECT_EQ(1, speed.load()); // every speed-up was followed by a speed-down
     SDL_Delay(50);
     EXPECT_EQ(frames_at_end, frames.load()) << "a frame ran after the loop ended";
 }
 
-}  // namespace
+} // namespace
