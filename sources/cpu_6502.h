@@ -1,13 +1,39 @@
-// cpu_6502: the processor. Runs on the timer thread; every access goes
-// through mem_read/mem_write.
+// cpu_6502: the processor, an NMOS 6502 with its undocumented opcodes.
+// Runs on the timer thread; every access, opcode fetches included, goes
+// through mem_read/mem_write. The VIA drives the IRQ input (a level), host
+// events drive NMI (an edge) and reset. Two system ROM tape routines are
+// served straight from the mounted tape.
 #pragma once
 #include <cstdint>
 
-int cpu_6502_init();  // reset: takes the vector at 0xFFFC/0xFFFD
-int cpu_6502_run();   // tape short-cuts, trace hook, one step; cycles used (>= 2)
-int cpu_6502_step();  // one instruction (+7 when an interrupt was entered)
-int cpu_6502_setnmi();
+// The register file, published so that the console and tests can look at it
+// between steps. A step works on copies and stores them back at its end.
+struct cpu_6502_registers {
+    uint8_t areg;
+    uint8_t xreg;
+    uint8_t yreg;
+    uint16_t pcreg;
+    uint16_t stack; // full stack address, always 0x0100-0x01FF
+    uint8_t flags;  // NV-BDIZC; bits 4 and 5 read 1 after every step
+    // Working copies of C, Z, V, N as the last step left them: carry 0/1,
+    // Z and V non-zero when set, N exactly 0x00 or 0x80.
+    uint8_t flagc;
+    uint8_t flagz;
+    uint8_t flagv;
+    uint8_t flagn;
+    int flagirq;  // bit 1 while a source holds the IRQ line active
+    int flagnmi;  // bit 1 while the NMI line is active
+    int flanknmi; // 1: an NMI edge waits to be serviced
+    uint64_t totalcycles;
+};
+
+extern cpu_6502_registers cpu_6502;
+
+int cpu_6502_init();   // reset: takes the vector at 0xFFFC/0xFFFD
+int cpu_6502_run();    // tape short-cuts, trace hook, one step; cycles used (>= 2)
+int cpu_6502_step();   // one instruction (+7 when an interrupt was entered)
+int cpu_6502_setnmi(); // an inactive-to-active edge latches one NMI
 int cpu_6502_clrnmi();
-int cpu_6502_setirq();  // level input, driven by the VIA
+int cpu_6502_setirq(); // level input, driven by the VIA
 int cpu_6502_clrirq();
-uint64_t cpu_6502_cycles();
+uint64_t cpu_6502_cycles(); // since the last reset, the reset's 7 included
