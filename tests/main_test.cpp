@@ -25,10 +25,7 @@ class Program : public ::testing::Test {
         SDL_Quit();
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        if (signal_program(SIGKILL)) waitpid(pid_, nullptr, 0);
     }
     void start(const char *video_driver = "dummy") {
         fflush(stdout);
@@ -44,8 +41,11 @@ class Program : public ::testing::Test {
         }
         ASSERT_GT(pid_, 0);
     }
+    // Signals the program we started, never anything else.
+    bool signal_program(int sig) { return pid_ > 0 && kill(pid_, sig) == 0; }
     // Exit status, or -1 when still running after `ms`.
     int wait_exit(int ms) {
+        if (pid_ <= 0) return -2; // nothing of ours is running
         for (int i = 0; i < ms / 10; i++) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -64,7 +64,8 @@ TEST_F(Program, RunsUntilClosedThenExitsCleanly) {
     write_text("kestrel.cfg", "speed = 2\nverbosity = 1\n");
     start();
     EXPECT_EQ(-1, wait_exit(700)) << "the event loop keeps the program running";
-    kill(pid_, SIGTERM);
+    ASSERT_GT(pid_, 0);
+    signal_program(SIGTERM);
     EXPECT_EQ(0, wait_exit(5000));
     std::string cfg = read_text("kestrel.cfg");
     EXPECT_NE(std::string::npos, cfg.find("speed = 2\n")) << "settings written back";

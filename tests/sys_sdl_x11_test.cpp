@@ -47,6 +47,7 @@ class XServer : public ::testing::Environment {
             if (fs::exists(lock) || fs::exists(sock)) continue;
             std::string display = ":" + std::to_string(n);
             pid_t pid = fork();
+            if (pid < 0) break;
             if (pid == 0) {
                 freopen("/dev/null", "w", stderr);
                 execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
@@ -62,7 +63,7 @@ class XServer : public ::testing::Environment {
                 }
                 sleep_ms(100);
             }
-            if (pid_ <= 0) {
+            if (pid_ <= 0 && pid > 0) {
                 kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
@@ -70,7 +71,7 @@ class XServer : public ::testing::Environment {
         ASSERT_GT(pid_, 0) << "no X server could be started";
     }
     void TearDown() override {
-        if (pid_ > 0) {
+        if (pid_ > 0) { // never kill(-1, ...): that reaches every process we may signal
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
         }
@@ -113,10 +114,7 @@ class Kestrel : public ::testing::Test {
         }
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        if (signal_program(SIGKILL)) waitpid(pid_, nullptr, 0);
     }
 
     void start() {
@@ -132,8 +130,11 @@ class Kestrel : public ::testing::Test {
         ASSERT_GT(pid_, 0);
     }
 
+    // Signals the program we started, never anything else.
+    bool signal_program(int sig) { return pid_ > 0 && kill(pid_, sig) == 0; }
     // Waits for the program to end; its exit status, or -1 after `ms`.
     int wait_exit(int ms) {
+        if (pid_ <= 0) return -2; // nothing of ours is running
         for (int i = 0; i < ms / 10; i++) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -192,6 +193,7 @@ class Kestrel : public ::testing::Test {
     double cpu_seconds() {
         std::string stat = read_text("/proc/" + std::to_string(pid_) + "/stat");
         size_t close = stat.rfind(')');
+        if (pid_ <= 0 || close == std::string::npos) return 0;
         std::vector<std::string> fields;
         std::string field;
         for (size_t i = close + 2; i <= stat.size(); i++) {
