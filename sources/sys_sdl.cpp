@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
@@ -18,6 +19,10 @@ static struct {
     SDL_TimerID systimer;
     // Set under the machine lock when the loop ends: no frame starts after.
     bool stopped;
+    // A wake-up event is in SDL's queue: frames push no more until the loop
+    // has taken it, so a busy loop never finds the queue full of them and
+    // key presses dropped.
+    std::atomic<bool> wake_pending;
     // Speed measurement, timer thread only.
     uint32_t startime;
     uint32_t totalcycles;
@@ -117,6 +122,7 @@ static int key_up(SDLKey sym) {
 
 int sys_sdl_event(SDL_Event &ev) {
     if (ev.type == SDL_QUIT) return 1;
+    if (ev.type == SDL_USEREVENT) host.wake_pending = false;
     if (ev.type == SDL_KEYDOWN) take_before_console(ev);
     if (ev.type == SDL_NOEVENT) return 0;
     if (SDLCON_ProcessEvent(ev) == 0) return 0;
@@ -127,6 +133,7 @@ int sys_sdl_event(SDL_Event &ev) {
 
 int sys_sdl_run(step_fn step) {
     host.quit = 0;
+    host.wake_pending = false;
     {
         machine_guard hold;
         host.stopped = false;
@@ -215,10 +222,12 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
         uint32_t t = SDL_GetTicks();
         spent = t - now;
         if (t - host.startime > 1000) show_speed(now, interval);
-        SDL_Event wake = {};
-        wake.type = SDL_USEREVENT;
-        wake.user.type = SDL_USEREVENT;
-        SDL_PushEvent(&wake);
+        if (!host.wake_pending.exchange(true)) {
+            SDL_Event wake = {};
+            wake.type = SDL_USEREVENT;
+            wake.user.type = SDL_USEREVENT;
+            if (SDL_PushEvent(&wake) != 0) host.wake_pending = false;
+        }
     }
     int32_t rest = static_cast<int32_t>(interval - spent);
     SDL_Delay(rest < 1 ? 1 : rest);

@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <atomic>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
+#include "cpu_6502.h"
 #include "log.h"
+#include "mem.h"
+#include "sys_sdl_video.h"
+#include "via_6522.h"
 #include "sys_sdl_fixture.h"
 
 namespace {
@@ -288,6 +295,63 @@ TEST_F(HostFrame, MeasurementRestartsAfterEachTitle) {
     char *title = nullptr;
     SDL_WM_GetCaption(&title, nullptr);
     EXPECT_STREQ("start", title);
+}
+
+double thread_cpu_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// Processor time of one whole frame callback (the sleep costs none), as a
+// share of the 20 ms period, with the real machine, picture and console.
+double frame_share(int frames) {
+    double start = thread_cpu_ms();
+    for (int i = 0; i < frames; i++)
+        sys_sdl_run_cb(20, sys_systemloop);
+    return (thread_cpu_ms() - start) / frames / 20.0;
+}
+
+TEST_F(HostFrame, WholeFrameAtSpeedOneTakesASmallShareOfThePeriod) {
+    std::string image = std::string(KESTREL_RUN_DIR) + "/z5.rom";
+    if (std::filesystem::exists(image)) std::filesystem::copy_file(image, "z5.rom");
+    mem_init();
+    vdc_init();
+    via_6522_init();
+    cpu_6502_init();
+    video->zoom = 1;
+    ASSERT_EQ(0, video_sdl_init());
+    ASSERT_EQ(0, SDLCON_Init());
+    frame_share(5); // past the start-up
+    double hidden = frame_share(50);
+    SDLCON_Show();
+    double shown = frame_share(50);
+    printf("whole frame at speed 1: %.2f%% of the period, %.2f%% with the console open\n",
+           hidden * 100, shown * 100);
+    RecordProperty("frame_share_console_hidden", std::to_string(hidden));
+    RecordProperty("frame_share_console_open", std::to_string(shown));
+    EXPECT_LT(hidden, 0.5); // real time with room to spare
+    EXPECT_LT(shown, 0.5);
+    video_sdl_finish();
+}
+
+int wake_ups_queued() {
+    SDL_Event evs[16];
+    return SDL_PeepEvents(evs, 16, SDL_PEEKEVENT, SDL_EVENTMASK(SDL_USEREVENT));
+}
+
+TEST_F(HostFrame, AtMostOneWakeUpWaitsForTheLoop) {
+    frame_probe::reset(1);
+    SDL_Event ev;
+    while (SDL_PollEvent(&ev)) {
+    }
+    for (int i = 0; i < 4; i++)
+        sys_sdl_run_cb(20, frame_probe::step);
+    ASSERT_EQ(1, wake_ups_queued()) << "a loop that lags is not flooded";
+    ASSERT_EQ(1, SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)));
+    EXPECT_EQ(0, sys_sdl_event(ev));
+    sys_sdl_run_cb(20, frame_probe::step);
+    EXPECT_EQ(1, wake_ups_queued()) << "the next frame wakes the loop again";
 }
 
 // The event loop on the test's thread, the frame timer on SDL's.

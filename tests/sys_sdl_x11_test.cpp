@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -301,9 +302,9 @@ TEST_F(Kestrel, MissingFontEndsAtStartWithAMessage) {
         << read_text("stderr.txt");
 }
 
-TEST_F(Kestrel, PacedFramesLeaveTheProcessorMostlyIdle) {
+TEST_F(Kestrel, PacedFramesRunAtSpeedAndLeaveTheProcessorMostlyIdle) {
     for (int level : {1, 4}) {
-        write_text("kestrel.cfg", "speed = " + std::to_string(level) + "\n");
+        write_text("kestrel.cfg", "verbosity = 1\nspeed = " + std::to_string(level) + "\n");
         start();
         find_window();
         sleep_ms(500);
@@ -312,6 +313,16 @@ TEST_F(Kestrel, PacedFramesLeaveTheProcessorMostlyIdle) {
         RecordProperty("cpu_share_speed_" + std::to_string(level), std::to_string(share));
         // A loop that forgot to sleep would use a whole core.
         EXPECT_LT(share, level == 1 ? 0.5 : 0.8);
+
+        std::string title = shell("xdotool getwindowname " + window_);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(
+            title, m,
+            std::regex(R"(kestrel \| <F1> for console \| (\d+\.\d{3}) MHz \| 50\.00 fps)")))
+            << title;
+        double mhz = std::stod(m[1].str());
+        EXPECT_NEAR(level, mhz, 0.1 * level) << title;
+
         press("F10");
         EXPECT_EQ(0, wait_exit(5000));
         window_.clear();
