@@ -1,13 +1,357 @@
-// PLACEHOLDER until the disk controller lands: lets the other modules link.
 #include "fdc.h"
 
-int fdc_init() { return 0; }
-int fdc_read(unsigned, uint8_t *out) {
-    *out = 0;
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "fdc_image.h"
+#include "log.h"
+
+constexpr unsigned FDC_BASE = 0x0310;
+// Traces name a byte by slot and offset; the end gap shows as slot 0x10.
+static_assert(FDC_SECTORS * FDC_SLOT_BYTES + 216 == FDC_TRACK_BYTES);
+
+enum : uint8_t {
+    SELECT_BUFFER = 0x01, // mode bit 0
+    SELECT_WRITE = 0x02,  // mode bit 1
+    SELECT_READ_DATA = 0,
+    SELECT_SENSE = 1,
+    SELECT_WRITE_STATUS = 2,
+    SELECT_WRITE_DATA = 3,
+};
+constexpr uint8_t MOTOR_ON = 0x20;
+constexpr uint8_t WRITE_READY = 0x80;
+constexpr uint8_t LOWEST_DISK_BYTE = 0x96;
+constexpr uint16_t LAST_HALFTRACK = 2 * (FDC_TRACKS - 1);
+
+struct fdc_drive {
+    int32_t dirty;         // tracks written since the last write-back
+    int32_t write_protect; // mounted read-only
+    uint16_t position;     // byte under the head, kept across steps
+    uint16_t halftrack;    // 0..68; odd values reach the lower track
+    FILE *file;            // nullptr: no disk
+    std::string path;
+    dev_t dev; // identity of the open image, so one file is never in both drives
+    ino_t ino;
+    uint8_t tracks[FDC_TRACKS * FDC_TRACK_BYTES];
+};
+
+static struct {
+    fdc_drive disk_drive[2];
+    fdc_drive *current_drive = disk_drive;
+    uint8_t fdc_select = 0;   // bit 0 buffer latch, bit 1 write latch
+    uint8_t fdc_motor_on = 0; // 0 or MOTOR_ON
+    uint8_t fdc_write_ready = WRITE_READY;
+    uint8_t fdc_volume = 254; // written into every address field
+    uint32_t cycle_clock = 0;
+    uint8_t image[FDC_IMAGE_SIZE]; // scratch for mount and write-back
+} fdc;
+
+static int number_of(const fdc_drive &d) {
+    return static_cast<int>(&d - fdc.disk_drive);
+}
+
+static char half_mark(uint16_t halftrack) {
+    return (halftrack & 1) ? '+' : ' ';
+}
+
+static void trace_phase(int phase, const char *state) {
+    uint16_t h = fdc.current_drive->halftrack;
+    log_info_if(tr_on(1, TR_FDU), "{I} fdu: phase %d %s T:%.2d%c", phase, state, h / 2,
+                half_mark(h));
+}
+
+static void trace_disk_byte(const char *tag, uint8_t value) {
+    const fdc_drive &d = *fdc.current_drive;
+    log_info_if(tr_on(1, TR_FDU), "%s fdu: T:%.2d%c S:%.2X.%.3d [%.2X]", tag, d.halftrack / 2,
+                half_mark(d.halftrack), d.position / FDC_SLOT_BYTES, d.position % FDC_SLOT_BYTES,
+                value);
+}
+
+static uint8_t *track_under_head(fdc_drive &d) {
+    return d.tracks + (d.halftrack / 2) * FDC_TRACK_BYTES;
+}
+
+static void fdc_update_position() {
+    if (!fdc.fdc_motor_on) return;
+    fdc_drive &d = *fdc.current_drive;
+    d.position = static_cast<uint16_t>((d.position + 1) % FDC_TRACK_BYTES);
+}
+
+// The head follows the phase turned on when it lies half a track away.
+static void step_towards(int phase) {
+    uint16_t &h = fdc.current_drive->halftrack;
+    int offset = (phase + 4 - h % 4) % 4;
+    if (offset == 1 && h < LAST_HALFTRACK) h++;
+    if (offset == 3 && h > 0) h--;
+    trace_phase(phase, "on ");
+}
+
+static void select_drive(int n) {
+    if (fdc.current_drive == &fdc.disk_drive[n]) return;
+    fdc_write_image(number_of(*fdc.current_drive));
+    fdc.current_drive = &fdc.disk_drive[n];
+}
+
+static void fdc_switch(unsigned n) {
+    switch (n) {
+    case 0:
+    case 2:
+    case 4:
+    case 6:
+        trace_phase(static_cast<int>(n / 2), "off");
+        break;
+    case 1:
+    case 3:
+    case 5:
+    case 7:
+        step_towards(static_cast<int>((n - 1) / 2));
+        break;
+    case 8:
+        fdc.fdc_motor_on = 0;
+        fdc_write_image(number_of(*fdc.current_drive));
+        break;
+    case 9:
+        fdc.fdc_motor_on = MOTOR_ON;
+        break;
+    case 10:
+        select_drive(0);
+        break;
+    case 11:
+        select_drive(1);
+        break;
+    case 12:
+        fdc.fdc_select &= static_cast<uint8_t>(~SELECT_BUFFER);
+        break;
+    case 13:
+        fdc.fdc_select |= SELECT_BUFFER;
+        break;
+    case 14:
+        fdc.fdc_select &= static_cast<uint8_t>(~SELECT_WRITE);
+        break;
+    case 15:
+        fdc.fdc_select |= SELECT_WRITE;
+        break;
+    }
+}
+
+// --- image files ---------------------------------------------------------
+
+static int seek_start(FILE *f) {
+    return fseek(f, 0, SEEK_SET);
+}
+
+// Fills a new or empty file with a blank image; 1 with the reason logged.
+static int fill_blank(FILE *f, const char *path) {
+    memset(fdc.image, 0, sizeof fdc.image);
+    if (seek_start(f) != 0 || fwrite(fdc.image, 1, sizeof fdc.image, f) != sizeof fdc.image ||
+        fflush(f) != 0) {
+        log_error("fdc: can't make '%s' a blank disk image: %s", path, strerror(errno));
+        return 1;
+    }
+    struct stat st = {};
+    if (fstat(fileno(f), &st) != 0 || st.st_size != FDC_IMAGE_SIZE) {
+        log_error("fdc: '%s' has %lld bytes after making it a blank disk image", path,
+                  static_cast<long long>(st.st_size));
+        return 1;
+    }
     return 0;
 }
-int fdc_write(unsigned, uint8_t) { return 0; }
-int fdc_run(uint32_t) { return 0; }
-int fdc_mount(const char *, int, int) { return 1; }
-int fdc_umount(int) { return 0; }
-int fdc_flush() { return 0; }
+
+// Opens the image for drive d and builds its tracks; the open file, or
+// nullptr with the reason logged.
+static FILE *open_image(fdc_drive &d, const char *path, int read_only) {
+    bool created = false;
+    FILE *f = fopen(path, read_only ? "rb" : "r+b");
+    if (!f && !read_only && errno == ENOENT) {
+        // "x": never truncate a file that appeared meanwhile or that only
+        // failed to open for reading.
+        f = fopen(path, "w+bx");
+        created = f != nullptr;
+    }
+    if (!f) {
+        log_error("fdc: can't open '%s'%s: %s", path, read_only ? "" : " for writing",
+                  strerror(errno));
+        return nullptr;
+    }
+    setvbuf(f, nullptr, _IONBF, 0); // errors show at the write, nothing waits in a buffer
+    struct stat st = {};
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        log_error("fdc: '%s' is not a disk image file", path);
+        fclose(f);
+        return nullptr;
+    }
+    const fdc_drive &other = fdc.disk_drive[1 - number_of(d)];
+    if (other.file && other.dev == st.st_dev && other.ino == st.st_ino) {
+        log_error("fdc: '%s' is in drive %d already", path, number_of(other) + 1);
+        fclose(f);
+        return nullptr;
+    }
+    if (st.st_size == 0) {
+        if (read_only || fill_blank(f, path) != 0) {
+            if (read_only) log_error("fdc: '%s' is empty", path);
+            if (!created && !read_only && ftruncate(fileno(f), 0) != 0)
+                log_error("fdc: can't empty '%s' again: %s", path, strerror(errno));
+            fclose(f);
+            if (created) remove(path);
+            return nullptr;
+        }
+    } else if (st.st_size != FDC_IMAGE_SIZE) {
+        log_error("fdc: '%s' has %lld bytes, a disk image has %ld", path,
+                  static_cast<long long>(st.st_size), FDC_IMAGE_SIZE);
+        fclose(f);
+        return nullptr;
+    }
+    if (seek_start(f) != 0 || fread(fdc.image, 1, sizeof fdc.image, f) != sizeof fdc.image) {
+        log_error("fdc: can't read '%s': %s", path, strerror(errno));
+        fclose(f);
+        return nullptr;
+    }
+    for (int t = 0; t < FDC_TRACKS; t++)
+        fdc_image_encode_track(fdc.image + t * FDC_IMAGE_TRACK_BYTES, t, fdc.fdc_volume,
+                               d.tracks + t * FDC_TRACK_BYTES);
+    d.dev = st.st_dev;
+    d.ino = st.st_ino;
+    return f;
+}
+
+// --- public --------------------------------------------------------------
+
+int fdc_init() {
+    fdc.current_drive = &fdc.disk_drive[0];
+    fdc.fdc_write_ready = WRITE_READY;
+    fdc.fdc_volume = 254;
+    fdc.fdc_select = 0;
+    fdc.fdc_motor_on = 0;
+    return 0;
+}
+
+int fdc_read(unsigned addr, uint8_t *out) {
+    unsigned n = (addr - FDC_BASE) & 0x0F;
+    fdc_switch(n);
+    uint8_t result = 0;
+    if (!(n & 1)) {
+        if (fdc.fdc_write_ready == 0) fdc.fdc_write_ready = WRITE_READY;
+        fdc_drive &d = *fdc.current_drive;
+        switch (fdc.fdc_select) {
+        case SELECT_READ_DATA:
+            fdc_update_position();
+            if (!d.file) {
+                result = 0xFF;
+                break;
+            }
+            result = track_under_head(d)[d.position];
+            trace_disk_byte("{R}", result);
+            break;
+        case SELECT_SENSE:
+            result = static_cast<uint8_t>(d.write_protect | fdc.fdc_motor_on);
+            break;
+        case SELECT_WRITE_STATUS:
+            result = fdc.fdc_write_ready;
+            break;
+        default:
+            break;
+        }
+    }
+    *out = result;
+    log_info_if(tr_on(1, TR_FDC), "{R} fdc: %04X:%02X", addr & 0xFFFF, result);
+    return 0;
+}
+
+int fdc_write(unsigned addr, uint8_t value) {
+    log_info_if(tr_on(1, TR_FDC), "{W} fdc: %04X:%02X", addr & 0xFFFF, value);
+    unsigned n = (addr - FDC_BASE) & 0x0F;
+    fdc_switch(n);
+    if (!(n & 1) || fdc.fdc_select != SELECT_WRITE_DATA || !fdc.fdc_motor_on ||
+        !fdc.fdc_write_ready)
+        return 0;
+    fdc_update_position();
+    fdc_drive &d = *fdc.current_drive;
+    if (d.file && !d.write_protect && value >= LOWEST_DISK_BYTE) {
+        track_under_head(d)[d.position] = value;
+        d.dirty = 1;
+        trace_disk_byte("{W}", value);
+    }
+    fdc.fdc_write_ready = 0;
+    return 0;
+}
+
+int fdc_run(uint32_t cycles) {
+    fdc.cycle_clock += cycles;
+    return 0;
+}
+
+int fdc_mount(const char *path, int drive, int read_only) {
+    fdc_drive &d = fdc.disk_drive[drive & 1];
+    fdc_umount(drive & 1);
+    d.path = path ? path : "";
+    d.file = open_image(d, d.path.c_str(), read_only);
+    d.write_protect = d.file && read_only ? 1 : 0;
+    d.dirty = 0;
+    d.position = 0;
+    d.halftrack = 0;
+    return d.file ? 0 : 1;
+}
+
+int fdc_umount(int drive) {
+    fdc_drive &d = fdc.disk_drive[drive & 1];
+    int result = 0;
+    if (d.file) {
+        if (fdc_write_image(drive & 1) != 0) {
+            log_error("fdc: drive %d ejected, its changes are lost: they could not be stored "
+                      "in '%s'",
+                      (drive & 1) + 1, d.path.c_str());
+            result = 1;
+        }
+        if (fclose(d.file) != 0) {
+            log_error("fdc: closing '%s' failed: %s", d.path.c_str(), strerror(errno));
+            result = 1;
+        }
+    }
+    d.file = nullptr;
+    d.position = 0;
+    d.dirty = 0;
+    d.halftrack = 0;
+    return result;
+}
+
+int fdc_flush() {
+    int first = fdc_umount(0);
+    int second = fdc_umount(1);
+    return first | second;
+}
+
+int fdc_write_image(int drive) {
+    fdc_drive &d = fdc.disk_drive[drive & 1];
+    if (!d.dirty || !d.file) return 0;
+    // Sectors the tracks no longer hold keep what the file has.
+    if (seek_start(d.file) != 0 ||
+        fread(fdc.image, 1, sizeof fdc.image, d.file) != sizeof fdc.image) {
+        log_error("fdc: drive %d: can't read '%s' to write it back: %s", (drive & 1) + 1,
+                  d.path.c_str(), strerror(errno));
+        clearerr(d.file);
+        return 1;
+    }
+    unsigned p = 0; // carries over from track to track, as the head would
+    for (int t = 0; t < FDC_TRACKS; t++) {
+        unsigned found = fdc_image_decode_track(d.tracks + t * FDC_TRACK_BYTES, &p,
+                                                fdc.image + t * FDC_IMAGE_TRACK_BYTES);
+        if (found != 0xFFFF)
+            log_error("fdc: drive %d track %d: %d of 16 sectors readable, the others are kept "
+                      "as they were",
+                      (drive & 1) + 1, t, __builtin_popcount(found));
+    }
+    if (seek_start(d.file) != 0 ||
+        fwrite(fdc.image, 1, sizeof fdc.image, d.file) != sizeof fdc.image || fflush(d.file) != 0) {
+        log_error("fdc: drive %d: writing '%s' failed: %s", (drive & 1) + 1, d.path.c_str(),
+                  strerror(errno));
+        clearerr(d.file);
+        return 1;
+    }
+    d.dirty = 0;
+    return 0;
+}

@@ -1,14 +1,36 @@
 // fdc: the floppy disk controller at 0x0310-0x031F and its two drives.
-// Registers run on the timer thread; mount and eject run on the main thread
-// under the machine lock.
+// Sixteen soft switches, each performed by any read or write of its address:
+//   0x0310-0x0317  stepper phase 0-3 off (even) / on (odd); the head moves
+//                  half a track towards the phase turned on
+//   0x0318/0x0319  spindle motor off (writes the drive back) / on
+//   0x031A/0x031B  select drive 1 / drive 2 (writes the other one back)
+//   0x031C/0x031D  clear / set the buffer latch (mode bit 0)
+//   0x031E/0x031F  clear / set the write latch (mode bit 1)
+// Mode 0: reads of even addresses deliver the next disk byte (0xFF with no
+// disk). Mode 1: even reads give write-protect | motor (0x01 | 0x20). Mode 3:
+// a write to an odd address puts one byte (0x96-0xFF) on the disk and must be
+// answered by a read of an even address before the next one is taken.
+// The disk turns one byte per data access while the motor is on, not with time.
+//
+// Threads: registers and write-backs on motor off or drive change run on the
+// timer thread; mount, eject and flush run on the main thread under the
+// machine lock, so the timer thread never sees a half-built drive.
 #pragma once
 #include <cstdint>
 
-int fdc_init();
-int fdc_read(unsigned addr, uint8_t *out);  // 0 always
+int fdc_init();                            // controller state only; mounted images stay in
+int fdc_read(unsigned addr, uint8_t *out); // 0 always
 int fdc_write(unsigned addr, uint8_t value);
-int fdc_run(uint32_t cycles);
-// 0 when the drive now holds the image, 1 when it stays empty.
+int fdc_run(uint32_t cycles); // counts cycles; the disk does not turn with them
+// 0 when the drive now holds the image, 1 when it stays empty (the reason is
+// logged). read_only 0 opens the file read-write and creates a missing one
+// as a blank image.
 int fdc_mount(const char *path, int drive, int read_only);
+// Writes the drive's changes back and ejects it; 1 when the changes could
+// not be stored (logged), the drive is empty either way. drive: 0 or 1.
 int fdc_umount(int drive);
-int fdc_flush();  // writes both drives back and ejects them
+int fdc_flush(); // writes both drives back and ejects them; 1 as for fdc_umount
+// Stores every sector of the drive's tracks in its image when the drive has
+// been written to; 0 when there was nothing to store or it was stored, 1 on
+// a write error (logged; the changes stay pending for the next write-back).
+int fdc_write_image(int drive);

@@ -1,9 +1,424 @@
-// PLACEHOLDER until program files land: lets the other modules link.
 #include "sys_file.h"
 
-int sys_file_load(const char *) { return 1; }
-int sys_file_save(const char *) { return 1; }
-int sys_file_load_bin(const char *, uint16_t) { return 1; }
-int sys_file_save_bin(const char *, uint16_t, uint16_t) { return 1; }
-int sys_file_load_txt(const char *) { return 1; }
-int sys_file_mount_tap(const char *) { return 1; }
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <vector>
+
+#include "log.h"
+#include "mem.h"
+#include "ram.h"
+#include "sys_cfg.h"
+#include "sys_file_txt.h"
+#include "via_6522_tapein.h"
+
+constexpr unsigned BASIC_START = 0x0501;
+constexpr unsigned PTR_START = 0x009A;
+constexpr unsigned PTR_END = 0x009C;
+// A ".bas" image ends at most at 0xFFFE, so its end pointer stays 16-bit.
+constexpr size_t BAS_MAX = 0xFFFF - BASIC_START;
+constexpr unsigned HRS_BASE = 0xA000;
+constexpr unsigned HRS_SIZE = 8000;
+constexpr size_t BIN_MAX = 0x10000; // more would wrap over its own start
+
+constexpr uint32_t TAPE_SYNC_PATTERN = 0x16161624;
+constexpr uint8_t TAPE_TYPE_BASIC = 0x00;
+constexpr uint8_t TAPE_TYPE_ARRAY = 0x40;
+constexpr uint8_t TAPE_TYPE_MACHINE = 0x80;
+constexpr int TAPE_NAME_SHOWN = 32;          // longer names are listed cut, with "..."
+constexpr long TAPE_MAX = 16L * 1024 * 1024; // far beyond any real tape
+
+constexpr int LIST_LINE_MAX = 256; // one listing line
+
+static struct { sys_file_log_fn logger; } sys_file;
+
+struct tape_header {
+    uint8_t type;
+    uint8_t autorun;
+    uint16_t end; // just past the last data byte when we write it
+    uint16_t start;
+};
+
+static uint16_t peek_word(const uint8_t *mem, unsigned addr) {
+    return static_cast<uint16_t>(mem[addr & 0xFFFF] | mem[(addr + 1) & 0xFFFF] << 8);
+}
+
+static void poke_word(uint8_t *mem, unsigned addr, unsigned value) {
+    mem[addr & 0xFFFF] = static_cast<uint8_t>(value);
+    mem[(addr + 1) & 0xFFFF] = static_cast<uint8_t>(value >> 8);
+}
+
+static void append_bus(std::vector<uint8_t> &bytes, unsigned start, unsigned size) {
+    for (unsigned i = 0; i < size; i++) {
+        uint8_t byte = 0;
+        mem_read((start + i) & 0xFFFF, &byte);
+        bytes.push_back(byte);
+    }
+}
+
+static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsigned start,
+                               unsigned end) {
+    const uint8_t end_hi = static_cast<uint8_t>(end >> 8), end_lo = static_cast<uint8_t>(end);
+    const uint8_t start_hi = static_cast<uint8_t>(start >> 8),
+                  start_lo = static_cast<uint8_t>(start);
+    const uint8_t header[] = {
+        0x16,   0x16,   0x16,     0x24,     // sync run, sync end
+        0x00,   0x00,   type,     0x00,     // reserved, type, auto-run off
+        end_hi, end_lo, start_hi, start_lo, // high byte first
+        0x00,   0x00,                       // reserved, empty name
+    };
+    static_assert(sizeof header == 14);
+    bytes.insert(bytes.end(), std::begin(header), std::end(header));
+}
+
+// A full disk often shows only when the buffer is flushed at close.
+static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
+    FILE *f = fopen(path, "wb");
+    if (!f) return 1;
+    size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
+    int closed = fclose(f);
+    if (written != bytes.size() || closed != 0) {
+        sys_file_report("unable to write '%s'", path);
+        return 1;
+    }
+    return 0;
+}
+
+// Reads at most `cap` bytes; 1 on a read error (a directory, say).
+static int read_up_to(FILE *f, std::vector<uint8_t> &bytes, size_t cap) {
+    bytes.resize(cap);
+    size_t n = fread(bytes.data(), 1, cap, f);
+    bytes.resize(n);
+    return ferror(f) ? 1 : 0;
+}
+
+// Reads on to just past the next 16 16 16 24; false when the file ends first.
+static bool find_sync(FILE *f) {
+    uint32_t shift = 0;
+    for (int c = getc(f); c != EOF; c = getc(f)) {
+        shift = shift << 8 | static_cast<uint32_t>(c);
+        if (shift == TAPE_SYNC_PATTERN) return true;
+    }
+    return false;
+}
+
+static bool read_tape_header(FILE *f, tape_header *h) {
+    int b[9];
+    for (int &x : b) {
+        x = getc(f);
+        if (x == EOF) return false;
+    }
+    h->type = static_cast<uint8_t>(b[2]);
+    h->autorun = static_cast<uint8_t>(b[3]);
+    h->end = static_cast<uint16_t>(b[4] << 8 | b[5]);
+    h->start = static_cast<uint16_t>(b[6] << 8 | b[7]);
+    return true;
+}
+
+// Reads the block name through its 0x00, however long, keeping a printable
+// copy of its start. False when the file ends before the terminator.
+static bool read_tape_name(FILE *f, char *shown) {
+    int count = 0;
+    bool longer = false;
+    int c;
+    while ((c = getc(f)) != EOF && c != 0) {
+        if (count == TAPE_NAME_SHOWN) {
+            longer = true;
+            continue;
+        }
+        shown[count++] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    shown[count] = 0;
+    if (longer) strcat(shown, "...");
+    if (c == EOF && count == 0) strcpy(shown, "noname");
+    return c != EOF;
+}
+
+static const char *tape_type_name(uint8_t type) {
+    if (type == TAPE_TYPE_BASIC) return "basic";
+    if (type == TAPE_TYPE_ARRAY) return "array";
+    return "machine code";
+}
+
+static void list_tape_block(bool first, const char *name, const tape_header &h) {
+    sys_file_list("%s", "");
+    sys_file_list("%s: '%s'", first ? "name  " : "skip  ", name);
+    sys_file_list("start : %.4X", h.start);
+    sys_file_list("end   : %.4X", h.end);
+    sys_file_list("size  : %.4X", static_cast<uint32_t>(h.end - h.start));
+    sys_file_list("auto  : %s", h.autorun ? "yes" : "no");
+    sys_file_list("type  : %s", tape_type_name(h.type));
+}
+
+// Follows the links from the program start; each must lead forward, so a
+// link back, into itself or round a cycle ends the walk as a failure. On
+// failure *bad is the link that failed.
+static bool check_tape_chain(const uint8_t *mem, unsigned start, unsigned end, unsigned *bad) {
+    unsigned p = start;
+    for (;;) {
+        if (p >= end) return true;
+        unsigned q = peek_word(mem, p);
+        if (q == 0 || q >= end) return true;
+        if (q <= p || mem[q - 1] != 0) {
+            *bad = q;
+            return false;
+        }
+        p = q;
+    }
+}
+
+// As above, and every link must also lie among the `n` bytes loaded.
+static bool check_bas_chain(const uint8_t *mem, size_t n) {
+    unsigned limit = BASIC_START + static_cast<unsigned>(n);
+    unsigned p = BASIC_START;
+    for (;;) {
+        if (p + 2 > limit) return false;
+        unsigned q = peek_word(mem, p);
+        if (q == 0) return true;
+        if (q <= p || mem[q - 1] != 0) return false;
+        p = q;
+    }
+}
+
+static int load_tape(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    uint8_t *mem = ram_getptr();
+    int blocks = 0;
+    int result = 0;
+    char name[TAPE_NAME_SHOWN + 8];
+    while (find_sync(f)) {
+        tape_header h;
+        if (!read_tape_header(f, &h)) {
+            if (blocks == 0) {
+                sys_file_report("tape load: '%s' ends inside a block header", path);
+                result = 1;
+            }
+            break;
+        }
+        bool named = read_tape_name(f, name);
+        bool first = blocks == 0;
+        list_tape_block(first, name, h);
+        blocks++;
+        if (!first) continue;
+        if (!named) {
+            sys_file_report("tape load: '%s' ends inside a block name", path);
+            result = 1;
+            break;
+        }
+        // The end address is inclusive here. Counting in 32 bits, the copy
+        // ends at 0xFFFF at the latest and never wraps to page zero; an end
+        // below the start still takes one byte.
+        uint32_t addr = h.start;
+        int c;
+        do {
+            if ((c = getc(f)) == EOF) break;
+            mem[addr++] = static_cast<uint8_t>(c);
+        } while (addr <= h.end);
+        if (h.type != TAPE_TYPE_BASIC) continue;
+        unsigned bad = 0;
+        if (!check_tape_chain(mem, h.start, h.end, &bad)) {
+            unsigned line = peek_word(mem, bad + 2);
+            sys_file_report("error found: 0x%x line: %u", bad, line);
+            result = 1;
+            break;
+        }
+        poke_word(mem, PTR_START, h.start);
+        poke_word(mem, PTR_END, h.end);
+    }
+    fclose(f);
+    return blocks == 0 ? 1 : result;
+}
+
+static int load_bas(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    std::vector<uint8_t> bytes;
+    int failed = read_up_to(f, bytes, BAS_MAX + 1);
+    fclose(f);
+    if (failed) {
+        sys_file_report("bas load: unable to read '%s'", path);
+        return 1;
+    }
+    if (bytes.size() > BAS_MAX) {
+        sys_file_report("bas load: '%s' is larger than memory above %.4X", path, BASIC_START);
+        return 1;
+    }
+    uint8_t *mem = ram_getptr();
+    size_t n = bytes.size();
+    if (n) memcpy(mem + BASIC_START, bytes.data(), n);
+    sys_file_list("start : %.4X", BASIC_START);
+    sys_file_list("end   : %.4X", static_cast<unsigned>(BASIC_START + n));
+    sys_file_list("size  : %.4X", static_cast<unsigned>(n));
+    if (!check_bas_chain(mem, n)) {
+        sys_file_report("error found");
+        return 1;
+    }
+    poke_word(mem, PTR_START, BASIC_START);
+    poke_word(mem, PTR_END, BASIC_START + static_cast<unsigned>(n));
+    return 0;
+}
+
+static int load_hrs(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    int c;
+    for (unsigned i = 0; i < HRS_SIZE && (c = getc(f)) != EOF; i++)
+        mem_write(HRS_BASE + i, c);
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+        sys_file_report("hrs load: unable to read '%s'", path);
+        return 1;
+    }
+    return 0;
+}
+
+static int save_tape(const char *path) {
+    const uint8_t *mem = ram_getptr();
+    unsigned start = peek_word(mem, PTR_START);
+    unsigned end = peek_word(mem, PTR_END);
+    std::vector<uint8_t> bytes;
+    if (end > start) {
+        append_tape_header(bytes, TAPE_TYPE_BASIC, start, end);
+        append_bus(bytes, start, end - start);
+    }
+    return write_whole(path, bytes);
+}
+
+static int save_bas(const char *path) {
+    const uint8_t *mem = ram_getptr();
+    unsigned start = peek_word(mem, PTR_START);
+    unsigned end = peek_word(mem, PTR_END);
+    std::vector<uint8_t> bytes;
+    if (end > start) append_bus(bytes, start, end - start);
+    return write_whole(path, bytes);
+}
+
+static int save_hrs(const char *path) {
+    std::vector<uint8_t> bytes;
+    append_bus(bytes, HRS_BASE, HRS_SIZE);
+    return write_whole(path, bytes);
+}
+
+static bool has_extension(const char *ext, const char *want) {
+    return ext && strings_cmpi(ext, want) == 0;
+}
+
+int sys_file_load(const char *path) {
+    const char *ext = strrchr(path, '.');
+    if (has_extension(ext, ".tap") || has_extension(ext, ".dat")) return load_tape(path);
+    if (has_extension(ext, ".bas")) return load_bas(path);
+    if (has_extension(ext, ".txt")) return sys_file_load_txt(path);
+    if (has_extension(ext, ".hrs")) return load_hrs(path);
+    if (has_extension(ext, ".bmp")) {
+        sys_file_report("sys_file_load_bmp: %s -> %s", path, "not implemented yet");
+        return 1;
+    }
+    return 1;
+}
+
+int sys_file_save(const char *path) {
+    const char *ext = strrchr(path, '.');
+    if (has_extension(ext, ".tap") || has_extension(ext, ".dat")) return save_tape(path);
+    if (has_extension(ext, ".bas")) return save_bas(path);
+    if (has_extension(ext, ".txt")) return sys_file_txt_save(path);
+    if (has_extension(ext, ".hrs")) return save_hrs(path);
+    if (has_extension(ext, ".bmp")) {
+        sys_file_report("sys_file_save_bmp: %s -> %s", path, "not implemented yet");
+        return 1;
+    }
+    return 1;
+}
+
+int sys_file_load_bin(const char *path, uint16_t addr) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    std::vector<uint8_t> bytes;
+    int failed = read_up_to(f, bytes, BIN_MAX + 1);
+    fclose(f);
+    if (failed) {
+        sys_file_report("bin load: unable to read '%s'", path);
+        return 1;
+    }
+    if (bytes.size() > BIN_MAX) {
+        sys_file_report("bin load: '%s' is larger than 64 KiB", path);
+        return 1;
+    }
+    sys_file_list("start : %.4X", addr);
+    for (size_t i = 0; i < bytes.size(); i++)
+        mem_write((addr + i) & 0xFFFF, bytes[i]);
+    sys_file_list("end   : %.4X", static_cast<unsigned>((addr + bytes.size()) & 0xFFFF));
+    sys_file_list("size  : %.4X", static_cast<unsigned>(bytes.size() & 0xFFFF));
+    return 0;
+}
+
+int sys_file_save_bin(const char *path, uint16_t start, uint16_t size) {
+    std::vector<uint8_t> bytes;
+    if (has_extension(strrchr(path, '.'), ".tap"))
+        append_tape_header(bytes, TAPE_TYPE_MACHINE, start, (start + size) & 0xFFFF);
+    append_bus(bytes, start, size);
+    return write_whole(path, bytes);
+}
+
+int sys_file_mount_tap(const char *path) {
+    if (!path) return via_6522_tapein(nullptr, 0);
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > TAPE_MAX) {
+        fclose(f);
+        sys_file_report("tape: '%s' is not a tape image", path);
+        return 1;
+    }
+    long size = static_cast<long>(st.st_size);
+    uint8_t *buffer = new (std::nothrow) uint8_t[size > 0 ? size : 1];
+    if (!buffer) {
+        fclose(f);
+        sys_file_report("tape: no memory for '%s'", path);
+        return 1;
+    }
+    size_t got = size > 0 ? fread(buffer, 1, static_cast<size_t>(size), f) : 0;
+    fclose(f);
+    if (got != static_cast<size_t>(size)) {
+        delete[] buffer;
+        sys_file_report("tape: unable to read '%s'", path);
+        return 1;
+    }
+    return via_6522_tapein(buffer, size);
+}
+
+int sys_file_set_logger(sys_file_log_fn fn) {
+    sys_file.logger = fn;
+    return 0;
+}
+
+static void vformat(char *line, const char *fmt, va_list ap) {
+    vsnprintf(line, LIST_LINE_MAX, fmt, ap);
+}
+
+int sys_file_list(const char *fmt, ...) {
+    if (!sys_file.logger) return 0;
+    char line[LIST_LINE_MAX];
+    va_list ap;
+    va_start(ap, fmt);
+    vformat(line, fmt, ap);
+    va_end(ap);
+    sys_file.logger("%s", line);
+    return 0;
+}
+
+int sys_file_report(const char *fmt, ...) {
+    char line[LIST_LINE_MAX];
+    va_list ap;
+    va_start(ap, fmt);
+    vformat(line, fmt, ap);
+    va_end(ap);
+    log_error("%s", line);
+    if (sys_file.logger) sys_file.logger("%s", line);
+    return 0;
+}

@@ -1,12 +1,31 @@
 // sys_file: programs, screens and tapes between host files and emulated
-// memory, and BASIC text. Called from console commands on the main thread,
-// which hold the machine lock.
+// memory. The format follows the file name's extension, in any letter case:
+// ".tap"/".dat" tape images, ".bas" program-area images, ".txt" BASIC text,
+// ".hrs" the high-resolution screen (0xA000-0xBF3F); raw binaries go through
+// the _bin calls at an address the user names.
+//
+// Called from console commands on the main thread, which hold the machine
+// lock, so no call overlaps an emulation step. Listing lines go to the
+// console through the logger slot.
 #pragma once
 #include <cstdint>
 
-int sys_file_load(const char *path);  // by extension; 0 success, 1 failure
+int sys_file_load(const char *path); // by extension; 0 success, 1 failure
 int sys_file_save(const char *path);
 int sys_file_load_bin(const char *path, uint16_t addr);
+// ".tap" in the name writes a machine-code tape block, else raw bytes; the
+// range wraps from 0xFFFF to 0x0000.
 int sys_file_save_bin(const char *path, uint16_t start, uint16_t size);
 int sys_file_load_txt(const char *path);
-int sys_file_mount_tap(const char *path);  // nullptr releases the tape
+int sys_file_mount_tap(const char *path); // nullptr releases the tape
+
+// Where listing lines go, one line per call, without a newline: the console
+// installs its printf-like output at start-up. nullptr (the default) drops
+// them.
+using sys_file_log_fn = int (*)(const char *fmt, ...);
+int sys_file_set_logger(sys_file_log_fn fn);
+
+// A listing line through the logger slot.
+int sys_file_list(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// A failure worth telling the user: an error line and a console line.
+int sys_file_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

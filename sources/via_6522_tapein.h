@@ -1,9 +1,22 @@
-// via_6522_tapein: the mounted tape image, read by the processor's
-// short-cuts into the system ROM's tape routines (timer thread). Mounting
-// happens on the main thread under the machine lock.
+// via_6522_tapein: the mounted tape image. No tape signal is emulated: the
+// processor's short-cuts into the system ROM's sync search (0xE735) and
+// read-a-byte routine (0xE6C9) ask this module for the next block and byte.
+//
+// A block is a run of 0x16 sync bytes, then the header starting with 0x24;
+// the block's name starts 10 bytes into the header and ends with 0x00. The
+// name's characters are never delivered: after the header the ROM gets the
+// terminator at once, as if the name were empty, then the data.
+//
+// Threads: the short-cuts run on the timer thread inside a frame; mounting
+// runs on the main thread under the machine lock, so the two never overlap.
 #pragma once
 #include <cstdint>
 
-int via_6522_tapein(uint8_t *buffer, long size);  // takes ownership; nullptr releases
-int via_6522_tapein_sync();                // 0 at a block header, 1 otherwise
-int via_6522_tapein_byte(uint8_t *out);    // 0; 0xFF when there is no tape left
+// Takes ownership of `buffer` (allocated with new[]) and rewinds; the
+// previous image is freed. nullptr (or size <= 0) releases the tape.
+int via_6522_tapein(uint8_t *buffer, long size);
+// 0 when positioned at a block header (past any sync run), 1 otherwise. A
+// search at or running into the end of the image rewinds it and fails.
+int via_6522_tapein_sync();
+// 0 always; the next byte, 0xFF with no tape or past its end.
+int via_6522_tapein_byte(uint8_t *out);

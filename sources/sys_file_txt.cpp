@@ -1,0 +1,223 @@
+#include "sys_file_txt.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+#include "log.h"
+#include "mem.h"
+#include "ram.h"
+#include "sys_file.h"
+
+// Token bytes in order; the order is also the search order, and no keyword
+// is a prefix of a later one. 0xE0 is spelt with its four question marks:
+// "LN" alone stays two letters.
+const char *const keywords[] = {
+    // x0 .. xF
+    "END",     "EDIT",  "STORE",   "RECALL", "TRON",    "TROFF",  "POP",     "PLOT", // 0x80
+    "PULL",    "LORES", "DOKE",    "REPEAT", "UNTIL",   "FOR",    "LLIST",   "LPRINT",
+    "NEXT",    "DATA",  "INPUT",   "DIM",    "CLS",     "READ",   "LET",     "GOTO", // 0x90
+    "RUN",     "IF",    "RESTORE", "GOSUB",  "RETURN",  "REM",    "HIMEM",   "GRAB",
+    "RELEASE", "TEXT",  "HIRES",   "SHOOT",  "EXPLODE", "ZAP",    "PING",    "SOUND", // 0xA0
+    "MUSIC",   "PLAY",  "CURSET",  "CURMOV", "DRAW",    "CIRCLE", "PATTERN", "FILL",
+    "CHAR",    "PAPER", "INK",     "STOP",   "ON",      "WAIT",   "CLOAD",   "CSAVE", // 0xB0
+    "DEF",     "POKE",  "PRINT",   "CONT",   "LIST",    "CLEAR",  "GET",     "CALL",
+    "!",       "NEW",   "TAB(",    "TO",     "FN",      "SPC(",   "@",       "AUTO", // 0xC0
+    "ELSE",    "THEN",  "NOT",     "STEP",   "+",       "-",      "*",       "/",
+    "^",       "AND",   "OR",      ">",      "=",       "<",      "SGN",     "INT", // 0xD0
+    "ABS",     "USR",   "FRE",     "POS",    "HEX$",    "&",      "SQR",     "RND",
+    "LN????",  "EXP",   "COS",     "SIN",    "TAN",     "ATN",    "PEEK",    "DEEK", // 0xE0
+    "LOG",     "LEN",   "STR$",    "VAL",    "ASC",     "CHR$",   "PI",      "TRUE",
+    "FALSE",   "KEY$",  "SCRN",    "POINT",  "LEFT$",   "RIGHT$", "MID$", // 0xF0
+};
+static_assert(std::size(keywords) == KEYWORD_COUNT);
+
+constexpr uint8_t TOKEN_FIRST = 0x80;
+constexpr uint8_t TOKEN_DATA = 0x91;
+constexpr uint8_t TOKEN_REM = 0x9D;
+constexpr unsigned BASIC_START = 0x0501;
+constexpr unsigned PTR_START = 0x009A;
+constexpr unsigned PTR_END = 0x009C;
+// The end pointer must stay a 16-bit address.
+constexpr unsigned BASIC_LIMIT = 0xFFFF;
+
+enum class mode { normal, quote, data, literal };
+
+static uint16_t peek_word(const uint8_t *mem, unsigned addr) {
+    return static_cast<uint16_t>(mem[addr & 0xFFFF] | mem[(addr + 1) & 0xFFFF] << 8);
+}
+
+static void poke_word(uint8_t *mem, unsigned addr, unsigned value) {
+    mem[addr & 0xFFFF] = static_cast<uint8_t>(value);
+    mem[(addr + 1) & 0xFFFF] = static_cast<uint8_t>(value >> 8);
+}
+
+static uint8_t read_byte(unsigned addr) {
+    uint8_t byte = 0;
+    mem_read(addr & 0xFFFF, &byte);
+    return byte;
+}
+
+// Index of the first keyword that `text` begins with, or -1.
+static int match_keyword(const char *text) {
+    for (int i = 0; i < KEYWORD_COUNT; i++) {
+        size_t len = strlen(keywords[i]);
+        if (strncmp(text, keywords[i], len) == 0) return i;
+    }
+    return -1;
+}
+
+int sys_file_txt_tokenise(const char *text, uint8_t *out, int cap) {
+    mode m = mode::normal;
+    int n = 0;
+    while (*text) {
+        if (n >= cap) return -1;
+        char c = *text;
+        if (m == mode::normal) {
+            int k = match_keyword(text);
+            if (k >= 0) {
+                uint8_t token = static_cast<uint8_t>(TOKEN_FIRST + k);
+                out[n++] = token;
+                text += strlen(keywords[k]);
+                if (token == TOKEN_REM) m = mode::literal;
+                if (token == TOKEN_DATA) m = mode::data;
+                continue;
+            }
+            if (c == '"') m = mode::quote;
+            if (c == '\'') m = mode::literal;
+        } else if (m == mode::quote) {
+            if (c == '"') m = mode::normal;
+        } else if (m == mode::data) {
+            if (c == ':') m = mode::normal;
+        }
+        out[n++] = static_cast<uint8_t>(c);
+        text++;
+    }
+    return n;
+}
+
+// Skips white space, newlines included; returns the first other character.
+static int skip_space(FILE *f) {
+    int c;
+    do
+        c = getc(f);
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f');
+    return c;
+}
+
+// The rest of the line up to its newline: tabs become spaces, control
+// characters and bytes above 0x7F (which would read as tokens) are dropped,
+// leading spaces go. Returns the length, or -1 when the text is longer than
+// TXT_LINE_MAX (the line is still consumed).
+static int read_line_text(FILE *f, char *buf) {
+    int len = 0;
+    bool too_long = false;
+    for (int c = getc(f); c != EOF && c != '\n'; c = getc(f)) {
+        if (c == '\t') c = ' ';
+        if (c < 0x20 || c > 0x7F) continue;
+        if (c == ' ' && len == 0) continue;
+        if (len < TXT_LINE_MAX)
+            buf[len++] = static_cast<char>(c);
+        else
+            too_long = true;
+    }
+    buf[len] = 0;
+    return too_long ? -1 : len;
+}
+
+int sys_file_load_txt(const char *path) {
+    FILE *f = fopen(path, "rt");
+    if (!f) return 1;
+    // The program is built aside and copied in only when the whole file has
+    // been taken, so a refused file leaves memory as it was.
+    std::vector<uint8_t> area;
+    char text[TXT_LINE_MAX + 1];
+    uint8_t tokens[TXT_LINE_MAX];
+    int lines = 0;
+    int result = 0;
+    for (;;) {
+        int c = skip_space(f);
+        if (c == EOF) break;
+        if (c < '0' || c > '9') {
+            if (lines == 0) {
+                sys_file_report("text load: '%s' holds no numbered line", path);
+                result = 1;
+            }
+            break;
+        }
+        unsigned number = 0;
+        for (; c >= '0' && c <= '9'; c = getc(f))
+            number = (number * 10 + (c - '0')) & 0xFFFF;
+        if (c != EOF) ungetc(c, f);
+        int len = read_line_text(f, text);
+        if (len < 0) {
+            sys_file_report("text load: line %u longer than %d characters", number, TXT_LINE_MAX);
+            result = 1;
+            break;
+        }
+        int n = sys_file_txt_tokenise(text, tokens, TXT_LINE_MAX);
+        size_t next = area.size() + 4 + static_cast<size_t>(n) + 1;
+        if (BASIC_START + next + 2 > BASIC_LIMIT) {
+            sys_file_report("text load: program does not fit in memory at line %u", number);
+            result = 1;
+            break;
+        }
+        unsigned link = BASIC_START + static_cast<unsigned>(next);
+        area.push_back(static_cast<uint8_t>(link));
+        area.push_back(static_cast<uint8_t>(link >> 8));
+        area.push_back(static_cast<uint8_t>(number));
+        area.push_back(static_cast<uint8_t>(number >> 8));
+        area.insert(area.end(), tokens, tokens + n);
+        area.push_back(0);
+        lines++;
+    }
+    if (ferror(f)) {
+        sys_file_report("text load: unable to read '%s'", path);
+        result = 1;
+    }
+    fclose(f);
+    if (result) return result;
+    area.push_back(0);
+    area.push_back(0);
+    uint8_t *mem = ram_getptr();
+    memcpy(mem + BASIC_START, area.data(), area.size());
+    poke_word(mem, PTR_START, BASIC_START);
+    poke_word(mem, PTR_END, BASIC_START + static_cast<unsigned>(area.size()));
+    return 0;
+}
+
+int sys_file_txt_save(const char *path) {
+    FILE *f = fopen(path, "wt");
+    if (!f) return 1;
+    const uint8_t *mem = ram_getptr();
+    unsigned p = peek_word(mem, PTR_START);
+    unsigned e = peek_word(mem, PTR_END);
+    // Lines are taken in order; links are not followed, so a broken chain
+    // cannot loop. A line missing its 0x00 ends at the end pointer.
+    while (p < e) {
+        if (read_byte(p) == 0 && read_byte(p + 1) == 0) break;
+        unsigned number = read_byte(p + 2) | read_byte(p + 3) << 8;
+        fprintf(f, "%u ", number);
+        unsigned a = p + 4;
+        for (; a < e; a++) {
+            uint8_t b = read_byte(a);
+            if (b == 0) break;
+            if (b >= TOKEN_FIRST + KEYWORD_COUNT) {
+                log_error("text save: undefined token %.2X in line %u left out", b, number);
+            } else if (b >= TOKEN_FIRST) {
+                fputs(keywords[b - TOKEN_FIRST], f);
+            } else if (b >= 0x20) {
+                putc(b, f);
+            }
+        }
+        putc('\n', f);
+        p = a + 1;
+    }
+    bool failed = ferror(f) != 0;
+    if (fclose(f) != 0 || failed) {
+        sys_file_report("text save: unable to write '%s'", path);
+        return 1;
+    }
+    return 0;
+}
