@@ -15,6 +15,7 @@
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_file.h"
+#include "sys_sdl.h"
 #include "vdc.h"
 
 // Console fonts by the configuration key "font".
@@ -256,12 +257,14 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "type '?' to see brief help");
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
+    sys_file_set_logger(sys_sdl_log);  // the loaders' listing lines
     return 0;
 }
 
 // The video record keeps pointing at draw_overlay, which draws nothing
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
+    sys_file_set_logger(nullptr);
     console_guard hold(sdlcon.lock);
     if (sdlcon.console) CON_Destroy(sdlcon.console);
     sdlcon.console = nullptr;

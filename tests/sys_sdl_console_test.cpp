@@ -252,32 +252,59 @@ TEST_F(ConsoleCommands, SoundCommandsCallTheAudioRecord) {
     *audio = saved;
 }
 
-TEST_F(ConsoleCommands, DiskCommandsNameTheDrive) {
+TEST_F(ConsoleCommands, DiskCommandsMountCreateAndEject) {
     run("MNT1 game.dsk");
-    lines out = console_lines(2);
-    EXPECT_EQ("mounting 'game.dsk' in drive 1", out[0]);
-    EXPECT_TRUE(out[1] == "ready" || out[1] == "error") << out[1];
-    run("mnt2");
-    out = console_lines(2);
-    EXPECT_EQ("unmounting drive 2", out[0]);
-    EXPECT_TRUE(out[1] == "ready" || out[1] == "error") << out[1];
-    run("umnt1 extra words");
-    EXPECT_EQ("unmounting drive 1", console_lines(2)[0]);
-    run("umnt2");
-    EXPECT_EQ("unmounting drive 2", console_lines(2)[0]);
+    EXPECT_EQ(lines({"mounting 'game.dsk' in drive 1", "ready"}), console_lines(2));
+    EXPECT_TRUE(std::filesystem::exists("game.dsk")) << "a missing image is created";
+    run("mnt2 game.dsk"); // the same image cannot sit in both drives
+    EXPECT_EQ(lines({"mounting 'game.dsk' in drive 2", "error"}), console_lines(2));
+    std::filesystem::create_directory("folder.dsk");
+    run("mnt2 folder.dsk");
+    EXPECT_EQ(lines({"mounting 'folder.dsk' in drive 2", "error"}), console_lines(2));
+    run("mnt1");
+    EXPECT_EQ(lines({"unmounting drive 1", "ready"}), console_lines(2));
+    run("mnt2 game.dsk"); // free again once drive 1 let it go
+    EXPECT_EQ(lines({"mounting 'game.dsk' in drive 2", "ready"}), console_lines(2));
+    run("umnt2 extra words");
+    EXPECT_EQ(lines({"unmounting drive 2", "ready"}), console_lines(2));
+    run("UMNT1");
+    EXPECT_EQ(lines({"unmounting drive 1", "ready"}), console_lines(2));
 }
 
-TEST_F(ConsoleCommands, LoadNeedsAnAddressLetterForRawFiles) {
-    run("load missing.tap");
-    EXPECT_EQ(lines({"loading 'missing.tap'", "error"}), console_lines(2));
+TEST_F(ConsoleCommands, LoadRawFilesOnlyWithAnAddressLetter) {
+    write_file("prog.bin", {0xA5, 0x3C});
+    uint8_t *mem = ram_getptr();
+    mem[0x0500] = mem[0x0501] = mem[0x0000] = 0;
+    run("load prog.bin a0500");
+    EXPECT_EQ(
+        lines({"loading 'prog.bin'", "start : 0500", "end   : 0502", "size  : 0002", "ready"}),
+        console_lines(5));
+    EXPECT_EQ(0xA5, mem[0x0500]);
+    EXPECT_EQ(0x3C, mem[0x0501]);
+
     run("?keys");
+    mem[0x0500] = 0;
     run("load prog.bin 0500"); // no A: nothing is loaded
     EXPECT_EQ(lines({"----------------------------------------------------", "ready", "ready"}),
               console_lines(3));
+    EXPECT_EQ(0, mem[0x0500]);
+
+    run("load prog.bin A"); // a bare A is address 0
+    EXPECT_EQ(0xA5, mem[0x0000]);
+    EXPECT_EQ("ready", console_lines(1)[0]);
+
+    write_file("with blank.bin", {0x77});
+    run("load \"with blank.bin\" A1C000"); // beyond 64 KiB: taken modulo
+    EXPECT_EQ("loading 'with blank.bin'", console_lines(5)[0]);
+    EXPECT_EQ("ready", console_lines(1)[0]);
+    EXPECT_EQ(0x77, mem[0xC000]);
+}
+
+TEST_F(ConsoleCommands, FailedLoadsSayError) {
+    run("load missing.tap");
+    EXPECT_EQ(lines({"loading 'missing.tap'", "error"}), console_lines(2));
     run("load missing.bin a0500");
     EXPECT_EQ(lines({"loading 'missing.bin'", "error"}), console_lines(2));
-    run("load \"with blank.bin\" A");
-    EXPECT_EQ(lines({"loading 'with blank.bin'", "error"}), console_lines(2));
 }
 
 TEST_F(ConsoleCommands, SaveRangeArithmetic) {
@@ -294,9 +321,7 @@ TEST_F(ConsoleCommands, SaveRangeArithmetic) {
     };
     for (const auto &c : cases) {
         run(c.line);
-        lines out = console_lines(2);
-        EXPECT_EQ(c.shown, out[0]) << c.line;
-        EXPECT_TRUE(out[1] == "ready" || out[1] == "error") << out[1];
+        EXPECT_EQ(lines({c.shown, "ready"}), console_lines(2)) << c.line;
     }
     for (const char *bad : {"save out.bin 0500 L0100", "save out.bin A0500 X0100",
                             "save out.bin A L0100", "save out.bin A0500 E"}) {
@@ -306,18 +331,32 @@ TEST_F(ConsoleCommands, SaveRangeArithmetic) {
     }
 }
 
-TEST_F(ConsoleCommands, TapeWithoutFileReleasesAndMissingFileIsAnError) {
+TEST_F(ConsoleCommands, SavedRangeHoldsThoseBytes) {
+    uint8_t *mem = ram_getptr();
+    for (int i = 0; i < 0x100; i++)
+        mem[0x0500 + i] = static_cast<uint8_t>(i ^ 0xA5);
+    run("save out.bin A0500 L0100");
+    std::vector<uint8_t> saved = read_file("out.bin");
+    ASSERT_EQ(0x100u, saved.size());
+    for (int i = 0; i < 0x100; i++)
+        ASSERT_EQ(i ^ 0xA5, saved[i]) << i;
+    std::filesystem::create_directory("dir.bin");
+    run("save dir.bin A0500 L0100");
+    EXPECT_EQ("error", console_lines(1)[0]);
+}
+
+TEST_F(ConsoleCommands, TapeAttachesAndReleases) {
     run("tape missing.tap");
     EXPECT_EQ("error", console_lines(1)[0]);
+    write_file("some.tap", {0x16, 0x16, 0x16, 0x24});
     run("?keys");
+    run("tape some.tap");
+    EXPECT_EQ(lines({"----------------------------------------------------", "ready", "ready"}),
+              console_lines(3));
     run("tape");
-    std::string released = console_lines(1)[0];
-    EXPECT_TRUE(released == "ready" || released == "error");
-    EXPECT_EQ("----------------------------------------------------", console_lines(3)[0])
-        << "releasing prints no line of its own";
-    run("?keys");
+    EXPECT_EQ(lines({"ready", "ready"}), console_lines(2)) << "released, no line of its own";
     run("NoTape");
-    EXPECT_EQ(released, console_lines(1)[0]) << "notape does what tape alone does";
+    EXPECT_EQ("ready", console_lines(1)[0]);
 }
 
 TEST_F(ConsoleCommands, AssemblerCommandsAreNotThereYet) {
