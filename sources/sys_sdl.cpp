@@ -19,9 +19,9 @@ static struct {
     SDL_TimerID systimer;
     // Set under the machine lock when the loop ends: no frame starts after.
     bool stopped;
-    // A wake-up event is in SDL's queue: frames push no more until the loop
-    // has taken it, so a busy loop never finds the queue full of them and
-    // key presses dropped.
+    // A wake-up event waits in SDL's queue: frames push no more until the
+    // loop has taken it, so a loop that lags never finds the queue full of
+    // wake-ups and the user's keys dropped.
     std::atomic<bool> wake_pending;
     // Speed measurement, timer thread only.
     uint32_t startime;

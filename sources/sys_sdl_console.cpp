@@ -18,6 +18,17 @@
 #include "sys_sdl.h"
 #include "vdc.h"
 
+// Sanitizer builds: the console library loses surfaces it makes while it
+// sets a console up or resizes it, and Xlib the input context SDL asks it
+// for; those leaks are theirs. Full stacks at allocation let the
+// suppressions see the libraries' frames.
+extern "C" const char *__asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:CON_Init\nleak:CON_Resize\nleak:XCreateIC\n";
+}
+
 // Console fonts by the configuration key "font".
 constexpr const char *fonts[] = {
     "kestrel_font_6x13.bmp",
@@ -94,6 +105,12 @@ static struct {
     char pending[CON_CHARS_PER_LINE + 1];
     bool has_pending;
     int surface_w, surface_h; // output size the geometry was fitted to
+    // The library remembers the console last made topmost, without telling
+    // us, and draws on it when the next one is made topmost. So a console
+    // that was topmost is only freed once another has taken its place; its
+    // fonts, which the library frees all at once, are kept meanwhile.
+    bool topmost;
+    ConsoleInformation *retired;
 } sdlcon;
 
 using console_guard = std::lock_guard<std::recursive_mutex>;
@@ -134,8 +151,22 @@ static void record_command(ConsoleInformation *, char *command) {
     sdlcon.has_pending = true;
 }
 
+// The library hands over a copy of the line that it never frees.
 static char *complete_word(char *text) {
-    return Console_TabCompletionHandler(text);
+    Console_TabCompletionHandler(text);
+    free(text);
+    return nullptr;
+}
+
+// Frees a console the library no longer refers to, with the prompt the
+// library copied and does not free itself. `fonts`: also every loaded font.
+static void free_console(ConsoleInformation *console, bool fonts) {
+    free(console->Prompt);
+    console->Prompt = nullptr;
+    if (fonts)
+        CON_Destroy(console);
+    else
+        CON_Free(console);
 }
 
 static void draw_overlay() {
@@ -244,6 +275,7 @@ int SDLCON_Init() {
         CON_Init(fonts[font], surface, SDLCON_LINES, pick_rect(video->zoom));
     if (!console) return 1;
     sdlcon.console = console;
+    sdlcon.topmost = false;
     sdlcon.visible = 0;
     sdlcon.has_pending = false;
     sdlcon.surface_w = surface->w;
@@ -257,7 +289,7 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "type '?' to see brief help");
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
-    sys_file_set_logger(sys_sdl_log);  // the loaders' listing lines
+    sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
     return 0;
 }
 
@@ -266,7 +298,11 @@ int SDLCON_Init() {
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
     console_guard hold(sdlcon.lock);
-    if (sdlcon.console) CON_Destroy(sdlcon.console);
+    if (!sdlcon.console) return 0;
+    if (sdlcon.topmost)
+        sdlcon.retired = sdlcon.console;
+    else
+        free_console(sdlcon.console, !sdlcon.retired);
     sdlcon.console = nullptr;
     sdlcon.visible = 0;
     return 0;
@@ -284,6 +320,11 @@ int SDLCON_Show() {
     sdlcon.console->RaiseOffset = sdlcon.console->ConsoleSurface->w;
     SDL_EnableKeyRepeat(250, 30);
     CON_Topmost(sdlcon.console);
+    sdlcon.topmost = true;
+    if (sdlcon.retired) {
+        free_console(sdlcon.retired, false);
+        sdlcon.retired = nullptr;
+    }
     CON_Show(sdlcon.console);
     return 0;
 }
@@ -335,7 +376,9 @@ int SDLCON_Update() {
     return 0;
 }
 
-ConsoleInformation *SDLCON_Console() { return sdlcon.console; }
+ConsoleInformation *SDLCON_Console() {
+    return sdlcon.console;
+}
 
 int SDLCON_Log(const char *fmt, ...) {
     console_guard hold(sdlcon.lock);
