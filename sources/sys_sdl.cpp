@@ -23,9 +23,10 @@ static struct {
     // loop has taken it, so a loop that lags never finds the queue full of
     // wake-ups and the user's keys dropped.
     std::atomic<bool> wake_pending;
-    // Speed measurement, timer thread only.
+    // Timer thread only: the speed measurement and the frame schedule.
     uint32_t startime;
     uint32_t totalcycles;
+    uint32_t due;
 } host;
 
 static void push(int32_t code, uint64_t value = 0) {
@@ -199,38 +200,57 @@ static void run_frame(uint32_t interval, step_fn step) {
     }
 }
 
-static void show_speed(uint32_t now, uint32_t interval) {
+// Cycles of the frames that ran since `startime`, over the time up to the
+// start of this frame; the frame just run opens the next measurement.
+static void show_speed(uint32_t now, uint32_t before, uint32_t interval) {
     uint32_t measured = now - host.startime;
     if (config[CFG_VERBOSITY].value != 0 && measured > 0) {
         char title[256];
         snprintf(title, sizeof title, "kestrel | <F1> for console | %3.3f MHz | %3.2f fps",
-                 host.totalcycles / (measured * 1000.0), 1000.0 / interval);
+                 before / (measured * 1000.0), 1000.0 / interval);
         SDL_WM_SetCaption(title, nullptr);
     }
-    host.totalcycles = 0;
-    host.startime = 0;
+    host.startime = now;
+    host.totalcycles -= before;
+}
+
+// Frames keep to a schedule of one every `interval` ms. SDL calls back a
+// little late every period; sleeping to the next due time instead of for
+// a period from our own start keeps that lateness from adding up. A frame
+// far off the schedule (the first, or after a stall) starts a new one.
+static uint32_t ms_to_next_frame(uint32_t now, uint32_t t, uint32_t interval) {
+    auto off = static_cast<int32_t>(now - host.due);
+    if (host.due == 0 || off > 4 * static_cast<int32_t>(interval) ||
+        off < -static_cast<int32_t>(interval))
+        host.due = now;
+    host.due += interval;
+    auto rest = static_cast<int32_t>(host.due - t);
+    return rest < 1 ? 1 : rest;
 }
 
 uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
-    uint32_t spent;
+    uint32_t rest;
     {
         machine_guard hold;
         if (host.stopped) return interval;
         uint32_t now = SDL_GetTicks();
-        if (host.startime == 0) host.startime = now;
+        if (host.startime == 0) {
+            host.startime = now;
+            host.totalcycles = 0;
+        }
+        uint32_t before = host.totalcycles;
         run_frame(interval, step);
         uint32_t t = SDL_GetTicks();
-        spent = t - now;
-        if (t - host.startime > 1000) show_speed(now, interval);
+        if (t - host.startime > 1000) show_speed(now, before, interval);
         if (!host.wake_pending.exchange(true)) {
             SDL_Event wake = {};
             wake.type = SDL_USEREVENT;
             wake.user.type = SDL_USEREVENT;
             if (SDL_PushEvent(&wake) != 0) host.wake_pending = false;
         }
+        rest = ms_to_next_frame(now, t, interval);
     }
-    int32_t rest = static_cast<int32_t>(interval - spent);
-    SDL_Delay(rest < 1 ? 1 : rest);
+    SDL_Delay(rest);
     return interval;
 }
 

@@ -121,6 +121,8 @@ TEST_F(HostThreads, CommandsKeysAndPrintingWhileFramesRun) {
         }
     });
 
+    write_file("data.bin", {0xA5, 0x3C, 0xA5, 0x3C});
+    write_file("some.tap", {0x16, 0x16, 0x16, 0x24});
     std::thread keys([&] {
         wait_for_frames(2);
         for (int i = 0; i < rounds; i++) {
@@ -130,7 +132,11 @@ TEST_F(HostThreads, CommandsKeysAndPrintingWhileFramesRun) {
             type_line("soundoff");
             type_line("soundon");
             type_line(i % 2 ? "?" : "?keys");
-            type_line("load nothing.bin a0400");
+            type_line("load data.bin a0400");
+            type_line("mnt1 disk.dsk");
+            type_line("tape some.tap");
+            type_line("save out.bin a0400 l0010");
+            type_line("umnt1");
             tap(SDLK_ESCAPE);
             tap(SDLK_F6);
             tap(SDLK_F5);
@@ -157,6 +163,8 @@ TEST_F(HostThreads, CommandsKeysAndPrintingWhileFramesRun) {
     EXPECT_GE(frames_at_end, rounds + 4);
     EXPECT_GT(steps.load(), 0);
     EXPECT_EQ(65536u, read_file("kestrel_ram.bin").size());
+    EXPECT_EQ(16u, read_file("out.bin").size());
+    EXPECT_EQ(143360u, read_file("disk.dsk").size());
     EXPECT_EQ(charset_before ^ (rounds % 2), config[CFG_CHARSET].value);
     EXPECT_EQ(1, speed.load()); // every speed-up was followed by a speed-down
     SDL_Delay(50);
