@@ -1,16 +1,452 @@
-// PLACEHOLDER until the sound chip lands: lets the other modules link.
 #include "ay_8912.h"
 
 #include <cstring>
+#include <iterator>
 
-static audio_record record;
-audio_record *audio = &record;
+#include "log.h"
+#include "sys_cfg.h"
+#include "via_6522.h"
+
+// Output level of a 4-bit amplitude.
+constexpr uint32_t voltab[16] = {
+    0, 128, 207, 309, 480, 809, 1231, 2277, 2586, 4469, 6170, 7610, 9711, 11817, 14100, 16383,
+};
+static_assert(std::size(voltab) == 16);
+
+// Envelope shapes: levels, then a code with bit 7 set whose low bits give the
+// step to continue from (128 repeats, 143/144 hold the last level).
+constexpr uint8_t eshape0[] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 143};
+constexpr uint8_t eshape4[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 144};
+constexpr uint8_t eshape8[] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 128};
+constexpr uint8_t eshapeA[] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6,  5,  4,  3,  2,  1,  0,  0,
+                               1,  2,  3,  4,  5,  6,  7, 8, 9, 10, 11, 12, 13, 14, 15, 128};
+constexpr uint8_t eshapeB[] = {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 15, 144};
+constexpr uint8_t eshapeC[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 128};
+constexpr uint8_t eshapeD[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 143};
+constexpr uint8_t eshapeE[] = {0,  1,  2,  3,  4,  5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15,
+                               14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4,  3,  2,  1,  0,  128};
+static_assert(std::size(eshape0) == 17 && std::size(eshape4) == 18 && std::size(eshapeA) == 33 &&
+              std::size(eshapeE) == 33);
+
+// By the low nibble of R13.
+constexpr const uint8_t *eshapes[16] = {
+    eshape0, eshape0, eshape0, eshape0, eshape4, eshape4, eshape4, eshape4,
+    eshape8, eshape0, eshapeA, eshapeB, eshapeC, eshapeD, eshapeE, eshape4,
+};
+static_assert(std::size(eshapes) == 16);
+
+// Host key symbols on the keyboard matrix, one row per port B row select.
+const int32_t keytab[64] = {
+    //  col 0 col 1 col 2 col 3 col 4 col 5 col 6 col 7
+    55,  110, 53,  118, 305, 49,  120, 51,  // 7 n 5 v rctrl 1 x 3
+    106, 116, 114, 102, 0,   27,  113, 100, // j t r f - esc q d
+    109, 54,  98,  52,  306, 122, 50,  99,  // m 6 b 4 lctrl z 2 c
+    107, 57,  59,  45,  0,   302, 92,  39,  // k 9 ; - - scrollock \ '
+    32,  44,  46,  273, 304, 276, 274, 275, // space , . up lshift left down right
+    117, 105, 111, 112, 308, 8,   93,  91,  // u i o p lalt backspace ] [
+    121, 104, 103, 101, 307, 97,  115, 119, // y h g e ralt a s w
+    56,  108, 48,  47,  303, 13,  96,  61,  // 8 l 0 / rshift return ` =
+};
+static_assert(std::size(keytab) == 64);
+
+struct write_entry {
+    uint32_t stamp;
+    uint8_t reg;
+    uint8_t value;
+};
+
+struct speaker_entry {
+    uint32_t stamp;
+    uint8_t level;
+};
+
+static struct ay_state {
+    audio_record audio; // must stay first: `audio` points here
+    uint32_t speaker_level;
+    uint32_t sound_setting;
+    uint32_t speaker_setting;
+    const uint8_t *envelope;
+    uint8_t bus; // bit 0 BC1, bit 1 BDIR
+    uint8_t latched;
+    uint8_t r[14];
+    uint8_t r14;
+    uint8_t readback[15];
+    uint32_t tone_period[3];
+    uint32_t noise_period;
+    uint32_t envelope_period;
+    uint16_t tone_off[3];
+    uint16_t noise_off[3];
+    uint16_t amplitude[3];
+    uint16_t changed; // bits 0-2: channel outputs to recompute
+    uint32_t tone_counter[3];
+    uint32_t noise_counter;
+    uint32_t envelope_counter;
+    uint32_t tone_out[3];
+    uint32_t channel_out[3];
+    uint32_t envelope_step;
+    int16_t mixed;
+    uint16_t speaker_sample;
+    uint32_t noise_out;
+    uint32_t noise_shift;
+    uint32_t frame_cycle;
+    uint32_t next_frame_cycle;
+    uint32_t synthesised; // timeline cycle the synthesis has reached
+    uint8_t keys[8];
+    uint32_t write_count;
+    uint32_t speaker_count;
+    uint32_t cycle_counter;
+    uint32_t rebase_value;
+    uint32_t rebase_pending;
+    // Past a full queue only the latest value per register (and the latest
+    // speaker level) is kept; the callback applies it after the buffer, so an
+    // overflow loses timing but never leaves a note stuck.
+    uint16_t dropped; // bit r: dropped_value[r] is waiting
+    uint8_t dropped_value[14];
+    uint32_t speaker_dropped; // 0, or 1 + the level
+    speaker_entry speaker_queue[AY_SPEAKER_QUEUE];
+    write_entry write_queue[AY_WRITE_QUEUE];
+} ay;
+
+audio_record *audio = &ay.audio;
+
+static uint8_t via_port_a; // the sound chip data bus
+static uint8_t via_port_b; // last port B output, bit 3 the keyboard sense
+static via_state *via;
+
+// ---- the audio lock, when the host layer has installed it ----
+
+static void lock_audio() {
+    if (ay.audio.lock) ay.audio.lock();
+}
+static void unlock_audio() {
+    if (ay.audio.unlock) ay.audio.unlock();
+}
+
+// ---- timeline queues (emulation thread, under the audio lock) ----
+
+// Stamps count from the first entry after a callback, which lands on the next
+// buffer's first frame: the gap between a callback and that entry is not kept.
+static void rebase_if_due() {
+    if (ay.rebase_pending) {
+        ay.cycle_counter = ay.rebase_value;
+        ay.rebase_pending = 0;
+    }
+}
+
+static void queue_write(uint8_t reg, uint8_t value) {
+    lock_audio();
+    rebase_if_due();
+    if (ay.write_count < AY_WRITE_QUEUE) {
+        ay.write_queue[ay.write_count++] = {ay.cycle_counter, reg, value};
+    } else if (!(reg == 13 && value == 0xFF)) { // 0xFF must not hide a real shape write
+        ay.dropped |= static_cast<uint16_t>(1 << reg);
+        ay.dropped_value[reg] = value;
+    }
+    unlock_audio();
+}
+
+static void queue_speaker(uint8_t level) {
+    lock_audio();
+    rebase_if_due();
+    if (ay.speaker_count < AY_SPEAKER_QUEUE) {
+        ay.speaker_queue[ay.speaker_count++] = {ay.cycle_counter, level};
+    } else {
+        ay.speaker_dropped = 1u + level;
+    }
+    unlock_audio();
+}
+
+// Register order puts R8-R10 before R13, as the envelope restart needs.
+static void apply_dropped() {
+    for (uint8_t r = 0; r < 14; r++) {
+        if (ay.dropped & (1 << r)) ay_8912_dowrite(r, ay.dropped_value[r]);
+    }
+    ay.dropped = 0;
+}
+
+// Nobody will play the queue in time (paused, or faster than real time):
+// catch up with what is waiting, then apply this write at once.
+static void apply_now(uint8_t reg, uint8_t value) {
+    lock_audio();
+    for (uint32_t i = 0; i < ay.write_count; i++) {
+        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
+    }
+    ay.write_count = 0;
+    apply_dropped();
+    ay_8912_dowrite(reg, value);
+    unlock_audio();
+}
+
+// ---- bus ----
+
+static void write_register() {
+    uint8_t a = ay.latched;
+    uint8_t v = via_port_a;
+    if (a > 14) return;
+    if (a == 14) {
+        ay.readback[14] = v;
+        ay.r14 = v;
+        return;
+    }
+    if (!(a == 13 && v == 0xFF)) ay.readback[a] = v;
+    if (ay.audio.paused || speed > 1) {
+        apply_now(a, v);
+    } else {
+        queue_write(a, v);
+    }
+}
+
+// ---- synthesis (audio thread, under the audio lock) ----
+
+static void set_envelope_amplitudes() {
+    uint32_t level = voltab[ay.envelope[ay.envelope_step]];
+    for (int k = 0; k < 3; k++) {
+        if (ay.r[8 + k] & 0x10) {
+            ay.amplitude[k] = static_cast<uint16_t>(level);
+            ay.changed |= 1 << k;
+        }
+    }
+}
+
+static void synthesise(uint32_t cycles) {
+    uint16_t noisy = 0;
+    for (int k = 0; k < 3; k++) {
+        if (!ay.noise_off[k]) noisy |= 1 << k;
+    }
+    for (uint32_t c = 0; c < cycles; c++) {
+        if (++ay.noise_counter >= ay.noise_period) {
+            uint32_t feedback = (ay.noise_shift ^ (ay.noise_shift >> 2)) & 1;
+            ay.noise_shift = (ay.noise_shift >> 1) | (feedback << 16);
+            ay.noise_out ^= feedback;
+            ay.noise_counter = 0;
+        }
+        for (int k = 0; k < 3; k++) {
+            // A period of 0 behaves as 1: inverted at every cycle.
+            if (++ay.tone_counter[k] >= ay.tone_period[k]) {
+                ay.tone_counter[k] = 0;
+                ay.tone_out[k] ^= 1;
+                ay.changed |= 1 << k;
+            }
+        }
+        ay.changed |= noisy;
+        if (++ay.envelope_counter >= ay.envelope_period) {
+            ay.envelope_counter = 0;
+            uint8_t entry = ay.envelope[++ay.envelope_step];
+            if (entry & 0x80) ay.envelope_step = entry & 0x7F;
+            set_envelope_amplitudes();
+        }
+    }
+}
+
+static void mix() {
+    for (int k = 0; k < 3; k++) {
+        if (ay.changed & (1 << k)) {
+            uint32_t on = (ay.tone_off[k] | ay.tone_out[k]) & (ay.noise_off[k] | ay.noise_out);
+            ay.channel_out[k] = on ? ay.amplitude[k] : 0;
+        }
+    }
+    int32_t sum =
+        -32768 + static_cast<int32_t>(ay.channel_out[0] + ay.channel_out[1] + ay.channel_out[2]);
+    ay.mixed = static_cast<int16_t>(sum > 32767 ? 32767 : sum);
+    ay.changed = 0;
+}
+
+// ---- public ----
 
 int ay_8912_init() {
-    record.fill = ay_8912_callback;
-    record.paused = 0;
+    memset(static_cast<void *>(&ay), 0, sizeof ay);
+    for (int k = 0; k < 3; k++) {
+        ay.tone_off[k] = 1;
+        ay.noise_off[k] = 1;
+    }
+    ay.changed = 0x07;
+    ay.envelope = eshape0;
+    ay.noise_shift = 1;
+    ay.sound_setting = static_cast<uint32_t>(config[CFG_SOUND].value);
+    ay.speaker_setting = static_cast<uint32_t>(config[CFG_SPEAKER].value);
+    via_port_a = 0;
+    via_port_b = 0;
+
+    via_6522_getctx(&via);
+    via->handlers.pa_r = ay_8912_porta_r;
+    via->handlers.pa_w = ay_8912_porta_w;
+    via->handlers.pb_r = ay_8912_portb_r;
+    via->handlers.pb_w = ay_8912_portb_w;
+    via->handlers.ca2_w = ay_8912_set_bc1;
+    via->handlers.cb2_w = ay_8912_set_bdir;
+
+    ay.audio.fill = ay_8912_callback;
+    ay.audio.paused = 0;
+    audio = &ay.audio;
     return 0;
 }
-int ay_8912_run(int) { return 0; }
-int ay_8912_event(const event &) { return 0; }
-void ay_8912_callback(void *, uint8_t *stream, int len) { memset(stream, 0, len); }
+
+int ay_8912_run(int cycles) {
+    ay.cycle_counter += static_cast<uint32_t>(cycles);
+    return 0;
+}
+
+int ay_8912_event(const event &ev) {
+    if (ev.code != EV_KEY_DOWN && ev.code != EV_KEY_UP) return 0;
+    for (int i = 0; i < 64; i++) {
+        if (static_cast<uint64_t>(keytab[i]) != ev.value) continue;
+        uint8_t bit = static_cast<uint8_t>(1 << (i & 7));
+        if (ev.code == EV_KEY_DOWN) {
+            ay.keys[i >> 3] |= bit;
+        } else {
+            ay.keys[i >> 3] &= static_cast<uint8_t>(~bit);
+        }
+        break;
+    }
+    return 0;
+}
+
+void ay_8912_callback(void *, uint8_t *stream, int len) {
+    bool speaker_on = ay.sound_setting != 0;
+    if (!speaker_on) ay.speaker_sample = 0;
+    int frames = len > 0 ? len / 4 : 0;
+    uint32_t wi = 0;
+    uint32_t si = 0;
+    for (int f = 0; f < frames; f++) {
+        ay.frame_cycle = ay.next_frame_cycle;
+        while (wi < ay.write_count && ay.write_queue[wi].stamp <= ay.frame_cycle) {
+            ay_8912_dowrite(ay.write_queue[wi].reg, ay.write_queue[wi].value);
+            wi++;
+        }
+        if (speaker_on && si < ay.speaker_count && ay.speaker_queue[si].stamp <= ay.frame_cycle) {
+            while (si < ay.speaker_count && ay.speaker_queue[si].stamp <= ay.frame_cycle)
+                si++;
+            ay.speaker_sample = ay.speaker_queue[si - 1].level ? AY_SPEAKER_LEVEL : 0;
+        }
+        if (ay.frame_cycle > ay.synthesised) {
+            synthesise(ay.frame_cycle - ay.synthesised);
+            if (ay.changed) mix();
+            ay.synthesised = ay.frame_cycle;
+        }
+        int16_t sample = static_cast<int16_t>(ay.speaker_sample + ay.mixed);
+        memcpy(stream + 4 * f, &sample, 2);
+        memcpy(stream + 4 * f + 2, &sample, 2);
+        ay.next_frame_cycle += AY_CYCLES_PER_FRAME;
+    }
+    // Whatever the emulation queued past this buffer's end still counts.
+    for (; wi < ay.write_count; wi++) {
+        ay_8912_dowrite(ay.write_queue[wi].reg, ay.write_queue[wi].value);
+    }
+    apply_dropped();
+    if (speaker_on && si < ay.speaker_count) {
+        ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
+    }
+    if (speaker_on && ay.speaker_dropped) {
+        ay.speaker_sample = (ay.speaker_dropped - 1) ? AY_SPEAKER_LEVEL : 0;
+    }
+    ay.speaker_dropped = 0;
+    ay.next_frame_cycle -= ay.synthesised;
+    ay.rebase_value = ay.next_frame_cycle;
+    ay.rebase_pending = 1;
+    ay.write_count = 0;
+    ay.speaker_count = 0;
+    ay.synthesised = 0;
+}
+
+void ay_8912_dowrite(uint8_t reg, uint8_t value) {
+    log_info_if(tr_on(1, TR_AY), "%s| %.2X : %.2X", "ay_8912_dowrite", reg, value);
+    switch (reg) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5: {
+        ay.r[reg] = value;
+        int k = reg >> 1;
+        ay.tone_period[k] = ((((ay.r[2 * k + 1] << 8) & 0xF00) | ay.r[2 * k]) * 8u);
+        break;
+    }
+    case 6:
+        ay.r[6] = value;
+        ay.noise_period = (value & 0x1Fu) * 8;
+        break;
+    case 7:
+        ay.r[7] = value;
+        for (int k = 0; k < 3; k++) {
+            ay.tone_off[k] = (value >> k) & 1;
+            ay.noise_off[k] = (value >> (k + 3)) & 1;
+        }
+        ay.changed = 0x07;
+        break;
+    case 8:
+    case 9:
+    case 10: {
+        ay.r[reg] = value;
+        int k = reg - 8;
+        uint8_t level = (value & 0x10) ? ay.envelope[ay.envelope_step] : (value & 0x0F);
+        ay.amplitude[k] = static_cast<uint16_t>(voltab[level]);
+        ay.changed |= 1 << k;
+        break;
+    }
+    case 11:
+    case 12:
+        ay.r[reg] = value;
+        ay.envelope_period = ((ay.r[12] << 8) | ay.r[11]) * 16u;
+        break;
+    case 13:
+        if (value == 0xFF) break; // 0xFF leaves the running envelope as it is
+        ay.r[13] = value;
+        ay.envelope = eshapes[value & 0x0F];
+        ay.envelope_step = 0;
+        set_envelope_amplitudes();
+        break;
+    default:
+        break;
+    }
+}
+
+uint8_t ay_8912_porta_r() {
+    log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_porta_r", via_port_a);
+    return via_port_a;
+}
+
+void ay_8912_porta_w(uint8_t byte) {
+    via_port_a = byte;
+    log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_porta_w", via_port_a);
+}
+
+uint8_t ay_8912_portb_r() {
+    uint8_t sense = static_cast<uint8_t>(~via_port_a) & ay.keys[via_port_b & 7];
+    via_port_b = static_cast<uint8_t>(sense ? via_port_b | 0x08 : via_port_b & ~0x08);
+    log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_portb_r", via_port_b);
+    return via_port_b;
+}
+
+void ay_8912_portb_w(uint8_t byte) {
+    if ((byte ^ via_port_b) & 0x80) {
+        ay.speaker_level = byte >> 7;
+        if (ay.sound_setting && ay.speaker_setting) {
+            queue_speaker(static_cast<uint8_t>(ay.speaker_level));
+            log_info_if(tr_on(1, TR_AY), "speaker=%d", ay.speaker_level);
+        }
+    }
+    via_port_b = byte;
+    log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_portb_w", via_port_b);
+}
+
+void ay_8912_set_bc1(uint8_t level) {
+    ay.bus = static_cast<uint8_t>((ay.bus & 0x02) | (level ? 1 : 0));
+}
+
+void ay_8912_set_bdir(uint8_t level) {
+    ay.bus = static_cast<uint8_t>((ay.bus & 0x01) | (level ? 2 : 0));
+    switch (ay.bus) {
+    case 3:
+        ay.latched = via_port_a;
+        break;
+    case 2:
+        write_register();
+        break;
+    case 1:
+        via_port_a = ay.latched <= 14 ? ay.readback[ay.latched] : 0;
+        break;
+    default:
+        break;
+    }
+}

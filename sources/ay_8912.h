@@ -1,23 +1,53 @@
 // ay_8912: the sound chip behind the VIA, its keyboard matrix and the
-// speaker line. The audio record at the head of its state is how the host
-// audio layer and the console reach it.
+// speaker line. VIA port A is the chip's data bus, CA2 its BC1 and CB2 its
+// BDIR; port B bits 0-2 pick a keyboard row, bit 3 senses it against the
+// column mask on the data bus, bit 7 is the speaker.
+//
+// Threads: the bus handlers, key events and ay_8912_run run on the timer
+// thread; ay_8912_callback runs on the host audio thread. They meet only in
+// the queues of cycle-stamped register writes and speaker changes and in the
+// synthesis state, both touched under the audio lock (audio->lock/unlock;
+// the host holds it around the callback). `paused` is written by the main
+// thread and read by the timer thread, hence atomic.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "sys_core.h"
 
+// The head of the sound chip state: how the host audio layer and the console
+// reach the chip, and how the chip reaches the host lock without knowing SDL.
 struct audio_record {
-    uint32_t paused;
+    std::atomic<uint32_t> paused; // 1: no callbacks, register writes apply at once
     void (*fill)(void *user, uint8_t *stream, int len);
-    void (*lock)();
-    void (*unlock)();
-    void (*pause)();
-    void (*unpause)();
+    int (*lock)(); // nullptr until the host audio layer is set up
+    int (*unlock)();
+    int (*pause)();
+    int (*unpause)();
 };
 
 extern audio_record *audio;
 
-int ay_8912_init();
-int ay_8912_run(int cycles);
-int ay_8912_event(const event &ev);
+constexpr int AY_CYCLES_PER_FRAME = 22; // emulated cycles per output frame
+constexpr int AY_WRITE_QUEUE = 12288;   // register writes per audio buffer
+constexpr int AY_SPEAKER_QUEUE = 1024;  // speaker changes per audio buffer
+constexpr int AY_SPEAKER_LEVEL = 8192;  // what the speaker adds to the mix
+
+extern const int32_t keytab[64]; // host key symbol at row * 8 + column; 0: none
+
+int ay_8912_init();                 // called by via_6522_init; installs the VIA handlers
+int ay_8912_run(int cycles);        // timeline clock, once per emulated cycle
+int ay_8912_event(const event &ev); // key down/up events set/clear matrix bits
+// Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame.
 void ay_8912_callback(void *user, uint8_t *stream, int len);
+// Applies one register write to the sound parameters (queue or immediate path;
+// the caller holds the audio lock when the callback may run).
+void ay_8912_dowrite(uint8_t reg, uint8_t value);
+
+// VIA handlers.
+uint8_t ay_8912_porta_r();
+void ay_8912_porta_w(uint8_t byte);
+uint8_t ay_8912_portb_r();
+void ay_8912_portb_w(uint8_t byte);
+void ay_8912_set_bc1(uint8_t level);
+void ay_8912_set_bdir(uint8_t level);

@@ -37,8 +37,8 @@ constexpr uint8_t CPU_N = 0x80;
 constexpr int CPU_SEEN_SLOTS = 256;
 constexpr int CPU_SEEN_CAP = 192;
 
-// The step's helpers are lambdas over its local registers; each must vanish
-// into its callers or the registers would have to live in memory.
+// The step's helpers must vanish into their callers: a call per operand
+// would cost more than the operation.
 #define ALWAYS_INLINE __attribute__((always_inline))
 
 cpu_6502_registers cpu_6502;
@@ -69,16 +69,18 @@ static struct {
     }
 }
 
-static inline uint8_t read_byte(unsigned addr) {
+ALWAYS_INLINE static inline uint8_t read_byte(unsigned addr) {
     uint8_t value = 0;
     mem_read(addr, &value);
     return value;
 }
 
+// Within a step each working flag holds its own bit or 0 (carry 0/1, Z 0/2,
+// V 0/0x40, N 0/0x80), so unpacking and packing are plain masks.
 static inline uint8_t pack_flags(uint8_t flags, uint8_t flagc, uint8_t flagz, uint8_t flagv,
                                  uint8_t flagn) {
-    return static_cast<uint8_t>(flagc | flagn | CPU_U | CPU_B | (flags & 0x3C) |
-                                (flagv ? CPU_V : 0) | (flagz ? CPU_Z : 0));
+    return static_cast<uint8_t>(flagc | flagz | (flags & (CPU_I | CPU_D)) | CPU_B | CPU_U | flagv |
+                                flagn);
 }
 
 int cpu_6502_init() {
@@ -90,10 +92,6 @@ int cpu_6502_init() {
     r.stack = 0x01FF;
     r.totalcycles = 7;
     r.flags = 0xF7;
-    r.flagc = 1;
-    r.flagz = 1;
-    r.flagv = 1;
-    r.flagn = 0x80;
     r.pcreg = static_cast<uint16_t>(read_byte(CPU_VEC_RESET) | read_byte(CPU_VEC_RESET + 1) << 8);
     // The reset sequence walks the stack pointer down three places but writes nothing.
     r.stack = static_cast<uint16_t>(0x0100 | ((r.stack - 3) & 0xFF));
@@ -102,42 +100,25 @@ int cpu_6502_init() {
     return 0;
 }
 
-int cpu_6502_run() {
+// One instruction and the interrupt check after it. Inlined into both entry
+// points so the per-instruction path has no call of its own.
+ALWAYS_INLINE static inline int execute() {
+    // Registers are worked on in place; carry, Z, V and N are unpacked into the
+    // step's working flags and packed into `flags` once, at the end.
     cpu_6502_registers &r = cpu_6502;
-    if (r.pcreg == CPU_TAPE_SYNC) {
-        if (via_6522_tapein_sync() == 0) r.pcreg = CPU_TAPE_SYNC_DONE;
-    } else if (r.pcreg == CPU_TAPE_BYTE) {
-        uint8_t byte = 0xFF;
-        if (via_6522_tapein_byte(&byte) == 0) {
-            uint8_t *ram_image = ram_getptr();
-            r.areg = byte;
-            ram_image[CPU_TAPE_BYTE_RAM] = byte;
-            ram_image[CPU_TAPE_STATUS_RAM] = 0;
-            r.pcreg = CPU_TAPE_BYTE_DONE;
-        }
-    }
-    if ((tr[0] & (TR_MASTER | TR_CPU)) == (TR_MASTER | TR_CPU))
-        cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
-    return cpu_6502_step();
-}
-
-int cpu_6502_step() {
-    // Registers live in locals for the step: the compiler keeps them in host
-    // registers across the calls into the address decoder.
-    uint8_t areg = cpu_6502.areg;
-    uint8_t xreg = cpu_6502.xreg;
-    uint8_t yreg = cpu_6502.yreg;
-    uint16_t pcreg = cpu_6502.pcreg;
-    uint16_t stack = cpu_6502.stack;
-    uint8_t flags = cpu_6502.flags;
+    uint8_t &areg = r.areg;
+    uint8_t &xreg = r.xreg;
+    uint8_t &yreg = r.yreg;
+    uint16_t &pcreg = r.pcreg;
+    uint16_t &stack = r.stack;
+    uint8_t &flags = r.flags;
     uint8_t flagc = flags & CPU_C;
     uint8_t flagz = flags & CPU_Z;
     uint8_t flagv = flags & CPU_V;
     uint8_t flagn = flags & CPU_N;
     int cycles;
 
-    // Bus and stack.
-    // Every address handed to the bus below is already within 16 bits.
+    // Bus and stack. Every address handed to the bus is already within 16 bits.
     auto rd = [](unsigned addr) ALWAYS_INLINE { return read_byte(addr); };
     auto wr = [](unsigned addr, uint8_t value) ALWAYS_INLINE { mem_write(addr, value); };
     auto fetch = [&]() ALWAYS_INLINE { return rd(pcreg++); };
@@ -175,7 +156,7 @@ int cpu_6502_step() {
     // Operations on the working flags.
     auto nz = [&](uint8_t value) ALWAYS_INLINE {
         flagn = value & CPU_N;
-        flagz = value == 0;
+        flagz = value == 0 ? CPU_Z : 0;
     };
     auto ora = [&](uint8_t m) ALWAYS_INLINE { nz(areg |= m); };
     auto anda = [&](uint8_t m) ALWAYS_INLINE { nz(areg &= m); };
@@ -188,7 +169,7 @@ int cpu_6502_step() {
         nz(static_cast<uint8_t>(reg - m));
     };
     auto bit = [&](uint8_t m) ALWAYS_INLINE {
-        flagz = (areg & m) == 0;
+        flagz = (areg & m) == 0 ? CPU_Z : 0;
         flagn = m & CPU_N;
         flagv = m & CPU_V;
     };
@@ -197,34 +178,34 @@ int cpu_6502_step() {
             unsigned lo = (areg & 0x0F) + (m & 0x0F) + flagc;
             if (lo > 9) lo += 6;
             unsigned t = (lo & 0x0F) + (areg & 0xF0) + (m & 0xF0) + (lo > 0x0F ? 0x10 : 0);
-            flagz = ((areg + m + flagc) & 0xFF) == 0;
+            flagz = ((areg + m + flagc) & 0xFF) == 0 ? CPU_Z : 0;
             flagn = t & CPU_N;
-            flagv = ((t ^ areg) & ~(areg ^ m) & 0x80) != 0;
+            flagv = ((t ^ areg) & ~(areg ^ m) & 0x80) >> 1;
             if ((t & 0x1F0) > 0x90) t += 0x60;
             flagc = (t & 0xFF0) > 0xF0;
             areg = static_cast<uint8_t>(t);
         } else {
             unsigned s = areg + m + flagc;
             flagc = s > 0xFF;
-            flagv = ((s ^ areg) & ~(areg ^ m) & 0x80) != 0;
+            flagv = ((s ^ areg) & ~(areg ^ m) & 0x80) >> 1;
             nz(areg = static_cast<uint8_t>(s));
         }
     };
     auto sbc = [&](uint8_t m) ALWAYS_INLINE {
         int borrow = 1 - flagc;
         int d = areg - m - borrow;
-        flagv = ((areg ^ m) & (areg ^ d) & 0x80) != 0;
+        flagv = ((areg ^ m) & (areg ^ d) & 0x80) >> 1;
         flagc = d >= 0;
         nz(static_cast<uint8_t>(d));
         if (flags & CPU_D) {
             int lo = (areg & 0x0F) - (m & 0x0F) - borrow;
-            int r;
+            int bcd;
             if (lo & 0x10)
-                r = ((areg & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
+                bcd = ((areg & 0xF0) - (m & 0xF0) - 0x10) | ((lo - 6) & 0x0F);
             else
-                r = ((areg & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
-            if (r & 0x100) r -= 0x60;
-            areg = static_cast<uint8_t>(r);
+                bcd = ((areg & 0xF0) - (m & 0xF0)) | (lo & 0x0F);
+            if (bcd & 0x100) bcd -= 0x60;
+            areg = static_cast<uint8_t>(bcd);
         } else {
             areg = static_cast<uint8_t>(d);
         }
@@ -645,23 +626,23 @@ int cpu_6502_step() {
     case 0x6B: {  // AND, then rotate right, with the adder's quirks on C and V
         report_invalid(oppc, op);
         uint8_t t = areg & fetch();
-        uint8_t r = static_cast<uint8_t>(t >> 1 | flagc << 7);
+        uint8_t rot = static_cast<uint8_t>(t >> 1 | flagc << 7);
         flagn = flagc ? CPU_N : 0;
-        flagz = r == 0;
+        flagz = rot == 0 ? CPU_Z : 0;
         if (flags & CPU_D) {
-            flagv = (t ^ r) & 0x40;
-            if ((r & 0x0F) + (r & 0x01) > 5) r = (r & 0xF0) | ((r + 6) & 0x0F);
-            if ((r & 0xF0) + (r & 0x10) > 0x50) {
-                r = static_cast<uint8_t>((r & 0x0F) | ((r + 0x60) & 0xF0));
+            flagv = (t ^ rot) & CPU_V;
+            if ((rot & 0x0F) + (rot & 0x01) > 5) rot = (rot & 0xF0) | ((rot + 6) & 0x0F);
+            if ((rot & 0xF0) + (rot & 0x10) > 0x50) {
+                rot = static_cast<uint8_t>((rot & 0x0F) | ((rot + 0x60) & 0xF0));
                 flagc = 1;
             } else {
                 flagc = 0;
             }
         } else {
-            flagc = (r >> 6) & 1;
-            flagv = ((r >> 6) ^ (r >> 5)) & 1;
+            flagc = (rot >> 6) & 1;
+            flagv = (rot ^ rot << 1) & CPU_V;
         }
-        areg = r;
+        areg = rot;
         cycles = 2;
         break;
     }
@@ -708,11 +689,13 @@ int cpu_6502_step() {
 
     // Interrupts are taken between instructions only, NMI first.
     int vector = 0;
-    if (cpu_6502.flanknmi) {
-        cpu_6502.flanknmi = 0;
-        vector = CPU_VEC_NMI;
-    } else if (cpu_6502.flagirq && !(flags & CPU_I)) {
-        vector = CPU_VEC_IRQ;
+    if (__builtin_expect(r.flanknmi | r.flagirq, 0)) {
+        if (r.flanknmi) {
+            r.flanknmi = 0;
+            vector = CPU_VEC_NMI;
+        } else if (!(flags & CPU_I)) {
+            vector = CPU_VEC_IRQ;
+        }
     }
     flags = pack_flags(flags, flagc, flagz, flagv, flagn);
     if (vector) {
@@ -725,19 +708,42 @@ int cpu_6502_step() {
         cycles += 7;
     }
 
-    cpu_6502_registers &r = cpu_6502;
-    r.areg = areg;
-    r.xreg = xreg;
-    r.yreg = yreg;
-    r.pcreg = pcreg;
-    r.stack = stack;
-    r.flags = flags;
-    r.flagc = flagc;
-    r.flagz = flagz;
-    r.flagv = flagv;
-    r.flagn = flagn;
     r.totalcycles += static_cast<uint64_t>(cycles);
     return cycles;
+}
+
+// The system ROM's tape routines, served from the mounted tape. At most one
+// applies per instruction; both look at the program counter alone.
+[[gnu::noinline]] static void serve_tape() {
+    cpu_6502_registers &r = cpu_6502;
+    if (r.pcreg == CPU_TAPE_SYNC) {
+        if (via_6522_tapein_sync() == 0) r.pcreg = CPU_TAPE_SYNC_DONE;
+    } else if (r.pcreg == CPU_TAPE_BYTE) {
+        uint8_t byte = 0xFF;
+        if (via_6522_tapein_byte(&byte) == 0) {
+            uint8_t *ram_image = ram_getptr();
+            r.areg = byte;
+            ram_image[CPU_TAPE_BYTE_RAM] = byte;
+            ram_image[CPU_TAPE_STATUS_RAM] = 0;
+            r.pcreg = CPU_TAPE_BYTE_DONE;
+        }
+    }
+}
+
+int cpu_6502_run() {
+    cpu_6502_registers &r = cpu_6502;
+    // One test covers both entry points (0xE6C9 and 0xE735).
+    if (__builtin_expect(static_cast<unsigned>(r.pcreg - CPU_TAPE_BYTE) <=
+                             static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE),
+                         0))
+        serve_tape();
+    if ((tr[0] & (TR_MASTER | TR_CPU)) == (TR_MASTER | TR_CPU))
+        cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
+    return execute();
+}
+
+int cpu_6502_step() {
+    return execute();
 }
 
 int cpu_6502_setnmi() {

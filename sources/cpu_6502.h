@@ -7,7 +7,8 @@
 #include <cstdint>
 
 // The register file, published so that the console and tests can look at it
-// between steps. A step works on copies and stores them back at its end.
+// between steps. Within a step carry, Z, V and N live unpacked in the step's
+// working flags (flagc, flagz, flagv, flagn); `flags` is whole again after it.
 struct cpu_6502_registers {
     uint8_t areg;
     uint8_t xreg;

@@ -23,7 +23,7 @@ int mem_init() {
     return 0;
 }
 
-int mem_read(unsigned addr, uint8_t *out) {
+int mem_read_decoded(unsigned addr, uint8_t *out) {
     addr &= 0xFFFF;
     if (addr < 0x0300) return ram_read(addr, out);
     if (addr < 0x0310) return via_6522_read(addr, out);
@@ -35,7 +35,7 @@ int mem_read(unsigned addr, uint8_t *out) {
     return 0;
 }
 
-int mem_write(unsigned addr, int value) {
+int mem_write_decoded(unsigned addr, int value) {
     addr &= 0xFFFF;
     uint8_t byte = static_cast<uint8_t>(value);
     if (addr < 0x0300) return ram_write(addr, byte);

@@ -7,6 +7,8 @@
 #pragma once
 #include <cstdint>
 
+#include "log.h"
+
 // A stretch of the bus backed by bytes: RAM, the system ROM, the boot ROM.
 struct mem_block {
     uint32_t base;
@@ -18,5 +20,31 @@ extern int hiram;   // 1: 0xC000-0xFFFF read from RAM
 extern int extdev;  // selects the disk boot ROM page shown at 0x0320-0x03FF
 
 int mem_init();  // switches, disk controller, RAM, ROM, boot ROM, in that order
-int mem_read(unsigned addr, uint8_t *out);  // 0 always
-int mem_write(unsigned addr, int value);    // 0 always; low 8 bits written
+// The full decoder, traces included.
+int mem_read_decoded(unsigned addr, uint8_t *out);
+int mem_write_decoded(unsigned addr, int value);
+
+extern mem_block ram;
+extern mem_block rom;
+
+// Plain memory with the traces off needs no decoding, so the processor's
+// ordinary accesses stay free of calls; everything else takes the decoder.
+__attribute__((always_inline)) inline int mem_read(unsigned addr, uint8_t *out) {
+    addr &= 0xFFFF;
+    if (!(tr[0] & TR_MASTER) && addr - 0x0300u >= 0x0100u) {
+        *out = addr < 0xC000 || hiram ? ram.data[addr] : rom.data[addr - 0xC000];
+        return 0;
+    }
+    return mem_read_decoded(addr, out);
+}
+
+// 0 always; the low 8 bits of value are written. Writes to 0x9800-0xBFFF
+// take the decoder so the display generator sees them.
+__attribute__((always_inline)) inline int mem_write(unsigned addr, int value) {
+    addr &= 0xFFFF;
+    if (!(tr[0] & TR_MASTER) && (addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000)) {
+        ram.data[addr] = static_cast<uint8_t>(value);
+        return 0;
+    }
+    return mem_write_decoded(addr, value);
+}

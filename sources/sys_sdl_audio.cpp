@@ -1,9 +1,86 @@
-// PLACEHOLDER until host audio lands: lets the program link.
 #include "sys_sdl_audio.h"
 
-int audio_sdl_init() { return 1; }
-int audio_sdl_finish() { return 0; }
-int audio_sdl_lock() { return 0; }
-int audio_sdl_unlock() { return 0; }
-int audio_sdl_pause() { return 0; }
-int audio_sdl_unpause() { return 0; }
+#include <SDL/SDL.h>
+
+#include "ay_8912.h"
+#include "log.h"
+#include "sys_core.h"
+
+constexpr int AUDIO_RATE = 44100;
+constexpr int AUDIO_FRAMES = 1024; // per buffer: about 23 ms
+
+// 1 while the timer thread holds the host lock; makes unpaired calls harmless.
+static int audiolocked;
+
+int audio_sdl_init() {
+    audio->lock = audio_sdl_lock;
+    audio->unlock = audio_sdl_unlock;
+    audio->pause = audio_sdl_pause;
+    audio->unpause = audio_sdl_unpause;
+    if (sound == 0) return 0;
+    if (SDL_WasInit(SDL_INIT_AUDIO) == 0) SDL_InitSubSystem(SDL_INIT_AUDIO);
+    SDL_AudioSpec wanted{};
+    wanted.freq = AUDIO_RATE;
+    wanted.format = AUDIO_S16LSB;
+    wanted.channels = 2;
+    wanted.silence = 0;
+    wanted.samples = AUDIO_FRAMES;
+    wanted.callback = audio->fill;
+    wanted.userdata = nullptr;
+    // No obtained format: the host converts to the device's own.
+    if (SDL_OpenAudio(&wanted, nullptr) < 0) {
+        sound = 0;
+        audio->paused = 1; // nothing will play the queues: the chip applies writes at once
+        log_error("SDL_OpenAudio failed");
+        return 1;
+    }
+    if (audio->paused) {
+        audio_sdl_pause();
+    } else {
+        audio_sdl_unpause();
+    }
+    return 0;
+}
+
+int audio_sdl_finish() {
+    if (sound) {
+        audio_sdl_lock();
+        audio_sdl_pause();
+        audio_sdl_unlock();
+        SDL_AudioQuit();
+    }
+    sound = 0;
+    return 0;
+}
+
+int audio_sdl_lock() {
+    if (sound && !audiolocked) {
+        SDL_LockAudio();
+        audiolocked = 1;
+    }
+    return 0;
+}
+
+int audio_sdl_unlock() {
+    if (sound && audiolocked) {
+        SDL_UnlockAudio();
+        audiolocked = 0;
+    }
+    return 0;
+}
+
+int audio_sdl_pause() {
+    if (sound) {
+        audio->paused = 1;
+        SDL_PauseAudio(1);
+    }
+    return 0;
+}
+
+int audio_sdl_unpause() {
+    if (sound) {
+        audio->paused = 0;
+        SDL_PauseAudio(0);
+    }
+    return 0;
+}

@@ -1,10 +1,15 @@
-// sys_sdl_audio: the host audio device. The sound chip never calls SDL; it
-// reaches these through the audio record.
+// sys_sdl_audio: the host audio device, 44100 Hz signed 16-bit stereo. The
+// device's thread pulls samples through audio->fill with the host audio lock
+// held; the sound chip never calls SDL, it uses these through the audio
+// record. Opened and closed on the main thread; lock/unlock come from the
+// timer thread, pause/unpause from the main thread (start-up, console).
+// With `sound` 0 (off by configuration, or the device failed to open) every
+// operation does nothing.
 #pragma once
 
-int audio_sdl_init();  // 0 opened or sound off; 1 when the device cannot be opened
-int audio_sdl_finish();
-int audio_sdl_lock();
+int audio_sdl_init();   // 0 opened or sound off; 1 when the device cannot be opened
+int audio_sdl_finish(); // closes the device; `sound` is 0 afterwards
+int audio_sdl_lock();   // a second lock without an unlock does nothing
 int audio_sdl_unlock();
 int audio_sdl_pause();
 int audio_sdl_unpause();

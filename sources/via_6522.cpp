@@ -1,11 +1,471 @@
-// PLACEHOLDER until the VIA lands: lets the other modules link.
 #include "via_6522.h"
 
-int via_6522_init() { return 0; }
-int via_6522_read(unsigned, uint8_t *out) {
-    *out = 0;
+#include <cassert>
+#include <cstring>
+#include <iterator>
+
+#include "ay_8912.h"
+#include "cpu_6502.h"
+#include "log.h"
+
+// Register names for trace lines.
+constexpr const char *via_sym[] = {
+    "VIA_IORB",  "VIA_IORA",  "VIA_DDRB",  "VIA_DDRA",  "VIA_T1C_L", "VIA_T1C_H",
+    "VIA_T1L_L", "VIA_T1L_H", "VIA_T2C_L", "VIA_T2C_H", "VIA_SR",    "VIA_ACR",
+    "VIA_PCR",   "VIA_IFR",   "VIA_IER",   "VIA_IORA2",
+};
+static_assert(std::size(via_sym) == 16);
+
+static via_state via;
+
+// ---- interrupt logic: IFR bit 7 always equals the processor's IRQ input ----
+
+static void raise_flag(uint8_t flag) {
+    via.ifr |= flag;
+    if (via.ifr & via.ier & 0x7F) {
+        via.ifr |= VIA_INT_ANY;
+        cpu_6502_setirq();
+    }
+}
+
+// Timer and shift flags fire once: a flag still set means nothing new to say.
+static void raise_flag_once(uint8_t flag) {
+    if (via.ifr & flag) return;
+    raise_flag(flag);
+}
+
+static void clear_flags(uint8_t mask) {
+    via.ifr = via.ifr & ~mask & 0x7F;
+    if (via.ifr & via.ier) {
+        via.ifr |= VIA_INT_ANY;
+    } else {
+        cpu_6502_clrirq();
+    }
+}
+
+// CA2/CB2 set up as independent-interrupt inputs keep their flag on port access.
+static void clear_ca_flags() {
+    bool ca2_independent = (via.pcr & 0x0A) == 0x02;
+    clear_flags(ca2_independent ? VIA_INT_CA1 : VIA_INT_CA1 | VIA_INT_CA2);
+}
+
+static void clear_cb_flags() {
+    bool cb2_independent = (via.pcr & 0xA0) == 0x20;
+    clear_flags(cb2_independent ? VIA_INT_CB1 : VIA_INT_CB1 | VIA_INT_CB2);
+}
+
+// ---- lines ----
+
+static uint8_t porta_out() {
+    return static_cast<uint8_t>(~via.ddra | via.ora);
+}
+static uint8_t portb_out() {
+    return static_cast<uint8_t>(~via.ddrb | via.orb);
+}
+
+static void put_porta() {
+    if (via.handlers.pa_w) via.handlers.pa_w(porta_out());
+}
+static void put_portb() {
+    if (via.handlers.pb_w) via.handlers.pb_w(portb_out());
+}
+
+static void set_ca2(uint8_t level) {
+    via.ca2_out = level;
+    if (via.handlers.ca2_w) via.handlers.ca2_w(level);
+}
+static void set_cb2(uint8_t level) {
+    via.cb2_out = level;
+    if (via.handlers.cb2_w) via.handlers.cb2_w(level);
+}
+
+static void sample_porta() {
+    if (via.handlers.pa_r) {
+        via.porta_in = via.handlers.pa_r();
+    } else {
+        log_info_if(tr_on(0, TR_VIA_NOHANDLER), "{!} via Port A is being read but has no handler");
+    }
+}
+static void sample_portb() {
+    if (via.handlers.pb_r) {
+        via.portb_in = via.handlers.pb_r();
+    } else {
+        log_info_if(tr_on(0, TR_VIA_NOHANDLER), "{!} via Port B is being read but has no handler");
+    }
+}
+
+static bool ca2_handshake() {
+    return (via.pcr & 0x0C) == 0x08;
+}
+static bool cb2_handshake() {
+    return (via.pcr & 0xC0) == 0x80;
+}
+
+// A handshake mode drops its output line when the processor touches the port.
+static void ca2_acknowledge() {
+    if (ca2_handshake() && via.ca2_out == 1) set_ca2(0);
+}
+static void cb2_acknowledge() {
+    if (cb2_handshake() && via.cb2_out == 1) set_cb2(0);
+}
+
+static uint8_t read_porta_value() {
+    return static_cast<uint8_t>((via.porta_in & ~via.ddra) | (via.ora & via.ddra));
+}
+
+// Stopped in timed mode, timer 2 reads as if it had run on past zero.
+static uint8_t read_t2(bool high) {
+    uint8_t lo = via.t2c & 0xFF;
+    uint8_t hi = via.t2c >> 8;
+    if (via.t2_running || (via.acr & 0x20)) return high ? hi : lo;
+    return high ? 0xFF : static_cast<uint8_t>(0xFF - (hi | lo));
+}
+
+// Time-outs are rare next to the per-cycle decrements: keep them out of line.
+__attribute__((noinline, cold)) static void timeout_t1() {
+    via.t1c = via.t1l;
+    if (via.acr & 0x40) {
+        if (via.acr & 0x80) via.orb ^= 0x80;
+    } else {
+        if (via.acr & 0x80) via.orb |= 0x80;
+        via.t1_running = 0;
+    }
+    put_portb();
+    raise_flag_once(VIA_INT_T1);
+}
+
+__attribute__((noinline, cold)) static void timeout_t2() {
+    via.t2_running = 0;
+    via.t2c = via.t2l;
+    raise_flag_once(VIA_INT_T2);
+}
+
+// CA1 and CB1 are wired to nothing on this board.
+static void dump_ca1_w(uint8_t) {}
+static void dump_cb1_w(uint8_t) {}
+
+// ---- public ----
+
+int via_6522_init() {
+    memset(&via, 0, sizeof via);
+    via.base = VIA_BASE;
+    via.pins = {via_porta_r, via_porta_w, via_portb_r, via_portb_w, via_ca1_r, via_ca1_w,
+                via_ca2_r,   via_ca2_w,   via_cb1_r,   via_cb1_w,   via_cb2_r, via_cb2_w};
+    via.handlers.ca1_w = dump_ca1_w;
+    via.handlers.cb1_w = dump_cb1_w;
+    ay_8912_init();
     return 0;
 }
-int via_6522_write(unsigned, uint8_t) { return 0; }
-int via_6522_run(int) { return 0; }
-void via_6522_event(const event &) {}
+
+int via_6522_read(unsigned address, uint8_t *out) {
+    unsigned addr = address - via.base;
+    uint8_t value = 0;
+    if (addr > 0x0F) {
+        *out = 0;
+        return 0;
+    }
+    switch (addr) {
+    case VIA_IORB: {
+        if (!(via.acr & 0x02)) sample_portb();
+        clear_cb_flags();
+        uint8_t m = via.ddrb | ((via.acr & 0x80) ? 0x80 : 0x00);
+        value = static_cast<uint8_t>((via.portb_in & ~m) | (via.orb & m));
+        break;
+    }
+    case VIA_IORA:
+        if (!(via.acr & 0x01) && via.ddra != 0xFF) sample_porta();
+        value = read_porta_value();
+        clear_ca_flags();
+        ca2_acknowledge();
+        break;
+    case VIA_DDRB:
+        value = via.ddrb;
+        break;
+    case VIA_DDRA:
+        value = via.ddra;
+        break;
+    case VIA_T1C_L:
+        clear_flags(VIA_INT_T1);
+        value = via.t1c & 0xFF;
+        break;
+    case VIA_T1C_H:
+        value = via.t1c >> 8;
+        break;
+    case VIA_T1L_L:
+        value = via.t1l & 0xFF;
+        break;
+    case VIA_T1L_H:
+        value = via.t1l >> 8;
+        break;
+    case VIA_T2C_L:
+        clear_flags(VIA_INT_T2);
+        value = read_t2(false);
+        break;
+    case VIA_T2C_H:
+        value = read_t2(true);
+        break;
+    case VIA_SR:
+        value = via.sr;
+        clear_flags(VIA_INT_SR);
+        if ((via.acr & 0x1C) == 0x18) via.shift_count = 0;
+        break;
+    case VIA_ACR:
+        value = via.acr;
+        break;
+    case VIA_PCR:
+        value = via.pcr;
+        break;
+    case VIA_IFR:
+        value = via.ifr;
+        break;
+    case VIA_IER:
+        value = via.ier | 0x80;
+        break;
+    case VIA_IORA2:
+        if (!(via.acr & 0x01)) sample_porta();
+        value = read_porta_value();
+        break;
+    }
+    log_info_if(tr_on(0, TR_VIA), "{R} via: %10s %04X:%02X", via_sym[addr], address, value);
+    *out = value;
+    return 0;
+}
+
+int via_6522_write(unsigned address, uint8_t value) {
+    unsigned addr = address - via.base;
+    assert(addr <= 0x0F);
+    log_info_if(tr_on(0, TR_VIA), "{W} via: %10s %04X:%02X", via_sym[addr], address, value);
+    switch (addr) {
+    case VIA_IORB:
+        via.orb =
+            (via.acr & 0x80) ? static_cast<uint8_t>((via.orb & 0x80) | (value & 0x7F)) : value;
+        put_portb();
+        clear_cb_flags();
+        cb2_acknowledge();
+        break;
+    case VIA_IORA:
+        via.ora = value;
+        if (via.ddra) put_porta();
+        clear_ca_flags();
+        if ((via.pcr & 0x0E) == 0x0A) { // pulse: one cycle low, back high
+            if (via.handlers.ca2_w) via.handlers.ca2_w(0);
+            set_ca2(1);
+        } else if ((via.pcr & 0x0E) == 0x08) {
+            ca2_acknowledge();
+        }
+        break;
+    case VIA_DDRB:
+        if (value != via.ddrb) {
+            via.ddrb = value;
+            put_portb();
+        }
+        break;
+    case VIA_DDRA:
+        if (value != via.ddra) {
+            via.ddra = value;
+            put_porta();
+        }
+        break;
+    case VIA_T1C_L:
+    case VIA_T1L_L:
+        via.t1l = static_cast<uint16_t>((via.t1l & 0xFF00) | value);
+        break;
+    case VIA_T1C_H:
+        via.t1l = static_cast<uint16_t>((value << 8) | (via.t1l & 0xFF));
+        via.t1c = via.t1l;
+        clear_flags(VIA_INT_T1);
+        if (via.acr & 0x80) {
+            via.orb &= 0x7F;
+            put_portb();
+        }
+        via.t1_running = 1;
+        break;
+    case VIA_T1L_H:
+        via.t1l = static_cast<uint16_t>((value << 8) | (via.t1l & 0xFF));
+        clear_flags(VIA_INT_T1);
+        break;
+    case VIA_T2C_L:
+        via.t2l = static_cast<uint16_t>((via.t2l & 0xFF00) | value);
+        break;
+    case VIA_T2C_H:
+        via.t2l = static_cast<uint16_t>((value << 8) | (via.t2l & 0xFF));
+        via.t2c = via.t2l;
+        clear_flags(VIA_INT_T2);
+        // Pulse counting is not modelled: the counter loads and stays put.
+        if (!(via.acr & 0x20)) via.t2_running = 1;
+        break;
+    case VIA_SR:
+        via.sr = value;
+        via.shift_count = 0;
+        clear_flags(VIA_INT_SR);
+        break;
+    case VIA_ACR:
+        via.acr = value;
+        if (value & 0x80) {
+            via.orb = via.t1_running ? (via.orb & 0x7F) : (via.orb | 0x80);
+            put_portb();
+        }
+        if (value & 0x40) via.t1_running = 1;
+        break;
+    case VIA_PCR: {
+        via.pcr = value;
+        log_info_if(tr_on(0, TR_VIA), "{!} via PCR = %02X", value);
+        // CA2 before CB2: the sound chip bus acts on the BDIR change only.
+        if ((value & 0x0C) == 0x0C) {
+            uint8_t level = (value >> 1) & 1;
+            if (level != via.ca2_out) set_ca2(level);
+        }
+        if ((value & 0xC0) == 0xC0) {
+            uint8_t level = (value >> 5) & 1;
+            if (level != via.cb2_out) set_cb2(level);
+        }
+        break;
+    }
+    case VIA_IFR:
+        clear_flags((value & 0x80) ? 0x7F : value);
+        break;
+    case VIA_IER:
+        if (value & 0x80) {
+            via.ier |= value & 0x7F;
+        } else {
+            via.ier &= ~value & 0x7F;
+        }
+        if (via.ifr & via.ier) {
+            via.ifr |= VIA_INT_ANY;
+            cpu_6502_setirq();
+        } else {
+            via.ifr &= 0x7F;
+            cpu_6502_clrirq();
+        }
+        break;
+    case VIA_IORA2:
+        via.ora = value;
+        if (via.ddra) put_porta();
+        break;
+    }
+    return 0;
+}
+
+static inline void clock_timers() {
+    if (via.t1_running) {
+        if (via.t1c == 0) {
+            timeout_t1();
+        } else {
+            via.t1c--;
+        }
+    }
+    if (via.t2_running) {
+        if (via.t2c == 0) {
+            timeout_t2();
+        } else {
+            via.t2c--;
+        }
+    }
+}
+
+// Batches and traced runs; kept apart so the single-cycle path needs no frame.
+__attribute__((noinline)) static int run_cycles(int cycles) {
+    for (int i = 0; i < cycles; i++) {
+        clock_timers();
+        ay_8912_run(1);
+    }
+    if (cycles > 0) {
+        log_info_if(tr_on(0, TR_VIA_TIMER), "; via T1L:%.04X T1C:%.04X T2L:%.04X T2C:%.04X",
+                    via.t1l, via.t1c, via.t2l, via.t2c);
+    }
+    return 0;
+}
+
+int via_6522_run(int cycles) {
+    // The emulation loop clocks one cycle at a time.
+    if (cycles != 1 || (tr[0] & TR_MASTER)) return run_cycles(cycles);
+    clock_timers();
+    return ay_8912_run(1);
+}
+
+void via_6522_event(const event &ev) {
+    ay_8912_event(ev);
+}
+
+int via_6522_getctx(via_state **out) {
+    *out = &via;
+    return 0;
+}
+
+// ---- pin interface ----
+
+uint8_t via_porta_r() {
+    assert(0 && "sources/via_6522");
+    return 0;
+}
+
+void via_porta_w(uint8_t byte) {
+    via.porta_in = byte;
+}
+uint8_t via_portb_r() {
+    return via.portb_in;
+}
+void via_portb_w(uint8_t byte) {
+    via.portb_in = byte;
+}
+uint8_t via_ca1_r() {
+    return via.ca1;
+}
+uint8_t via_ca2_r() {
+    return via.ca2_in;
+}
+uint8_t via_cb1_r() {
+    return via.cb1;
+}
+uint8_t via_cb2_r() {
+    return via.cb2_in;
+}
+
+void via_ca1_w(uint8_t level) {
+    if (level == via.ca1) return;
+    log_info_if(tr_on(0, TR_VIA), "{!} via CA1 = %02X", level);
+    bool rising = via.pcr & 0x01;
+    if (rising ? level && !via.ca1 : !level && via.ca1) {
+        if (via.acr & 0x01) sample_porta();
+        raise_flag(VIA_INT_CA1);
+        if (ca2_handshake() && via.ca2_out == 0) set_ca2(1);
+    }
+    via.ca1 = level;
+}
+
+void via_cb1_w(uint8_t level) {
+    if (level == via.cb1) return;
+    bool rising = via.pcr & 0x10;
+    if (rising ? level && !via.cb1 : !level && via.cb1) {
+        if (via.acr & 0x02) sample_portb();
+        uint8_t mode = via.acr & 0x1C;
+        if (mode == 0x0C || mode == 0x1C) {
+            if (mode == 0x0C) { // shift in under CB1
+                via.cb2_in = via.handlers.cb2_r ? via.handlers.cb2_r() : 0;
+                via.sr = static_cast<uint8_t>((via.sr << 1) | (via.cb2_in & 1));
+            } else { // shift out under CB1, rotating
+                uint8_t out = via.sr >> 7;
+                via.sr = static_cast<uint8_t>((via.sr << 1) | out);
+                set_cb2(out);
+            }
+            via.shift_count = (via.shift_count + 1) & 7;
+            if (via.shift_count == 0) raise_flag_once(VIA_INT_SR);
+        }
+        raise_flag(VIA_INT_CB1);
+        if (cb2_handshake() && via.cb2_out == 0) set_cb2(1);
+    }
+    via.cb1 = level;
+}
+
+void via_ca2_w(uint8_t level) {
+    if ((via.pcr & 0x08) || level == via.ca2_in) return;
+    raise_flag(VIA_INT_CA2);
+    via.ca2_in = level;
+}
+
+void via_cb2_w(uint8_t level) {
+    if ((via.pcr & 0x80) || level == via.cb2_in) return;
+    bool rising = via.pcr & 0x40;
+    if (rising ? level && !via.cb2_in : !level && via.cb2_in) raise_flag(VIA_INT_CB2);
+    via.cb2_in = level;
+}

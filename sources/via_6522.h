@@ -1,6 +1,8 @@
-// via_6522: the interface adapter at 0x0300-0x030F. Its ports reach the
-// sound chip and keyboard only through its handler table; its IRQ output is
-// the processor's IRQ input. Runs on the timer thread.
+// via_6522: the interface adapter at 0x0300-0x030F. Two ports, two timers,
+// a shift register and one IRQ output, which is the processor's IRQ input.
+// Its ports and control lines reach the sound chip, the keyboard and the
+// speaker only through the handler table, which the sound chip module fills
+// at init. Every entry point runs on the timer thread.
 #pragma once
 #include <cstdint>
 
@@ -8,8 +10,115 @@
 
 constexpr uint16_t VIA_BASE = 0x0300;
 
-int via_6522_init();  // also initialises the sound chip
-int via_6522_read(unsigned addr, uint8_t *out);  // 0 always
+// Register numbers (address - VIA_BASE).
+constexpr uint8_t VIA_IORB = 0x0;
+constexpr uint8_t VIA_IORA = 0x1;
+constexpr uint8_t VIA_DDRB = 0x2;
+constexpr uint8_t VIA_DDRA = 0x3;
+constexpr uint8_t VIA_T1C_L = 0x4;
+constexpr uint8_t VIA_T1C_H = 0x5;
+constexpr uint8_t VIA_T1L_L = 0x6;
+constexpr uint8_t VIA_T1L_H = 0x7;
+constexpr uint8_t VIA_T2C_L = 0x8;
+constexpr uint8_t VIA_T2C_H = 0x9;
+constexpr uint8_t VIA_SR = 0xA;
+constexpr uint8_t VIA_ACR = 0xB;
+constexpr uint8_t VIA_PCR = 0xC;
+constexpr uint8_t VIA_IFR = 0xD;
+constexpr uint8_t VIA_IER = 0xE;
+constexpr uint8_t VIA_IORA2 = 0xF;
+
+// Interrupt flag / enable bits.
+constexpr uint8_t VIA_INT_CA2 = 0x01;
+constexpr uint8_t VIA_INT_CA1 = 0x02;
+constexpr uint8_t VIA_INT_SR = 0x04;
+constexpr uint8_t VIA_INT_CB2 = 0x08;
+constexpr uint8_t VIA_INT_CB1 = 0x10;
+constexpr uint8_t VIA_INT_T2 = 0x20;
+constexpr uint8_t VIA_INT_T1 = 0x40;
+constexpr uint8_t VIA_INT_ANY = 0x80; // IFR: IRQ asserted; IER write: set (1) or clear (0)
+
+// What the devices put on the VIA's lines. A read slot returns the byte (ports)
+// or level (control lines) on the line; a write slot gets the VIA's new output.
+// nullptr: nothing wired.
+struct via_handlers {
+    uint8_t (*pa_r)();
+    void (*pa_w)(uint8_t);
+    uint8_t (*pb_r)();
+    void (*pb_w)(uint8_t);
+    uint8_t (*ca1_r)();
+    void (*ca1_w)(uint8_t);
+    uint8_t (*ca2_r)();
+    void (*ca2_w)(uint8_t);
+    uint8_t (*cb1_r)();
+    void (*cb1_w)(uint8_t);
+    uint8_t (*cb2_r)();
+    void (*cb2_w)(uint8_t);
+};
+
+// What a device may drive into the VIA (same order as via_handlers).
+struct via_pins {
+    uint8_t (*porta_r)();
+    void (*porta_w)(uint8_t);
+    uint8_t (*portb_r)();
+    void (*portb_w)(uint8_t);
+    uint8_t (*ca1_r)();
+    void (*ca1_w)(uint8_t);
+    uint8_t (*ca2_r)();
+    void (*ca2_w)(uint8_t);
+    uint8_t (*cb1_r)();
+    void (*cb1_w)(uint8_t);
+    uint8_t (*cb2_r)();
+    void (*cb2_w)(uint8_t);
+};
+
+struct via_state {
+    uint16_t base;
+    uint8_t porta_in; // last byte sampled from the port A pins
+    uint8_t ca1;
+    uint8_t ca2_in;
+    uint8_t ora;
+    uint8_t ca2_out;
+    uint8_t ddra;
+    uint8_t portb_in;
+    uint8_t cb1;
+    uint8_t cb2_in;
+    uint8_t orb; // bit 7 is the timer 1 output while ACR bit 7 is set
+    uint8_t cb2_out;
+    uint8_t ddrb;
+    uint16_t t1c; // counters and latches as 16-bit values: one decrement per cycle
+    uint16_t t1l;
+    uint16_t t2c;
+    uint16_t t2l;
+    uint8_t sr;
+    uint8_t pcr;
+    uint8_t acr;
+    uint8_t ier; // bits 0-6
+    uint8_t ifr; // bit 7 mirrors the IRQ output
+    uint32_t t1_running;
+    uint32_t t2_running;
+    uint8_t shift_count;
+    via_handlers handlers;
+    via_pins pins;
+};
+
+int via_6522_init(); // clears everything, then initialises the sound chip
+int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the registers
 int via_6522_write(unsigned addr, uint8_t value);
-int via_6522_run(int cycles);
-void via_6522_event(const event &ev);  // forwarded to the keyboard matrix
+int via_6522_run(int cycles);         // clocks the timers and the sound chip's cycle count
+void via_6522_event(const event &ev); // forwarded to the keyboard matrix
+int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
+
+// Pin interface: devices drive the VIA's inputs. via_porta_r is not wired.
+uint8_t via_porta_r();
+void via_porta_w(uint8_t byte);
+uint8_t via_portb_r();
+void via_portb_w(uint8_t byte);
+uint8_t via_ca1_r();
+void via_ca1_w(uint8_t level);
+uint8_t via_ca2_r();
+void via_ca2_w(uint8_t level);
+uint8_t via_cb1_r();
+void via_cb1_w(uint8_t level);
+uint8_t via_cb2_r();
+void via_cb2_w(uint8_t level);

@@ -13,6 +13,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "via_6522_tapein.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ class Cpu6502 : public ::testing::Test {
         ASSERT_EQ(0, cpu_6502_init());
     }
     void TearDown() override {
+        via_6522_tapein(nullptr, 0);
         tr[0] = tr[1] = 0;
         log_info_hook(nullptr);
         log_verbosity(0);
@@ -485,6 +487,28 @@ TEST_F(Cpu6502, TapeSyncWithoutTapeRunsTheRom) {
     EXPECT_EQ(2, cpu_6502_run());
     EXPECT_EQ(6, cpu_6502.xreg);
     EXPECT_EQ(0xE736, cpu_6502.pcreg);
+}
+
+TEST_F(Cpu6502, TapeShortCutsServeTheMountedTape) {
+    uint8_t *tape = new uint8_t[5]{0x16, 0x16, 0x16, 0x24, 0x5A};
+    ASSERT_EQ(0, via_6522_tapein(tape, 5));
+    code(0xE735, {0xE8}); // the ROM's own sync loop: skipped
+    load(0xE759, {0xC8}); // INY, where the ROM goes once in sync
+    cpu_6502.xreg = 5;
+    cpu_6502.yreg = 7;
+    EXPECT_EQ(2, cpu_6502_run());
+    EXPECT_EQ(5, cpu_6502.xreg);
+    EXPECT_EQ(8, cpu_6502.yreg);
+    EXPECT_EQ(0xE75A, cpu_6502.pcreg);
+    load(0xE6FB, {0xEA});
+    cpu_6502.pcreg = 0xE6C9;
+    cpu_6502_run();
+    EXPECT_EQ(0x24, cpu_6502.areg); // the header's first byte, after the sync run
+    EXPECT_EQ(0x24, mem[0x002F]);
+    cpu_6502.pcreg = 0xE6C9;
+    cpu_6502_run();
+    EXPECT_EQ(0x5A, cpu_6502.areg);
+    EXPECT_EQ(0x5A, mem[0x002F]);
 }
 
 TEST_F(Cpu6502, IrqInputUsesBitOne) {
