@@ -430,7 +430,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         {
             machine_guard hold;
             if (audio) {
-                void (*op)() = is("soundon") ? audio->unpause : audio->pause;
+                int (*op)() = is("soundon") ? audio->unpause : audio->pause;
                 if (op) op();
             }
         }
