@@ -252,7 +252,7 @@ TEST_F(VideoSdl, OverlayPresentAtOpeningClearsTheSurface) {
 }
 
 TEST_F(VideoSdl, FailedOpenLeavesNoSurfaceAndTheMachineRuns) {
-    open(1); // a window that SDL then loses behind our back
+    open(1);  // a window that SDL then loses behind our back
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     setenv("SDL_VIDEODRIVER", "no_such_driver", 1);
     video->zoom = 1;
