@@ -87,4 +87,4 @@ TEST_F(Logging, LevelTwoCreatesTheLogFileAndWritesInfoThere) {
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
 }
 
-} // namespace
+}  // namespace

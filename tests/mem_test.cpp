@@ -23,8 +23,7 @@ uint8_t peek(unsigned addr) {
 // A ROM image whose byte i is (i * 7 + 3) & 0xFF, so crossed offsets show.
 std::vector<uint8_t> pattern(size_t size) {
     std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; i++)
-        bytes[i] = uint8_t(i * 7 + 3);
+    for (size_t i = 0; i < size; i++) bytes[i] = uint8_t(i * 7 + 3);
     return bytes;
 }
 
@@ -64,7 +63,7 @@ TEST_F(Memory, SwitchAddressSelectsTheBootRomPage) {
     mem_write(0x0383, 0);
     EXPECT_EQ(1, hiram);
     EXPECT_EQ(1, extdev);
-    peek(0x0381); // reads never flip the switches
+    peek(0x0381);  // reads never flip the switches
     EXPECT_EQ(1, extdev);
 }
 
@@ -88,9 +87,9 @@ TEST_F(Memory, RamRangesReadBackAndTheDecoderWrapsAt64K) {
         EXPECT_EQ(uint8_t(addr >> 4), peek(addr)) << std::hex << addr;
         EXPECT_EQ(uint8_t(addr >> 4), ram_getptr()[addr]);
     }
-    mem_write(0x10010, 0x77); // the low 16 bits count
+    mem_write(0x10010, 0x77);  // the low 16 bits count
     EXPECT_EQ(0x77, ram_getptr()[0x0010]);
-    mem_write(0x0010, 0x1FF); // low 8 bits of the value
+    mem_write(0x0010, 0x1FF);  // low 8 bits of the value
     EXPECT_EQ(0xFF, peek(0x0010));
 }
 
@@ -117,10 +116,10 @@ TEST_F(Memory, RamTraceLinesNeedTheMasterAndRamSwitches) {
 }
 
 TEST_F(Memory, CharsetPatchAndToggle) {
-    EXPECT_EQ(0x0C, peek(0xFE78)); // Latin by default: code 0x60, first row
+    EXPECT_EQ(0x0C, peek(0xFE78));  // Latin by default: code 0x60, first row
     EXPECT_EQ(0, memcmp(lat_chars, rom.data + ROM_CHARSET_OFFSET, ROM_CHARSET_BYTES));
-    EXPECT_EQ(pattern(0x4000)[0x3E6F], peek(0xFE6F)); // just below the patch
-    EXPECT_EQ(pattern(0x4000)[0x3F78], peek(0xFF78)); // just above it
+    EXPECT_EQ(pattern(0x4000)[0x3E6F], peek(0xFE6F));  // just below the patch
+    EXPECT_EQ(pattern(0x4000)[0x3F78], peek(0xFF78));  // just above it
     rom_toggle_charset();
     EXPECT_EQ(0, config[CFG_CHARSET].value);
     EXPECT_EQ(0x24, peek(0xFE78));
@@ -175,13 +174,11 @@ TEST(RomImage, ShortFileFillsItsStartAndLongFileIsCut) {
 TEST(RamDump, SnapshotIsTheRamInAddressOrder) {
     TempDir dir;
     mem_init();
-    for (unsigned a = 0; a < RAM_SIZE; a++)
-        ram_getptr()[a] = uint8_t(a ^ (a >> 8));
+    for (unsigned a = 0; a < RAM_SIZE; a++) ram_getptr()[a] = uint8_t(a ^ (a >> 8));
     ASSERT_EQ(0, ram_dump("kestrel_ram.bin"));
     auto bytes = read_file("kestrel_ram.bin");
     ASSERT_EQ(65536u, bytes.size());
-    for (unsigned a = 0; a < RAM_SIZE; a++)
-        ASSERT_EQ(uint8_t(a ^ (a >> 8)), bytes[a]);
+    for (unsigned a = 0; a < RAM_SIZE; a++) ASSERT_EQ(uint8_t(a ^ (a >> 8)), bytes[a]);
 }
 
 TEST(RamDump, UnwritablePlacesFailWithAnErrorLine) {
@@ -190,12 +187,11 @@ TEST(RamDump, UnwritablePlacesFailWithAnErrorLine) {
     log_verbosity(1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(1, ram_dump("no/such/dir/kestrel_ram.bin"));
-    EXPECT_EQ(1, ram_dump("/dev/full")); // opens, but the write cannot land
+    EXPECT_EQ(1, ram_dump("/dev/full"));  // opens, but the write cannot land
     std::string err = testing::internal::GetCapturedStderr();
     log_verbosity(0);
-    EXPECT_NE(std::string::npos,
-              err.find("ram: unable to write dump 'no/such/dir/kestrel_ram.bin'"));
+    EXPECT_NE(std::string::npos, err.find("ram: unable to write dump 'no/such/dir/kestrel_ram.bin'"));
     EXPECT_NE(std::string::npos, err.find("ram: unable to write dump '/dev/full'"));
 }
 
-} // namespace
+}  // namespace

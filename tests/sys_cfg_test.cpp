@@ -22,40 +22,41 @@ struct CfgFile : ::testing::Test {
     }
 };
 
-const char *const default_file = "########################################\n"
-                                 "# delete or rename this file to create #\n"
-                                 "#     new one with default values      #\n"
-                                 "########################################\n"
-                                 "\n"
-                                 "# set verbosity level: 0,1,2\n"
-                                 "# used only in debug versions\n"
-                                 "verbosity = 0\n"
-                                 "\n"
-                                 "# set refresh interval in ms, e.g.,\n"
-                                 "# 20 ms gives 50 Hz refresh\n"
-                                 "# reasonable range is 20..50 ms,\n"
-                                 "# for fast machines 20 should be ok\n"
-                                 "refresh = 20\n"
-                                 "\n"
-                                 "# set initial zoom level: 0, 1, 2\n"
-                                 "zoom = 1\n"
-                                 "\n"
-                                 "# set 6502 speed multiplier: 1, 2, 4\n"
-                                 "speed = 1\n"
-                                 "\n"
-                                 "# disable/enable sound: 0, 1\n"
-                                 "sound = 1\n"
-                                 "\n"
-                                 "# set active charset cyr/lat = 0, 1\n"
-                                 "charset = 1\n"
-                                 "\n"
-                                 "# select console font 6x13, 7x14, 8x15, 9x15 = 0, 1, 2, 3\n"
-                                 "font = 1\n"
-                                 "\n"
-                                 "# disable/enable speaker loopback = 0, 1\n"
-                                 "# emulate wire connection between pins 1 and 5 of cassette jack\n"
-                                 "speaker = 1\n"
-                                 "\n";
+const char *const default_file =
+    "########################################\n"
+    "# delete or rename this file to create #\n"
+    "#     new one with default values      #\n"
+    "########################################\n"
+    "\n"
+    "# set verbosity level: 0,1,2\n"
+    "# used only in debug versions\n"
+    "verbosity = 0\n"
+    "\n"
+    "# set refresh interval in ms, e.g.,\n"
+    "# 20 ms gives 50 Hz refresh\n"
+    "# reasonable range is 20..50 ms,\n"
+    "# for fast machines 20 should be ok\n"
+    "refresh = 20\n"
+    "\n"
+    "# set initial zoom level: 0, 1, 2\n"
+    "zoom = 1\n"
+    "\n"
+    "# set 6502 speed multiplier: 1, 2, 4\n"
+    "speed = 1\n"
+    "\n"
+    "# disable/enable sound: 0, 1\n"
+    "sound = 1\n"
+    "\n"
+    "# set active charset cyr/lat = 0, 1\n"
+    "charset = 1\n"
+    "\n"
+    "# select console font 6x13, 7x14, 8x15, 9x15 = 0, 1, 2, 3\n"
+    "font = 1\n"
+    "\n"
+    "# disable/enable speaker loopback = 0, 1\n"
+    "# emulate wire connection between pins 1 and 5 of cassette jack\n"
+    "speaker = 1\n"
+    "\n";
 
 TEST_F(CfgFile, MissingFileIsCreatedWithTheDefaultLayout) {
     sys_cfg_load();
@@ -75,10 +76,10 @@ TEST_F(CfgFile, KeysAreCaseInsensitiveAndBlanksAreSkipped) {
 
 TEST_F(CfgFile, MalformedLinesChangeNothing) {
     load("speed = 2\nspeed = fast\nsound 0\nzoom = 1.9\nverbosity extra = 2\n# refresh = 40\n");
-    EXPECT_EQ(2, config[CFG_SPEED].value); // the earlier valid line stands
+    EXPECT_EQ(2, config[CFG_SPEED].value);  // the earlier valid line stands
     EXPECT_EQ(1, config[CFG_SOUND].value);
     EXPECT_EQ(1, config[CFG_ZOOM].value);
-    EXPECT_EQ(2, config[CFG_VERBOSITY].value); // first word before "=" counts
+    EXPECT_EQ(2, config[CFG_VERBOSITY].value);  // first word before "=" counts
     EXPECT_EQ(20, config[CFG_REFRESH].value);
 }
 
@@ -96,13 +97,13 @@ TEST_F(CfgFile, FileOfUnknownKeysIsReplacedByTheDefaultFile) {
 TEST_F(CfgFile, OverlongLineIsTakenInPieces) {
     // The key sits 300 characters in: the second piece holds it.
     load(std::string(300, 'x') + " zoom = 0\n");
-    EXPECT_EQ(1, config[CFG_ZOOM].value); // first piece: "xxx...", no "="
+    EXPECT_EQ(1, config[CFG_ZOOM].value);  // first piece: "xxx...", no "="
     load(std::string(255, '#') + "zoom = 0\n");
     EXPECT_EQ(0, config[CFG_ZOOM].value);
 }
 
 TEST_F(CfgFile, UnwritableFileIsLeftAloneSilently) {
-    std::filesystem::create_directory("kestrel.cfg"); // cannot be opened as a file
+    std::filesystem::create_directory("kestrel.cfg");  // cannot be opened as a file
     EXPECT_EQ(0, sys_cfg_load());
     EXPECT_EQ(0, sys_cfg_save());
     EXPECT_TRUE(std::filesystem::is_directory("kestrel.cfg"));
@@ -146,4 +147,4 @@ TEST(StringsCmpi, ComparesWithoutCaseAndGivesTheDifference) {
     EXPECT_LT(strings_cmpi("ab", "abc"), 0);
 }
 
-} // namespace
+}  // namespace

@@ -20,7 +20,7 @@ TEST_F(EventQueue, EmptyQueueYieldsNoEventAndResultTwo) {
     EXPECT_EQ(2, pull_event(&ev));
     EXPECT_EQ(0, ev.code);
     EXPECT_EQ(0u, ev.value);
-    EXPECT_EQ(2, pull_event(&ev)); // still empty: indices unchanged
+    EXPECT_EQ(2, pull_event(&ev));  // still empty: indices unchanged
 }
 
 TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
@@ -30,8 +30,7 @@ TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
         push_event({EV_KEY_DOWN, 0});
         pull_event(&ev);
     }
-    for (int i = 0; i < 20; i++)
-        ASSERT_EQ(0, push_event({EV_KEY_DOWN, uint64_t(1000 + i)}));
+    for (int i = 0; i < 20; i++) ASSERT_EQ(0, push_event({EV_KEY_DOWN, uint64_t(1000 + i)}));
     for (int i = 0; i < 20; i++) {
         ASSERT_EQ(0, pull_event(&ev));
         EXPECT_EQ(EV_KEY_DOWN, ev.code);
@@ -41,8 +40,7 @@ TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
 }
 
 TEST_F(EventQueue, FullRingDropsTheNewEventAndKeepsThePendingOnes) {
-    for (int i = 0; i < 127; i++)
-        ASSERT_EQ(0, push_event({EV_KEY_UP, uint64_t(i)}));
+    for (int i = 0; i < 127; i++) ASSERT_EQ(0, push_event({EV_KEY_UP, uint64_t(i)}));
     EXPECT_EQ(1, push_event({EV_KEY_UP, 999}));
     event ev;
     for (int i = 0; i < 127; i++) {
@@ -50,7 +48,7 @@ TEST_F(EventQueue, FullRingDropsTheNewEventAndKeepsThePendingOnes) {
         EXPECT_EQ(uint64_t(i), ev.value);
     }
     EXPECT_EQ(2, pull_event(&ev));
-    EXPECT_EQ(0, push_event({EV_KEY_UP, 5})); // room again once drained
+    EXPECT_EQ(0, push_event({EV_KEY_UP, 5}));  // room again once drained
 }
 
 struct Settings : ::testing::Test {
@@ -80,7 +78,7 @@ TEST_F(Settings, RefreshHasAFloorOfTwentyOnly) {
     config[CFG_ZOOM].value = 7;
     sys_apply_config();
     EXPECT_EQ(20, refresh);
-    EXPECT_EQ(7, zoom); // taken as it stands
+    EXPECT_EQ(7, zoom);  // taken as it stands
     config[CFG_REFRESH].value = 50;
     sys_apply_config();
     EXPECT_EQ(50, refresh);
@@ -118,4 +116,4 @@ TEST_F(Settings, ZoomEventsStayWithinZeroToTwo) {
     EXPECT_EQ(1, zoom);
 }
 
-} // namespace
+}  // namespace
