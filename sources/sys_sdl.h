@@ -4,9 +4,10 @@
 //
 // Threads: the frame (steps, scan lines, console drawing, the title) runs
 // under the machine lock; the main thread takes it for F4 and for commands.
-// The callback's speed measurement belongs to the timer thread; everything
-// else here to the main thread. Ending the loop waits for a frame in
-// progress, so main may close audio and video right after.
+// The speed measurement and the frame schedule belong to the timer thread;
+// everything else here to the main thread. Ending the loop waits for a frame
+// in progress, so main may close audio and video right after. The timer
+// thread does not read host events: SDL's event queue is the main thread's.
 #pragma once
 #include <cstdint>
 
@@ -17,8 +18,8 @@ using step_fn = int (*)(int *cycles);
 int sys_sdl_init();            // timer subsystem; 1 (logged) on failure
 int sys_sdl_run(step_fn step); // returns when the user quits
 // One frame: 224 scan lines of `speed` * 1000 * interval / 224 cycles each,
-// then the title (about once a second) and the sleep to the end of the
-// period. Returns the interval for the next period.
+// then the title (about once a second) and the sleep until the next frame is
+// due, one interval after this one was. Returns the interval.
 uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step);
 int sys_sdl_finish();
 // Shows the formatted text in the console as one line (at most 2046
