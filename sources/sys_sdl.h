@@ -1,12 +1,32 @@
-// sys_sdl: the host loop. The main thread runs the event loop; the host
-// library's timer thread runs one frame of the machine every `refresh` ms.
+// sys_sdl: the host loop. The main thread runs the event loop, turning host
+// keys into machine events or console input; the host library's timer
+// thread runs one frame of the machine every `refresh` ms.
+//
+// Threads: the frame (steps, scan lines, console drawing, the title) runs
+// under the machine lock; the main thread takes it for F4 and for commands.
+// The speed measurement and the frame schedule belong to the timer thread;
+// everything else here to the main thread. Ending the loop waits for a frame
+// in progress, so main may close audio and video right after. The timer
+// thread does not read host events: SDL's event queue is the main thread's.
 #pragma once
 #include <cstdint>
 
+union SDL_Event;
+
 using step_fn = int (*)(int *cycles);
 
-int sys_sdl_init();
-int sys_sdl_run(step_fn step);  // returns when the user quits
+int sys_sdl_init();            // timer subsystem; 1 (logged) on failure
+int sys_sdl_run(step_fn step); // returns when the user quits
+// One frame: 224 scan lines of `speed` * 1000 * interval / 224 cycles each,
+// then the title (about once a second) and the sleep until the next frame is
+// due, one interval after this one was. Returns the interval.
 uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step);
 int sys_sdl_finish();
+// Shows the formatted text in the console as one line (at most 2046
+// characters formatted; the console keeps 126).
 int sys_sdl_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Handles one host event as the event loop does: F-keys, console routing,
+// machine events. Returns 1 when the event ends the loop (F10 released,
+// window closed), else 0.
+int sys_sdl_event(SDL_Event &ev);

@@ -1,0 +1,456 @@
+#include "sys_sdl_console.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+
+#include "ay_8912.h"
+#include "fdc.h"
+#include "log.h"
+#include "ram.h"
+#include "sys_cfg.h"
+#include "sys_core.h"
+#include "sys_file.h"
+#include "sys_sdl.h"
+#include "vdc.h"
+
+// Sanitizer builds: the console library loses surfaces it makes while it
+// sets a console up or resizes it, and Xlib the input context SDL asks it
+// for; those leaks are theirs. Full stacks at allocation let the
+// suppressions see the libraries' frames.
+extern "C" const char *__asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:CON_Init\nleak:CON_Resize\nleak:XCreateIC\n";
+}
+
+// Console fonts by the configuration key "font".
+constexpr const char *fonts[] = {
+    "kestrel_font_6x13.bmp",
+    "kestrel_font_7x14.bmp",
+    "kestrel_font_8x15.bmp",
+    "kestrel_font_9x15.bmp",
+};
+static_assert(std::size(fonts) == 4);
+constexpr int FONT_DEFAULT = 1;
+
+// The words tab completion offers, in the order it lists them.
+constexpr const char *commands[] = {
+    "?",    "?keys", "mnt1",    "umnt1",    "mnt2", "umnt2", "load", "save",
+    "tape", "utape", "soundon", "soundoff", "dump", "asm",   "dasm",
+};
+static_assert(std::size(commands) == 15);
+
+constexpr const char *help_keys[] = {
+    "=== HELP/KEYS ======================================",
+    " F1                             - show/hide console",
+    " F10                                         - quit",
+    " F11                                          - nmi",
+    " F12                                        - reset",
+    "----------------------------------------------------",
+    " F4                                - toggle charset",
+    " F5/F6                              - speed down/up",
+    " F7/F8                                - zoom out/in",
+    "----------------------------------------------------",
+    " TAB                              - word completion",
+    " Up/Down                   - prev/next line history",
+    " PgUp/PgDown                       - scroll console",
+    " Ctrl c                       - cancel current line",
+    " Ctrl l                             - clear console",
+    "----------------------------------------------------",
+};
+static_assert(std::size(help_keys) == 16);
+
+constexpr const char *help_text[] = {
+    "=== HELP/COMMANDS ==================================",
+    " ?|?keys                           - show some help",
+    "----------------------------------------------------",
+    " mnt{1|2} image.dsk      - insert/create disk image",
+    " umnt{1|2}                       - eject disk image",
+    "----------------------------------------------------",
+    " tape file.tap            - insert/rewind tape file",
+    " utape                               - release tape",
+    "----------------------------------------------------",
+    " load file.$$$                          - load file",
+    " load file.bin A####         - load at address AAAA",
+    " save file.$$$                          - save file",
+    " save file.bin A#### {E|L}####        - save as bin",
+    " save file.tap A#### {E|L}####        - save as tap",
+    "                      ------------------------------",
+    "                      '$$$' is {tap|dat|bas|txt|hrs}",
+    "----------------------------------------------------",
+    " sound{on|off}                  - turn sound on/off",
+    " dump                        - take memory snapshot",
+    "----------------------------------------------------",
+    " asm file.{asm|s}            - assemble to file.bin",
+    " dasm file.{bin|tap}      - disassemble to file.asm",
+    " dasm A#### {E|L}####     - disassemble to file.asm",
+    "----------------------------------------------------",
+};
+static_assert(std::size(help_text) == 24);
+
+static struct {
+    ConsoleInformation *console;
+    int visible; // main thread only
+    // Recursive: the tab callback prints from inside the library's event
+    // handling, which already holds it.
+    std::recursive_mutex lock;
+    // The line the library handed to its execute callback, run once the
+    // library has returned and the console lock is free.
+    char pending[CON_CHARS_PER_LINE + 1];
+    bool has_pending;
+    int surface_w, surface_h; // output size the geometry was fitted to
+    // The library remembers the console last made topmost, without telling
+    // us, and draws on it when the next one is made topmost. So a console
+    // that was topmost is only freed once another has taken its place; its
+    // fonts, which the library frees all at once, are kept meanwhile.
+    bool topmost;
+    ConsoleInformation *retired;
+} sdlcon;
+
+using console_guard = std::lock_guard<std::recursive_mutex>;
+
+// Console rectangle for a picture laid out at `level`.
+static SDL_Rect pick_rect(int level) {
+    int w = video->width, h = video->height;
+    if (level == 0) return {4, 16, static_cast<Uint16>(w - 8), static_cast<Uint16>(h - 20)};
+    return {8, 32, static_cast<Uint16>(2 * w - 16), static_cast<Uint16>(2 * h - 40)};
+}
+
+// Prints one line; the text is never read as a format.
+static void say(const char *text) {
+    console_guard hold(sdlcon.lock);
+    if (sdlcon.console) CON_Out(sdlcon.console, "%s", text);
+}
+
+__attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    say(line);
+}
+
+static void say_result(int result) {
+    say(result == 0 ? "ready" : "error");
+}
+
+static void clear_output() {
+    console_guard hold(sdlcon.lock);
+    if (sdlcon.console) Clear_History(sdlcon.console);
+}
+
+static void record_command(ConsoleInformation *, char *command) {
+    snprintf(sdlcon.pending, sizeof sdlcon.pending, "%s", command);
+    sdlcon.has_pending = true;
+}
+
+// The library hands over a copy of the line that it never frees.
+static char *complete_word(char *text) {
+    Console_TabCompletionHandler(text);
+    free(text);
+    return nullptr;
+}
+
+// Frees a console the library no longer refers to, with the prompt the
+// library copied and does not free itself. `fonts`: also every loaded font.
+static void free_console(ConsoleInformation *console, bool fonts) {
+    free(console->Prompt);
+    console->Prompt = nullptr;
+    if (fonts)
+        CON_Destroy(console);
+    else
+        CON_Free(console);
+}
+
+static void draw_overlay() {
+    SDLCON_Update();
+}
+
+// Reads the hexadecimal number after the first letter of `word`; false when
+// none follows.
+static bool read_hex_after_letter(const char *word, uint32_t *out) {
+    if (!word[0]) return false;
+    char *end = nullptr;
+    unsigned long value = strtoul(word + 1, &end, 16);
+    if (end == word + 1) return false;
+    *out = static_cast<uint32_t>(value & 0xFFFF);
+    return true;
+}
+
+static bool begins_with(const char *word, char letter) {
+    return word[0] == letter || word[0] == letter - 'A' + 'a';
+}
+
+static void run_load(char **words, int n) {
+    if (n == 2) {
+        sayf("loading '%s'", words[1]);
+        machine_guard hold;
+        say_result(sys_file_load(words[1]));
+        return;
+    }
+    if (n != 3) {
+        say("? syntax error");
+        return;
+    }
+    if (!begins_with(words[2], 'A')) {
+        say("ready"); // no address given: nothing to load
+        return;
+    }
+    uint32_t addr = 0;
+    read_hex_after_letter(words[2], &addr);
+    sayf("loading '%s'", words[1]);
+    machine_guard hold;
+    say_result(sys_file_load_bin(words[1], static_cast<uint16_t>(addr)));
+}
+
+// "save name A#### L####" or "save name A#### E####"; the range wraps at
+// 64 KiB, so the whole of memory cannot be named.
+static void run_save_range(char **words) {
+    uint32_t start = 0, end = 0, size = 0, number = 0;
+    int fields = 0;
+    if (begins_with(words[2], 'A') && read_hex_after_letter(words[2], &number)) {
+        start = number;
+        fields++;
+    }
+    if (begins_with(words[3], 'L') && read_hex_after_letter(words[3], &number)) {
+        fields++;
+        end = (start + number - 1) & 0xFFFF;
+        size = (end - start + 1) & 0xFFFF;
+    } else if (begins_with(words[3], 'E') && read_hex_after_letter(words[3], &number)) {
+        fields++;
+        size = (number - start + 1) & 0xFFFF;
+        end = (start + size - 1) & 0xFFFF;
+    }
+    if (fields != 2) {
+        say("? syntax error");
+        return;
+    }
+    sayf("saving '%s' $%.4X - $%.4X (size = $%.4X)", words[1], start, end, size);
+    machine_guard hold;
+    say_result(
+        sys_file_save_bin(words[1], static_cast<uint16_t>(start), static_cast<uint16_t>(size)));
+}
+
+static void run_save(char **words, int n) {
+    if (n == 2) {
+        sayf("saving '%s'", words[1]);
+        machine_guard hold;
+        say_result(sys_file_save(words[1]));
+    } else if (n == 4) {
+        run_save_range(words);
+    } else {
+        say("? syntax error");
+    }
+}
+
+static void run_tape(const char *path) {
+    machine_guard hold;
+    say_result(sys_file_mount_tap(path));
+}
+
+static void run_umount(char digit) {
+    sayf("unmounting drive %c", digit);
+    machine_guard hold;
+    say_result(fdc_umount(digit - '1'));
+}
+
+int SDLCON_Init() {
+    int font = config[CFG_FONT].value;
+    if (font < 0 || font >= static_cast<int>(std::size(fonts))) {
+        log_error("font %d unknown, using %d", font, FONT_DEFAULT);
+        font = FONT_DEFAULT;
+    }
+    auto *surface = static_cast<SDL_Surface *>(video->surface);
+    if (!surface) return 1;
+    console_guard hold(sdlcon.lock);
+    if (sdlcon.console) return 0;
+    ConsoleInformation *console =
+        CON_Init(fonts[font], surface, SDLCON_LINES, pick_rect(video->zoom));
+    if (!console) return 1;
+    sdlcon.console = console;
+    sdlcon.topmost = false;
+    sdlcon.visible = 0;
+    sdlcon.has_pending = false;
+    sdlcon.surface_w = surface->w;
+    sdlcon.surface_h = surface->h;
+    CON_SetTabCompletion(console, complete_word);
+    CON_SetExecuteFunction(console, record_command);
+    CON_SetPrompt(console, const_cast<char *>(SDLCON_PROMPT));
+    SDL_EnableKeyRepeat(0, 0);
+    CON_Alpha(console, SDLCON_ALPHA);
+    Clear_History(console); // drops the library's own greeting
+    CON_Out(console, "%s", "type '?' to see brief help");
+    CON_Out(console, "%s", "");
+    video->overlay = draw_overlay;
+    sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
+    return 0;
+}
+
+// The video record keeps pointing at draw_overlay, which draws nothing
+// without a console: the frame that might be running needs no warning.
+int SDLCON_Quit() {
+    sys_file_set_logger(nullptr);
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.console) return 0;
+    if (sdlcon.topmost)
+        sdlcon.retired = sdlcon.console;
+    else
+        free_console(sdlcon.console, !sdlcon.retired);
+    sdlcon.console = nullptr;
+    sdlcon.visible = 0;
+    return 0;
+}
+
+int SDLCON_Visible() {
+    return sdlcon.visible;
+}
+
+int SDLCON_Show() {
+    console_guard hold(sdlcon.lock);
+    if (sdlcon.visible || !sdlcon.console) return 0;
+    sdlcon.visible = 1;
+    // The library trims this to the console's height: fully open at once.
+    sdlcon.console->RaiseOffset = sdlcon.console->ConsoleSurface->w;
+    SDL_EnableKeyRepeat(250, 30);
+    CON_Topmost(sdlcon.console);
+    sdlcon.topmost = true;
+    if (sdlcon.retired) {
+        free_console(sdlcon.retired, false);
+        sdlcon.retired = nullptr;
+    }
+    CON_Show(sdlcon.console);
+    return 0;
+}
+
+int SDLCON_Hide() {
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.visible || !sdlcon.console) return 0;
+    sdlcon.visible = 0;
+    sdlcon.console->RaiseOffset = 0;
+    SDL_EnableKeyRepeat(0, 0);
+    CON_Hide(sdlcon.console);
+    return 0;
+}
+
+int SDLCON_ProcessEvent(SDL_Event &ev) {
+    SDL_Event *left;
+    {
+        console_guard hold(sdlcon.lock);
+        if (!sdlcon.console) return 1;
+        left = CON_Events(&ev);
+    }
+    if (sdlcon.has_pending) {
+        char line[CON_CHARS_PER_LINE + 1];
+        memcpy(line, sdlcon.pending, sizeof line);
+        sdlcon.has_pending = false;
+        Console_CommandHandler(sdlcon.console, line);
+    }
+    return left ? 1 : 0;
+}
+
+// A zoom change may have resized or replaced the window's surface under the
+// console: refit it so that its command line stays in view.
+static void fit_to_surface() {
+    auto *out = static_cast<SDL_Surface *>(video->surface);
+    if (!out) return;
+    if (out == sdlcon.console->OutputScreen && out->w == sdlcon.surface_w &&
+        out->h == sdlcon.surface_h)
+        return;
+    sdlcon.surface_w = out->w;
+    sdlcon.surface_h = out->h;
+    CON_Transfer(sdlcon.console, out, pick_rect(out->w < 2 * video->width ? 0 : 1));
+}
+
+int SDLCON_Update() {
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.console) return 0;
+    fit_to_surface();
+    CON_DrawConsole(sdlcon.console);
+    return 0;
+}
+
+ConsoleInformation *SDLCON_Console() {
+    return sdlcon.console;
+}
+
+int SDLCON_Log(const char *fmt, ...) {
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.console) return 0;
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, 1023, fmt, ap);
+    va_end(ap);
+    CON_Out(sdlcon.console, "%s", line);
+    return 0;
+}
+
+void Console_CommandHandler(ConsoleInformation *, char *command) {
+    char *words[SDLCON_MAX_WORDS];
+    int n = splitstr(words, SDLCON_MAX_WORDS, command);
+    if (n == 0) return;
+    const char *cmd = words[0];
+    auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
+    char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
+
+    if (strcmp(cmd, "?") == 0) {
+        clear_output();
+        for (const char *line : help_text)
+            say(line);
+        say("ready");
+    } else if (is("?keys")) {
+        clear_output();
+        for (const char *line : help_keys)
+            say(line);
+        say("ready");
+    } else if ((is("mnt1") || is("mnt2")) && n == 2) {
+        sayf("mounting '%s' in drive %c", words[1], digit);
+        machine_guard hold;
+        say_result(fdc_mount(words[1], digit - '1', 0));
+    } else if ((is("mnt1") || is("mnt2")) && n == 1) {
+        run_umount(digit);
+    } else if (is("umnt1") || is("umnt2")) {
+        run_umount(digit);
+    } else if (is("load")) {
+        run_load(words, n);
+    } else if (is("save")) {
+        run_save(words, n);
+    } else if (is("dump")) {
+        sayf("dumping ram to: '%s'", SDLCON_RAM_FILE);
+        machine_guard hold;
+        say_result(ram_dump(SDLCON_RAM_FILE));
+    } else if (is("soundon") || is("soundoff")) {
+        {
+            machine_guard hold;
+            if (audio) {
+                int (*op)() = is("soundon") ? audio->unpause : audio->pause;
+                if (op) op();
+            }
+        }
+        say("ready");
+    } else if (is("tape")) {
+        run_tape(n == 1 ? nullptr : words[1]);
+    } else if (is("notape")) {
+        run_tape(nullptr);
+    } else if (is("asm") || is("dasm")) {
+        say("not implemented yet ...");
+        say("ready");
+    } else {
+        say("? syntax error");
+    }
+}
+
+char *Console_TabCompletionHandler(char *text) {
+    size_t len = strlen(text);
+    say("");
+    for (const char *word : commands)
+        if (strncmp(word, text, len) == 0) say(word);
+    return nullptr;
+}

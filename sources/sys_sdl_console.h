@@ -1,0 +1,47 @@
+// sys_sdl_console: the drop-down command console over the emulated screen.
+// The console library draws, scrolls, edits the line and keeps the history;
+// this glue creates it, routes host events to it, prints to it and runs the
+// commands typed on it.
+//
+// Threads: the main thread shows, hides, feeds events, prints and runs
+// commands; the timer thread draws the console at every frame end
+// (SDLCON_Update, the video record's overlay) and may print. Every call into
+// the console library is made under the console lock. Commands that touch
+// the machine take the machine lock first and never while the console lock
+// is held: the library's execute callback only records the line, and the
+// command runs after the library has returned.
+#pragma once
+#include <SDL.h>
+#include <SDL_console.h>
+
+constexpr int SDLCON_LINES = 300;    // scroll-back
+constexpr int SDLCON_ALPHA = 220;    // of 255
+constexpr int SDLCON_MAX_WORDS = 32; // words of one command line
+constexpr const char *SDLCON_PROMPT = "Z5>";
+constexpr const char *SDLCON_RAM_FILE = "kestrel_ram.bin";
+
+// 0 created (hidden); 1 when the font file or the console surfaces cannot
+// be made. Needs the video record's surface.
+int SDLCON_Init();
+int SDLCON_Quit(); // destroys the console when there is one
+int SDLCON_Visible();
+int SDLCON_Show(); // fully open at the next frame, no slide
+int SDLCON_Hide(); // gone at the next frame
+// 0 when the console took the event, 1 when it is left to the caller.
+// A command line entered with this event has run when it returns.
+int SDLCON_ProcessEvent(SDL_Event &ev);
+int SDLCON_Update(); // timer thread: draws the console over the frame
+// The library's record of the console (nullptr when there is none); its
+// lines, newest first, are what the user sees.
+ConsoleInformation *SDLCON_Console();
+// Prints the formatted text (at most 1022 characters; the console keeps 126
+// of them) as one line; nothing while there is no console.
+int SDLCON_Log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The interpreter. `command` is cut up in place. Takes the machine lock for
+// commands that touch the machine, so it must not be called with the console
+// lock held.
+void Console_CommandHandler(ConsoleInformation *console, char *command);
+// Lists the command words that begin with `text`; always returns nullptr,
+// leaving the command line as typed.
+char *Console_TabCompletionHandler(char *text);
