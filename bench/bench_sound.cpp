@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "../tests/ay_bus.h" // the register writes as the system program makes them
 #include "ay_8912.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
@@ -22,20 +23,6 @@ struct cpu_clock {
     }
 };
 using clock_type = cpu_clock;
-
-void wr(uint8_t reg, uint8_t v) {
-    via_6522_write(VIA_BASE + reg, v);
-}
-
-void ay_write(uint8_t reg, uint8_t value) {
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_IORA, reg);
-    wr(VIA_PCR, 0xFF);
-    wr(VIA_PCR, 0xDD);
-    wr(VIA_IORA, value);
-    wr(VIA_PCR, 0xFD);
-    wr(VIA_PCR, 0xDD);
-}
 
 double seconds_since(double t0) {
     return clock_type::now() - t0;

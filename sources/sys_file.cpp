@@ -310,30 +310,47 @@ static bool has_extension(const char *ext, const char *want) {
     return ext && strings_cmpi(ext, want) == 0;
 }
 
-int sys_file_load(const char *path) {
-    const char *ext = strrchr(path, '.');
-    if (has_extension(ext, ".tap") || has_extension(ext, ".dat")) return load_tape(path);
-    if (has_extension(ext, ".bas")) return load_bas(path);
-    if (has_extension(ext, ".txt")) return sys_file_load_txt(path);
-    if (has_extension(ext, ".hrs")) return load_hrs(path);
-    if (has_extension(ext, ".bmp")) {
-        sys_file_report("sys_file_load_bmp: %s -> %s", path, "not implemented yet");
-        return 1;
-    }
+// Pictures are known by name but cannot be read or written yet.
+static int load_bmp(const char *path) {
+    sys_file_report("sys_file_load_bmp: %s -> %s", path, "not implemented yet");
     return 1;
 }
 
-int sys_file_save(const char *path) {
-    const char *ext = strrchr(path, '.');
-    if (has_extension(ext, ".tap") || has_extension(ext, ".dat")) return save_tape(path);
-    if (has_extension(ext, ".bas")) return save_bas(path);
-    if (has_extension(ext, ".txt")) return sys_file_txt_save(path);
-    if (has_extension(ext, ".hrs")) return save_hrs(path);
-    if (has_extension(ext, ".bmp")) {
-        sys_file_report("sys_file_save_bmp: %s -> %s", path, "not implemented yet");
-        return 1;
-    }
+static int save_bmp(const char *path) {
+    sys_file_report("sys_file_save_bmp: %s -> %s", path, "not implemented yet");
     return 1;
+}
+
+// The kinds of file by their extension (any case), with their loader and saver.
+struct file_kind {
+    const char *ext;
+    int (*load)(const char *path);
+    int (*save)(const char *path);
+};
+
+constexpr file_kind file_kinds[] = {
+    {".tap", load_tape, save_tape}, {".dat", load_tape, save_tape},
+    {".bas", load_bas, save_bas},   {".txt", sys_file_load_txt, sys_file_txt_save},
+    {".hrs", load_hrs, save_hrs},   {".bmp", load_bmp, save_bmp},
+};
+static_assert(std::size(file_kinds) == 6);
+
+// The kind of file `path` names by its extension; nullptr when none.
+static const file_kind *find_kind(const char *path) {
+    const char *ext = strrchr(path, '.');
+    for (const file_kind &kind : file_kinds)
+        if (has_extension(ext, kind.ext)) return &kind;
+    return nullptr;
+}
+
+int sys_file_load(const char *path) {
+    const file_kind *kind = find_kind(path);
+    return kind ? kind->load(path) : 1;
+}
+
+int sys_file_save(const char *path) {
+    const file_kind *kind = find_kind(path);
+    return kind ? kind->save(path) : 1;
 }
 
 int sys_file_load_bin(const char *path, uint16_t addr) {

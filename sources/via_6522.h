@@ -56,21 +56,8 @@ struct via_handlers {
     void (*cb2_w)(uint8_t);
 };
 
-// What a device may drive into the VIA (same order as via_handlers).
-struct via_pins {
-    uint8_t (*porta_r)();
-    void (*porta_w)(uint8_t);
-    uint8_t (*portb_r)();
-    void (*portb_w)(uint8_t);
-    uint8_t (*ca1_r)();
-    void (*ca1_w)(uint8_t);
-    uint8_t (*ca2_r)();
-    void (*ca2_w)(uint8_t);
-    uint8_t (*cb1_r)();
-    void (*cb1_w)(uint8_t);
-    uint8_t (*cb2_r)();
-    void (*cb2_w)(uint8_t);
-};
+// What a device may drive into the VIA: the same slots, the other way round.
+using via_pins = via_handlers;
 
 struct via_state {
     uint16_t base;

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "ay_bus.h"
 #include "log.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
+#include "test_util.h"
 #include "via_6522.h"
 
 namespace {
@@ -22,27 +24,6 @@ constexpr int FULL = 16383; // one channel at amplitude 15
 // Amplitude levels as the chip outputs them, for expected values.
 constexpr int level_of[16] = {0,    128,  207,  309,  480,  809,   1231,  2277,
                               2586, 4469, 6170, 7610, 9711, 11817, 14100, 16383};
-
-void wr(uint8_t reg, uint8_t v) {
-    via_6522_write(VIA_BASE + reg, v);
-}
-uint8_t rd(uint8_t reg) {
-    uint8_t v = 0xEE;
-    via_6522_read(VIA_BASE + reg, &v);
-    return v;
-}
-
-// A register write as the system ROM makes it: latch the number, then the
-// value, each strobed by BDIR through PCR.
-void ay_write(uint8_t reg, uint8_t value) {
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_IORA, reg);
-    wr(VIA_PCR, 0xFF); // BC1 = BDIR = 1: latch address
-    wr(VIA_PCR, 0xDD);
-    wr(VIA_IORA, value);
-    wr(VIA_PCR, 0xFD); // BDIR = 1, BC1 = 0: write
-    wr(VIA_PCR, 0xDD);
-}
 
 uint8_t ay_read(uint8_t reg) {
     wr(VIA_DDRA, 0xFF);
@@ -81,14 +62,6 @@ std::vector<int> play(int frames) {
         left.push_back(l);
     }
     return left;
-}
-
-std::vector<std::string> trace;
-int keep_trace(const char *fmt, va_list ap) {
-    char line[256];
-    vsnprintf(line, sizeof line, fmt, ap);
-    trace.push_back(line);
-    return 0;
 }
 
 struct Ay : ::testing::Test {
@@ -170,7 +143,7 @@ TEST_F(Ay8912Bus, TraceShowsTheDataBusAndAppliedWrites) {
     wr(VIA_DDRB, 0xFF);
     speed = 2; // applied at once, so the write shows here
     log_verbosity(1);
-    log_info_hook(keep_trace);
+    log_info_hook(keep_log_line);
     tr[0] = TR_MASTER;
     tr[1] = TR_AY;
     wr(VIA_IORA, 0x08);
@@ -183,7 +156,7 @@ TEST_F(Ay8912Bus, TraceShowsTheDataBusAndAppliedWrites) {
         "ay_8912_porta_w| 08", "ay_8912_porta_w| 0F", "ay_8912_dowrite| 08 : 0F",
         "speaker=1",           "ay_8912_portb_w| 81",
     };
-    EXPECT_EQ(expected, trace);
+    EXPECT_EQ(expected, logged);
 }
 
 // ---- keyboard ----

@@ -12,17 +12,9 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "test_util.h"
 
 namespace {
-
-std::vector<std::string> lines;
-
-int record_line(const char *fmt, va_list ap) {
-    char text[512];
-    vsnprintf(text, sizeof text, fmt, ap);
-    lines.emplace_back(text);
-    return 0;
-}
 
 class Cpu6502Trace : public ::testing::Test {
   protected:
@@ -33,9 +25,9 @@ class Cpu6502Trace : public ::testing::Test {
         mem[0xFFFC] = 0x00;
         mem[0xFFFD] = 0x10;
         ASSERT_EQ(0, cpu_6502_init());
-        lines.clear();
+        logged.clear();
         log_verbosity(1);
-        log_info_hook(record_line);
+        log_info_hook(keep_log_line);
         tr[0] = TR_MASTER | TR_CPU;
     }
     void TearDown() override {
@@ -58,9 +50,9 @@ constexpr const char *RESET_REGS = "| FF | FF | FF | FC | NV-B.IZC | ";
 TEST_F(Cpu6502Trace, LabelledAddressGetsBlankAndLabelLine) {
     code(0xF88F, {0xEA});
     cpu_6502_run();
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("\n @ | Reset", lines[0]);
-    EXPECT_EQ(std::string(" 0 | F88F: EA       ") + RESET_REGS + "NOP", lines[1]);
+    ASSERT_EQ(2u, logged.size());
+    EXPECT_EQ("\n @ | Reset", logged[0]);
+    EXPECT_EQ(std::string(" 0 | F88F: EA       ") + RESET_REGS + "NOP", logged[1]);
 }
 
 TEST_F(Cpu6502Trace, OneLinePerInstructionWithoutLabel) {
@@ -68,18 +60,18 @@ TEST_F(Cpu6502Trace, OneLinePerInstructionWithoutLabel) {
     cpu_6502_run();
     cpu_6502_run();
     cpu_6502_run();
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_EQ(std::string(" 0 | 1000: A9 44    ") + RESET_REGS + "LDA #$44", lines[0]);
-    EXPECT_EQ(" 0 | 1002: A2 00    | 44 | FF | FF | FC | .V-B.I.C | LDX #$00", lines[1]);
-    EXPECT_EQ(" 0 | 1004: E8       | 44 | 00 | FF | FC | .V-B.IZC | INX", lines[2]);
+    ASSERT_EQ(3u, logged.size());
+    EXPECT_EQ(std::string(" 0 | 1000: A9 44    ") + RESET_REGS + "LDA #$44", logged[0]);
+    EXPECT_EQ(" 0 | 1002: A2 00    | 44 | FF | FF | FC | .V-B.I.C | LDX #$00", logged[1]);
+    EXPECT_EQ(" 0 | 1004: E8       | 44 | 00 | FF | FC | .V-B.IZC | INX", logged[2]);
 }
 
 TEST_F(Cpu6502Trace, JsrToLabelShowsLabelAndSwitch) {
     code(0x1000, {0x20, 0xC9, 0xE6});
     cpu_6502_run();
-    ASSERT_EQ(1u, lines.size());
+    ASSERT_EQ(1u, logged.size());
     EXPECT_EQ(std::string(" 0 | 1000: 20 C9 E6 ") + RESET_REGS + "JSR $E6C9 ; GetTapeByte [ 1 ]",
-              lines[0]);
+              logged[0]);
 }
 
 TEST_F(Cpu6502Trace, AbsoluteOperandsWithAndWithoutLabels) {
@@ -91,20 +83,20 @@ TEST_F(Cpu6502Trace, AbsoluteOperandsWithAndWithoutLabels) {
     cpu_6502_run();
     code(0x1000, {0x6C, 0xDA, 0xDA}); // two labels share 0xDADA: the first wins
     cpu_6502_run();
-    ASSERT_EQ(4u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("| JSR $2000 ; [ 1 ]"));
-    EXPECT_EQ(" 0 | 1000: 20 00 20 ", lines[0].substr(0, 20));
-    EXPECT_NE(std::string::npos, lines[1].find("| LDA $030D ; VIA_IFR"));
-    EXPECT_EQ(lines[2].size() - 9, lines[2].rfind("STA $2000")); // nothing after it
-    EXPECT_NE(std::string::npos, lines[3].find("| JMP ($DADA) ; KEY"));
+    ASSERT_EQ(4u, logged.size());
+    EXPECT_NE(std::string::npos, logged[0].find("| JSR $2000 ; [ 1 ]"));
+    EXPECT_EQ(" 0 | 1000: 20 00 20 ", logged[0].substr(0, 20));
+    EXPECT_NE(std::string::npos, logged[1].find("| LDA $030D ; VIA_IFR"));
+    EXPECT_EQ(logged[2].size() - 9, logged[2].rfind("STA $2000")); // nothing after it
+    EXPECT_NE(std::string::npos, logged[3].find("| JMP ($DADA) ; KEY"));
 }
 
 TEST_F(Cpu6502Trace, BackwardBranchShowsTarget) {
     cpu_6502.flags = 0x30; // Z clear: taken
     code(0x1010, {0xD0, 0xFC});
     cpu_6502_run();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(" 0 | 1010: D0 FC    | FF | FF | FF | FC | ..-B.... | BNE $100E", lines[0]);
+    ASSERT_EQ(1u, logged.size());
+    EXPECT_EQ(" 0 | 1010: D0 FC    | FF | FF | FF | FC | ..-B.... | BNE $100E", logged[0]);
 }
 
 TEST_F(Cpu6502Trace, UndocumentedOpcodeShowsAsOneByte) {
@@ -112,8 +104,8 @@ TEST_F(Cpu6502Trace, UndocumentedOpcodeShowsAsOneByte) {
     code(0x1000, {0xA7, 0x44}); // loads A and X from zero page, two bytes long
     cpu_6502_run();
     testing::internal::GetCapturedStdout();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(std::string(" 0 | 1000: A7       ") + RESET_REGS + "???", lines[0]);
+    ASSERT_EQ(1u, logged.size());
+    EXPECT_EQ(std::string(" 0 | 1000: A7       ") + RESET_REGS + "???", logged[0]);
 }
 
 TEST_F(Cpu6502Trace, OperandFormatsPerMode) {
@@ -127,12 +119,12 @@ TEST_F(Cpu6502Trace, OperandFormatsPerMode) {
         {{0xA5, 0x10}, "LDA $10"},           {{0x0A}, "ASL"},
     };
     for (const auto &c : cases) {
-        lines.clear();
+        logged.clear();
         code(0x1000, c.bytes);
         cpu_6502_run();
-        ASSERT_EQ(1u, lines.size());
+        ASSERT_EQ(1u, logged.size());
         std::string tail = std::string("| ") + c.text;
-        EXPECT_EQ(lines[0].size() - tail.size(), lines[0].rfind(tail)) << lines[0];
+        EXPECT_EQ(logged[0].size() - tail.size(), logged[0].rfind(tail)) << logged[0];
     }
 }
 
@@ -140,8 +132,8 @@ TEST_F(Cpu6502Trace, IrqLevelIsShown) {
     cpu_6502_setirq(); // I is set after reset, so it is only shown
     code(0x1000, {0xEA});
     cpu_6502_run();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(" 2 | 1000: EA", lines[0].substr(0, 13));
+    ASSERT_EQ(1u, logged.size());
+    EXPECT_EQ(" 2 | 1000: EA", logged[0].substr(0, 13));
 }
 
 TEST_F(Cpu6502Trace, OwnReadsLeaveNoBusTrace) {
@@ -149,10 +141,10 @@ TEST_F(Cpu6502Trace, OwnReadsLeaveNoBusTrace) {
     code(0x1000, {0xAD, 0x00, 0x20}); // LDA $2000
     cpu_6502_run();
     // The trace line first, then exactly the instruction's own four reads.
-    ASSERT_EQ(5u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("LDA $2000"));
-    EXPECT_EQ("{R} ram: 1000:AD", lines[1]);
-    EXPECT_EQ("{R} ram: 2000:00", lines[4]);
+    ASSERT_EQ(5u, logged.size());
+    EXPECT_NE(std::string::npos, logged[0].find("LDA $2000"));
+    EXPECT_EQ("{R} ram: 1000:AD", logged[1]);
+    EXPECT_EQ("{R} ram: 2000:00", logged[4]);
     EXPECT_EQ(TR_MASTER | TR_CPU | TR_RAM, tr[0]); // the master switch is back
 }
 
@@ -162,11 +154,11 @@ TEST_F(Cpu6502Trace, NeedsBothSwitches) {
     cpu_6502_run();
     tr[0] = TR_MASTER;
     cpu_6502_run();
-    EXPECT_TRUE(lines.empty());
-    log_verbosity(0); // lines go through the information log
+    EXPECT_TRUE(logged.empty());
+    log_verbosity(0); // the lines go through the information log
     tr[0] = TR_MASTER | TR_CPU;
     cpu_6502_run();
-    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(logged.empty());
 }
 
 TEST_F(Cpu6502Trace, LabelIndexIsBuiltOnce) {

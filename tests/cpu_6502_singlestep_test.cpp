@@ -35,28 +35,13 @@ class line_parser {
     explicit line_parser(const char *text) : p_(text) {}
 
     bool parse(step_case *out) {
-        if (!expect('{')) return false;
-        while (true) {
-            std::string key;
-            if (!string(&key) || !expect(':')) return false;
-            bool ok = true;
-            if (key == "name")
-                ok = string(&out->name);
-            else if (key == "initial")
-                ok = state(&out->initial);
-            else if (key == "final")
-                ok = state(&out->final);
-            else if (key == "cycles")
-                ok = number(&out->cycles);
-            else
-                return false;
-            if (!ok) return false;
-            if (peek() == ',') {
-                p_++;
-                continue;
-            }
-            return expect('}');
-        }
+        return object([&](const std::string &key) {
+            if (key == "name") return string(&out->name);
+            if (key == "initial") return state(&out->initial);
+            if (key == "final") return state(&out->final);
+            if (key == "cycles") return number(&out->cycles);
+            return false;
+        });
     }
 
   private:
@@ -87,35 +72,28 @@ class line_parser {
         *out = value;
         return true;
     }
-    bool state(machine_state *out) {
+    // {"key": value, ...}: `field` reads the value after each key; false for
+    // a key it does not know or a value it cannot read.
+    template <typename Field> bool object(Field field) {
         if (!expect('{')) return false;
         while (true) {
             std::string key;
-            if (!string(&key) || !expect(':')) return false;
-            bool ok = true;
-            if (key == "pc")
-                ok = number(&out->pc);
-            else if (key == "s")
-                ok = number(&out->s);
-            else if (key == "a")
-                ok = number(&out->a);
-            else if (key == "x")
-                ok = number(&out->x);
-            else if (key == "y")
-                ok = number(&out->y);
-            else if (key == "p")
-                ok = number(&out->p);
-            else if (key == "ram")
-                ok = pairs(&out->ram);
-            else
-                return false;
-            if (!ok) return false;
-            if (peek() == ',') {
-                p_++;
-                continue;
-            }
-            return expect('}');
+            if (!string(&key) || !expect(':') || !field(key)) return false;
+            if (peek() != ',') return expect('}');
+            p_++;
         }
+    }
+    bool state(machine_state *out) {
+        return object([&](const std::string &key) {
+            if (key == "ram") return pairs(&out->ram);
+            const std::pair<const char *, int *> registers[] = {
+                {"pc", &out->pc}, {"s", &out->s}, {"a", &out->a},
+                {"x", &out->x},   {"y", &out->y}, {"p", &out->p},
+            };
+            for (const auto &[name, reg] : registers)
+                if (key == name) return number(reg);
+            return false;
+        });
     }
     bool pairs(std::vector<std::pair<int, int>> *out) {
         if (!expect('[')) return false;

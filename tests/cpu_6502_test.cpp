@@ -14,6 +14,7 @@
 #include "mem.h"
 #include "ram.h"
 #include "rom.h"
+#include "test_util.h"
 #include "via_6522.h"
 #include "via_6522_tapein.h"
 
@@ -22,15 +23,6 @@ namespace {
 constexpr uint16_t RESET_TARGET = 0x0400;
 constexpr uint16_t IRQ_HANDLER = 0x0700;
 constexpr uint16_t NMI_HANDLER = 0x0800;
-
-std::vector<std::string> bus_lines;
-
-int record_line(const char *fmt, va_list ap) {
-    char text[512];
-    vsnprintf(text, sizeof text, fmt, ap);
-    bus_lines.emplace_back(text);
-    return 0;
-}
 
 // A machine with RAM everywhere outside the I/O page and the vectors set.
 class Cpu6502 : public ::testing::Test {
@@ -66,21 +58,21 @@ class Cpu6502 : public ::testing::Test {
     }
     // Records every RAM access made from here on as "{R} ram: AAAA:VV" lines.
     void watch_bus() {
-        bus_lines.clear();
+        logged.clear();
         log_verbosity(1);
-        log_info_hook(record_line);
+        log_info_hook(keep_log_line);
         tr[0] = TR_MASTER | TR_RAM;
     }
     bool bus_touched(const char *tag, uint16_t addr) {
         char prefix[32];
         snprintf(prefix, sizeof prefix, "%s ram: %04X:", tag, addr);
-        for (const std::string &line : bus_lines)
+        for (const std::string &line : logged)
             if (line.rfind(prefix, 0) == 0) return true;
         return false;
     }
     int bus_count(const char *tag) {
         int n = 0;
-        for (const std::string &line : bus_lines)
+        for (const std::string &line : logged)
             n += line.rfind(tag, 0) == 0;
         return n;
     }
@@ -346,7 +338,7 @@ TEST_F(Cpu6502, ReadModifyWriteReadsOnceAndWritesOnce) {
     EXPECT_EQ(4, bus_count("{R}")); // opcode, two operand bytes, the target
     EXPECT_EQ(1, bus_count("{W}"));
     EXPECT_TRUE(bus_touched("{W}", 0x2000));
-    bus_lines.clear();
+    logged.clear();
     mem[0x0030] = 0x81;
     code(0x0400, {0x07, 0x30}); // undocumented shift-then-OR, same rule
     cpu_6502_step();

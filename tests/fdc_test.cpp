@@ -88,14 +88,6 @@ int value_of(uint8_t disk_byte) {
 }
 
 // Lines the controller traces, collected through the information hook.
-std::vector<std::string> traced;
-int collect(const char *fmt, va_list ap) {
-    char line[256];
-    vsnprintf(line, sizeof line, fmt, ap);
-    traced.emplace_back(line);
-    return 0;
-}
-
 // A disk program in the small: everything goes through the soft switches.
 struct Disk {
     int halftrack = 0;
@@ -232,7 +224,7 @@ class FdcTest : public ::testing::Test {
     void SetUp() override {
         fdc_init();
         log_verbosity(1);
-        traced.clear();
+        logged.clear();
     }
     void TearDown() override {
         fdc_flush();
@@ -242,10 +234,10 @@ class FdcTest : public ::testing::Test {
         log_verbosity(0);
     }
     static void trace(uint8_t byte1) {
-        log_info_hook(collect);
+        log_info_hook(keep_log_line);
         tr[0] = TR_MASTER;
         tr[1] = byte1;
-        traced.clear();
+        logged.clear();
     }
     static bytes one_revolution() { // by position, for a drive just mounted and spinning
         bytes track(TRACK);
@@ -359,7 +351,7 @@ TEST_F(FdcController, PhasesStepByHalfTracksWithinTheEnds) {
         "{R} fdu: T:01  S:00.000 [FF]", // an even address reads a byte in read mode
         "{I} fdu: phase 0 on  T:01 ",   "{I} fdu: phase 1 on  T:00+", "{I} fdu: phase 0 on  T:00 ",
         "{I} fdu: phase 3 on  T:00 "};
-    EXPECT_EQ(expected, traced);
+    EXPECT_EQ(expected, logged);
 }
 
 TEST_F(FdcController, HeadStopsAtTheLastHalfTrack) {
@@ -367,7 +359,7 @@ TEST_F(FdcController, HeadStopsAtTheLastHalfTrack) {
     disk.seek(34);
     trace(TR_FDU);
     disk.rd(0x0313); // offset 1 at half-track 68
-    EXPECT_EQ(std::vector<std::string>{"{I} fdu: phase 1 on  T:34 "}, traced);
+    EXPECT_EQ(std::vector<std::string>{"{I} fdu: phase 1 on  T:34 "}, logged);
     disk.motor_on();
     EXPECT_TRUE(disk.find_address(34, 0));
 }
@@ -382,8 +374,8 @@ TEST_F(FdcController, DescendingPhasesRecalibrateFromAnyHalfTrack) {
         for (int round = 0; round < 18; round++)
             for (int phase = 3; phase >= 0; phase--)
                 disk.wr(0x0311 + 2 * phase, 0);
-        ASSERT_EQ(72u, traced.size());
-        EXPECT_EQ("{I} fdu: phase 0 on  T:00 ", traced.back()) << "from half-track " << start;
+        ASSERT_EQ(72u, logged.size());
+        EXPECT_EQ("{I} fdu: phase 0 on  T:00 ", logged.back()) << "from half-track " << start;
         disk.halftrack = 0;
     }
 }
@@ -401,11 +393,11 @@ TEST_F(FdcController, TraceLinesForRegistersAndDiskBytes) {
     EXPECT_EQ((std::vector<std::string>{"{R} fdu: T:00  S:01.002 [FF]", "{R} fdc: 031C:FF",
                                         "{R} fdc: 031F:00", "{R} fdc: 031C:80", "{W} fdc: 031D:B7",
                                         "{W} fdu: T:00  S:01.003 [B7]"}),
-              traced);
+              logged);
     tr[1] = TR_FDC; // register lines only
-    traced.clear();
+    logged.clear();
     disk.rd(0x0311);
-    EXPECT_EQ(std::vector<std::string>{"{R} fdc: 0311:00"}, traced);
+    EXPECT_EQ(std::vector<std::string>{"{R} fdc: 0311:00"}, logged);
 }
 
 TEST_F(FdcController, SelectingTheCurrentDriveWritesNothingBack) {

@@ -1,21 +1,11 @@
 // The whole program without a display: SDL's dummy drivers, ended by a
 // termination signal, which the host library turns into a window-close.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <string>
-#include <thread>
 
+#include "program_util.h"
 #include "sys_sdl_fixture.h"
 
 namespace {
-
-void sleep_ms(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 class Program : public ::testing::Test {
   protected:
@@ -24,48 +14,21 @@ class Program : public ::testing::Test {
         ASSERT_TRUE(make_font("kestrel_font_7x14.bmp"));
         SDL_Quit();
     }
-    void TearDown() override {
-        if (signal_program(SIGKILL)) waitpid(pid_, nullptr, 0);
-    }
     void start(const char *video_driver = "dummy") {
-        fflush(stdout);
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("SDL_VIDEODRIVER", video_driver, 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            unsetenv("DISPLAY");
-            freopen("stdout.txt", "w", stdout);
-            freopen("stderr.txt", "w", stderr);
-            execl(KESTREL_BINARY, KESTREL_BINARY, static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
+        program.start(video_driver);
+        ASSERT_GT(program.pid(), 0);
     }
-    // Signals the program we started, never anything else.
-    bool signal_program(int sig) { return pid_ > 0 && kill(pid_, sig) == 0; }
-    // Exit status, or -1 when still running after `ms`.
-    int wait_exit(int ms) {
-        if (pid_ <= 0) return -2; // nothing of ours is running
-        for (int i = 0; i < ms / 10; i++) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            sleep_ms(10);
-        }
-        return -1;
-    }
+    int wait_exit(int ms) { return program.wait_exit(ms); }
     TempDir dir;
-    pid_t pid_ = -1;
+    ChildProgram program; // declared after dir: ends before the directory goes
 };
 
 TEST_F(Program, RunsUntilClosedThenExitsCleanly) {
     write_text("kestrel.cfg", "speed = 2\nverbosity = 1\n");
     start();
     EXPECT_EQ(-1, wait_exit(700)) << "the event loop keeps the program running";
-    ASSERT_GT(pid_, 0);
-    signal_program(SIGTERM);
+    ASSERT_GT(program.pid(), 0);
+    program.signal(SIGTERM);
     EXPECT_EQ(0, wait_exit(5000));
     std::string cfg = read_text("kestrel.cfg");
     EXPECT_NE(std::string::npos, cfg.find("speed = 2\n")) << "settings written back";

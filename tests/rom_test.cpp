@@ -388,18 +388,18 @@ TEST_F(RomMachine, FillWritesExactlyTheRange) {
 
 TEST_F(RomMachine, BadInputGetsOneLineErrors) {
     boot();
-    command("xyzzy");
-    EXPECT_GE(row_of("? UNKNOWN COMMAND - TRY HELP"), 1) << screen();
-    command("fill 4000");
-    EXPECT_GE(row_of("? USAGE: FILL FROM TO BB"), 1) << screen();
-    command("enter 4000 123");
-    EXPECT_GE(row_of("? USAGE: ENTER ADDR BB .."), 1) << screen();
-    command("dump 5000 4000");
-    EXPECT_GE(row_of("? USAGE: DUMP [FROM [TO]]"), 1) << screen();
-    command("go 12345");
-    EXPECT_GE(row_of("? USAGE: GO ADDR"), 1) << screen();
-    command("cls now");
-    EXPECT_GE(row_of("? USAGE: CLS"), 1) << screen();
+    const std::pair<const char *, const char *> cases[] = {
+        {"xyzzy", "? UNKNOWN COMMAND - TRY HELP"},
+        {"fill 4000", "? USAGE: FILL FROM TO BB"},
+        {"enter 4000 123", "? USAGE: ENTER ADDR BB .."},
+        {"dump 5000 4000", "? USAGE: DUMP [FROM [TO]]"},
+        {"go 12345", "? USAGE: GO ADDR"},
+        {"cls now", "? USAGE: CLS"},
+    };
+    for (const auto &[line, error] : cases) {
+        command(line);
+        EXPECT_GE(row_of(error), 1) << line << "\n" << screen();
+    }
 }
 
 TEST_F(RomMachine, HelpListsEveryCommand) {

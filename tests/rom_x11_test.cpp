@@ -1,18 +1,12 @@
 // The real program with our own ROMs, in a fresh run folder on a private X
 // server: the banner is on the screen, and keys pressed on the host keyboard
 // reach the monitor and show on the screen.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "program_util.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
@@ -23,73 +17,7 @@ constexpr int ZOOM = 2; // zoom level 1 doubles every pixel
 constexpr int WIN_W = 240 * ZOOM, WIN_H = 224 * ZOOM;
 constexpr int FONT_OFFSET = 0x3C78; // shapes of code 0x20 in the ROM image
 
-// Joins the pieces of a shell command.
-template <typename... Parts> std::string cat(const Parts &...parts) {
-    std::ostringstream out;
-    (out << ... << parts);
-    return out.str();
-}
-
-void sleep_ms(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::string shell(const std::string &cmd) {
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, p))
-        out += buf;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-// A private X server on the first free display number.
-class XServer : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        for (int n = 151; n < 250 && pid_ <= 0; n++) {
-            if (fs::exists(cat("/tmp/.X", n, "-lock")) || fs::exists(cat("/tmp/.X11-unix/X", n)))
-                continue;
-            std::string display = cat(":", n);
-            pid_t pid = fork();
-            if (pid == 0) {
-                if (!freopen("/dev/null", "w", stderr)) _exit(126);
-                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                       "tcp", static_cast<char *>(nullptr));
-                _exit(127);
-            }
-            for (int i = 0; i < 100; i++) {
-                if (waitpid(pid, nullptr, WNOHANG) == pid) break;
-                if (system(cat("xdpyinfo -display ", display, " >/dev/null 2>&1").c_str()) == 0) {
-                    pid_ = pid;
-                    setenv("DISPLAY", display.c_str(), 1);
-                    break;
-                }
-                sleep_ms(100);
-            }
-            if (pid_ <= 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        }
-        ASSERT_GT(pid_, 0) << "no X server could be started";
-    }
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-[[maybe_unused]] auto *x_server = ::testing::AddGlobalTestEnvironment(new XServer);
+[[maybe_unused]] auto *x_server = ::testing::AddGlobalTestEnvironment(new XServer(151));
 
 class KestrelWithOurRoms : public ::testing::Test {
   protected:
@@ -101,40 +29,14 @@ class KestrelWithOurRoms : public ::testing::Test {
         rom = read_file("z5.rom");
         ASSERT_EQ(16384u, rom.size());
     }
-    void TearDown() override {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
     void start() {
-        fflush(stdout);
-        pid = fork();
-        if (pid == 0) {
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            if (!freopen("stdout.txt", "w", stdout) || !freopen("stderr.txt", "w", stderr))
-                _exit(126);
-            execl(KESTREL_BINARY, KESTREL_BINARY, static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(pid, 0);
-        window = shell("timeout 20 xdotool search --sync --name '^kestrel' 2>/dev/null | head -1");
+        program.start();
+        ASSERT_GT(program.pid(), 0);
+        window = find_program_window();
         ASSERT_FALSE(window.empty()) << "no window";
     }
-    void key(const std::string &name) {
-        ASSERT_EQ(
-            0, system(cat("xdotool keydown --window ", window, " ", name, " 2>/dev/null").c_str()));
-        sleep_ms(80);
-        ASSERT_EQ(
-            0, system(cat("xdotool keyup --window ", window, " ", name, " 2>/dev/null").c_str()));
-        sleep_ms(60);
-    }
-    std::vector<uint8_t> shot() {
-        EXPECT_EQ(0, system(cat("import -window ", window, " -depth 8 rgb:shot.rgb").c_str()));
-        std::vector<uint8_t> s = read_file("shot.rgb");
-        remove("shot.rgb");
-        return s;
-    }
+    void key(const std::string &name) { press_key(window, name, 80, 60); }
+    std::vector<uint8_t> shot() { return window_pixels(window); }
     // Whether text cell (col, row) shows character c in the given colours.
     static bool cell_shows(const std::vector<uint8_t> &s, const std::vector<uint8_t> &rom, int col,
                            int row, char c, uint32_t ink, uint32_t paper) {
@@ -164,7 +66,7 @@ class KestrelWithOurRoms : public ::testing::Test {
     }
 
     TempDir dir;
-    pid_t pid = -1;
+    ChildProgram program; // declared after dir: ends before the directory goes
     std::string window;
     std::vector<uint8_t> rom;
 };

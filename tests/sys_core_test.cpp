@@ -20,7 +20,7 @@ TEST_F(EventQueue, EmptyQueueYieldsNoEventAndResultTwo) {
     EXPECT_EQ(2, pull_event(&ev));
     EXPECT_EQ(0, ev.code);
     EXPECT_EQ(0u, ev.value);
-    EXPECT_EQ(2, pull_event(&ev));  // still empty: indices unchanged
+    EXPECT_EQ(2, pull_event(&ev)); // still empty: indices unchanged
 }
 
 TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
@@ -30,7 +30,8 @@ TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
         push_event({EV_KEY_DOWN, 0});
         pull_event(&ev);
     }
-    for (int i = 0; i < 20; i++) ASSERT_EQ(0, push_event({EV_KEY_DOWN, uint64_t(1000 + i)}));
+    for (int i = 0; i < 20; i++)
+        ASSERT_EQ(0, push_event({EV_KEY_DOWN, uint64_t(1000 + i)}));
     for (int i = 0; i < 20; i++) {
         ASSERT_EQ(0, pull_event(&ev));
         EXPECT_EQ(EV_KEY_DOWN, ev.code);
@@ -40,7 +41,8 @@ TEST_F(EventQueue, EventsComeOutInOrderAcrossTheWrap) {
 }
 
 TEST_F(EventQueue, FullRingDropsTheNewEventAndKeepsThePendingOnes) {
-    for (int i = 0; i < 127; i++) ASSERT_EQ(0, push_event({EV_KEY_UP, uint64_t(i)}));
+    for (int i = 0; i < 127; i++)
+        ASSERT_EQ(0, push_event({EV_KEY_UP, uint64_t(i)}));
     EXPECT_EQ(1, push_event({EV_KEY_UP, 999}));
     event ev;
     for (int i = 0; i < 127; i++) {
@@ -48,7 +50,7 @@ TEST_F(EventQueue, FullRingDropsTheNewEventAndKeepsThePendingOnes) {
         EXPECT_EQ(uint64_t(i), ev.value);
     }
     EXPECT_EQ(2, pull_event(&ev));
-    EXPECT_EQ(0, push_event({EV_KEY_UP, 5}));  // room again once drained
+    EXPECT_EQ(0, push_event({EV_KEY_UP, 5})); // room again once drained
 }
 
 struct Settings : ::testing::Test {
@@ -71,6 +73,20 @@ struct Settings : ::testing::Test {
         event ev;
         ASSERT_EQ(2, pull_event(&ev));
     }
+
+    // One event from a starting value, and the value it must leave.
+    struct step {
+        int from;
+        int32_t code;
+        int to;
+    };
+    void apply_steps(std::atomic<int> &setting, std::initializer_list<step> steps) {
+        for (const step &s : steps) {
+            setting = s.from;
+            apply(s.code);
+            EXPECT_EQ(s.to, setting) << "from " << s.from << ", event " << s.code;
+        }
+    }
 };
 
 TEST_F(Settings, RefreshHasAFloorOfTwentyOnly) {
@@ -78,42 +94,30 @@ TEST_F(Settings, RefreshHasAFloorOfTwentyOnly) {
     config[CFG_ZOOM].value = 7;
     sys_apply_config();
     EXPECT_EQ(20, refresh);
-    EXPECT_EQ(7, zoom);  // taken as it stands
+    EXPECT_EQ(7, zoom); // taken as it stands
     config[CFG_REFRESH].value = 50;
     sys_apply_config();
     EXPECT_EQ(50, refresh);
 }
 
 TEST_F(Settings, SpeedEventsDoubleAndHalveWithinOneToFour) {
-    speed = 4;
-    apply(EV_SPEED_UP);
-    EXPECT_EQ(4, speed);
-    speed = 1;
-    apply(EV_SPEED_DOWN);
-    EXPECT_EQ(1, speed);
-    speed = 3;
-    apply(EV_SPEED_UP);
-    EXPECT_EQ(4, speed);
-    speed = 3;
-    apply(EV_SPEED_DOWN);
-    EXPECT_EQ(1, speed);
-    speed = 0;
-    apply(EV_SPEED_UP);
-    EXPECT_EQ(0, speed);
-    apply(EV_SPEED_DOWN);
-    EXPECT_EQ(1, speed);
+    apply_steps(speed, {
+                           {4, EV_SPEED_UP, 4},
+                           {1, EV_SPEED_DOWN, 1},
+                           {3, EV_SPEED_UP, 4},
+                           {3, EV_SPEED_DOWN, 1},
+                           {0, EV_SPEED_UP, 0},
+                           {0, EV_SPEED_DOWN, 1},
+                       });
     speed = 1;
 }
 
 TEST_F(Settings, ZoomEventsStayWithinZeroToTwo) {
-    zoom = 2;
-    apply(EV_ZOOM_IN);
-    EXPECT_EQ(2, zoom);
-    zoom = 0;
-    apply(EV_ZOOM_OUT);
-    EXPECT_EQ(0, zoom);
-    apply(EV_ZOOM_IN);
-    EXPECT_EQ(1, zoom);
+    apply_steps(zoom, {
+                          {2, EV_ZOOM_IN, 2},
+                          {0, EV_ZOOM_OUT, 0},
+                          {0, EV_ZOOM_IN, 1},
+                      });
 }
 
-}  // namespace
+} // namespace

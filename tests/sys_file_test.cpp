@@ -9,6 +9,7 @@
 
 #include "mem.h"
 #include "ram.h"
+#include "ram_util.h"
 #include "rom.h"
 #include "test_util.h"
 
@@ -34,16 +35,6 @@ class SysFile : public ::testing::Test {
         mem = ram_getptr();
     }
     void TearDown() override { sys_file_set_logger(nullptr); }
-    uint16_t word(unsigned addr) const {
-        return static_cast<uint16_t>(mem[addr] | mem[addr + 1] << 8);
-    }
-    void set_word(unsigned addr, unsigned value) {
-        mem[addr] = static_cast<uint8_t>(value);
-        mem[addr + 1] = static_cast<uint8_t>(value >> 8);
-    }
-    std::vector<uint8_t> ram_range(unsigned addr, unsigned n) const {
-        return {mem + addr, mem + addr + n};
-    }
     TempDir dir;
     uint8_t *mem = nullptr;
 };

@@ -8,6 +8,7 @@
 
 #include "mem.h"
 #include "ram.h"
+#include "ram_util.h"
 #include "sys_file.h"
 #include "test_util.h"
 
@@ -16,16 +17,6 @@ class SysFileTxt : public ::testing::Test {
     void SetUp() override {
         mem_init();
         mem = ram_getptr();
-    }
-    uint16_t word(unsigned addr) const {
-        return static_cast<uint16_t>(mem[addr] | mem[addr + 1] << 8);
-    }
-    void set_word(unsigned addr, unsigned value) {
-        mem[addr] = static_cast<uint8_t>(value);
-        mem[addr + 1] = static_cast<uint8_t>(value >> 8);
-    }
-    std::vector<uint8_t> ram_range(unsigned addr, unsigned n) const {
-        return {mem + addr, mem + addr + n};
     }
     // Loads `text` from a file and saves it back as text.
     std::string round_trip(const std::string &text) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "ay_bus.h"
 #include "cpu_6502.h"
 #include "log.h"
 #include "mem.h"
@@ -31,20 +32,6 @@ std::atomic<int> callbacks{0};
 void counting_fill(void *user, uint8_t *stream, int len) {
     ay_8912_callback(user, stream, len);
     callbacks++;
-}
-
-void wr(uint8_t reg, uint8_t v) {
-    via_6522_write(VIA_BASE + reg, v);
-}
-
-void ay_write(uint8_t reg, uint8_t value) {
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_IORA, reg);
-    wr(VIA_PCR, 0xFF);
-    wr(VIA_PCR, 0xDD);
-    wr(VIA_IORA, value);
-    wr(VIA_PCR, 0xFD);
-    wr(VIA_PCR, 0xDD);
 }
 
 bool wait_for_callbacks(int count, int timeout_ms = 5000) {
@@ -131,6 +118,12 @@ struct Audio : ::testing::Test {
         }
         audio_sdl_finish();
     }
+    // The recording is one steady tone of `expected` Hz, within 1 %.
+    void expect_recorded_frequency(double expected) {
+        std::vector<int> s = left_channel(read_file("out.raw"));
+        ASSERT_GT(s.size(), 90u * 1024);
+        EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+    }
 };
 
 void run_via() {
@@ -173,10 +166,7 @@ TEST_F(SysSdlAudioStream, ToneRecordsAtItsPeriodFrequency) {
             ay_write(7, 0x3E);
         },
         run_via);
-    std::vector<int> s = left_channel(read_file("out.raw"));
-    ASSERT_GT(s.size(), 90u * 1024);
-    double expected = RATE * AY_CYCLES_PER_FRAME / (16 * 37);
-    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+    expect_recorded_frequency(RATE * AY_CYCLES_PER_FRAME / (16 * 37));
 }
 
 TEST_F(SysSdlAudioStream, ToneSetByAProgramRecordsAtItsPeriodFrequency) {
@@ -210,10 +200,7 @@ TEST_F(SysSdlAudioStream, ToneSetByAProgramRecordsAtItsPeriodFrequency) {
             });
         },
         run_cpu);
-    std::vector<int> s = left_channel(read_file("out.raw"));
-    ASSERT_GT(s.size(), 90u * 1024);
-    double expected = RATE * AY_CYCLES_PER_FRAME / (16 * 100);
-    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+    expect_recorded_frequency(RATE * AY_CYCLES_PER_FRAME / (16 * 100));
 }
 
 TEST_F(SysSdlAudioStream, TimerOneSpeakerRecordsAtItsLatchFrequency) {
@@ -226,10 +213,7 @@ TEST_F(SysSdlAudioStream, TimerOneSpeakerRecordsAtItsLatchFrequency) {
             wr(VIA_T1C_H, 0x03); // latch 999: PB7 inverts every 1000 cycles
         },
         run_via);
-    std::vector<int> s = left_channel(read_file("out.raw"));
-    ASSERT_GT(s.size(), 90u * 1024);
-    double expected = RATE * AY_CYCLES_PER_FRAME / (2 * 1000);
-    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+    expect_recorded_frequency(RATE * AY_CYCLES_PER_FRAME / (2 * 1000));
 }
 
 TEST_F(SysSdlAudioStream, SpeakerToggledByAProgramsTimerRecordsAtItsLatchFrequency) {
@@ -249,10 +233,7 @@ TEST_F(SysSdlAudioStream, SpeakerToggledByAProgramsTimerRecordsAtItsLatchFrequen
             });
         },
         run_cpu);
-    std::vector<int> s = left_channel(read_file("out.raw"));
-    ASSERT_GT(s.size(), 90u * 1024);
-    double expected = RATE * AY_CYCLES_PER_FRAME / (2 * 599);
-    EXPECT_NEAR(expected, measured_frequency(s), expected * 0.01);
+    expect_recorded_frequency(RATE * AY_CYCLES_PER_FRAME / (2 * 599));
 }
 
 TEST_F(SysSdlAudioControl, SoundOffOpensNoDeviceAndCannotBeTurnedOn) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "ay_bus.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_sdl_audio.h"
@@ -25,20 +26,6 @@ std::atomic<int> callbacks{0};
 void counting_fill(void *user, uint8_t *stream, int len) {
     ay_8912_callback(user, stream, len);
     callbacks++;
-}
-
-void wr(uint8_t reg, uint8_t v) {
-    via_6522_write(VIA_BASE + reg, v);
-}
-
-void ay_write(uint8_t reg, uint8_t value) {
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_IORA, reg);
-    wr(VIA_PCR, 0xFF);
-    wr(VIA_PCR, 0xDD);
-    wr(VIA_IORA, value);
-    wr(VIA_PCR, 0xFD);
-    wr(VIA_PCR, 0xDD);
 }
 
 TEST(SysSdlAudioThreads, EmulationAudioAndConsoleShareTheChipWithoutRaces) {

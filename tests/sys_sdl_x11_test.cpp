@@ -1,88 +1,20 @@
 // The real program in a window on a private X server, driven with keys as a
 // person presses them, watched through its caption, its pixels and the RAM
 // snapshots it writes.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "program_util.h"
 #include "sys_sdl_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void sleep_ms(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// Output of a shell command, without the trailing newline.
-std::string shell(const std::string &cmd) {
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[256];
-    while (fgets(buf, sizeof buf, p))
-        out += buf;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-// Our own X server on the first free display number.
-class XServer : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        for (int n = 73; n < 200 && pid_ <= 0; n++) {
-            std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(lock) || fs::exists(sock)) continue;
-            std::string display = ":" + std::to_string(n);
-            pid_t pid = fork();
-            if (pid < 0) break;
-            if (pid == 0) {
-                freopen("/dev/null", "w", stderr);
-                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                       "tcp", static_cast<char *>(nullptr));
-                _exit(127);
-            }
-            for (int i = 0; i < 100; i++) {
-                if (waitpid(pid, nullptr, WNOHANG) == pid) break; // display taken after all
-                if (system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0) {
-                    pid_ = pid;
-                    setenv("DISPLAY", display.c_str(), 1);
-                    break;
-                }
-                sleep_ms(100);
-            }
-            if (pid_ <= 0 && pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        }
-        ASSERT_GT(pid_, 0) << "no X server could be started";
-    }
-    void TearDown() override {
-        if (pid_ > 0) { // never kill(-1, ...): that reaches every process we may signal
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-[[maybe_unused]] auto *x_server = ::testing::AddGlobalTestEnvironment(new XServer);
+[[maybe_unused]] auto *x_server = ::testing::AddGlobalTestEnvironment(new XServer(73));
 
 // A 16 KiB system image of our own: reset counts itself in 0x0010, NMI in
 // 0x0011, then the processor idles in a loop. The code keeps clear of the
@@ -114,55 +46,18 @@ class Kestrel : public ::testing::Test {
             SDL_Quit();
         }
     }
-    void TearDown() override {
-        if (signal_program(SIGKILL)) waitpid(pid_, nullptr, 0);
-    }
-
     void start() {
-        fflush(stdout); // or the child would write our buffered lines again
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            freopen("stdout.txt", "w", stdout);
-            freopen("stderr.txt", "w", stderr);
-            execl(KESTREL_BINARY, KESTREL_BINARY, static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
+        program.start();
+        ASSERT_GT(program.pid(), 0);
     }
-
-    // Signals the program we started, never anything else.
-    bool signal_program(int sig) { return pid_ > 0 && kill(pid_, sig) == 0; }
-    // Waits for the program to end; its exit status, or -1 after `ms`.
-    int wait_exit(int ms) {
-        if (pid_ <= 0) return -2; // nothing of ours is running
-        for (int i = 0; i < ms / 10; i++) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            sleep_ms(10);
-        }
-        return -1;
-    }
+    int wait_exit(int ms) { return program.wait_exit(ms); }
 
     void find_window() {
-        window_ = shell("timeout 20 xdotool search --sync --name '^kestrel' 2>/dev/null | head -1");
+        window_ = find_program_window();
         ASSERT_FALSE(window_.empty()) << "no window";
     }
 
-    // Presses and releases a key the way a hand does.
-    void press(const std::string &key, int hold_ms = 60) {
-        // xdotool's complaint about Xvfb's focus is noise here.
-        ASSERT_EQ(
-            0,
-            system(("xdotool keydown --window " + window_ + " " + key + " 2>/dev/null").c_str()));
-        sleep_ms(hold_ms);
-        ASSERT_EQ(
-            0, system(("xdotool keyup --window " + window_ + " " + key + " 2>/dev/null").c_str()));
-        sleep_ms(40);
-    }
+    void press(const std::string &key, int hold_ms = 60) { press_key(window_, key, hold_ms, 40); }
 
     void type_line(const std::string &text) {
         for (char c : text)
@@ -170,13 +65,7 @@ class Kestrel : public ::testing::Test {
         press("Return");
     }
 
-    // The window's pixels as RGB bytes.
-    std::vector<uint8_t> screenshot() {
-        EXPECT_EQ(0, system(("import -window " + window_ + " -depth 8 rgb:shot.rgb").c_str()));
-        std::vector<uint8_t> shot = read_file("shot.rgb");
-        remove("shot.rgb");
-        return shot;
-    }
+    std::vector<uint8_t> screenshot() { return window_pixels(window_); }
 
     // Runs "dump" in the open console; the snapshot's bytes once written.
     std::vector<uint8_t> dump() {
@@ -192,9 +81,9 @@ class Kestrel : public ::testing::Test {
 
     // Processor seconds the program has used so far.
     double cpu_seconds() {
-        std::string stat = read_text("/proc/" + std::to_string(pid_) + "/stat");
+        std::string stat = read_text("/proc/" + std::to_string(program.pid()) + "/stat");
         size_t close = stat.rfind(')');
-        if (pid_ <= 0 || close == std::string::npos) return 0;
+        if (program.pid() <= 0 || close == std::string::npos) return 0;
         std::vector<std::string> fields;
         std::string field;
         for (size_t i = close + 2; i <= stat.size(); i++) {
@@ -216,7 +105,7 @@ class Kestrel : public ::testing::Test {
     }
 
     TempDir dir;
-    pid_t pid_ = -1;
+    ChildProgram program; // declared after dir: ends before the directory goes
     std::string window_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -49,7 +50,8 @@ inline std::string read_text(const std::string &path) {
 
 inline void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void write_text(const std::string &path, const std::string &text) {
@@ -58,4 +60,17 @@ inline void write_text(const std::string &path, const std::string &text) {
 }
 
 // True when the tests run as root, where file permissions do not stop writes.
-inline bool running_as_root() { return geteuid() == 0; }
+inline bool running_as_root() {
+    return geteuid() == 0;
+}
+
+// The lines given to keep_log_line, oldest first; clear it before use.
+inline std::vector<std::string> logged;
+
+// A log hook (log_info_hook and the like) that keeps each line in `logged`.
+inline int keep_log_line(const char *fmt, va_list ap) {
+    char line[512];
+    vsnprintf(line, sizeof line, fmt, ap);
+    logged.emplace_back(line);
+    return 0;
+}

@@ -8,6 +8,7 @@
 
 #include "log.h"
 #include "sys_cfg.h"
+#include "test_util.h"
 
 namespace {
 
@@ -46,14 +47,6 @@ uint8_t rec_cb2_r() {
     return cb2_pin;
 }
 
-std::vector<std::string> trace;
-int keep_trace(const char *fmt, va_list ap) {
-    char line[256];
-    vsnprintf(line, sizeof line, fmt, ap);
-    trace.push_back(line);
-    return 0;
-}
-
 uint8_t rd(uint8_t reg) {
     uint8_t v = 0xEE;
     via_6522_read(VIA_BASE + reg, &v);
@@ -84,7 +77,7 @@ struct Via : ::testing::Test {
         via->handlers = {rec_pa_r, rec_pa_w,  rec_pb_r, rec_pb_w, nullptr,   nullptr,
                          nullptr,  rec_ca2_w, nullptr,  nullptr,  rec_cb2_r, rec_cb2_w};
         calls.clear();
-        trace.clear();
+        logged.clear();
         pa_pins = 0x5A;
         pb_pins = 0xC3;
         cb2_pin = 0;
@@ -361,14 +354,14 @@ TEST_F(Via6522Ports, MissingReadHandlerKeepsTheStoredInput) {
     via_portb_w(0x6C);
     via_porta_w(0x24);
     log_verbosity(1);
-    log_info_hook(keep_trace);
+    log_info_hook(keep_log_line);
     tr[0] = TR_MASTER | TR_VIA_NOHANDLER;
     EXPECT_EQ(0x6C, rd(VIA_IORB));
     EXPECT_EQ(0x24, rd(VIA_IORA));
     EXPECT_EQ(0x6C, via_portb_r());
     EXPECT_EQ((std::vector<std::string>{"{!} via Port B is being read but has no handler",
                                         "{!} via Port A is being read but has no handler"}),
-              trace);
+              logged);
 }
 
 TEST_F(Via6522Handshake, PcrRaisesCa2BeforeCb2AndOnlyOnChange) {
@@ -454,7 +447,7 @@ TEST_F(Via6522ShiftRegister, TimerClockedModesShiftNothing) {
 
 TEST_F(Via6522Registers, TraceLinesNameTheRegister) {
     log_verbosity(1);
-    log_info_hook(keep_trace);
+    log_info_hook(keep_log_line);
     tr[0] = TR_MASTER | TR_VIA | TR_VIA_TIMER;
     wr(VIA_DDRA, 0x3C);
     rd(VIA_DDRA);
@@ -463,7 +456,7 @@ TEST_F(Via6522Registers, TraceLinesNameTheRegister) {
     EXPECT_EQ((std::vector<std::string>{
                   "{W} via:   VIA_DDRA 0303:3C", "{R} via:   VIA_DDRA 0303:3C",
                   "{W} via:  VIA_T1L_L 0306:12", "; via T1L:0012 T1C:0000 T2L:0000 T2C:0000"}),
-              trace);
+              logged);
 }
 
 TEST_F(Via6522Registers, AddressesOutsideTheChipReadZero) {
