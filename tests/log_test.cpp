@@ -9,19 +9,9 @@
 
 namespace {
 
-std::string hooked;
-
-int record_hook(const char *fmt, va_list ap) {
-    char buf[256];
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    hooked += buf;
-    hooked += '|';
-    return 0;
-}
-
 struct Logging : ::testing::Test {
     void SetUp() override {
-        hooked.clear();
+        logged.clear();
         memset(tr, 0, sizeof tr);
     }
     void TearDown() override {
@@ -55,14 +45,14 @@ TEST_F(Logging, LevelOneWritesErrorsToStderrAndInfoToStdout) {
 
 TEST_F(Logging, HookTakesInfoLinesWithoutNewline) {
     log_verbosity(1);
-    log_info_hook(record_hook);
+    log_info_hook(keep_log_line);
     log_info("a=%d", 1);
     log_info_if(0, "never");
     log_info_if(1, "b=%d", 2);
-    EXPECT_EQ("a=1|b=2|", hooked);
+    EXPECT_EQ("a=1|b=2|", joined_log());
     log_verbosity(0);
     log_info("silent");
-    EXPECT_EQ("a=1|b=2|", hooked);
+    EXPECT_EQ("a=1|b=2|", joined_log());
 }
 
 TEST_F(Logging, TraceNeedsTheMasterSwitch) {

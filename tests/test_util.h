@@ -74,3 +74,10 @@ inline int keep_log_line(const char *fmt, va_list ap) {
     logged.emplace_back(line);
     return 0;
 }
+
+// The kept lines, each followed by "|", for comparing a run in one string.
+inline std::string joined_log() {
+    std::string all;
+    for (const std::string &line : logged) all += line + '|';
+    return all;
+}

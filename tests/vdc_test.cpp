@@ -9,6 +9,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "test_util.h"
 
 namespace {
 
@@ -371,20 +372,10 @@ TEST_F(Vdc, ProcessorWritesThroughTheDecoderShowOnTheNextLine) {
 
 // ---------------------------------------------------------------- trace
 
-std::string traced;
-
-int record_trace(const char *fmt, va_list ap) {
-    char buf[128];
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    traced += buf;
-    traced += '|';
-    return 0;
-}
-
 TEST(VdcTrace, WriteTracesOnlyWithMasterAndVideoSwitches) {
     log_verbosity(1);
-    log_info_hook(record_trace);
-    traced.clear();
+    log_info_hook(keep_log_line);
+    logged.clear();
     tr[0] = TR_MASTER;
     tr[1] = 0;
     EXPECT_EQ(0, vdc_write(0xBB80, 0x41));
@@ -397,7 +388,7 @@ TEST(VdcTrace, WriteTracesOnlyWithMasterAndVideoSwitches) {
     log_info_hook(nullptr);
     log_verbosity(0);
     tr[0] = tr[1] = 0;
-    EXPECT_EQ("{W} vdc: BB81:5A|{W} vdc: A000:7F|", traced);
+    EXPECT_EQ("{W} vdc: BB81:5A|{W} vdc: A000:7F|", joined_log());
 }
 
 } // namespace
