@@ -235,14 +235,13 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         if constexpr (MODE == BUS_TRACED) {
             return read_decoded(addr);
         } else {
-            if (__builtin_expect(addr - 0x0300u < 0x0100u, 0)) return read_decoded(addr);
-            if (addr < 0xC000 || hiram) return ram_image[addr];
-            return rom.data[addr - 0xC000];
+            if (__builtin_expect(!mem_plain_read(addr), 0)) return read_decoded(addr);
+            return mem_plain_byte(addr);
         }
     };
     auto wr = [&](unsigned addr, uint8_t value) ALWAYS_INLINE {
         if constexpr (MODE != BUS_TRACED) {
-            if (__builtin_expect(addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000, 1)) {
+            if (__builtin_expect(mem_plain_write(addr), 1)) {
                 ram_image[addr] = value;
                 return;
             }
@@ -427,20 +426,13 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     // expressions, so that they can jump out); read-modify-write checks the
     // store first, as the display range reads plain but stores through the
     // decoder.
-    auto rd_plain = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
-        if (addr < 0xC000 || hiram) return ram_image[addr];
-        return rom.data[addr - 0xC000];
-    };
-    auto write_plain = [](unsigned addr) ALWAYS_INLINE {
-        return addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000;
-    };
 #define RD(ADDR)                                                                                   \
     ({                                                                                             \
         unsigned rd_addr = (ADDR);                                                                 \
         uint8_t rd_value;                                                                          \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (rd_addr - 0x0300u < 0x0100u) goto bail;                                            \
-            rd_value = rd_plain(rd_addr);                                                          \
+            if (!mem_plain_read(rd_addr)) goto bail;                                                 \
+            rd_value = mem_plain_byte(rd_addr);                                                          \
         } else {                                                                                   \
             rd_value = rd(rd_addr);                                                                \
         }                                                                                          \
@@ -451,7 +443,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         unsigned wr_addr = (ADDR);                                                                 \
         uint8_t wr_value = (VALUE);                                                                \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (!write_plain(wr_addr)) goto bail;                                                  \
+            if (!mem_plain_write(wr_addr)) goto bail;                                                  \
             ram_image[wr_addr] = wr_value;                                                         \
         } else {                                                                                   \
             wr(wr_addr, wr_value);                                                                 \
@@ -461,8 +453,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     ({                                                                                             \
         unsigned rmw_addr = (EA);                                                                  \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (!write_plain(rmw_addr)) goto bail;                                                 \
-            ram_image[rmw_addr] = OP(rd_plain(rmw_addr));                                          \
+            if (!mem_plain_write(rmw_addr)) goto bail;                                                 \
+            ram_image[rmw_addr] = OP(mem_plain_byte(rmw_addr));                                          \
         } else {                                                                                   \
             wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
         }                                                                                          \

@@ -494,16 +494,15 @@ int cpu_6502_debug_run(int pc, int irq, int a, int x, int y, int stack, int flag
         int word = lo | hi << 8;
         snprintf(text, left, format, opnames[op], word);
         const symboldef *target = find_label(word);
-        int jsr_field = (tr[0] & TR_CPU) ? 1 : 0;
+        // A JSR line ends in "[ 1 ]": the processor trace is on whenever this runs.
         if (target && op == 0x20)
-            log_info("%2X | %.4X: %.2X %.2X %.2X %s ; %s [ %d ]", irq, pc, op, lo, hi, buffer,
-                     target->label, jsr_field);
+            log_info("%2X | %.4X: %.2X %.2X %.2X %s ; %s [ 1 ]", irq, pc, op, lo, hi, buffer,
+                     target->label);
         else if (target)
             log_info("%2X | %.4X: %.2X %.2X %.2X %s ; %s", irq, pc, op, lo, hi, buffer,
                      target->label);
         else if (op == 0x20)
-            log_info("%2X | %.4X: %.2X %.2X %.2X %s ; [ %d ]", irq, pc, op, lo, hi, buffer,
-                     jsr_field);
+            log_info("%2X | %.4X: %.2X %.2X %.2X %s ; [ 1 ]", irq, pc, op, lo, hi, buffer);
         else
             log_info("%2X | %.4X: %.2X %.2X %.2X %s", irq, pc, op, lo, hi, buffer);
         break;

@@ -47,7 +47,6 @@ static struct {
     uint8_t fdc_motor_on = 0; // 0 or MOTOR_ON
     uint8_t fdc_write_ready = WRITE_READY;
     uint8_t fdc_volume = 254; // written into every address field
-    uint32_t cycle_clock = 0;
     uint8_t image[FDC_IMAGE_SIZE]; // scratch for mount and write-back
 } fdc;
 
@@ -280,8 +279,7 @@ int fdc_write(unsigned addr, uint8_t value) {
     return 0;
 }
 
-int fdc_run(uint32_t cycles) {
-    fdc.cycle_clock += cycles;
+int fdc_run(uint32_t) {
     return 0;
 }
 

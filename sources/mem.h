@@ -27,22 +27,34 @@ int mem_write_decoded(unsigned addr, int value);
 extern mem_block ram;
 extern mem_block rom;
 
-// Plain memory with the traces off needs no decoding, so the processor's
-// ordinary accesses stay free of calls; everything else takes the decoder.
+// Plain memory: reads anywhere but the I/O page, and stores outside it and
+// outside 0x9800-0xBFFF (so the display generator sees those), need no
+// decoder. The processor's fast paths use the same three rules.
+__attribute__((always_inline)) inline bool mem_plain_read(unsigned addr) {
+    return addr - 0x0300u >= 0x0100u;
+}
+__attribute__((always_inline)) inline bool mem_plain_write(unsigned addr) {
+    return addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000;
+}
+// The byte a plain read sees: RAM, or the system ROM over the high half.
+__attribute__((always_inline)) inline uint8_t mem_plain_byte(unsigned addr) {
+    return addr < 0xC000 || hiram ? ram.data[addr] : rom.data[addr - 0xC000];
+}
+
+// With the traces off, plain accesses stay free of calls.
 __attribute__((always_inline)) inline int mem_read(unsigned addr, uint8_t *out) {
     addr &= 0xFFFF;
-    if (!(tr[0] & TR_MASTER) && addr - 0x0300u >= 0x0100u) {
-        *out = addr < 0xC000 || hiram ? ram.data[addr] : rom.data[addr - 0xC000];
+    if (!(tr[0] & TR_MASTER) && mem_plain_read(addr)) {
+        *out = mem_plain_byte(addr);
         return 0;
     }
     return mem_read_decoded(addr, out);
 }
 
-// 0 always; the low 8 bits of value are written. Writes to 0x9800-0xBFFF
-// take the decoder so the display generator sees them.
+// 0 always; the low 8 bits of value are written.
 __attribute__((always_inline)) inline int mem_write(unsigned addr, int value) {
     addr &= 0xFFFF;
-    if (!(tr[0] & TR_MASTER) && (addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000)) {
+    if (!(tr[0] & TR_MASTER) && mem_plain_write(addr)) {
         ram.data[addr] = static_cast<uint8_t>(value);
         return 0;
     }

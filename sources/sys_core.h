@@ -22,7 +22,7 @@ extern int sound;
 
 enum event_code : int32_t {
     EV_NONE = 0,
-    EV_RESET_DOWN = 1,
+    // 1 was the reset key going down, which nothing acted on
     EV_RESET = 2,
     EV_NMI_SET = 3,
     EV_NMI_CLEAR = 4,

@@ -90,12 +90,10 @@ static void key_down(SDLKey sym) {
         push(EV_NMI_SET);
         break;
     case SDLK_F10:
+    case SDLK_F12: // quit and reset act on the release
         break;
     case SDLK_F11:
         push(EV_NMI_SET);
-        break;
-    case SDLK_F12:
-        push(EV_RESET_DOWN);
         break;
     default:
         push(EV_KEY_DOWN, sym);

@@ -149,8 +149,6 @@ static void dump_cb1_w(uint8_t) {}
 int via_6522_init() {
     memset(&via, 0, sizeof via);
     via.base = VIA_BASE;
-    via.pins = {via_porta_r, via_porta_w, via_portb_r, via_portb_w, via_ca1_r, via_ca1_w,
-                via_ca2_r,   via_ca2_w,   via_cb1_r,   via_cb1_w,   via_cb2_r, via_cb2_w};
     via.handlers.ca1_w = dump_ca1_w;
     via.handlers.cb1_w = dump_cb1_w;
     ay_8912_init();
@@ -404,11 +402,6 @@ int via_6522_getctx(via_state **out) {
 }
 
 // ---- pin interface ----
-
-uint8_t via_porta_r() {
-    assert(0 && "sources/via_6522");
-    return 0;
-}
 
 void via_porta_w(uint8_t byte) {
     via.porta_in = byte;

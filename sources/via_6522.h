@@ -56,9 +56,6 @@ struct via_handlers {
     void (*cb2_w)(uint8_t);
 };
 
-// What a device may drive into the VIA: the same slots, the other way round.
-using via_pins = via_handlers;
-
 struct via_state {
     uint16_t base;
     uint8_t porta_in; // last byte sampled from the port A pins
@@ -86,7 +83,6 @@ struct via_state {
     uint32_t t2_running;
     uint8_t shift_count;
     via_handlers handlers;
-    via_pins pins;
 };
 
 int via_6522_init(); // clears everything, then initialises the sound chip
@@ -99,8 +95,8 @@ int via_6522_can_batch(int cycles);
 void via_6522_event(const event &ev); // forwarded to the keyboard matrix
 int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
 
-// Pin interface: devices drive the VIA's inputs. via_porta_r is not wired.
-uint8_t via_porta_r();
+// Pin interface: devices drive the VIA's inputs. Port A's pins are read
+// through the pa_r handler only, so there is no via_porta_r.
 void via_porta_w(uint8_t byte);
 uint8_t via_portb_r();
 void via_portb_w(uint8_t byte);
