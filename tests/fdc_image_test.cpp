@@ -1,9 +1,13 @@
+// Nibble tracks: the bytes an encoded track holds, and what decoding finds on
+// whole, damaged and hostile tracks.
 #include "fdc_image.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -11,153 +15,68 @@ namespace {
 using bytes = std::vector<uint8_t>;
 
 bytes encode(const bytes &sectors, int t) {
-    bytes track(FDC_TRACK_BYTES, 0x00);
+    bytes track(6200, 0x00);
     fdc_image_encode_track(sectors.data(), t, 254, track.data());
     return track;
 }
 
-bytes slice(const bytes &b, size_t from, size_t count) {
-    return bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + count));
-}
-
 bytes random_sectors(unsigned seed) {
-    std::mt19937 gen(seed);
-    bytes b(FDC_IMAGE_TRACK_BYTES);
-    for (auto &x : b)
-        x = static_cast<uint8_t>(gen());
+    bytes b(4096);
+    std::generate(b.begin(), b.end(), std::mt19937(seed)); // the low byte of each number
     return b;
-}
-
-// 4-and-4 pair of a value, as the address field holds it.
-std::pair<uint8_t, uint8_t> pair44(unsigned x) {
-    return {static_cast<uint8_t>((x >> 1) | 0xAA), static_cast<uint8_t>(x | 0xAA)};
 }
 
 } // namespace
 
-TEST(FdcImageEncoding, PhysicalSectorsCarrySkewedImageSectors) {
-    // Each image sector filled with its own number shows which one a slot holds.
-    bytes sectors(FDC_IMAGE_TRACK_BYTES);
+TEST(FdcImageEncoding, DataFieldsHoldTheSkewedSectorsIn6And2Code) {
+    // Image sector l holds l << 2 | 3 throughout: its checksum is the disk byte of l.
+    bytes sectors(4096);
     for (int l = 0; l < 16; l++)
-        std::memset(sectors.data() + l * 256, l * 17, 256);
+        std::fill_n(sectors.begin() + l * 256, 256, l << 2 | 3);
+    bytes sector7(343, 0x96); // 0x96 where a value repeats the one before
+    for (auto [at, b] : {std::pair{0, 0xFF}, {84, 0xED}, {86, 0xA7}, {342, 0xA6}})
+        sector7[at] = static_cast<uint8_t>(b);
     bytes track = encode(sectors, 2);
-    const int expected_image_sector[16] = {0, 7, 14, 6, 13, 5, 12, 4, 11, 3, 10, 2, 9, 1, 8, 15};
-    for (int s = 0; s < 16; s++) {
-        bytes one(FDC_IMAGE_TRACK_BYTES, 0);
-        std::memset(one.data(), expected_image_sector[s] * 17, 256);
-        bytes reference = encode(one, 2); // physical sector 0 holds image sector 0
-        EXPECT_EQ(slice(reference, 28, 343), slice(track, s * FDC_SLOT_BYTES + 28, 343))
-            << "physical sector " << s;
+    EXPECT_EQ(sector7, bytes(track.begin() + 374 + 28, track.begin() + 2 * 374 - 3)); // physical 1
+}
+
+TEST(FdcImageDecoding, WholeTrackGivesEverySectorBackFromAnyStart) {
+    // The scan ends just past the data field of the sector it found last.
+    for (auto [start, end] : {std::pair{0u, 5980u}, {100u, 370u}, {1876u, 1866u}, {6199u, 5980u}}) {
+        bytes sectors = random_sectors(start), back(4096, 0);
+        unsigned pos = start;
+        EXPECT_EQ(0xFFFFu, fdc_image_decode_track(encode(sectors, 5).data(), &pos, back.data()));
+        EXPECT_EQ(sectors, back) << start;
+        EXPECT_EQ(end, pos) << start;
     }
 }
 
-TEST(FdcImageEncoding, AddressFieldsNumberEverySectorAndTheGapEndsTheTrack) {
-    bytes track = encode(random_sectors(1), 34);
-    for (unsigned s = 0; s < 16; s++) {
-        size_t at = s * FDC_SLOT_BYTES;
-        auto [t1, t2] = pair44(34);
-        auto [s1, s2] = pair44(s);
-        auto [c1, c2] = pair44(254 ^ 34 ^ s);
-        EXPECT_EQ((bytes{0xD5, 0xAA, 0x96, 0xFF, 0xFE, t1, t2, s1, s2, c1, c2, 0xDE, 0xAA, 0xEB}),
-                  slice(track, at + 6, 14));
-        EXPECT_EQ((bytes{0xDE, 0xAA, 0xEB}), slice(track, at + 371, 3));
-    }
-    EXPECT_EQ(bytes(216, 0xFF), slice(track, 5984, 216));
-}
-
-TEST(FdcImageEncoding, DataBytesAreAlwaysDiskBytes) {
-    // No data byte may look like a mark or fall below the lowest disk byte.
-    bytes track = encode(random_sectors(2), 9);
-    for (int s = 0; s < 16; s++)
-        for (int j = 28; j <= 370; j++) {
-            uint8_t b = track[s * FDC_SLOT_BYTES + j];
-            ASSERT_GE(b, 0x96);
-            ASSERT_NE(0xD5, b);
-            ASSERT_NE(0xAA, b);
-        }
-}
-
-TEST(FdcImageDecoding, RoundTripGivesEverySectorBack) {
-    for (unsigned seed = 10; seed < 14; seed++) {
-        bytes sectors = random_sectors(seed);
-        bytes track = encode(sectors, 5);
-        bytes back(FDC_IMAGE_TRACK_BYTES, 0);
-        unsigned pos = seed * 977; // any starting point of the ring
-        EXPECT_EQ(0xFFFFu, fdc_image_decode_track(track.data(), &pos, back.data()));
-        EXPECT_EQ(sectors, back);
-    }
-}
-
-TEST(FdcImageDecoding, StopsAfterTheLastDataFieldOfAFullTrack) {
-    bytes track = encode(random_sectors(3), 0);
-    bytes back(FDC_IMAGE_TRACK_BYTES, 0);
-    unsigned pos = 0;
-    fdc_image_decode_track(track.data(), &pos, back.data());
-    EXPECT_EQ(15u * FDC_SLOT_BYTES + 28 + 342, pos); // just past sector 15's data
-}
-
-TEST(FdcImageDecoding, TrackWithoutMarksEndsAndKeepsTheBuffer) {
-    bytes before = random_sectors(4);
-    for (uint8_t fill : {0xFF, 0x96, 0xD5}) {
-        bytes track(FDC_TRACK_BYTES, fill);
-        bytes back = before;
-        unsigned pos = 17;
-        EXPECT_EQ(0u, fdc_image_decode_track(track.data(), &pos, back.data()));
-        EXPECT_EQ(before, back);
-    }
-}
-
-TEST(FdcImageDecoding, AddressFieldsWithoutDataFieldsEnd) {
-    // Address prologues everywhere and no data field: the scan must still end.
-    bytes track(FDC_TRACK_BYTES);
-    for (size_t i = 0; i < track.size(); i++)
-        track[i] = bytes{0xD5, 0xAA, 0x96}[i % 3];
-    bytes back(FDC_IMAGE_TRACK_BYTES, 0);
-    unsigned pos = 0;
-    EXPECT_EQ(0u, fdc_image_decode_track(track.data(), &pos, back.data()));
-}
-
-TEST(FdcImageDecoding, PartlyOverwrittenTrackGivesTheSectorsLeft) {
-    bytes sectors = random_sectors(5);
-    bytes track = encode(sectors, 7);
-    // Software wiped physical sectors 3 and 4 (image sectors 6 and 13).
-    std::memset(track.data() + 3 * FDC_SLOT_BYTES, 0xFF, 2 * FDC_SLOT_BYTES);
-    bytes back(FDC_IMAGE_TRACK_BYTES, 0xA5);
-    unsigned pos = 0;
-    unsigned found = fdc_image_decode_track(track.data(), &pos, back.data());
-    EXPECT_EQ(0xFFFFu & ~(1u << 6) & ~(1u << 13), found);
-    for (int l = 0; l < 16; l++) {
-        bytes expected = (l == 6 || l == 13) ? bytes(256, 0xA5) : slice(sectors, l * 256, 256);
-        EXPECT_EQ(expected, slice(back, l * 256, 256)) << "image sector " << l;
-    }
-}
-
-TEST(FdcImageDecoding, SectorNumbersAbove15AreSkipped) {
-    bytes sectors = random_sectors(6);
-    bytes track = encode(sectors, 1);
-    for (unsigned wild : {16u, 0x5Au, 0xFFu}) {
-        bytes changed = track;
-        auto [s1, s2] = pair44(wild);
-        changed[2 * FDC_SLOT_BYTES + 13] = s1; // physical sector 2: image sector 14
-        changed[2 * FDC_SLOT_BYTES + 14] = s2;
-        bytes back(FDC_IMAGE_TRACK_BYTES, 0);
+TEST(FdcImageDecoding, DamagedMarksAndSectorNumbersLoseOnlyTheirSectors) {
+    // A patch at `at`, and with `wipe` sector 0's data field gone, so that its
+    // search runs on into the patch: stray marks before physical sector 1
+    // (image 7), physical sector 2 named 16 and 255, physical 5 named 6 (the
+    // later copy, from physical 6, wins), whole tracks without a sector.
+    std::string ff(6200, '\xFF'), d5(6200, '\xD5'), marks, lone = ff;
+    for (int i = 0; i < 2066; i++)
+        marks += "\xD5\xAA\x96";
+    lone.replace(100, 3, "\xD5\xAA\x96");
+    const std::tuple<bool, size_t, std::string, unsigned> rows[] = {
+        {0, 378, "\xD5\x97", 0},      {0, 377, "\xD5\xAA\x97", 0}, {0, 379, "\xD5", 0x80},
+        {0, 378, "\xD5\xAA", 0x80},   {1, 378, "\xD5\x97", 1},     {1, 377, "\xD5\xAA\x97", 1},
+        {1, 379, "\xD5", 0x81},       {1, 378, "\xD5\xAA", 0x81},  {0, 761, "\xAA\xBA", 0x4000},
+        {0, 761, "\xFF\xFF", 0x4000}, {0, 1883, "\xAB\xAE", 0x20}, {0, 0, ff, 0xFFFF},
+        {0, 0, d5, 0xFFFF},           {0, 0, marks, 0xFFFF},       {0, 0, lone, 0xFFFF},
+    };
+    bytes sectors = random_sectors(2);
+    for (auto &[wipe, at, patch, lost] : rows) {
+        bytes track = encode(sectors, 7), back(4096, 0xA5);
+        if (wipe) std::fill_n(track.begin() + 25, 374 - 25, 0xFF);
+        std::copy(patch.begin(), patch.end(), track.begin() + long(at));
         unsigned pos = 0;
-        EXPECT_EQ(0xFFFFu & ~(1u << 14), fdc_image_decode_track(changed.data(), &pos, back.data()));
-        EXPECT_EQ(slice(sectors, 0, 14 * 256), slice(back, 0, 14 * 256));
-        EXPECT_EQ(bytes(256, 0), slice(back, 14 * 256, 256));
+        EXPECT_EQ(0xFFFF & ~lost, fdc_image_decode_track(track.data(), &pos, back.data())) << at;
+        bytes want = sectors; // and the buffer keeps what it had for the sectors lost
+        for (int l = 0; l < 16; l++)
+            if (lost >> l & 1) std::fill_n(want.begin() + l * 256, 256, 0xA5);
+        EXPECT_EQ(want, back) << at;
     }
-}
-
-TEST(FdcImageDecoding, DuplicateSectorNumberLaterCopyWins) {
-    bytes sectors = random_sectors(7);
-    bytes track = encode(sectors, 1);
-    // Physical slot 6 claims to be sector 5 too: image sector 5 appears twice.
-    auto [s1, s2] = pair44(5);
-    track[6 * FDC_SLOT_BYTES + 13] = s1;
-    track[6 * FDC_SLOT_BYTES + 14] = s2;
-    bytes back(FDC_IMAGE_TRACK_BYTES, 0);
-    unsigned pos = 0;
-    unsigned found = fdc_image_decode_track(track.data(), &pos, back.data());
-    EXPECT_EQ(0xFFFFu & ~(1u << 12), found); // image sector 12 (physical 6) is never named
-    EXPECT_EQ(slice(sectors, 12 * 256, 256), slice(back, 5 * 256, 256)); // slot 6's data
 }
