@@ -1,125 +1,63 @@
+// The mounted tape as the processor's short-cuts see it: sync searches and
+// byte fetches; images handed over directly or mounted from files.
 #include "via_6522_tapein.h"
 
-#include <gtest/gtest.h>
+#include <algorithm>
 
-#include <cstring>
-#include <vector>
-
+#include "fixture.h"
 #include "sys_file.h"
-#include "test_util.h"
 
-// Hands a copy of `bytes` to the tape input, as a mount would.
-static void mount(const std::vector<uint8_t> &bytes) {
-    uint8_t *buffer = new uint8_t[bytes.size() ? bytes.size() : 1];
-    if (!bytes.empty()) memcpy(buffer, bytes.data(), bytes.size());
-    via_6522_tapein(buffer, static_cast<long>(bytes.size()));
-}
+namespace {
 
-static std::vector<uint8_t> fetch(int count) {
-    std::vector<uint8_t> got;
-    for (int i = 0; i < count; i++) {
-        uint8_t b = 0;
-        EXPECT_EQ(0, via_6522_tapein_byte(&b));
-        got.push_back(b);
+// Plays steps on the mounted tape, giving the fetched bytes in hex: 's' a sync
+// search that must succeed, 'f' one that must fail, 'b' a byte fetch.
+std::string play(const char *script) {
+    std::string got;
+    for (const char *s = script; *s; s++) {
+        uint8_t b = 0xEE;
+        EXPECT_EQ(*s == 'f', *s == 'b' ? via_6522_tapein_byte(&b) : via_6522_tapein_sync()) << s;
+        if (*s == 'b') got += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15], ' '};
     }
     return got;
 }
 
-// Sync run, the header's nine bytes after 0x24, the name "AB", data A5 3C.
-static const std::vector<uint8_t> one_block = {0x16, 0x16, 0x16, 0x24, 0x00, 0x00,
-                                               0x80, 0x00, 0x20, 0x02, 0x20, 0x00,
-                                               0x00, 'A',  'B',  0x00, 0xA5, 0x3C};
-
-TEST(Via6522TapeIn, HeaderThenTerminatorThenDataWithNameSkipped) {
-    mount(one_block);
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    std::vector<uint8_t> expected = {0x24, 0x00, 0x00, 0x80, 0x00, 0x20, 0x02,
-                                     0x20, 0x00, 0x00, 0x00, 0xA5, 0x3C};
-    EXPECT_EQ(expected, fetch(13));
+// A block named "AB": after the header its terminator comes at once, past the end FF until a
+// search fails and rewinds; a search elsewhere stays put; sync only; a name to the end; nothing.
+TEST(Via6522TapeIn, SyncSearchesAndBytesFollowTheImage) {
+    const struct {
+        const char *script, *read;
+        std::vector<uint8_t> image;
+    } cases[] = {
+        {"sbbbbbbbbbbbbbbbfsbb",
+         "24 01 02 03 04 05 06 07 08 09 00 A5 3C FF FF 24 01 ",
+         {0x16, 0x16, 0x24, 1, 2, 3, 4, 5, 6, 7, 8, 9, 'A', 'B', 0, 0xA5, 0x3C}},
+        {"sbsbbfb", "41 24 FF 41 ", {0x41, 0x16, 0x16, 0x24}},
+        {"ffb", "16 ", {0x16, 0x16, 0x16}},
+        {"sbbbbbbbbbbbb",
+         "24 01 02 03 04 05 06 07 08 09 00 FF ",
+         {0x16, 0x24, 1, 2, 3, 4, 5, 6, 7, 8, 9, 'A', 'B'}},
+        {"fb", "FF ", {}},
+    };
+    for (const auto &c : cases) {
+        uint8_t *buffer = new uint8_t[c.image.size() + 1];
+        *std::copy(c.image.begin(), c.image.end(), buffer) = 0x77; // past the end: never read
+        ASSERT_EQ(0, via_6522_tapein(buffer, static_cast<long>(c.image.size())));
+        EXPECT_EQ(c.read, play(c.script));
+    }
 }
 
-TEST(Via6522TapeIn, EndOfTapeGivesFFThenSyncRewindsToFirstBlock) {
-    mount(one_block);
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    fetch(13);
-    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0xFF, 0xFF}), fetch(3));
-    EXPECT_EQ(1, via_6522_tapein_sync()); // at the end: rewinds and fails
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x24, 0x00}), fetch(2));
-}
-
-TEST(Via6522TapeIn, SyncOnOtherByteSucceedsWithoutMoving) {
-    mount({0x41, 0x16, 0x16, 0x24});
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x41}), fetch(1));
-    ASSERT_EQ(0, via_6522_tapein_sync()); // now on the run: skips it
-    EXPECT_EQ((std::vector<uint8_t>{0x24, 0xFF}), fetch(2));
-}
-
-TEST(Via6522TapeIn, OnlySyncBytesNeverSyncAndKeepRewinding) {
-    mount({0x16, 0x16, 0x16, 0x16});
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x16}), fetch(1)); // rewound to the first byte
-}
-
-TEST(Via6522TapeIn, NoTapeFailsSyncAndReadsFF) {
-    via_6522_tapein(nullptr, 0);
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0xFF}), fetch(2));
-    mount({});
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0xFF}), fetch(1));
-}
-
-TEST(Via6522TapeIn, NameRunningToTheEndGivesZeroThenFF) {
-    mount({0x16, 0x24, 1, 2, 3, 4, 5, 6, 7, 8, 9, 'A', 'B', 'C'});
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x24, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00, 0xFF}), fetch(12));
-}
-
-TEST(Via6522TapeIn, SecondBlockNameSkippedFromItsOwnHeader) {
-    std::vector<uint8_t> image = one_block;
-    image.insert(image.end(), {0x16, 0x16, 0x16, 0x16, 0x24, 9, 9, 0x80, 0, 0x30, 0x01, 0x30, 0x00,
-                               0, 'X', 'Y', 'Z', 0, 0x5A});
-    mount(image);
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    fetch(13);
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x24, 9, 9, 0x80, 0, 0x30, 0x01, 0x30, 0x00, 0, 0, 0x5A}),
-              fetch(12));
-}
-
-TEST(Via6522TapeInMount, FileIsReadWholeAndRemountRewinds) {
+TEST(Via6522TapeIn, FailedMountsKeepTheTapeARemountRewindsNoneReleases) {
     TempDir dir;
-    write_file("game.tap", one_block);
-    ASSERT_EQ(0, sys_file_mount_tap("game.tap"));
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0x24, 0x00}), fetch(2));
-    ASSERT_EQ(0, sys_file_mount_tap("game.tap"));
-    EXPECT_EQ((std::vector<uint8_t>{0x16}), fetch(1));
-}
-
-TEST(Via6522TapeInMount, FailedMountKeepsTheCurrentTape) {
-    TempDir dir;
-    write_file("game.tap", one_block);
+    write_file("game.tap", {0x16, 0x24, 0x01, 0x02});
     std::filesystem::create_directory("folder.tap");
     ASSERT_EQ(0, sys_file_mount_tap("game.tap"));
-    ASSERT_EQ(0, via_6522_tapein_sync());
-    EXPECT_EQ(1, sys_file_mount_tap("missing.tap"));
-    EXPECT_EQ(1, sys_file_mount_tap("folder.tap"));
-    EXPECT_EQ((std::vector<uint8_t>{0x24}), fetch(1));
+    EXPECT_EQ("24 ", play("sb"));
+    EXPECT_EQ(2, sys_file_mount_tap("missing.tap") + sys_file_mount_tap("folder.tap"));
+    EXPECT_EQ("01 02 ", play("bb"));
+    ASSERT_EQ(0, sys_file_mount_tap("game.tap"));
+    EXPECT_EQ("16 ", play("b"));
+    EXPECT_EQ(0, sys_file_mount_tap(nullptr));
+    EXPECT_EQ("FF ", play("fb"));
 }
 
-TEST(Via6522TapeInMount, NullPathReleasesAndEmptyFileMounts) {
-    TempDir dir;
-    write_file("game.tap", one_block);
-    write_file("empty.tap", {});
-    ASSERT_EQ(0, sys_file_mount_tap("game.tap"));
-    EXPECT_EQ(0, sys_file_mount_tap(nullptr));
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0xFF}), fetch(1));
-    EXPECT_EQ(0, sys_file_mount_tap("empty.tap"));
-    EXPECT_EQ(1, via_6522_tapein_sync());
-    EXPECT_EQ((std::vector<uint8_t>{0xFF}), fetch(1));
-}
+} // namespace

@@ -1,476 +1,190 @@
+// The interface adapter through its registers, its pin interface and its
+// handler slots; one program shows the processor taking its interrupt.
 #include "via_6522.h"
 
-#include <gtest/gtest.h>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <utility>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "log.h"
-#include "sys_cfg.h"
-#include "test_util.h"
+#include "fixture.h"
 
 namespace {
 
-// Every handler call in order: line name and the value passed or returned.
-struct call {
-    std::string line;
-    int value;
-    bool operator==(const call &o) const { return line == o.line && value == o.value; }
-};
-std::vector<call> calls;
-uint8_t pa_pins = 0x5A;
-uint8_t pb_pins = 0xC3;
-uint8_t cb2_pin = 0;
+class Via6522 : public Machine {
+  protected:
+    static inline std::string calls; // every handler call in order: "pa_w F0 "
+    static constexpr char hex[] = "0123456789ABCDEF";
+    static inline unsigned pa_pins, pb_pins, cb2_bits; // what the read handlers give
+    static void note(std::string s, int v) { calls += s + ' ' + hex[v >> 4] + hex[v & 15] + ' '; }
+    static uint8_t pa_r() { return note("pa_r", pa_pins), pa_pins; }
+    static uint8_t pb_r() { return note("pb_r", pb_pins), pb_pins; }
+    static uint8_t cb2_r() { return (cb2_bits <<= 1) >> 8 & 1; }
+    static constexpr const char *outs[] = {"pa_w", "pb_w", "ca2_w", "cb2_w"};
+    template <int n> static void put(uint8_t v) { note(outs[n], v); }
+    static uint8_t rd(uint8_t r) { return via_6522_read(VIA_BASE + r, &r) ? 0xEE : r; }
 
-uint8_t rec_pa_r() {
-    calls.push_back({"pa_r", pa_pins});
-    return pa_pins;
-}
-void rec_pa_w(uint8_t v) {
-    calls.push_back({"pa_w", v});
-}
-uint8_t rec_pb_r() {
-    calls.push_back({"pb_r", pb_pins});
-    return pb_pins;
-}
-void rec_pb_w(uint8_t v) {
-    calls.push_back({"pb_w", v});
-}
-void rec_ca2_w(uint8_t v) {
-    calls.push_back({"ca2_w", v});
-}
-void rec_cb2_w(uint8_t v) {
-    calls.push_back({"cb2_w", v});
-}
-uint8_t rec_cb2_r() {
-    return cb2_pin;
-}
-
-uint8_t rd(uint8_t reg) {
-    uint8_t v = 0xEE;
-    via_6522_read(VIA_BASE + reg, &v);
-    return v;
-}
-void wr(uint8_t reg, uint8_t v) {
-    via_6522_write(VIA_BASE + reg, v);
-}
-uint8_t ifr() {
-    return rd(VIA_IFR);
-}
-
-// Cycles until the timer 1 flag shows, at most `limit`.
-int cycles_until_t1(int limit) {
-    for (int n = 1; n <= limit; n++) {
-        via_6522_run(1);
-        if (ifr() & VIA_INT_T1) return n;
+    // Plays space-separated steps, checking as it goes, and gives the handler calls they made.
+    // Numbers in hex. R=VV, R?VV: write, read and expect register R, numbered as on the
+    // datasheet (R? only reads). ca1=1, ca1?1: drive, expect a line of the pin interface (ca1
+    // ca2 cb1 cb2); cb1*N: N pulses, up then down. pa=VV, pb=VV: what the port read handlers
+    // return; cb2r=VV: the CB2 one, bit 7 first. +N: run N cycles. batch=N: N cycles may go in
+    // one batch, N+1 may not. irq?1: expect the processor's IRQ input.
+    static std::string play(const char *script) {
+        // clang-format off
+        using get = std::function<unsigned()>; using set = std::function<void(unsigned)>;
+        auto pin = [](unsigned &x) { return std::pair<get, set>{{}, [&x](unsigned v) { x = v; }}; };
+        std::map<std::string, std::pair<get, set>> names = {
+            {"ca1", {via_ca1_r, via_ca1_w}}, {"ca2", {via_ca2_r, via_ca2_w}},
+            {"cb1", {via_cb1_r, via_cb1_w}}, {"cb2", {via_cb2_r, via_cb2_w}},
+            {"pa", pin(pa_pins)}, {"pb", pin(pb_pins)}, {"cb2r", pin(cb2_bits)},
+            {"", {nullptr, [](unsigned n) { EXPECT_EQ(0, via_6522_run(n)); }}},
+            {"batch", {nullptr, [](unsigned n) {
+                EXPECT_EQ(1, via_6522_can_batch(n) - via_6522_can_batch(n + 1)); }}},
+            {"irq", {[] { return cpu_6502.flagirq >> 1 & 1; }, nullptr}}};
+        // clang-format on
+        for (uint8_t r = 0; r < 16; r++)
+            names[{hex[r]}] = {[r] { return rd(r); },
+                               [r](unsigned v) { EXPECT_EQ(0, via_6522_write(VIA_BASE + r, v)); }};
+        std::istringstream in(script);
+        for (std::string step; in >> step;) {
+            SCOPED_TRACE(step + " in " + script);
+            const size_t at = step.find_first_of("+=?*"); // every step has one
+            const std::string arg = step.substr(at + 1);
+            const unsigned v = arg.empty() ? 0 : std::stoul(arg, nullptr, 16);
+            const auto &[get_it, set_it] = names.at(step.substr(0, at));
+            if (step[at] == '=' || step[at] == '+') set_it(v);
+            const unsigned got = step[at] == '?' ? get_it() : 0;
+            EXPECT_EQ(step[at] == '?' && !arg.empty() ? v : got, got);
+            for (unsigned i = 0; step[at] == '*' && i < v; i++)
+                set_it(1), set_it(0);
+        }
+        return std::exchange(calls, "");
     }
-    return -1;
-}
-
-struct Via : ::testing::Test {
+    void SetUp() override { Machine::SetUp(), reset(); }
+    std::string fresh(const char *script) { return reset(), play(script); } // on a new chip
+    void reset() {
+        ASSERT_EQ(0, via_6522_init() | via_6522_getctx(&via));
+        via->handlers = {pa_r,    put<0>, pb_r,    put<1>,  nullptr, nullptr,
+                         nullptr, put<2>, nullptr, nullptr, cb2_r,   put<3>};
+        pa_pins = 0x5A, pb_pins = 0xC3, cb2_bits = 0, calls.clear();
+    }
     via_state *via = nullptr;
-    void SetUp() override {
-        sys_cfg_defaults();
-        ASSERT_EQ(0, via_6522_init());
-        ASSERT_EQ(0, via_6522_getctx(&via));
-        via->handlers = {rec_pa_r, rec_pa_w,  rec_pb_r, rec_pb_w, nullptr,   nullptr,
-                         nullptr,  rec_ca2_w, nullptr,  nullptr,  rec_cb2_r, rec_cb2_w};
-        calls.clear();
-        logged.clear();
-        pa_pins = 0x5A;
-        pb_pins = 0xC3;
-        cb2_pin = 0;
-    }
-    void TearDown() override {
-        tr[0] = tr[1] = 0;
-        log_info_hook(nullptr);
-        log_verbosity(0);
-    }
 };
 
-using Via6522Timer1 = Via;
-using Via6522Timer2 = Via;
-using Via6522Interrupts = Via;
-using Via6522Ports = Via;
-using Via6522Handshake = Via;
-using Via6522ShiftRegister = Via;
-using Via6522Registers = Via;
+using Via6522Timers = Via6522;
+using Via6522Interrupts = Via6522;
+using Via6522Ports = Via6522;
 
-TEST_F(Via6522Timer1, FreeRunningTimesOutEveryNPlusOneCycles) {
-    for (int n : {0, 1, 5, 300}) {
-        SCOPED_TRACE(n);
-        wr(VIA_ACR, 0x40);
-        wr(VIA_T1C_L, static_cast<uint8_t>(n & 0xFF));
-        wr(VIA_T1C_H, static_cast<uint8_t>(n >> 8));
-        EXPECT_EQ(n + 1, cycles_until_t1(1000));
-        for (int period = 0; period < 3; period++) {
-            rd(VIA_T1C_L); // acknowledge
-            EXPECT_EQ(n + 1, cycles_until_t1(1000));
-        }
-    }
+// A counter loaded with N times out on the (N+1)-th cycle, checked across a batch and cycle by
+// cycle; a stopped timer holds its latch. Rows: T1 one-shot, T1 free-running from 0, 5 and 300,
+// T2 timed (stopped, it reads as if run on past 0), T2 pulse counting (loads, never counts).
+TEST_F(Via6522Timers, TimeOutOnTheCycleTheModeSays) {
+    for (const char *script : {
+             "4=34 5=02 4?34 5?02 6?34 7?02 batch=234 +234 D?00 +1 D?40 4? +10000 D?00 4?34 5?02"
+             " 6=78 7=56 6?78 7?56 4?34 +10000 D?00", // latch writes neither load nor start it
+             "B=40 4=00 5=00 4?00 5?00 batch=0 +0 D?00 +1 D?40 4? +1 D?40 4?00 5?00",
+             "B=40 4=05 5=00 4?05 5?00 batch=5 +5 D?00 +1 D?40 4? +6 D?40 4?05 5?00 6=04 6?04",
+             "B=40 4=2C 5=01 6?2C 7?01 batch=12C +12C D?00 +1 D?40 4? +12D D?40 4?2C 5?01",
+             "B=01 8=07 9=01 8?07 batch=107 +107 D?00 +1 D?20 9=00 +6 D?00 +2 D?20 8?F8 9?FF",
+             "B=20 8=23 9=11 8=22 9=11 +10000 D?00 8?22 9?11",
+         })
+        fresh(script);
 }
 
-TEST_F(Via6522Timer1, OneShotInterruptsOnceStopsAndHoldsTheLatch) {
-    wr(VIA_IER, 0xC0);
-    wr(VIA_T1C_L, 0x34);
-    wr(VIA_T1C_H, 0x02); // 0x0234
-    EXPECT_EQ(0x235, cycles_until_t1(0x1000));
-    EXPECT_EQ(0xC0, ifr());
-    rd(VIA_T1C_L);
-    EXPECT_EQ(0x00, ifr());
-    via_6522_run(0x1000);
-    EXPECT_EQ(0x00, ifr()) << "a one-shot timer must not fire twice";
-    EXPECT_EQ(0x34, rd(VIA_T1C_L));
-    EXPECT_EQ(0x02, rd(VIA_T1C_H));
+TEST_F(Via6522Timers, Timer1DrivesPb7WhileAcrBit7IsSet) {
+    EXPECT_EQ("pb_w 00 pb_w 80 pb_w 00 pb_w 80 pb_w 00 pb_w 80 pb_w 81 pb_w 82 pb_w 02 pb_w 82 "
+              "pb_w 82 pb_w 02 pb_w 02 pb_w 00 pb_w 00 pb_w 81 pb_w 81 pb_r 03 ",
+              play("2=FF B=C0 4=02 5=00 +9 0=01 0=02" // free-running: low at load, then toggling
+                   " B=80 +6 B=C0 +3"                 // one-shot: high at the time-out
+                   " B=41 +3 0=00 B=01 5=00 +3" // without ACR bit 7: left alone, still reported
+                   " 2=7E B=80 pb=03 0?81"));   // an input pin, yet read from the timer
 }
 
-TEST_F(Via6522Timer1, LowCounterReadReleasesIrqButHighReadDoesNot) {
-    wr(VIA_IER, 0xC0);
-    wr(VIA_T1C_L, 3);
-    wr(VIA_T1C_H, 0);
-    via_6522_run(4);
-    ASSERT_EQ(0xC0, ifr());
-    rd(VIA_T1C_H);
-    EXPECT_EQ(0xC0, ifr());
-    rd(VIA_T1C_L);
-    EXPECT_EQ(0x00, ifr());
+// One behaviour a line; IFR bit 7 is the processor's IRQ input throughout.
+TEST_F(Via6522Interrupts, EnableAndFlagRegistersGateTheIrqLine) {
+    play("5=00 9=00 +1 D?60 E?80 irq?0" // flags without enable: no IRQ
+         " E=C0 D?E0 E?C0 irq?1"        // enabling a pending source asserts at once
+         " E=A0 E?E0 5? D?E0"           // reading the T1 high counter clears nothing
+         " 4? D?A0 irq?1"               // the low one clears T1; T2 holds the line
+         " E=20 E?C0 D?20 irq?0"        // disabling releases the line, the flag stays
+         " E=B0 E?F0 D?A0 irq?1 8? D?00 irq?0"
+         " 5=00 +1 D?C0 7=00 D?00"                           // a T1 latch high write acknowledges
+         " 5=00 9=00 +1 D=40 D?A0 D=11 D?A0 D=80 D?00 irq?0" // IFR bit 7 clears every flag
+         " E=7F E?80");
 }
 
-TEST_F(Via6522Timer1, LatchHighWriteClearsFlagWithoutStarting) {
-    wr(VIA_T1C_L, 2);
-    wr(VIA_T1C_H, 0);
-    via_6522_run(3);
-    ASSERT_EQ(VIA_INT_T1, ifr());
-    wr(VIA_T1L_L, 0x10);
-    wr(VIA_T1L_H, 0x00);
-    EXPECT_EQ(0, ifr());
-    EXPECT_EQ(0x02, rd(VIA_T1C_L)) << "counter still holds the old reload";
-    via_6522_run(100);
-    EXPECT_EQ(0, ifr()) << "a latch write must not start the timer";
-    EXPECT_EQ(0x10, rd(VIA_T1L_L));
+// Rises, then falls, on CA1 CA2 CB1 CB2, then port reads: CA2/CB2 as independent inputs
+// keep their flags.
+TEST_F(Via6522Interrupts, LinesFlagTheirActiveEdgeAndPortAccessClears) {
+    for (const char *script : {
+             "C=00 ca1=1 ca2=1 cb1=1 cb2=1 D?01 D=7F ca1=0 ca2=0 cb1=0 cb2=0 D?1B 1? 0? D?00",
+             "C=55 ca1=1 ca2=1 cb1=1 cb2=1 D?1B D=7F ca1=0 ca2=0 cb1=0 cb2=0 D?01 1? 0? D?00",
+             "C=23 ca1=1 ca2=1 cb1=1 cb2=1 D?03 D=7F ca1=0 ca2=0 cb1=0 cb2=0 D?19 1? 0? D?09",
+             "C=66 ca1=1 ca2=1 cb1=1 cb2=1 D?09 D=7F ca1=0 ca2=0 cb1=0 cb2=0 D?13 1? 0? D?01",
+             "C=88 ca1=1 ca2=1 cb1=1 cb2=1 D?00 ca1?1 ca2?0 cb1?1 cb2?0 ca1=0 cb1=0 D?12",
+             "C=00 ca2=1 D=01 ca2=1 D?00 ca1=1 ca1?1 ca2?1 cb1?0 cb2?0 cb2=1 cb2?1 cb1=1 cb1?1",
+         })
+        fresh(script);
 }
 
-TEST_F(Via6522Timer1, FreeRunningWithPb7MakesASquareWaveOnPortB) {
-    wr(VIA_DDRB, 0xFF);
-    wr(VIA_ACR, 0xC0); // free-running, PB7 output; timer not loaded yet but running
-    wr(VIA_T1C_L, 9);
-    wr(VIA_T1C_H, 0);
-    ASSERT_EQ(0, rd(VIA_IORB) & 0x80) << "loading the counter drives PB7 low";
-    calls.clear();
-    std::vector<int> pb7;
-    for (int i = 0; i < 60; i++) {
-        via_6522_run(1);
-        if (!calls.empty()) {
-            EXPECT_EQ("pb_w", calls.back().line);
-            pb7.push_back(i);
-            EXPECT_EQ((pb7.size() & 1) ? 0x80 : 0x00, calls.back().value & 0x80);
-            calls.clear();
-        }
-    }
-    EXPECT_EQ((std::vector<int>{9, 19, 29, 39, 49, 59}), pb7);
-    wr(VIA_IORB, 0x80); // bit 7 belongs to the timer
-    EXPECT_EQ(0x00, rd(VIA_IORB) & 0x80);
-    via_6522_run(10);
-    wr(VIA_IORB, 0x00);
-    EXPECT_EQ(0x80, rd(VIA_IORB) & 0x80);
+TEST_F(Via6522Ports, OutputsMixDirectionAndRegisterInputsMixPins) {
+    EXPECT_EQ("pa_w F0 pa_w F5 pb_w 0F pb_w BF pa_r 5A pb_r C3 pa_r 5A "
+              "pa_w A5 pa_w 7E pa_w 81 pa_r 5A pa_w FF ",
+              play("3=0F 1=A5 2=F0 0=BC 2=F0 3?0F 2?F0" // out: ~DDR | OR; same DDR: no call
+                   " 1?55 0?B3 F?55"                    // pins on inputs, OR on outputs
+                   " 3=FF F=7E 1=81 1?81 F?81"          // all outputs: only ORA2 reads the pins
+                   " 3=00 1=12 F=34"));                 // all inputs: writes reach nobody
+    // Latched: the byte the active CA1 or CB1 edge saw, not the pins.
+    EXPECT_EQ("pa_r 99 pb_r C3 pb_r 66 pa_r 11 pb_w 00 pb_w 80 ",
+              fresh("B=01 ca1=1 pa=99 ca1=0 pa=11 1?99 F?99 0?C3"              // port A only
+                    " B=02 C=10 pb=66 cb1=1 pb=22 0?66 1?11 B=01 2=FF 0=80")); // port B only
 }
 
-TEST_F(Via6522Timer1, OneShotPb7GoesHighAtTimeout) {
-    wr(VIA_DDRB, 0x7F); // PB7 is an input, yet the timer owns it
-    wr(VIA_ACR, 0x80);
-    EXPECT_EQ(0x80, rd(VIA_IORB) & 0x80) << "ACR write with timer stopped: PB7 high";
-    wr(VIA_T1C_L, 4);
-    wr(VIA_T1C_H, 0);
-    EXPECT_EQ(0x00, rd(VIA_IORB) & 0x80);
-    via_6522_run(4);
-    EXPECT_EQ(0x00, rd(VIA_IORB) & 0x80);
-    via_6522_run(1);
-    EXPECT_EQ(0x80, rd(VIA_IORB) & 0x80);
-    wr(VIA_ACR, 0xC0); // PB7 follows the stopped timer, then it restarts from the reload
-    EXPECT_EQ(0x80, rd(VIA_IORB) & 0x80);
-    via_6522_run(4);
-    EXPECT_EQ(0x80, rd(VIA_IORB) & 0x80);
-    via_6522_run(1);
-    EXPECT_EQ(0x00, rd(VIA_IORB) & 0x80);
-}
-
-TEST_F(Via6522Timer2, TimedModeStopsAndReadsAsRunningPastZero) {
-    EXPECT_EQ(0xFF, rd(VIA_T2C_H)) << "never started";
-    EXPECT_EQ(0xFF, rd(VIA_T2C_L));
-    wr(VIA_IER, 0xA0);
-    wr(VIA_T2C_L, 0x07);
-    wr(VIA_T2C_H, 0x01);
-    EXPECT_EQ(0x07, rd(VIA_T2C_L));
-    EXPECT_EQ(0x01, rd(VIA_T2C_H));
-    via_6522_run(0x107);
-    EXPECT_EQ(0x00, ifr());
-    EXPECT_EQ(0x00, rd(VIA_T2C_L));
-    via_6522_run(1);
-    EXPECT_EQ(0xA0, ifr());
-    EXPECT_EQ(0xFF, rd(VIA_T2C_H));
-    EXPECT_EQ(0xF8, rd(VIA_T2C_L)) << "complement of (0x01 | 0x07); the read also acknowledges";
-    EXPECT_EQ(0x00, ifr());
-    via_6522_run(0x1000);
-    EXPECT_EQ(0x00, ifr()) << "timer 2 is one-shot";
-}
-
-TEST_F(Via6522Timer2, PulseCountingLoadsButDoesNotCount) {
-    wr(VIA_ACR, 0x20);
-    wr(VIA_T2C_L, 0x22);
-    wr(VIA_T2C_H, 0x11);
-    via_6522_run(0x2000);
-    EXPECT_EQ(0x22, rd(VIA_T2C_L));
-    EXPECT_EQ(0x11, rd(VIA_T2C_H));
-    EXPECT_EQ(0x00, ifr());
-}
-
-TEST_F(Via6522Interrupts, FlagRegisterWritesClearSelectedOrAllFlags) {
-    wr(VIA_IER, 0xE0);
-    wr(VIA_T1C_L, 0);
-    wr(VIA_T1C_H, 0);
-    wr(VIA_T2C_L, 0);
-    wr(VIA_T2C_H, 0);
-    via_6522_run(1);
-    ASSERT_EQ(0xE0, ifr());
-    wr(VIA_IFR, 0x40);
-    EXPECT_EQ(0xA0, ifr()) << "0x40 clears timer 1 only; timer 2 keeps the IRQ asserted";
-    wr(VIA_T1C_H, 0);
-    via_6522_run(1);
-    ASSERT_EQ(0xE0, ifr());
-    wr(VIA_IFR, 0x80);
-    EXPECT_EQ(0x00, ifr()) << "bit 7 clears every flag";
-}
-
-TEST_F(Via6522Interrupts, EnableRegisterReadsWithBit7SetAndGatesTheIrq) {
-    EXPECT_EQ(0x80, rd(VIA_IER));
-    wr(VIA_T1C_L, 0);
-    wr(VIA_T1C_H, 0);
-    via_6522_run(1);
-    EXPECT_EQ(VIA_INT_T1, ifr()) << "flag without enable: no IRQ";
-    wr(VIA_IER, 0xC0);
-    EXPECT_EQ(0xC0, ifr()) << "enabling a pending source asserts at once";
-    EXPECT_EQ(0xC0, rd(VIA_IER));
-    wr(VIA_IER, 0x90);
-    EXPECT_EQ(0xD0, rd(VIA_IER));
-    wr(VIA_IER, 0x40);
-    EXPECT_EQ(0x90, rd(VIA_IER));
-    EXPECT_EQ(VIA_INT_T1, ifr()) << "disabling releases the line, the flag stays";
-}
-
-TEST_F(Via6522Interrupts, PinEdgesRaiseTheirFlagsOnTheActiveEdgeOnly) {
-    wr(VIA_IER, 0x9B);
-    via_ca1_w(1); // PCR bit 0 = 0: falling edge is active
-    EXPECT_EQ(0x00, ifr());
-    via_ca1_w(0);
-    EXPECT_EQ(0x82, ifr());
-    rd(VIA_IORA);
-    EXPECT_EQ(0x00, ifr());
-    wr(VIA_PCR, 0x51); // CA1 rising, CB1 rising, CB2 rising input
-    via_cb1_w(1);
-    EXPECT_EQ(0x90, ifr());
-    via_cb2_w(1);
-    EXPECT_EQ(0x98, ifr());
-    rd(VIA_IORB);
-    EXPECT_EQ(0x00, ifr());
-    via_ca2_w(1); // CA2 input: any change flags
-    EXPECT_EQ(0x81, ifr());
-    EXPECT_EQ(1, via_ca2_r());
-    EXPECT_EQ(1, via_cb2_r());
-    EXPECT_EQ(1, via_cb1_r());
-    EXPECT_EQ(0, via_ca1_r());
-}
-
-TEST_F(Via6522Interrupts, IndependentInputsKeepTheirFlagOnPortAccess) {
-    wr(VIA_PCR, 0x22); // CA2 and CB2 independent-interrupt inputs, falling edge
-    via_ca2_w(1);
-    via_cb2_w(1);
-    via_cb2_w(0);
-    EXPECT_EQ(VIA_INT_CA2 | VIA_INT_CB2, ifr());
-    rd(VIA_IORA);
-    rd(VIA_IORB);
-    EXPECT_EQ(VIA_INT_CA2 | VIA_INT_CB2, ifr());
-    wr(VIA_PCR, 0x00);
-    rd(VIA_IORA);
-    rd(VIA_IORB);
-    EXPECT_EQ(0, ifr());
-}
-
-TEST_F(Via6522Ports, OutputByteMixesDirectionAndOutputRegister) {
-    wr(VIA_DDRA, 0x0F);
-    wr(VIA_IORA, 0xA5);
-    wr(VIA_DDRB, 0xF0);
-    wr(VIA_IORB, 0x3C);
-    std::vector<call> expected = {{"pa_w", 0xF0}, {"pa_w", 0xF5}, {"pb_w", 0x0F}, {"pb_w", 0x3F}};
-    EXPECT_EQ(expected, calls);
-    calls.clear();
-    EXPECT_EQ(0x55, rd(VIA_IORA)) << "pins 0x5A on inputs, ORA 0xA5 on outputs";
-    EXPECT_EQ(0x33, rd(VIA_IORB)) << "pins 0xC3 on inputs, ORB 0x3C on outputs";
-    EXPECT_EQ((std::vector<call>{{"pa_r", 0x5A}, {"pb_r", 0xC3}}), calls);
-}
-
-TEST_F(Via6522Ports, DirectionWritesReportOnlyChanges) {
-    wr(VIA_DDRA, 0x00);
-    wr(VIA_DDRB, 0x00);
-    EXPECT_TRUE(calls.empty());
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_DDRA, 0x00);
-    EXPECT_EQ((std::vector<call>{{"pa_w", 0x00}, {"pa_w", 0xFF}}), calls);
-    calls.clear();
-    wr(VIA_IORA, 0x12);
-    wr(VIA_IORA2, 0x34);
-    EXPECT_TRUE(calls.empty()) << "all-input port A writes reach nobody";
-}
-
-TEST_F(Via6522Ports, LatchingAndAllOutputPortsSkipTheReadHandler) {
-    wr(VIA_ACR, 0x03);
-    pb_pins = 0x77;
-    EXPECT_EQ(0x00, rd(VIA_IORB)) << "latched: the stored byte, not the pins";
-    EXPECT_EQ(0x00, rd(VIA_IORA));
-    EXPECT_EQ(0x00, rd(VIA_IORA2));
-    EXPECT_TRUE(calls.empty());
-    wr(VIA_ACR, 0x00);
-    wr(VIA_DDRA, 0xFF);
-    wr(VIA_IORA, 0x81);
-    calls.clear();
-    EXPECT_EQ(0x81, rd(VIA_IORA));
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(0x81, rd(VIA_IORA2)) << "the second port A register samples anyway";
-    EXPECT_EQ((std::vector<call>{{"pa_r", 0x5A}}), calls);
-}
-
-TEST_F(Via6522Ports, CA1EdgeLatchesPortAWhenLatchingIsOn) {
-    wr(VIA_ACR, 0x01);
-    pa_pins = 0x99;
-    via_ca1_w(1);
-    via_ca1_w(0); // active falling edge
-    pa_pins = 0x11;
-    EXPECT_EQ(0x99, rd(VIA_IORA));
-}
-
-TEST_F(Via6522Ports, MissingReadHandlerKeepsTheStoredInput) {
-    via->handlers.pb_r = nullptr;
-    via->handlers.pa_r = nullptr;
-    via_portb_w(0x6C);
-    via_porta_w(0x24);
-    log_verbosity(1);
-    log_info_hook(keep_log_line);
-    tr[0] = TR_MASTER | TR_VIA_NOHANDLER;
-    EXPECT_EQ(0x6C, rd(VIA_IORB));
-    EXPECT_EQ(0x24, rd(VIA_IORA));
+// With tracing on, a port read without a read handler says so, and so does every run of cycles.
+TEST_F(Via6522Ports, MissingReadHandlerKeepsTheStoredInputAndSaysSo) {
+    via->handlers.pa_r = via->handlers.pb_r = nullptr;
+    via_porta_w(0x24), via_portb_w(0x6C);
+    log_verbosity(1), log_info_hook(keep_log_line), logged.clear();
+    tr[0] = TR_MASTER | TR_VIA_NOHANDLER | TR_VIA_TIMER;
+    play("1?24 0?6C +0 8=21 +1");
     EXPECT_EQ(0x6C, via_portb_r());
-    EXPECT_EQ((std::vector<std::string>{"{!} via Port B is being read but has no handler",
-                                        "{!} via Port A is being read but has no handler"}),
-              logged);
+    EXPECT_EQ("{!} via Port A is being read but has no handler|"
+              "{!} via Port B is being read but has no handler|"
+              "; via T1L:0000 T1C:0000 T2L:0021 T2C:0000|",
+              joined_log());
 }
 
-TEST_F(Via6522Handshake, PcrRaisesCa2BeforeCb2AndOnlyOnChange) {
-    wr(VIA_PCR, 0xDD);
-    EXPECT_TRUE(calls.empty());
-    wr(VIA_PCR, 0xFF);
-    EXPECT_EQ((std::vector<call>{{"ca2_w", 1}, {"cb2_w", 1}}), calls);
-    calls.clear();
-    wr(VIA_PCR, 0xFF);
-    EXPECT_TRUE(calls.empty());
-    wr(VIA_PCR, 0xDF);
-    EXPECT_EQ((std::vector<call>{{"cb2_w", 0}}), calls);
-    EXPECT_EQ(0xDF, rd(VIA_PCR));
+TEST_F(Via6522Ports, HandshakeLinesFollowPcrAndPortAccess) {
+    EXPECT_EQ("ca2_w 01 pa_r 5A ca2_w 00 pa_r 5A ca2_w 01 ca2_w 00 ca2_w 00 ca2_w 01 "
+              "cb2_w 01 pb_w FF cb2_w 00 pb_w FF ca2_w 00 ca2_w 01 cb2_w 01 cb2_w 00 ",
+              play("C=09 ca1*1 1? 1? ca1*1 1=01"  // CA2 handshake: up on CA1, down on port A use
+                   " C=0B 1=02 F=03"              // pulse: low, then high, on an ORA write
+                   " C=91 cb1=1 0=42 0=43"        // CB2 handshake: up on CB1, down on an ORB write
+                   " C=DD C=FF C=FF C=DF C?DF")); // manual: CA2 before CB2, changes only
 }
 
-TEST_F(Via6522Handshake, Ca2HandshakeDropsOnPortAReadAndRisesOnCa1) {
-    wr(VIA_PCR, 0x08); // CA2 handshake output, CA1 falling
-    via_ca1_w(1);
-    via_ca1_w(0);
-    EXPECT_EQ((std::vector<call>{{"ca2_w", 1}}), calls);
-    calls.clear();
-    rd(VIA_IORA);
-    rd(VIA_IORA);
-    EXPECT_EQ((std::vector<call>{{"pa_r", 0x5A}, {"ca2_w", 0}, {"pa_r", 0x5A}}), calls);
+// CB1 rising. The bit count restarts on an SR write, or an SR read in mode 6, not otherwise.
+TEST_F(Via6522Ports, ShiftRegisterShiftsOnCb1AndFlagsEveryEighthBit) {
+    EXPECT_EQ("cb2_w 01 cb2_w 00 cb2_w 01 cb2_w 00 cb2_w 00 cb2_w 00 cb2_w 01 cb2_w 01 ",
+              play("B=0D C=10 cb1*3 A=00 cb2r=B2 cb1*4 A? cb1*3 D?10 cb1*1 D?14 A?B2 D?10" // in
+                   " B=1D A=A3 cb1*7 D?10 cb1*1 D?14 A?A3 D?10"           // out onto CB2, rotating
+                   " B=04 A=5A cb1*8 +100 D?10 A?5A B=18 cb1*8 D?10 A?5A" // timer-clocked: none
+                   " B=0D cb1*3 B=19 A? B=0D cb1*7 D?10 cb1*1 D?14"));
 }
 
-TEST_F(Via6522Handshake, Ca2PulseModeGivesALowThenHighOnEveryPortAWrite) {
-    wr(VIA_PCR, 0x0A);
-    wr(VIA_IORA, 0x01);
-    wr(VIA_IORA2, 0x02); // no handshake on the second register
-    EXPECT_EQ((std::vector<call>{{"ca2_w", 0}, {"ca2_w", 1}}), calls);
-}
-
-TEST_F(Via6522Handshake, Cb2HandshakeDropsOnPortBWriteAndRisesOnCb1) {
-    wr(VIA_PCR, 0x90); // CB2 handshake, CB1 rising
-    via_cb1_w(1);
-    EXPECT_EQ((std::vector<call>{{"cb2_w", 1}}), calls);
-    calls.clear();
-    wr(VIA_IORB, 0x42);
-    EXPECT_EQ((std::vector<call>{{"pb_w", 0xFF}, {"cb2_w", 0}}), calls);
-}
-
-TEST_F(Via6522ShiftRegister, ShiftsInOnCb1EdgesAndFlagsAfterEightBits) {
-    wr(VIA_ACR, 0x0C);
-    wr(VIA_PCR, 0x10); // CB1 rising edge
-    const int bits[8] = {1, 0, 1, 1, 0, 0, 1, 0};
-    for (int i = 0; i < 8; i++) {
-        EXPECT_EQ(0, ifr() & VIA_INT_SR) << i;
-        cb2_pin = static_cast<uint8_t>(bits[i]);
-        via_cb1_w(1);
-        via_cb1_w(0);
-    }
-    EXPECT_EQ(VIA_INT_SR, ifr() & VIA_INT_SR);
-    EXPECT_EQ(0xB2, rd(VIA_SR));
-    EXPECT_EQ(0, ifr() & VIA_INT_SR);
-}
-
-TEST_F(Via6522ShiftRegister, ShiftsOutRotatingOntoCb2) {
-    wr(VIA_ACR, 0x1C);
-    wr(VIA_PCR, 0x10);
-    wr(VIA_SR, 0xA3);
-    calls.clear();
-    for (int i = 0; i < 8; i++) {
-        via_cb1_w(1);
-        via_cb1_w(0);
-    }
-    std::vector<int> out;
-    for (const call &c : calls) {
-        if (c.line == "cb2_w") out.push_back(c.value);
-    }
-    EXPECT_EQ((std::vector<int>{1, 0, 1, 0, 0, 0, 1, 1}), out);
-    EXPECT_EQ(0xA3, rd(VIA_SR)) << "eight rotations restore the byte";
-}
-
-TEST_F(Via6522ShiftRegister, TimerClockedModesShiftNothing) {
-    wr(VIA_ACR, 0x04);
-    wr(VIA_SR, 0x5A);
-    via_cb1_w(1);
-    via_cb1_w(0);
-    via_6522_run(100);
-    EXPECT_EQ(0x5A, rd(VIA_SR));
-}
-
-TEST_F(Via6522Registers, TraceLinesNameTheRegister) {
-    log_verbosity(1);
-    log_info_hook(keep_log_line);
-    tr[0] = TR_MASTER | TR_VIA | TR_VIA_TIMER;
-    wr(VIA_DDRA, 0x3C);
-    rd(VIA_DDRA);
-    wr(VIA_T1L_L, 0x12);
-    via_6522_run(2);
-    EXPECT_EQ((std::vector<std::string>{
-                  "{W} via:   VIA_DDRA 0303:3C", "{R} via:   VIA_DDRA 0303:3C",
-                  "{W} via:  VIA_T1L_L 0306:12", "; via T1L:0012 T1C:0000 T2L:0000 T2C:0000"}),
-              logged);
-}
-
-TEST_F(Via6522Registers, AddressesOutsideTheChipReadZero) {
-    uint8_t v = 0xEE;
-    EXPECT_EQ(0, via_6522_read(VIA_BASE + 0x10, &v));
-    EXPECT_EQ(0, v);
-    EXPECT_EQ(0, via_6522_read(0x02FF, &v));
-    EXPECT_EQ(0, v);
-}
-
-TEST(Via6522RegistersDeathTest, WriteOutsideTheChipStopsTheProgram) {
-    via_6522_init();
+TEST_F(Via6522, AddressesOutsideTheChipReadZeroAndWritesStop) {
+    EXPECT_EQ(0, rd(0x10));
     EXPECT_DEATH(via_6522_write(VIA_BASE + 0x10, 0), "addr <= 0x0F");
-    EXPECT_DEATH(via_porta_r(), "sources/via_6522");
+}
+
+TEST_F(Via6522Interrupts, ProcessorTakesTheTimerInterruptEveryPeriod) {
+    poke(FIX_IRQ, {0xAD, 0x04, 0x03, 0xE6, 0x10, 0x40}); // LDA T1C_L, INC $10, RTI
+    code(FIX_RESET, {0x58, 0x4C, 0x01, 0x04});           // CLI, JMP *
+    play("B=40 E=C0 4=E7 5=03");                         // free-running, latch 999
+    for (int cycles = 0, n = 0; cycles < 100000; cycles += n)
+        via_6522_run(n = cpu_6502_run());
+    EXPECT_NEAR(100, ram_range(0x10, 1)[0], 1); // 1000 cycles a period
 }
 
 } // namespace
