@@ -1,452 +1,172 @@
 #include "sys_file.h"
 
-#include <gtest/gtest.h>
+#include "fixture.h"
+#include "sys_file_txt.h"
 
-#include <cstdarg>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "mem.h"
-#include "ram.h"
-#include "ram_util.h"
-#include "rom.h"
-#include "test_util.h"
-
-static std::vector<std::string> listed;
+using bytes = std::vector<uint8_t>;
 
 static int record(const char *fmt, ...) {
-    char line[1024];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
+    keep_log_line(fmt, ap);
     va_end(ap);
-    listed.push_back(line);
     return 0;
 }
 
-// A fresh machine in a private directory, with the listing recorded.
-class SysFile : public ::testing::Test {
-  protected:
+struct SysFile : ::testing::Test {
+    TempDir dir;
     void SetUp() override {
         mem_init();
-        listed.clear();
+        logged.clear();
         sys_file_set_logger(record);
-        mem = ram_getptr();
+        poke(0x0501, bytes(64, 0x41));
+        poke(0x9A, {0x11, 0x11, 0x22, 0x22});
     }
-    void TearDown() override { sys_file_set_logger(nullptr); }
-    TempDir dir;
-    uint8_t *mem = nullptr;
 };
 
-// Two lines at 0x0501: 10 PRINT "AB" and 20 END, then the end marker.
-static const std::vector<uint8_t> program = {0x0B, 0x05, 0x0A, 0x00, 0xBA, 0x22, 'A',  'B',  0x22,
-                                             0x00, 0x11, 0x05, 0x14, 0x00, 0x80, 0x00, 0x00, 0x00};
+// 10 PRINT"AB" and 20 END at 0x0501, then the end marker.
+static const bytes program = {0x0B, 0x05, 0x0A, 0x00, 0xBA, 0x22, 'A',  'B',  0x22,
+                              0x00, 0x11, 0x05, 0x14, 0x00, 0x80, 0x00, 0x00, 0x00};
 
-static std::vector<uint8_t> tape_block(uint8_t type, unsigned start, unsigned end,
-                                       const std::string &name, const std::vector<uint8_t> &data,
-                                       int syncs = 3, uint8_t autorun = 0) {
-    std::vector<uint8_t> b(static_cast<size_t>(syncs), 0x16);
-    b.insert(b.end(), {0x24, 0x00, 0x00, type, autorun, static_cast<uint8_t>(end >> 8),
-                       static_cast<uint8_t>(end), static_cast<uint8_t>(start >> 8),
-                       static_cast<uint8_t>(start), 0x00});
-    b.insert(b.end(), name.begin(), name.end());
-    b.push_back(0);
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
-}
-
-static std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
+static bytes operator+(bytes a, const bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-// ---- tape images
-
-TEST_F(SysFile, TapeTwoBlocksLoadsFirstAndListsSecondAsSkip) {
-    write_file("two.tap",
-               concat(tape_block(0x80, 0x2000, 0x2004, "FIRST", {0xA5, 0x3C, 0x5A, 0xC3}),
-                      tape_block(0x00, 0x3000, 0x3002, "SECOND", {1, 2}, 4, 1)));
-    ASSERT_EQ(0, sys_file_load("two.tap"));
-    std::vector<std::string> expected = {"",
-                                         "name  : 'FIRST'",
-                                         "start : 2000",
-                                         "end   : 2004",
-                                         "size  : 0004",
-                                         "auto  : no",
-                                         "type  : machine code",
-                                         "",
-                                         "skip  : 'SECOND'",
-                                         "start : 3000",
-                                         "end   : 3002",
-                                         "size  : 0002",
-                                         "auto  : yes",
-                                         "type  : basic"};
-    EXPECT_EQ(expected, listed);
-    // The end address is inclusive: the second block's first sync byte comes along.
-    EXPECT_EQ((std::vector<uint8_t>{0xA5, 0x3C, 0x5A, 0xC3, 0x16}), ram_range(0x2000, 5));
-    EXPECT_EQ((std::vector<uint8_t>{0, 0}), ram_range(0x3000, 2));
+static bytes of(const std::string &text) {
+    return {text.begin(), text.end()};
 }
 
-TEST_F(SysFile, TapeSecondBlockWithThreeSyncBytesIsSwallowed) {
-    write_file("two.tap", concat(tape_block(0x80, 0x2000, 0x2002, "ONE", {7, 8}),
-                                 tape_block(0x80, 0x3000, 0x3002, "TWO", {1, 2}, 3)));
-    ASSERT_EQ(0, sys_file_load("two.tap"));
-    EXPECT_EQ(7u, listed.size());
-    EXPECT_EQ(0x16, mem[0x2002]);
+static bytes block(unsigned start, unsigned end, const bytes &data, uint8_t type = 0x80,
+                   const std::string &name = "") {
+    const bytes head = {0x16, 0x16, 0x16, 0x24, 0, 0, type, 0, uint8_t(end >> 8), uint8_t(end)};
+    return head + bytes{uint8_t(start >> 8), uint8_t(start), 0} + of(name) + bytes{0} + data;
 }
 
-TEST_F(SysFile, TapeArrayTypeAndDatExtensionInAnyCase) {
-    write_file("arr.DaT", tape_block(0x40, 0x4000, 0x4001, "", {0x99}));
-    ASSERT_EQ(0, sys_file_load("arr.DaT"));
-    EXPECT_EQ("name  : ''", listed[1]);
-    EXPECT_EQ("type  : array", listed[6]);
-    EXPECT_EQ(0x99, mem[0x4000]);
-}
-
-TEST_F(SysFile, TapeBasicRoundTripRestoresBytesAndPointers) {
-    memcpy(mem + 0x0501, program.data(), program.size());
-    set_word(0x9A, 0x0501);
-    set_word(0x9C, 0x0501 + static_cast<unsigned>(program.size()));
-    ASSERT_EQ(0, sys_file_save("prog.TAP"));
-    std::vector<uint8_t> header = {0x16, 0x16, 0x16, 0x24, 0,    0, 0,
-                                   0,    0x05, 0x13, 0x05, 0x01, 0, 0};
-    EXPECT_EQ(concat(header, program), read_file("prog.TAP"));
-    EXPECT_TRUE(listed.empty());
-
-    mem_init();
-    ASSERT_EQ(0, sys_file_load("prog.TAP"));
-    EXPECT_EQ(program, ram_range(0x0501, static_cast<unsigned>(program.size())));
-    EXPECT_EQ(0x0501, word(0x9A));
-    EXPECT_EQ(0x0513, word(0x9C));
-    EXPECT_EQ("type  : basic", listed[6]);
-}
-
-TEST_F(SysFile, TapeMachineCodeBlockSkipsChainCheckAndKeepsPointers) {
-    const std::vector<uint8_t> code = {0xA9, 0x01, 0xFF, 0xFF, 0x60}; // no line chain at all
-    memcpy(mem + 0x6000, code.data(), code.size());
-    ASSERT_EQ(0, sys_file_save_bin("code.tap", 0x6000, 5));
-    std::vector<uint8_t> header = {0x16, 0x16, 0x16, 0x24, 0,    0, 0x80,
-                                   0,    0x60, 0x05, 0x60, 0x00, 0, 0};
-    EXPECT_EQ(concat(header, code), read_file("code.tap"));
-
-    mem_init();
-    set_word(0x9A, 0x1234);
-    set_word(0x9C, 0x5678);
-    ASSERT_EQ(0, sys_file_load("code.tap"));
-    EXPECT_EQ(code, ram_range(0x6000, 5));
-    EXPECT_EQ(0x1234, word(0x9A));
-    EXPECT_EQ(0x5678, word(0x9C));
-}
-
-TEST_F(SysFile, TapeEndBeforeStartLoadsOneByteAndListsWideSize) {
-    write_file("odd.tap", tape_block(0x80, 0x3000, 0x2FF0, "ODD", {0x11, 0x22, 0x33}));
-    ASSERT_EQ(0, sys_file_load("odd.tap"));
-    EXPECT_EQ((std::vector<uint8_t>{0x11, 0x00}), ram_range(0x3000, 2));
-    EXPECT_EQ("size  : FFFFFFF0", listed[4]);
-}
-
-TEST_F(SysFile, TapeBytesBeforeTheSyncAreSkipped) {
-    std::vector<uint8_t> junk = {0x00, 0x16, 0x24, 0x16, 0x16, 0x41, 0x16};
-    write_file("junk.tap", concat(junk, tape_block(0x80, 0x2000, 0x2001, "J", {0xA5}, 6)));
-    ASSERT_EQ(0, sys_file_load("junk.tap"));
-    EXPECT_EQ("name  : 'J'", listed[1]);
-    EXPECT_EQ(0xA5, mem[0x2000]);
-}
-
-TEST_F(SysFile, TapeWithoutSyncFailsAndWritesNothing) {
-    write_file("none.tap", {0x16, 0x16, 0x24, 0x16, 0x16, 0x16, 0x25, 1, 2, 3});
-    write_file("empty.tap", {});
-    EXPECT_EQ(1, sys_file_load("none.tap"));
-    EXPECT_EQ(1, sys_file_load("empty.tap"));
-    EXPECT_EQ(1, sys_file_load("missing.tap"));
-    std::filesystem::create_directory("folder.tap");
-    EXPECT_EQ(1, sys_file_load("folder.tap"));
-    EXPECT_TRUE(listed.empty());
-}
-
-TEST_F(SysFile, TapeCutInsideHeaderOrNameFails) {
-    write_file("hdr.tap", {0x16, 0x16, 0x16, 0x24, 0, 0, 0x80, 0});
-    EXPECT_EQ(1, sys_file_load("hdr.tap"));
-    std::vector<uint8_t> cut = tape_block(0x80, 0x2000, 0x2002, "NAME", {});
-    cut.pop_back(); // the name's terminator
-    write_file("name.tap", cut);
-    listed.clear();
-    EXPECT_EQ(1, sys_file_load("name.tap"));
-    EXPECT_EQ("name  : 'NAME'", listed.at(1));
-    std::vector<uint8_t> bare(cut.begin(), cut.end() - 4); // no name byte at all
-    write_file("bare.tap", bare);
-    listed.clear();
-    EXPECT_EQ(1, sys_file_load("bare.tap"));
-    EXPECT_EQ("name  : 'noname'", listed.at(1));
-    EXPECT_EQ(0, mem[0x2000]);
-}
-
-TEST_F(SysFile, TapeShortDataStopsAtEndOfFileAndSucceeds) {
-    write_file("short.tap", tape_block(0x80, 0x2000, 0x2010, "S", {1, 2, 3}));
-    ASSERT_EQ(0, sys_file_load("short.tap"));
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 0}), ram_range(0x2000, 4));
-}
-
-TEST_F(SysFile, TapeHugeNameIsListedCutAndDataStillLoads) {
-    std::string name(100000, 'N');
-    name[5] = '\x01';
-    write_file("long.tap", tape_block(0x80, 0x2000, 0x2001, name, {0x5A}));
-    ASSERT_EQ(0, sys_file_load("long.tap"));
-    std::string shown = "NNNNN?" + std::string(26, 'N') + "...";
-    EXPECT_EQ("name  : '" + shown + "'", listed[1]);
-    EXPECT_EQ(0x5A, mem[0x2000]);
-}
-
-TEST_F(SysFile, TapeDataStopsAtTopOfMemory) {
-    memset(mem, 0xEE, 0x100);
-    std::vector<uint8_t> data(64);
-    for (size_t i = 0; i < data.size(); i++)
-        data[i] = static_cast<uint8_t>(i + 1);
-    write_file("top.tap", tape_block(0x80, 0xFFF0, 0xFFFF, "TOP", data));
-    ASSERT_EQ(0, sys_file_load("top.tap"));
-    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.begin() + 16), ram_range(0xFFF0, 16));
-    EXPECT_EQ(std::vector<uint8_t>(0x100, 0xEE), ram_range(0, 0x100));
-
-    write_file("wrap.tap", tape_block(0x80, 0xFFFF, 0x0010, "WRAP", data));
-    ASSERT_EQ(0, sys_file_load("wrap.tap"));
-    EXPECT_EQ(1, mem[0xFFFF]);
-    EXPECT_EQ(std::vector<uint8_t>(0x100, 0xEE), ram_range(0, 0x100));
-}
-
-TEST_F(SysFile, TapeBrokenLineChainFailsAndKeepsPointers) {
-    set_word(0x9A, 0x1111);
-    set_word(0x9C, 0x2222);
-    std::vector<uint8_t> bad = program;
-    bad[9] = 0x41; // line 10 loses its terminator
-    write_file("bad.tap", tape_block(0x00, 0x0501, 0x0513, "BAD", bad));
-    EXPECT_EQ(1, sys_file_load("bad.tap"));
-    EXPECT_EQ("error found: 0x50b line: 20", listed.back());
-    EXPECT_EQ(0x1111, word(0x9A));
-    EXPECT_EQ(0x2222, word(0x9C));
-    EXPECT_EQ(0x41, mem[0x050A]); // the bytes stay
-}
-
-TEST_F(SysFile, TapeLinksBackwardsIntoItselfOrRoundACycleFail) {
-    std::vector<uint8_t> self = program;
-    self[0] = 0x01; // line 10 links to itself
-    std::vector<uint8_t> back = program;
-    back[10] = 0x01; // line 20 links back to line 10: a cycle
-    std::vector<uint8_t> before = program;
-    before[0] = 0x00;
-    before[1] = 0x04; // before the program start
-    for (auto *image : {&self, &back, &before}) {
-        write_file("loop.tap", tape_block(0x00, 0x0501, 0x0513, "L", *image));
-        listed.clear();
-        EXPECT_EQ(1, sys_file_load("loop.tap"));
-        EXPECT_EQ(0, listed.back().rfind("error found: ", 0));
+// Only a tape's first block loads, to its end address inclusive; refusals keep the pointers.
+TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
+    const bytes named = block(0x0501, 0x0503, {}, 0x80, "NAME"), hdr = {0x16, 0x16, 0x16, 0x24, 0};
+    const bytes self = {1, 5, 0x0A, 0, 0, 0, 0}, open = {7, 5, 0x0A, 0, 'A', 'B', 0, 0, 0x14, 0};
+    // Junk, machine code failing the line check, an auto-run array after four syncs, a cut header.
+    const bytes all = bytes{0, 0x16, 0x24, 0x16, 0x16, 0x41, 0x16} +
+                      block(0x0501, 0x0505, {1, 5, 0x0A, 0}, 0x80, "FIRST") +
+                      bytes{0x16, 0x16, 0x16, 0x16, 0x24, 0, 0, 0x40, 1, 5, 4, 5, 2, 0, '2', 0} +
+                      block(0x3000, 0x2FF0, {}, 0xC0, "NNNNN\x01" + std::string(99, 'N')) + hdr;
+    const char *listed =
+        "|name  : 'FIRST'|start : 0501|end   : 0505|size  : 0004|auto  : no|type  : machine code|"
+        "|skip  : '2'|start : 0502|end   : 0504|size  : 0002|auto  : yes|type  : array|"
+        "|skip  : 'NNNNN?NNNNNNNNNNNNNNNNNNNNNNNNNN...'|start : 3000|end   : 2FF0|"
+        "size  : FFFFFFF0|auto  : no|type  : machine code|";
+    // File ("m" missing, "d" directory, "x" raw), result, bytes at 0x0501 (was 0x41), log.
+    const std::tuple<const char *, bytes, int, bytes, std::string> rows[] = {
+        {"all.tap", all, 0, {1, 5, 0x0A, 0, 0x16, 0x41}, listed},
+        {"end.tap", block(0x0501, 0x04F0, {0x11, 0x22}), 0, {0x11, 0x41}, ""},
+        {"short.tap", block(0x0501, 0x0510, {1, 2, 3}), 0, {1, 2, 3, 0x41}, ""},
+        {"top.tap", block(0xFFFE, 0xFFFF, {1, 2, 3, 4}), 0, {0x41}, ""},
+        {"hdr.tap", hdr + bytes{0, 0x80, 0}, 1, {0x41}, "ends inside a block header|"},
+        {"name.tap", bytes(named.begin(), named.end() - 1), 1, {0x41}, "inside a block name|"},
+        {"bare.tap", bytes(named.begin(), named.end() - 5), 1, {0x41}, "'noname'|"},
+        {"open.tap", block(0x0501, 0x050B, open, 0), 1, open, "error found: 0x507 line: 20|"},
+        {"self.tap", block(0x0501, 0x0508, self, 0), 1, self, "error found: 0x501 line: 10|"},
+        {"open.bas", open, 1, open, "error found|"},
+        {"self.bas", self, 1, self, "error found|"},
+        {"empty.bas", {}, 1, {0x41}, "size  : 0000|error found|"},
+        {"big.bas", bytes(0xFAFF, 0), 1, {0x41}, "larger than memory above 0501|"},
+        {"x.bin", bytes(0x10001, 0), 1, {0x41}, "'x.bin' is larger than 64 KiB|"},
+        {"bad.txt", of("HELLO\n"), 1, {0x41}, "'bad.txt' holds no numbered line|"},
+        {"long.txt", of("10 A\n20 " + std::string(256, 'x')), 1, {0x41}, "line 20 longer than 255"},
+        {"m.tap", {}, 1, {0x41}, ""},
+        {"d.bas", {}, 1, {0x41}, "bas load: unable to read 'd.bas'|"},
+        {"d.hrs", {}, 1, {0x41}, "hrs load: unable to read 'd.hrs'|"},
+        {"p.bmp", {1}, 1, {0x41}, "sys_file_load_bmp: p.bmp -> not implemented yet|"},
+    };
+    for (const auto &[name, file, result, at, listing] : rows) {
+        SetUp();
+        if (name[0] == 'd') std::filesystem::create_directory(name);
+        if (name[0] != 'd' && name[0] != 'm') write_file(name, file);
+        EXPECT_EQ(result, name[0] == 'x' ? sys_file_load_bin(name, 0x0501) : sys_file_load(name))
+            << name;
+        EXPECT_EQ(at, ram_range(0x0501, static_cast<unsigned>(at.size()))) << name;
+        EXPECT_NE(std::string::npos, joined_log().find(listing)) << joined_log();
+        EXPECT_EQ((bytes{0x11, 0x11, 0x22, 0x22}), ram_range(0x9A, 4)) << name;
+        EXPECT_EQ(0, word(0x0000)) << name; // nothing wraps round
     }
 }
 
-// ---- memory images
-
-TEST_F(SysFile, BasRoundTripListsAndRestoresPointers) {
-    memcpy(mem + 0x0501, program.data(), program.size());
-    set_word(0x9A, 0x0501);
-    set_word(0x9C, 0x0513);
-    ASSERT_EQ(0, sys_file_save("prog.bas"));
-    EXPECT_EQ(program, read_file("prog.bas"));
-
-    mem_init();
-    ASSERT_EQ(0, sys_file_load("prog.bas"));
-    EXPECT_EQ(program, ram_range(0x0501, 0x12));
-    EXPECT_EQ(0x0501, word(0x9A));
-    EXPECT_EQ(0x0513, word(0x9C));
-    EXPECT_EQ((std::vector<std::string>{"start : 0501", "end   : 0513", "size  : 0012"}), listed);
-}
-
-TEST_F(SysFile, BasBadChainsFailAndKeepPointers) {
-    std::vector<uint8_t> unterminated = program;
-    unterminated[9] = 0x41;
-    std::vector<uint8_t> backwards = program;
-    backwards[10] = 0x01;
-    backwards[11] = 0x05;
-    std::vector<uint8_t> beyond = program;
-    beyond.resize(12); // line 20's link would lie past the loaded bytes
-    std::vector<uint8_t> far = program;
-    far[10] = 0x00;
-    far[11] = 0x90; // 0x9000 is far past the image
-    for (auto *image : {&unterminated, &backwards, &beyond, &far}) {
-        set_word(0x9A, 0x1111);
-        set_word(0x9C, 0x2222);
-        write_file("bad.bas", *image);
-        listed.clear();
-        EXPECT_EQ(1, sys_file_load("bad.bas"));
-        EXPECT_EQ("error found", listed.back());
-        EXPECT_EQ(0x1111, word(0x9A));
-        EXPECT_EQ(0x2222, word(0x9C));
+TEST_F(SysFile, ProgramsRoundTripThroughEachKind) {
+    const std::tuple<const char *, bytes, const char *> rows[] = {
+        {"p.TAP", block(0x0501, 0x0513, program, 0), "size  : 0012|auto  : no|type  : basic|"},
+        {"p.bas", program, "start : 0501|end   : 0513|size  : 0012|"},
+        {"p.Txt", of("10 PRINT\"AB\"\n20 END\n"), ""},
+    };
+    for (const auto &[name, file, listing] : rows) {
+        SetUp();
+        poke(0x0501, program);
+        poke(0x9A, {0x01, 0x05, 0x13, 0x05});
+        ASSERT_EQ(0, sys_file_save(name));
+        EXPECT_EQ(file, read_file(name)) << name;
+        mem_init();
+        ASSERT_EQ(0, sys_file_load(name));
+        EXPECT_EQ(program, ram_range(0x0501, 18)) << name;
+        EXPECT_EQ((bytes{0x01, 0x05, 0x13, 0x05}), ram_range(0x9A, 4)) << name;
+        EXPECT_TRUE(joined_log().ends_with(listing)) << joined_log();
     }
-    write_file("empty.bas", {});
-    EXPECT_EQ(1, sys_file_load("empty.bas"));
-}
-
-TEST_F(SysFile, BasLargerThanMemoryIsRefusedUntouched) {
-    std::vector<uint8_t> big(0xFAFF, 0x77);
-    write_file("big.bas", big);
-    EXPECT_EQ(1, sys_file_load("big.bas"));
-    EXPECT_EQ(0, mem[0x0501]);
-    EXPECT_EQ(0, mem[0xFFFF]);
-
-    big.pop_back(); // exactly fills memory to 0xFFFE
-    big[0] = big[1] = 0;
-    write_file("full.bas", big);
-    ASSERT_EQ(0, sys_file_load("full.bas"));
-    EXPECT_EQ(0x77, mem[0xFFFE]);
-    EXPECT_EQ(0, mem[0xFFFF]);
+    std::string text; // 251 lines of 255 bytes and one of 247 fill 0x0501-0xFFFE exactly
+    for (int i = 1; i <= 252; i++)
+        text += std::to_string(i) + " " + std::string(i < 252 ? 250 : 242, 'z') + "\n";
+    write_text("full.txt", text);
+    write_file("full.bas", bytes(0xFAFE, 0)); // likewise
+    ASSERT_EQ(0, sys_file_load("full.txt") + sys_file_load("full.bas"));
     EXPECT_EQ(0xFFFF, word(0x9C));
+    std::filesystem::create_symlink("/dev/full", "f.tap");
+    for (const char *name : {"noext", "f.xyz", "no/d.tap", "no/d.txt", "f.tap", "p.BMP"})
+        EXPECT_EQ(1, sys_file_save(name)) << name;
+    EXPECT_NE(std::string::npos, joined_log().find("write 'f.tap'|sys_file_save_bmp: p.BMP"));
+    poke(0x9C, {0x01, 0x05}); // an end not above the start: an empty file
+    EXPECT_TRUE(sys_file_save("e.tap") == 0 && read_file("e.tap").empty());
 }
 
-TEST_F(SysFile, SaveWithEndNotAboveStartWritesEmptyFile) {
-    set_word(0x9A, 0x0600);
-    set_word(0x9C, 0x0600);
-    ASSERT_EQ(0, sys_file_save("e.tap"));
-    ASSERT_EQ(0, sys_file_save("e.bas"));
-    EXPECT_TRUE(std::filesystem::exists("e.tap"));
-    EXPECT_EQ(0u, read_file("e.tap").size());
-    EXPECT_EQ(0u, read_file("e.bas").size());
+TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
+    for (unsigned a = 0xA000; a < 0xBF40; a++)
+        ram_getptr()[a] = uint8_t(a * 7 + 3);
+    poke(0xFFFF, {0x5A, 0x33}); // the ROM hides the first, the second is at 0x0000
+    ASSERT_EQ(0, sys_file_save("s.HRS") + sys_file_save_bin("w.tap", 0xFFFF, 2));
+    EXPECT_EQ(ram_range(0xA000, 8000), read_file("s.HRS"));
+    EXPECT_EQ(block(0xFFFF, 0x0001, {0, 0x33}), read_file("w.tap"));
+    write_file("l.hrs", bytes(8001, 0x55));
+    write_file("s.hrs", {1, 2, 3}); // a short file ends early
+    ASSERT_EQ(0, sys_file_load("l.hrs") + sys_file_load("s.hrs"));
+    EXPECT_EQ((bytes{0, 1, 2, 3, 0x55}), ram_range(0x9FFF, 5));
+    EXPECT_EQ((bytes{0x55, 0}), ram_range(0xBF3F, 2));
+    // Undefined tokens and control bytes go; a line lacking its 0x00 ends at the end pointer.
+    poke(0x0501,
+         {0x0D, 5, 7, 0, 0xE0, 1, 'A', 0xF7, 0xFF, 0x1F, 0x7E, 0xF6, 0, 1, 5, 2, 0, 'B', 'D'});
+    poke(0x9A, {0x01, 0x05, 0x13, 0x05});
+    ASSERT_EQ(0, sys_file_save("t.txt"));
+    EXPECT_EQ("7 LN???\?A~MID$\n2 B\n", read_text("t.txt"));
 }
 
-// ---- screens and raw binaries
-
-TEST_F(SysFile, HrsRoundTripCoversTheScreenOnly) {
-    for (unsigned a = 0x9FFF; a <= 0xBF40; a++)
-        mem[a] = static_cast<uint8_t>(a * 7 + 3);
-    ASSERT_EQ(0, sys_file_save("s.HRS"));
-    std::filesystem::rename("s.HRS", "s.hrs");
-    std::vector<uint8_t> saved = read_file("s.hrs");
-    ASSERT_EQ(8000u, saved.size());
-    EXPECT_EQ(ram_range(0xA000, 8000), saved);
-
-    mem_init();
-    ASSERT_EQ(0, sys_file_load("s.hrs"));
-    EXPECT_EQ(saved, ram_range(0xA000, 8000));
-    EXPECT_EQ(0, mem[0x9FFF]);
-    EXPECT_EQ(0, mem[0xBF40]);
-    EXPECT_TRUE(listed.empty());
-}
-
-TEST_F(SysFile, HrsShortAndLongFilesStayInsideTheScreen) {
-    write_file("short.hrs", {1, 2, 3});
-    ASSERT_EQ(0, sys_file_load("short.hrs"));
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 0}), ram_range(0xA000, 4));
-    write_file("long.hrs", std::vector<uint8_t>(9000, 0x55));
-    ASSERT_EQ(0, sys_file_load("long.hrs"));
-    EXPECT_EQ(0x55, mem[0xBF3F]);
-    EXPECT_EQ(0, mem[0xBF40]);
-}
-
-TEST_F(SysFile, BinSaveRangeAndLoadAtAnotherAddress) {
-    for (unsigned a = 0x0500; a < 0x0600; a++)
-        mem[a] = static_cast<uint8_t>(a ^ 0xA5);
-    ASSERT_EQ(0, sys_file_save_bin("out.bin", 0x0500, 0x0100));
-    std::vector<uint8_t> saved = read_file("out.bin");
-    EXPECT_EQ(ram_range(0x0500, 0x100), saved);
-
-    ASSERT_EQ(0, sys_file_load_bin("out.bin", 0x7000));
-    EXPECT_EQ(saved, ram_range(0x7000, 0x100));
-    EXPECT_EQ((std::vector<std::string>{"start : 7000", "end   : 7100", "size  : 0100"}), listed);
-}
-
-TEST_F(SysFile, BinRangesWrapPastFFFF) {
-    hiram = 1; // so reads of the top page see RAM
-    for (unsigned a = 0; a < 8; a++) {
-        mem[0xFFF8 + a] = static_cast<uint8_t>(0xF0 + a);
-        mem[a] = static_cast<uint8_t>(0x10 + a);
+// Text, its first line's bytes after the number (octal escapes: tokens), the text saved back.
+TEST_F(SysFile, TextTokensAndRoundTrips) {
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        {"1 REM PRINT \"A: DATA", "\235 PRINT \"A: DATA", "1 REM PRINT \"A: DATA\n"},
+        {"1 X=1'PRINT", "X\3241'PRINT", "1 X=1'PRINT\n"},
+        {"1 DATA 1,\"TO:PRINT", "\221 1,\"TO:\272", "1 DATA 1,\"TO:PRINT\n"},
+        {"10   PRINT\t\"TO\":TO", "\272 \"TO\":\303", "10 PRINT \"TO\":TO\n"},
+        {"\r\n10\tPRINT\tX\r\n   \r\n20   END\r\n10 END", "\272 X", "10 PRINT X\n20 END\n10 END\n"},
+        {"99999 A\n65536 B\n", "A", "34463 A\n0 B\n"}, // numbers keep their low 16 bits
+        {"10 A\nHELLO\n20 B\n", "A", "10 A\n"},
+        {"9 \001\200\272A\177\tB\n", "A\177 B", "9 A\177 B\n"}, // bytes above 0x7F go
+        {"1 RETURN" + std::string(249, 'x') + "\n2 B", "\234x", // the longest; next link 0x0600
+         "1 RETURN" + std::string(249, 'x') + "\n2 B\n"},
+    };
+    for (const auto &[text, tokens, saved] : rows) {
+        SetUp();
+        write_text("in.txt", text);
+        EXPECT_EQ(0, sys_file_load("in.txt") + sys_file_save("out.txt")) << text;
+        EXPECT_EQ(of(tokens), ram_range(0x0505, unsigned(tokens.size()))) << text;
+        EXPECT_EQ(saved, read_text("out.txt")) << text;
     }
-    ASSERT_EQ(0, sys_file_save_bin("wrap.bin", 0xFFF8, 0x10));
-    EXPECT_EQ(concat(ram_range(0xFFF8, 8), ram_range(0, 8)), read_file("wrap.bin"));
-
-    write_file("eight.bin", {1, 2, 3, 4, 5, 6, 7, 8});
-    ASSERT_EQ(0, sys_file_load_bin("eight.bin", 0xFFFC));
-    EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4}), ram_range(0xFFFC, 4));
-    EXPECT_EQ((std::vector<uint8_t>{5, 6, 7, 8}), ram_range(0, 4));
-    EXPECT_EQ((std::vector<std::string>{"start : FFFC", "end   : 0004", "size  : 0008"}), listed);
-}
-
-TEST_F(SysFile, BinSaveReadsTheBusAsTheProcessorSeesIt) {
-    mem[0xC000] = 0x12; // hidden under the ROM
-    ASSERT_EQ(0, sys_file_save_bin("rom.img", 0xC000, 0x4000));
-    std::vector<uint8_t> saved = read_file("rom.img");
-    ASSERT_EQ(0x4000u, saved.size());
-    EXPECT_EQ(std::vector<uint8_t>(rom.data, rom.data + 0x4000), saved);
-}
-
-TEST_F(SysFile, BinSizeZeroAndOversizedFiles) {
-    ASSERT_EQ(0, sys_file_save_bin("none.bin", 0x1234, 0));
-    EXPECT_EQ(0u, read_file("none.bin").size());
-    ASSERT_EQ(0, sys_file_save_bin("none.tap", 0x1234, 0));
-    EXPECT_EQ(
-        (std::vector<uint8_t>{0x16, 0x16, 0x16, 0x24, 0, 0, 0x80, 0, 0x12, 0x34, 0x12, 0x34, 0, 0}),
-        read_file("none.tap"));
-    write_file("huge.bin", std::vector<uint8_t>(0x10001, 0x99));
-    EXPECT_EQ(1, sys_file_load_bin("huge.bin", 0x0000));
-    EXPECT_EQ(0, mem[0x1000]);
-    EXPECT_EQ(1, sys_file_load_bin("missing.bin", 0x1000));
-}
-
-// ---- choosing the format, failures
-
-TEST_F(SysFile, DirectoriesAreNotFiles) {
-    for (const char *name : {"d.bas", "d.hrs", "d.txt", "d.bin"}) {
-        std::filesystem::create_directory(name);
-        EXPECT_EQ(1, sys_file_load(name)) << name;
-    }
-    EXPECT_EQ(1, sys_file_load_bin("d.bin", 0x1000));
-    EXPECT_EQ(1, sys_file_save("d.bas"));
-}
-
-TEST_F(SysFile, UnknownOrMissingExtensionsFailQuietly) {
-    write_file("noext", {1});
-    write_file("file.xyz", {1});
-    EXPECT_EQ(1, sys_file_load("noext"));
-    EXPECT_EQ(1, sys_file_load("file.xyz"));
-    EXPECT_EQ(1, sys_file_save("noext"));
-    EXPECT_EQ(1, sys_file_save("file.xyz"));
-    EXPECT_FALSE(std::filesystem::exists("file.xyz.tap"));
-    EXPECT_TRUE(listed.empty());
-}
-
-TEST_F(SysFile, BmpIsRecognisedButNotImplemented) {
-    write_file("pic.bmp", {1});
-    EXPECT_EQ(1, sys_file_load("pic.bmp"));
-    EXPECT_EQ(1, sys_file_save("out.BMP"));
-    EXPECT_EQ((std::vector<std::string>{"sys_file_load_bmp: pic.bmp -> not implemented yet",
-                                        "sys_file_save_bmp: out.BMP -> not implemented yet"}),
-              listed);
-    EXPECT_FALSE(std::filesystem::exists("out.BMP"));
-}
-
-TEST_F(SysFile, SavesToAFullDiskFail) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    memcpy(mem + 0x0501, program.data(), program.size());
-    set_word(0x9A, 0x0501);
-    set_word(0x9C, 0x0513);
-    for (const char *name : {"full.tap", "full.bas", "full.hrs", "full.txt", "full.bin"})
-        std::filesystem::create_symlink("/dev/full", name);
-    EXPECT_EQ(1, sys_file_save("full.tap"));
-    EXPECT_EQ(1, sys_file_save("full.bas"));
-    EXPECT_EQ(1, sys_file_save("full.hrs"));
-    EXPECT_EQ(1, sys_file_save("full.txt"));
-    EXPECT_EQ(1, sys_file_save_bin("full.bin", 0x0500, 0x100));
-    EXPECT_EQ(1, sys_file_save_bin("full.tap", 0x0500, 0x100));
-}
-
-TEST_F(SysFile, SavesToAnUncreatableFileFail) {
-    EXPECT_EQ(1, sys_file_save("no/such/dir.tap"));
-    EXPECT_EQ(1, sys_file_save("no/such/dir.txt"));
-    EXPECT_EQ(1, sys_file_save_bin("no/such/dir.bin", 0, 1));
-}
-
-TEST_F(SysFile, EmptyLoggerSlotIsLegal) {
-    sys_file_set_logger(nullptr);
-    write_file("one.tap", tape_block(0x80, 0x2000, 0x2001, "ONE", {0x42}));
-    EXPECT_EQ(0, sys_file_load("one.tap"));
-    EXPECT_EQ(0x42, mem[0x2000]);
-    EXPECT_EQ(1, sys_file_load("x.bmp"));
-    EXPECT_TRUE(listed.empty());
+    uint8_t out[4];
+    EXPECT_EQ(3, sys_file_txt_tokenise("ABCD", out, 4) + sys_file_txt_tokenise("ABCDE", out, 4));
 }
