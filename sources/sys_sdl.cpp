@@ -29,6 +29,12 @@ static struct {
     uint32_t due;
 } host;
 
+sys_sdl_clock_slots sys_sdl_clock;
+
+static uint32_t ticks() {
+    return sys_sdl_clock.ticks ? sys_sdl_clock.ticks() : SDL_GetTicks();
+}
+
 static void push(int32_t code, uint64_t value = 0) {
     push_event({code, value});
 }
@@ -231,14 +237,14 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
     {
         machine_guard hold;
         if (host.stopped) return interval;
-        uint32_t now = SDL_GetTicks();
+        uint32_t now = ticks();
         if (host.startime == 0) {
             host.startime = now;
             host.totalcycles = 0;
         }
         uint32_t before = host.totalcycles;
         run_frame(interval, step);
-        uint32_t t = SDL_GetTicks();
+        uint32_t t = ticks();
         if (t - host.startime > 1000) show_speed(now, before, interval);
         if (!host.wake_pending.exchange(true)) {
             SDL_Event wake = {};
@@ -248,7 +254,10 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
         }
         rest = ms_to_next_frame(now, t, interval);
     }
-    SDL_Delay(rest);
+    if (sys_sdl_clock.sleep)
+        sys_sdl_clock.sleep(rest);
+    else
+        SDL_Delay(rest);
     return interval;
 }
 

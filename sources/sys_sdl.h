@@ -15,6 +15,14 @@ union SDL_Event;
 
 using step_fn = int (*)(int *cycles);
 
+// The frame schedule's clock in ms: SDL's ticks and delay where a slot is
+// empty. Set before the loop starts; the timer thread calls them.
+struct sys_sdl_clock_slots {
+    uint32_t (*ticks)();
+    void (*sleep)(uint32_t ms);
+};
+extern sys_sdl_clock_slots sys_sdl_clock;
+
 int sys_sdl_init();            // timer subsystem; 1 (logged) on failure
 int sys_sdl_run(step_fn step); // returns when the user quits
 // One frame: 224 scan lines of `speed` * 1000 * interval / 224 cycles each,
