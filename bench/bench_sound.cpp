@@ -5,11 +5,26 @@
 #include <cstdio>
 #include <vector>
 
-#include "../tests/ay_bus.h" // the register writes as the system program makes them
 #include "ay_8912.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "via_6522.h"
+
+static void wr(uint8_t reg, uint8_t v) {
+    via_6522_write(VIA_BASE + reg, v);
+}
+
+// A sound-chip register write as the system program makes it: the number,
+// then the value on port A, each strobed through PCR (BC1 on CA2, BDIR on CB2).
+static void ay_write(uint8_t reg, uint8_t value) {
+    wr(VIA_DDRA, 0xFF);
+    wr(VIA_IORA, reg);
+    wr(VIA_PCR, 0xFF);
+    wr(VIA_PCR, 0xDD);
+    wr(VIA_IORA, value);
+    wr(VIA_PCR, 0xFD);
+    wr(VIA_PCR, 0xDD);
+}
 
 namespace {
 
