@@ -10,6 +10,7 @@
 #include "ay_8912.h"
 #include "fdc.h"
 #include "fixture.h"
+#include "rom.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_file.h"
@@ -274,3 +275,32 @@ TEST_F(RomMachine, DiskBootNeedsABootSectorAndRunsTheDemo) {
 }
 
 } // namespace
+
+// Codes 0x5F-0x7F in either set: one glyph drawn by hand each, all 264 bytes
+// pinned by a hash, and the switch flipping the bytes the bus shows.
+TEST(RomCharset, TheSwitchShowsEitherSetAtFE70) {
+    TempDir dir; // no z5.rom: the set is all the image holds
+    sys_cfg_defaults();
+    hiram = 0;
+    auto bytes = [](int code, int n) {
+        std::vector<uint8_t> out(n);
+        for (int i = 0; i < n; i++)
+            mem_read_decoded(0xFE70 + (code - 0x5F) * 8 + i, &out[i]);
+        return out;
+    };
+    auto hash = [&] {
+        uint32_t h = 2166136261u;
+        for (uint8_t b : bytes(0x5F, 264))
+            h = (h ^ b) * 16777619u;
+        return h;
+    };
+    ASSERT_EQ(0, rom_init());
+    EXPECT_EQ((std::vector<uint8_t>{0, 0, 0x36, 0x2A, 0x2A, 0x2A, 0x22, 0}), bytes('m', 8));
+    EXPECT_EQ(0xA2499373u, hash());
+    ASSERT_EQ(0, rom_toggle_charset());
+    EXPECT_EQ(0, config[CFG_CHARSET].value);
+    EXPECT_EQ((std::vector<uint8_t>{0x2A, 0x2A, 0x2A, 0x1C, 0x2A, 0x2A, 0x2A, 0}), bytes(0x76, 8));
+    EXPECT_EQ(0xBC5ACEA9u, hash());
+    ASSERT_EQ(0, rom_toggle_charset());
+    EXPECT_EQ(0xA2499373u, hash());
+}
