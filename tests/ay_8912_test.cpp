@@ -2,6 +2,7 @@
 
 #include <SDL/SDL_keysym.h>
 
+#include <algorithm>
 #include <array>
 #include <tuple>
 
@@ -88,6 +89,23 @@ TEST_F(Ay8912Port, KeySensesOnlyAtItsRowAndColumnUntilReleased) {
     key(EV_KEY_DOWN, 0); // the first empty cell only
     EXPECT_TRUE(sensed(1, 0xEF));
     EXPECT_FALSE(sensed(3, 0xEF));
+}
+
+// The keyboard has 62 keys on 64 cells: column 4 of rows 1 and 3 is empty, and no
+// other host key may press anything.
+TEST_F(Ay8912Port, SixtyTwoHostKeysReachSixtyTwoCells) {
+    std::vector<int> owner(64, 0);
+    for (int sym = 1; sym < 1024; sym++) {
+        key(EV_KEY_DOWN, sym);
+        for (int at = 0; at < 64; at++)
+            if (sensed(at / 8, uint8_t(~(1 << at % 8)))) {
+                EXPECT_EQ(0, owner[at]) << sym << " shares cell " << at;
+                owner[at] = sym;
+            }
+        key(EV_KEY_UP, sym);
+    }
+    EXPECT_EQ(62, std::count_if(owner.begin(), owner.end(), [](int s) { return s != 0; }));
+    EXPECT_EQ(0, owner[1 * 8 + 4] + owner[3 * 8 + 4]);
 }
 
 // Output level by step in hex, repeating. Cycles per step: a tone's 12-bit period x 8,

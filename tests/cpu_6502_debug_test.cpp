@@ -71,4 +71,22 @@ TEST_F(Cpu6502Trace, LabelIndexIsBuiltOnce) {
     EXPECT_EQ(nullptr, std::exchange(index[0xF88F], saved));
 }
 
+// 303 labels on 302 addresses (0xDADA has two; the first shows), pinned by a hash
+// of every address and its label so that an edited entry shows.
+TEST_F(Cpu6502Trace, LabelIndexHoldsEveryLabelOnce) {
+    const symboldef **index = cpu_6502_debug_symbols();
+    uint32_t h = 2166136261u;
+    int labelled = 0;
+    for (int a = 0; a < 0x10000; a++) {
+        if (!index[a]) continue;
+        labelled++;
+        h = (h ^ a) * 16777619u;
+        for (const char *p = index[a]->label; *p; p++)
+            h = (h ^ uint8_t(*p)) * 16777619u;
+    }
+    EXPECT_EQ(302, labelled);
+    EXPECT_STREQ("KEY", index[0xDADA]->label);
+    EXPECT_EQ(0x9F5A2A2Bu, h);
+}
+
 } // namespace

@@ -55,3 +55,25 @@ TEST_F(MemoryDecoder, EachRangeReachesItsDeviceAndFourAddressesSetTheSwitches) {
     }
     EXPECT_EQ(6 * 2 * 42u, testing::internal::GetCapturedStderr().size()); // rows, passes, bytes
 }
+
+// Each device switch of trace byte 1 lets only its own device's lines through.
+TEST_F(MemoryDecoder, EachTraceSwitchShowsOnlyItsDevice) {
+    ASSERT_EQ(0, mem_init() + via_6522_init());
+    log_verbosity(1);
+    log_info_hook(keep_log_line);
+    const std::pair<uint8_t, const char *> rows[] = {
+        {TR_VDC, "vdc"}, {TR_FDC, "fdc"}, {0, ""}, {TR_VDC | TR_FDC, "vdc fdc"}};
+    for (auto [bit, devices] : rows) {
+        tr[0] = TR_MASTER;
+        tr[1] = bit;
+        logged.clear();
+        uint8_t b = 0;
+        mem_write(0x9800, 0x41);
+        mem_read(0x0310, &b);
+        std::string by;
+        for (const std::string &line : logged)
+            by.append(by.empty() ? "" : " ").append(line, 4, 3);
+        EXPECT_EQ(devices, by) << int(bit);
+    }
+    tr[1] = 0;
+}
