@@ -431,8 +431,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         unsigned rd_addr = (ADDR);                                                                 \
         uint8_t rd_value;                                                                          \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (!mem_plain_read(rd_addr)) goto bail;                                                 \
-            rd_value = mem_plain_byte(rd_addr);                                                          \
+            if (!mem_plain_read(rd_addr)) goto bail;                                               \
+            rd_value = mem_plain_byte(rd_addr);                                                    \
         } else {                                                                                   \
             rd_value = rd(rd_addr);                                                                \
         }                                                                                          \
@@ -443,7 +443,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         unsigned wr_addr = (ADDR);                                                                 \
         uint8_t wr_value = (VALUE);                                                                \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (!mem_plain_write(wr_addr)) goto bail;                                                  \
+            if (!mem_plain_write(wr_addr)) goto bail;                                              \
             ram_image[wr_addr] = wr_value;                                                         \
         } else {                                                                                   \
             wr(wr_addr, wr_value);                                                                 \
@@ -453,8 +453,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     ({                                                                                             \
         unsigned rmw_addr = (EA);                                                                  \
         if constexpr (MODE == BUS_DIRECT) {                                                        \
-            if (!mem_plain_write(rmw_addr)) goto bail;                                                 \
-            ram_image[rmw_addr] = OP(mem_plain_byte(rmw_addr));                                          \
+            if (!mem_plain_write(rmw_addr)) goto bail;                                             \
+            ram_image[rmw_addr] = OP(mem_plain_byte(rmw_addr));                                    \
         } else {                                                                                   \
             wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
         }                                                                                          \

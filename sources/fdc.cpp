@@ -279,10 +279,6 @@ int fdc_write(unsigned addr, uint8_t value) {
     return 0;
 }
 
-int fdc_run(uint32_t) {
-    return 0;
-}
-
 int fdc_mount(const char *path, int drive, int read_only) {
     fdc_drive &d = fdc.disk_drive[drive & 1];
     fdc_umount(drive & 1);

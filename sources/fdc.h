@@ -21,7 +21,11 @@
 int fdc_init();                            // controller state only; mounted images stay in
 int fdc_read(unsigned addr, uint8_t *out); // 0 always
 int fdc_write(unsigned addr, uint8_t value);
-int fdc_run(uint32_t cycles); // 0; the disk turns with the controller's reads, not with these
+// 0; the disk turns with the controller's reads, not with these cycles, so the
+// per-cycle step pays nothing for it.
+inline int fdc_run(uint32_t) {
+    return 0;
+}
 // 0 when the drive now holds the image, 1 when it stays empty (the reason is
 // logged). read_only 0 opens the file read-write and creates a missing one
 // as a blank image.
