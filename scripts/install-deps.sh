@@ -10,6 +10,9 @@ xvfb xdotool imagemagick x11-utils
 cc65
 xfonts-base pcf2bdf
 sox
+libpng-dev libsndfile1-dev zlib1g-dev
+clang libclang-rt-dev
+dpkg-dev file
 "
 missing=""
 for p in $PACKAGES; do
