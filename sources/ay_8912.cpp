@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "log.h"
+#include "sys_state.h"
 #include "sys_cfg.h"
 #include "via_6522.h"
 
@@ -449,4 +450,99 @@ void ay_8912_set_bdir(uint8_t level) {
     default:
         break;
     }
+}
+
+// ---- saved state ----
+
+// One field list for both directions, so the two cannot drift apart. The
+// envelope pointer, the queues and the audio record are handled apart.
+template <class F> static void each_field(ay_state &a, F &&field) {
+    field(a.speaker_level), field(a.bus), field(a.latched), field(a.r), field(a.r14);
+    field(a.readback), field(a.tone_period), field(a.noise_period), field(a.envelope_period);
+    field(a.tone_off), field(a.noise_off), field(a.amplitude), field(a.changed);
+    field(a.tone_counter), field(a.noise_counter), field(a.envelope_counter), field(a.tone_out);
+    field(a.channel_out), field(a.envelope_step), field(a.mixed), field(a.speaker_sample);
+    field(a.noise_out), field(a.noise_shift), field(a.frame_cycle), field(a.next_frame_cycle);
+    field(a.synthesised), field(a.keys), field(a.cycle_counter), field(a.rebase_value);
+    field(a.rebase_pending), field(a.dropped), field(a.dropped_value), field(a.speaker_dropped);
+    field(a.write_count), field(a.speaker_count);
+}
+
+// Steps of a shape before its end code.
+static uint32_t shape_steps(const uint8_t *shape) {
+    uint32_t n = 0;
+    while (!(shape[n] & 0x80))
+        n++;
+    return n;
+}
+
+void ay_8912_state_save(std::vector<uint8_t> &out) {
+    lock_audio();
+    uint8_t shape = 0;
+    while (eshapes[shape] != ay.envelope)
+        shape++;
+    each_field(ay, [&](auto &f) { state_put(out, f); });
+    state_put(out, shape);
+    state_put(out, via_port_a);
+    state_put(out, via_port_b);
+    for (uint32_t i = 0; i < ay.write_count; i++) {
+        state_put(out, ay.write_queue[i].stamp);
+        state_put(out, ay.write_queue[i].reg);
+        state_put(out, ay.write_queue[i].value);
+    }
+    for (uint32_t i = 0; i < ay.speaker_count; i++) {
+        state_put(out, ay.speaker_queue[i].stamp);
+        state_put(out, ay.speaker_queue[i].level);
+    }
+    unlock_audio();
+}
+
+// Reads into `a` (the chip, or scratch when only checking); 1 refused, with
+// `a` then partly written.
+static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *port_b) {
+    uint8_t shape = 0;
+    each_field(a, [&](auto &f) { in.get(f); });
+    in.get(shape);
+    in.get(*port_a);
+    in.get(*port_b);
+    if (in.bad || a.write_count > AY_WRITE_QUEUE || a.speaker_count > AY_SPEAKER_QUEUE)
+        return in.finish("ay");
+    for (uint32_t i = 0; i < a.write_count; i++) {
+        write_entry &e = a.write_queue[i];
+        in.get(e.stamp);
+        in.get(e.reg);
+        in.get(e.value);
+        if (e.reg > 13) return sys_state_refuse("ay: queued write to register %d", e.reg);
+    }
+    for (uint32_t i = 0; i < a.speaker_count; i++) {
+        in.get(a.speaker_queue[i].stamp);
+        in.get(a.speaker_queue[i].level);
+    }
+    if (in.finish("ay")) return 1;
+    if (shape > 15 || a.envelope_step >= shape_steps(eshapes[shape]))
+        return sys_state_refuse("ay: envelope shape %d step %u out of range", shape,
+                                a.envelope_step);
+    bool flags_ok = true;
+    for (int k = 0; k < 3; k++)
+        flags_ok = flags_ok && (a.tone_off[k] | a.noise_off[k] | a.tone_out[k]) <= 1;
+    if (!flags_ok || a.bus > 3 || a.speaker_level > 1 || a.noise_out > 1 || a.noise_shift >> 17 ||
+        a.dropped >> 14 || a.speaker_dropped > 2 || a.rebase_pending > 1)
+        return sys_state_refuse("ay: a counter or flag value out of range");
+    a.envelope = eshapes[shape];
+    return 0;
+}
+
+int ay_8912_state_load(const uint8_t *data, size_t size, int apply) {
+    static ay_state scratch; // the chip's size: kept off the stack
+    uint8_t port_a = 0, port_b = 0;
+    state_reader check{data, size};
+    if (take_state(check, scratch, &port_a, &port_b)) return 1;
+    if (!apply) return 0;
+    state_reader in{data, size};
+    lock_audio();
+    take_state(in, ay, &port_a, &port_b);
+    unlock_audio();
+    via_port_a = port_a;
+    via_port_b = port_b;
+    return 0;
 }

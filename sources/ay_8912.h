@@ -11,7 +11,9 @@
 // thread and read by the timer thread, hence atomic.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "sys_core.h"
 
@@ -51,3 +53,10 @@ uint8_t ay_8912_portb_r();
 void ay_8912_portb_w(uint8_t byte);
 void ay_8912_set_bc1(uint8_t level);
 void ay_8912_set_bdir(uint8_t level);
+
+// Saved state (sys_state): registers, synthesis counters, envelope, noise,
+// key matrix, speaker and both queues of cycle-stamped changes, so the
+// samples go on as they would have. Host settings and the audio record stay.
+// Takes the audio lock. apply as for cpu_6502_state_load.
+void ay_8912_state_save(std::vector<uint8_t> &out);
+int ay_8912_state_load(const uint8_t *data, size_t size, int apply);

@@ -10,6 +10,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "sys_state.h"
 #include "via_6522_tapein.h"
 
 // Entry points of the system ROM's tape routines and where the short-cuts
@@ -976,4 +977,42 @@ int cpu_6502_clrirq() {
 
 uint64_t cpu_6502_cycles() {
     return cpu_6502.totalcycles;
+}
+
+// ---- saved state ----
+
+void cpu_6502_state_save(std::vector<uint8_t> &out) {
+    const cpu_6502_registers &r = cpu_6502;
+    state_put(out, r.areg);
+    state_put(out, r.xreg);
+    state_put(out, r.yreg);
+    state_put(out, r.flags);
+    state_put(out, r.pcreg);
+    state_put(out, r.stack);
+    state_put(out, r.flagirq);
+    state_put(out, r.flanknmi);
+    state_put(out, r.flagnmi);
+    state_put(out, r.totalcycles);
+}
+
+int cpu_6502_state_load(const uint8_t *data, size_t size, int apply) {
+    cpu_6502_registers r = cpu_6502;
+    state_reader in{data, size};
+    in.get(r.areg);
+    in.get(r.xreg);
+    in.get(r.yreg);
+    in.get(r.flags);
+    in.get(r.pcreg);
+    in.get(r.stack);
+    in.get(r.flagirq);
+    in.get(r.flanknmi);
+    in.get(r.flagnmi);
+    in.get(r.totalcycles);
+    if (in.finish("cpu")) return 1;
+    if (r.stack >> 8 != 0x01) return sys_state_refuse("cpu: stack at %.4X, off page 1", r.stack);
+    if ((r.flagirq & ~2) || (r.flagnmi & ~2) || (r.flanknmi & ~1))
+        return sys_state_refuse("cpu: interrupt lines %d %d %d out of range", r.flagirq, r.flagnmi,
+                                r.flanknmi);
+    if (apply) cpu_6502 = r;
+    return 0;
 }

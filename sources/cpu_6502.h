@@ -4,7 +4,9 @@
 // events drive NMI (an edge) and reset. Two system ROM tape routines are
 // served straight from the mounted tape.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The register file, published so that the console and tests can look at it
 // between steps; within a step the registers live in the step's locals.
@@ -31,3 +33,8 @@ int cpu_6502_clrnmi();
 int cpu_6502_setirq(); // level input, driven by the VIA
 int cpu_6502_clrirq();
 uint64_t cpu_6502_cycles(); // since the last reset, the reset's 7 included
+
+// Saved state (sys_state): the register file and the interrupt lines.
+// apply 0 only checks the section; 1 checks it, then takes it. 1 refused.
+void cpu_6502_state_save(std::vector<uint8_t> &out);
+int cpu_6502_state_load(const uint8_t *data, size_t size, int apply);

@@ -10,6 +10,7 @@
 
 #include "fdc_image.h"
 #include "log.h"
+#include "sys_state.h"
 
 constexpr unsigned FDC_BASE = 0x0310;
 // Traces name a byte by slot and offset; the end gap shows as slot 0x10.
@@ -347,5 +348,119 @@ int fdc_write_image(int drive) {
         return 1;
     }
     d.dirty = 0;
+    return 0;
+}
+
+// ---- saved state ----
+
+void fdc_state_save(std::vector<uint8_t> &out) {
+    state_put(out, static_cast<uint8_t>(number_of(*fdc.current_drive)));
+    state_put(out, fdc.fdc_select);
+    state_put(out, fdc.fdc_motor_on);
+    state_put(out, fdc.fdc_write_ready);
+    state_put(out, fdc.fdc_volume);
+    for (fdc_drive &d : fdc.disk_drive) {
+        bool mounted = d.file != nullptr;
+        uint64_t hash = 0;
+        // The file as it is now, whatever the tracks hold that it does not.
+        if (mounted && pread(fileno(d.file), fdc.image, sizeof fdc.image, 0) == FDC_IMAGE_SIZE)
+            hash = sys_state_hash(fdc.image, sizeof fdc.image);
+        state_put(out, static_cast<uint8_t>(mounted));
+        state_put(out, static_cast<uint8_t>(d.write_protect));
+        state_put(out, static_cast<uint8_t>(d.dirty));
+        state_put(out, d.position);
+        state_put(out, d.halftrack);
+        state_put(out, static_cast<uint16_t>(mounted ? d.path.size() : 0));
+        if (mounted) state_put_bytes(out, d.path.data(), d.path.size());
+        state_put(out, hash);
+        if (mounted) state_put_bytes(out, d.tracks, sizeof d.tracks);
+    }
+}
+
+struct saved_drive {
+    uint8_t mounted, write_protect, dirty;
+    uint16_t position, halftrack;
+    std::string path;
+    uint64_t hash;
+    const uint8_t *tracks;
+};
+
+// The image file as it is, hashed; 1 when it is not a whole image.
+static int hash_file(const char *path, uint64_t *hash) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    size_t got = fread(fdc.image, 1, sizeof fdc.image, f);
+    bool longer = fgetc(f) != EOF;
+    fclose(f);
+    if (got != sizeof fdc.image || longer) return 1;
+    *hash = sys_state_hash(fdc.image, sizeof fdc.image);
+    return 0;
+}
+
+// Mounts a saved drive when its file is unchanged, without ever writing it.
+static void restore_drive(int n, const saved_drive &s) {
+    fdc_drive &d = fdc.disk_drive[n];
+    uint64_t hash = 0;
+    if (s.mounted) {
+        const char *path = s.path.c_str();
+        if (hash_file(path, &hash) != 0 || hash != s.hash)
+            sys_state_report("drive %d: '%s' is gone or changed since the state was saved: "
+                             "left empty, the file as it is",
+                             n + 1, path);
+        else if (fdc_mount(path, n, s.write_protect) != 0)
+            sys_state_report("drive %d: '%s' can't be opened: left empty", n + 1, path);
+        else {
+            memcpy(d.tracks, s.tracks, sizeof d.tracks);
+            d.dirty = s.dirty;
+        }
+    }
+    d.position = s.position;
+    d.halftrack = s.halftrack;
+}
+
+int fdc_state_load(const uint8_t *data, size_t size, int apply) {
+    uint8_t current = 0, select = 0, motor = 0, write_ready = 0, volume = 0;
+    saved_drive drive[2];
+    state_reader in{data, size};
+    in.get(current);
+    in.get(select);
+    in.get(motor);
+    in.get(write_ready);
+    in.get(volume);
+    for (saved_drive &s : drive) {
+        uint16_t length = 0;
+        in.get(s.mounted);
+        in.get(s.write_protect);
+        in.get(s.dirty);
+        in.get(s.position);
+        in.get(s.halftrack);
+        in.get(length);
+        const uint8_t *name = in.take(length);
+        if (name) s.path.assign(reinterpret_cast<const char *>(name), length);
+        in.get(s.hash);
+        s.tracks = s.mounted ? in.take(FDC_TRACKS * FDC_TRACK_BYTES) : nullptr;
+    }
+    if (in.finish("fdc")) return 1;
+    if (current > 1 || select > 3 || (motor != 0 && motor != MOTOR_ON) ||
+        (write_ready != 0 && write_ready != WRITE_READY))
+        return sys_state_refuse("fdc: controller value out of range");
+    for (int n = 0; n < 2; n++) {
+        const saved_drive &s = drive[n];
+        if (s.halftrack > LAST_HALFTRACK)
+            return sys_state_refuse("fdc: drive %d at track %d, past the last (%d)", n + 1,
+                                    s.halftrack / 2, FDC_TRACKS - 1);
+        if (s.position >= FDC_TRACK_BYTES || (s.mounted | s.write_protect | s.dirty) > 1 ||
+            (s.mounted && s.path.empty()))
+            return sys_state_refuse("fdc: drive %d value out of range", n + 1);
+    }
+    if (!apply) return 0;
+    fdc_flush();
+    fdc.current_drive = &fdc.disk_drive[current];
+    fdc.fdc_select = select;
+    fdc.fdc_motor_on = motor;
+    fdc.fdc_write_ready = write_ready;
+    fdc.fdc_volume = volume;
+    for (int n = 0; n < 2; n++)
+        restore_drive(n, drive[n]);
     return 0;
 }

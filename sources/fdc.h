@@ -16,7 +16,9 @@
 // timer thread; mount, eject and flush run on the main thread under the
 // machine lock, so the timer thread never sees a half-built drive.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 int fdc_init();                            // controller state only; mounted images stay in
 int fdc_read(unsigned addr, uint8_t *out); // 0 always
@@ -38,3 +40,14 @@ int fdc_flush(); // writes both drives back and ejects them; 1 as for fdc_umount
 // been written to; 0 when there was nothing to store or it was stored, 1 on
 // a write error (logged; the changes stay pending for the next write-back).
 int fdc_write_image(int drive);
+
+// Saved state (sys_state): the controller, and per drive the head, the
+// nibble tracks as they are in memory, the image file's name, whether it has
+// unwritten changes and a hash of the file at the save. Restoring never
+// writes to an image: a drive comes back only when its file is still there,
+// a 143,360-byte image with the same hash; otherwise it stays empty, with a
+// line saying so. Its unwritten changes are written at the machine's next
+// write-back. Callers write the running drives back first (fdc_write_image).
+// apply as for cpu_6502_state_load.
+void fdc_state_save(std::vector<uint8_t> &out);
+int fdc_state_load(const uint8_t *data, size_t size, int apply);

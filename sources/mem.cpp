@@ -7,6 +7,7 @@
 #include "ram.h"
 #include "rom.h"
 #include "rom_dos.h"
+#include "sys_state.h"
 #include "vdc.h"
 #include "via_6522.h"
 
@@ -56,5 +57,26 @@ int mem_write_decoded(unsigned addr, int value) {
     }
     if (addr <= 0xFFFF) return ram_write(addr, byte);
     assert(0 && "sources/mem");
+    return 0;
+}
+
+// ---- saved state ----
+
+void mem_state_save(std::vector<uint8_t> &out) {
+    state_put(out, static_cast<uint8_t>(hiram));
+    state_put(out, static_cast<uint8_t>(extdev));
+}
+
+int mem_state_load(const uint8_t *data, size_t size, int apply) {
+    uint8_t high = 0, ext = 0;
+    state_reader in{data, size};
+    in.get(high);
+    in.get(ext);
+    if (in.finish("mem")) return 1;
+    if (high > 1 || ext > 1) return sys_state_refuse("mem: switches %d %d out of range", high, ext);
+    if (apply) {
+        hiram = high;
+        extdev = ext;
+    }
     return 0;
 }

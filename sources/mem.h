@@ -5,7 +5,9 @@
 // hardware switches (writes of 0x0380-0x0383).
 // Called on the timer thread, and on the main thread under the machine lock.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "log.h"
 
@@ -60,3 +62,7 @@ __attribute__((always_inline)) inline int mem_write(unsigned addr, int value) {
     }
     return mem_write_decoded(addr, value);
 }
+
+// Saved state (sys_state): the two switches. apply as for cpu_6502_state_load.
+void mem_state_save(std::vector<uint8_t> &out);
+int mem_state_load(const uint8_t *data, size_t size, int apply);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "sys_state.h"
 
 static uint8_t ram_data[RAM_SIZE];
 mem_block ram = {0, RAM_SIZE, ram_data};
@@ -45,3 +46,15 @@ int ram_dump(const char *path) {
 }
 
 uint8_t *ram_getptr() { return ram_data; }
+
+void ram_state_save(std::vector<uint8_t> &out) {
+    state_put_bytes(out, ram_data, sizeof ram_data);
+}
+
+int ram_state_load(const uint8_t *data, size_t size, int apply) {
+    state_reader in{data, size};
+    const uint8_t *bytes = in.take(sizeof ram_data);
+    if (in.finish("ram")) return 1;
+    if (apply) memcpy(ram_data, bytes, sizeof ram_data);
+    return 0;
+}

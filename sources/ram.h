@@ -1,7 +1,9 @@
 // ram: the machine's 64 KiB. The array is static and never moves, so the
 // pointer from ram_getptr may be kept (video, tape short-cut, loaders).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "mem.h"
 
@@ -16,3 +18,7 @@ int ram_write(unsigned addr, uint8_t value);
 // cannot be created or the write fails.
 int ram_dump(const char *path);
 uint8_t *ram_getptr();
+
+// Saved state (sys_state): all 65,536 bytes. apply as for cpu_6502_state_load.
+void ram_state_save(std::vector<uint8_t> &out);
+int ram_state_load(const uint8_t *data, size_t size, int apply);

@@ -6,6 +6,7 @@
 
 #include "log.h"
 #include "sys_cfg.h"
+#include "sys_state.h"
 
 // Codes 0x5F-0x7F, eight rows each, top row first, pixels in bits 5..0.
 constexpr uint8_t cyr_chars[ROM_CHARSET_BYTES] = {
@@ -116,4 +117,21 @@ int rom_init_charset() {
 int rom_toggle_charset() {
     config[CFG_CHARSET].value = config[CFG_CHARSET].value == 0 ? 1 : 0;
     return rom_init_charset();
+}
+
+void rom_state_save(std::vector<uint8_t> &out) {
+    state_put(out, static_cast<uint8_t>(config[CFG_CHARSET].value != 0));
+}
+
+int rom_state_load(const uint8_t *data, size_t size, int apply) {
+    uint8_t latin = 0;
+    state_reader in{data, size};
+    in.get(latin);
+    if (in.finish("rom")) return 1;
+    if (latin > 1) return sys_state_refuse("rom: character set %d unknown", latin);
+    if (apply) {
+        config[CFG_CHARSET].value = latin;
+        rom_init_charset();
+    }
+    return 0;
 }

@@ -2,7 +2,9 @@
 // of two built-in character sets written over the shapes of codes 0x5F-0x7F.
 // rom_toggle_charset runs on the main thread (F4) under the machine lock.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "mem.h"
 
@@ -19,3 +21,8 @@ int rom_init();  // a missing or short "z5.rom" leaves the rest zero
 int rom_read(unsigned addr, uint8_t *out);
 int rom_init_charset();    // the set chosen by config "charset"
 int rom_toggle_charset();  // flips config "charset" (not saved) and applies it
+
+// Saved state (sys_state): which character set is in. The ROM image itself
+// is the one read at start. apply as for cpu_6502_state_load.
+void rom_state_save(std::vector<uint8_t> &out);
+int rom_state_load(const uint8_t *data, size_t size, int apply);

@@ -5,6 +5,7 @@
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "sys_cfg.h"
+#include "sys_state.h"
 #include "via_6522.h"
 
 int refresh = 20;
@@ -119,4 +120,19 @@ void sys_machine_lock() {
 }
 void sys_machine_unlock() {
     core.machine.unlock();
+}
+
+void sys_core_state_save(std::vector<uint8_t> &out) {
+    state_put(out, static_cast<uint8_t>(speed));
+}
+
+int sys_core_state_load(const uint8_t *data, size_t size, int apply) {
+    uint8_t multiplier = 0;
+    state_reader in{data, size};
+    in.get(multiplier);
+    if (in.finish("core")) return 1;
+    if (multiplier < 1 || multiplier > 4)
+        return sys_state_refuse("core: speed %d out of range", multiplier);
+    if (apply) speed = multiplier;
+    return 0;
 }

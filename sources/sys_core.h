@@ -13,7 +13,9 @@
 // audio lock.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 extern int refresh;
 extern std::atomic<int> zoom;
@@ -64,3 +66,7 @@ struct machine_guard {
     machine_guard(const machine_guard &) = delete;
     machine_guard &operator=(const machine_guard &) = delete;
 };
+
+// Saved state (sys_state): the speed setting. apply as for cpu_6502_state_load.
+void sys_core_state_save(std::vector<uint8_t> &out);
+int sys_core_state_load(const uint8_t *data, size_t size, int apply);

@@ -407,7 +407,9 @@ int sys_file_mount_tap(const char *path) {
         sys_file_report("tape: unable to read '%s'", path);
         return 1;
     }
-    return via_6522_tapein(buffer, size);
+    via_6522_tapein(buffer, size);
+    via_6522_tapein_name(path);
+    return 0;
 }
 
 int sys_file_set_logger(sys_file_log_fn fn) {

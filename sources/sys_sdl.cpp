@@ -11,6 +11,7 @@
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_sdl_console.h"
+#include "sys_state.h"
 #include "vdc.h"
 
 static struct {
@@ -95,6 +96,14 @@ static void key_down(SDLKey sym) {
     }
         push(EV_NMI_SET);
         break;
+    case SDLK_F2: { // quick state, between two frames
+        machine_guard hold;
+        if (sys_state_save(STATE_QUICK_FILE) == 0) log_info("state saved: %s", STATE_QUICK_FILE);
+    } break;
+    case SDLK_F3: {
+        machine_guard hold;
+        if (sys_state_load(STATE_QUICK_FILE) == 0) log_info("state restored: %s", STATE_QUICK_FILE);
+    } break;
     case SDLK_F10:
     case SDLK_F12: // quit and reset act on the release
         break;
@@ -110,6 +119,9 @@ static void key_down(SDLKey sym) {
 // Returns 1 when the key ends the loop.
 static int key_up(SDLKey sym) {
     switch (sym) {
+    case SDLK_F2:
+    case SDLK_F3:
+        return 0;
     case SDLK_F4:
     case SDLK_F11:
         push(EV_NMI_CLEAR);

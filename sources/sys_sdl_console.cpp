@@ -16,6 +16,7 @@
 #include "sys_core.h"
 #include "sys_file.h"
 #include "sys_sdl.h"
+#include "sys_state.h"
 #include "vdc.h"
 
 // Sanitizer builds: the console library loses surfaces it makes while it
@@ -42,9 +43,9 @@ constexpr int FONT_DEFAULT = 1;
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
     "?",    "?keys", "mnt1",    "umnt1",    "mnt2", "umnt2", "load", "save",
-    "tape", "utape", "soundon", "soundoff", "dump", "asm",   "dasm",
+    "tape", "utape", "soundon", "soundoff", "dump", "asm",   "dasm", "state",
 };
-static_assert(std::size(commands) == 15);
+static_assert(std::size(commands) == 16);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -93,6 +94,13 @@ constexpr const char *help_text[] = {
     "----------------------------------------------------",
 };
 static_assert(std::size(help_text) == 24);
+
+constexpr const char *help_state[] = {
+    " state save file.state      - save the whole machine",
+    " state load file.state     - restore a saved machine",
+    " F2/F3            - quick save/restore kestrel.state",
+    "----------------------------------------------------",
+};
 
 static struct {
     ConsoleInformation *console;
@@ -182,6 +190,10 @@ static bool read_hex_after_letter(const char *word, uint32_t *out) {
     if (end == word + 1) return false;
     *out = static_cast<uint32_t>(value & 0xFFFF);
     return true;
+}
+
+static bool is_word(const char *word, const char *name) {
+    return strings_cmpi(word, name) == 0;
 }
 
 static bool begins_with(const char *word, char letter) {
@@ -404,6 +416,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         clear_output();
         for (const char *line : help_text)
             say(line);
+        for (const char *line : help_state)
+            say(line);
         say("ready");
     } else if (is("?keys")) {
         clear_output();
@@ -439,6 +453,11 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_tape(n == 1 ? nullptr : words[1]);
     } else if (is("notape")) {
         run_tape(nullptr);
+    } else if (is("state") && n == 3 && (is_word(words[1], "save") || is_word(words[1], "load"))) {
+        bool save = is_word(words[1], "save");
+        sayf("%s state '%s'", save ? "saving" : "restoring", words[2]);
+        machine_guard hold;
+        say_result(save ? sys_state_save(words[2]) : sys_state_load(words[2]));
     } else if (is("asm") || is("dasm")) {
         say("not implemented yet ...");
         say("ready");

@@ -6,6 +6,7 @@
 
 #include "log.h"
 #include "ram.h"
+#include "sys_state.h"
 
 // Colour number: bit 0 red, bit 1 green, bit 2 blue. Red sits in the low byte.
 static constexpr uint32_t pal[] = {
@@ -142,5 +143,30 @@ int vdc_write(uint16_t addr, uint8_t value) {
 
 int vdc_hires(uint32_t flag) {
     vdc.hires = static_cast<int32_t>(flag);
+    return 0;
+}
+
+void vdc_state_save(std::vector<uint8_t> &out) {
+    state_put(out, vdc.line);
+    state_put(out, vdc.column);
+    state_put(out, vdc.hires);
+}
+
+int vdc_state_load(const uint8_t *data, size_t size, int apply) {
+    int32_t line = 0, column = 0, hires = 0;
+    state_reader in{data, size};
+    in.get(line);
+    in.get(column);
+    in.get(hires);
+    if (in.finish("vdc")) return 1;
+    if (line < 0 || line >= VDC_HEIGHT || column < 0 || column > VDC_CELLS)
+        return sys_state_refuse("vdc: line %d or column %d out of range", line, column);
+    if (!apply) return 0;
+    uint8_t *ram_bytes = ram_getptr();
+    vdc.line = line;
+    vdc.column = column;
+    vdc.hires = hires;
+    vdc.text_ptr = ram_bytes + VDC_TEXT_SCREEN + (line / 8) * VDC_CELLS;
+    vdc.hires_ptr = ram_bytes + VDC_HIRES_SCREEN + line * VDC_CELLS;
     return 0;
 }

@@ -6,7 +6,9 @@
 // Owns the video record through which the host video output, the host loop
 // and the console find each other. Rendering runs on the timer thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 constexpr int VDC_WIDTH = 240;
 constexpr int VDC_HEIGHT = 224;
@@ -30,3 +32,8 @@ int vdc_init();
 int32_t vdc_render();                        // next line to draw; 0 when line 223 was just drawn
 int vdc_write(uint16_t addr, uint8_t value); // trace only; 0 always
 int vdc_hires(uint32_t flag);                // non-zero: hires mode; 0 always
+
+// Saved state (sys_state): the line reached and the mode; the screen
+// pointers follow from the line. apply as for cpu_6502_state_load.
+void vdc_state_save(std::vector<uint8_t> &out);
+int vdc_state_load(const uint8_t *data, size_t size, int apply);

@@ -7,6 +7,7 @@
 #include "ay_8912.h"
 #include "cpu_6502.h"
 #include "log.h"
+#include "sys_state.h"
 
 // Register names for trace lines.
 constexpr const char *via_sym[] = {
@@ -472,4 +473,32 @@ void via_cb2_w(uint8_t level) {
     bool rising = via.pcr & 0x40;
     if (rising ? level && !via.cb2_in : !level && via.cb2_in) raise_flag(VIA_INT_CB2);
     via.cb2_in = level;
+}
+
+// ---- saved state ----
+
+// One field list for both directions, so the two cannot drift apart.
+template <class F> static void each_field(via_state &v, F &&field) {
+    field(v.porta_in), field(v.ca1), field(v.ca2_in), field(v.ora), field(v.ca2_out);
+    field(v.ddra), field(v.portb_in), field(v.cb1), field(v.cb2_in), field(v.orb);
+    field(v.cb2_out), field(v.ddrb), field(v.t1c), field(v.t1l), field(v.t2c), field(v.t2l);
+    field(v.sr), field(v.pcr), field(v.acr), field(v.ier), field(v.ifr);
+    field(v.t1_running), field(v.t2_running), field(v.shift_count);
+}
+
+void via_6522_state_save(std::vector<uint8_t> &out) {
+    each_field(via, [&](auto &f) { state_put(out, f); });
+}
+
+int via_6522_state_load(const uint8_t *data, size_t size, int apply) {
+    via_state v = via;
+    state_reader in{data, size};
+    each_field(v, [&](auto &f) { in.get(f); });
+    if (in.finish("via")) return 1;
+    if ((v.ca1 | v.ca2_in | v.ca2_out | v.cb1 | v.cb2_in | v.cb2_out) > 1 ||
+        (v.t1_running | v.t2_running) > 1 || v.shift_count > 7 || v.ier > 0x7F ||
+        !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F))
+        return sys_state_refuse("via: a line, timer or flag value out of range");
+    if (apply) via = v;
+    return 0;
 }

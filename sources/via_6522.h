@@ -4,7 +4,9 @@
 // speaker only through the handler table, which the sound chip module fills
 // at init. Every entry point runs on the timer thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "sys_core.h"
 
@@ -108,3 +110,8 @@ uint8_t via_cb1_r();
 void via_cb1_w(uint8_t level);
 uint8_t via_cb2_r();
 void via_cb2_w(uint8_t level);
+
+// Saved state (sys_state): registers, timers, lines; the handlers stay.
+// apply as for cpu_6502_state_load.
+void via_6522_state_save(std::vector<uint8_t> &out);
+int via_6522_state_load(const uint8_t *data, size_t size, int apply);

@@ -1,5 +1,10 @@
 #include "via_6522_tapein.h"
 
+#include <string>
+
+#include "sys_file.h"
+#include "sys_state.h"
+
 constexpr uint8_t TAPE_SYNC = 0x16;
 constexpr uint32_t TAPE_NAME_OFFSET = 10; // from the header's first byte
 
@@ -8,6 +13,7 @@ static struct {
     uint32_t tapesize;
     uint32_t tapeoff;  // next byte to deliver
     uint32_t tapesync; // first byte after the last sync run found
+    std::string path;
 } tapein;
 
 int via_6522_tapein(uint8_t *buffer, long size) {
@@ -20,7 +26,12 @@ int via_6522_tapein(uint8_t *buffer, long size) {
     tapein.tapesize = buffer ? static_cast<uint32_t>(size) : 0;
     tapein.tapeoff = 0;
     tapein.tapesync = 0;
+    tapein.path.clear();
     return 0;
+}
+
+void via_6522_tapein_name(const char *path) {
+    tapein.path = tapein.tape && path ? path : "";
 }
 
 int via_6522_tapein_sync() {
@@ -55,5 +66,51 @@ int via_6522_tapein_byte(uint8_t *out) {
         }
     }
     *out = tapein.tape[tapein.tapeoff++];
+    return 0;
+}
+
+// ---- saved state ----
+
+void via_6522_tapein_state_save(std::vector<uint8_t> &out) {
+    bool mounted = tapein.tape && !tapein.path.empty();
+    state_put(out, static_cast<uint8_t>(mounted));
+    state_put(out, static_cast<uint16_t>(mounted ? tapein.path.size() : 0));
+    if (mounted) state_put_bytes(out, tapein.path.data(), tapein.path.size());
+    state_put(out, tapein.tapesize);
+    state_put(out, mounted ? sys_state_hash(tapein.tape, tapein.tapesize) : 0);
+    state_put(out, tapein.tapeoff);
+    state_put(out, tapein.tapesync);
+}
+
+int via_6522_tapein_state_load(const uint8_t *data, size_t size, int apply) {
+    uint8_t mounted = 0;
+    uint16_t length = 0;
+    uint32_t tapesize = 0, tapeoff = 0, tapesync = 0;
+    uint64_t hash = 0;
+    state_reader in{data, size};
+    in.get(mounted);
+    in.get(length);
+    const uint8_t *name = in.take(length);
+    in.get(tapesize);
+    in.get(hash);
+    in.get(tapeoff);
+    in.get(tapesync);
+    if (in.finish("tape")) return 1;
+    if (mounted > 1 || (mounted && length == 0) || tapeoff > tapesize || tapesync > tapesize)
+        return sys_state_refuse("tape: position %u or %u past its end %u", tapeoff, tapesync,
+                                tapesize);
+    if (!apply) return 0;
+    via_6522_tapein(nullptr, 0);
+    if (!mounted) return 0;
+    std::string path(reinterpret_cast<const char *>(name), length);
+    if (sys_file_mount_tap(path.c_str()) != 0 || tapein.tapesize != tapesize ||
+        sys_state_hash(tapein.tape, tapein.tapesize) != hash) {
+        via_6522_tapein(nullptr, 0);
+        sys_state_report("tape '%s' is gone or changed since the state was saved: no tape",
+                         path.c_str());
+        return 0;
+    }
+    tapein.tapeoff = tapeoff;
+    tapein.tapesync = tapesync;
     return 0;
 }

@@ -10,13 +10,23 @@
 // Threads: the short-cuts run on the timer thread inside a frame; mounting
 // runs on the main thread under the machine lock, so the two never overlap.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Takes ownership of `buffer` (allocated with new[]) and rewinds; the
 // previous image is freed. nullptr (or size <= 0) releases the tape.
 int via_6522_tapein(uint8_t *buffer, long size);
+// The file the tape came from, kept for saved states (after a mount).
+void via_6522_tapein_name(const char *path);
 // 0 when positioned at a block header (past any sync run), 1 otherwise. A
 // search at or running into the end of the image rewinds it and fails.
 int via_6522_tapein_sync();
 // 0 always; the next byte, 0xFF with no tape or past its end.
 int via_6522_tapein_byte(uint8_t *out);
+
+// Saved state (sys_state): the tape's file, a hash of its bytes and the
+// position. Restoring reads the file again; a file that is gone or changed
+// leaves no tape, with a line saying so. apply as for cpu_6502_state_load.
+void via_6522_tapein_state_save(std::vector<uint8_t> &out);
+int via_6522_tapein_state_load(const uint8_t *data, size_t size, int apply);

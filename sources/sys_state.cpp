@@ -1,0 +1,228 @@
+#include "sys_state.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "ay_8912.h"
+#include "cpu_6502.h"
+#include "fdc.h"
+#include "mem.h"
+#include "ram.h"
+#include "rom.h"
+#include "sys_core.h"
+#include "sys_file.h"
+#include "vdc.h"
+#include "via_6522.h"
+#include "via_6522_tapein.h"
+
+constexpr char STATE_MAGIC[8] = {'K', 'E', 'S', 'T', 'R', 'E', 'L', 0x1A};
+constexpr size_t STATE_HEADER = 16;           // magic, version, body length
+constexpr uint32_t STATE_BODY_MAX = 4u << 20; // far beyond two drives, RAM and the queues
+constexpr long STATE_FILE_MAX = 8L << 20;
+
+struct state_section {
+    const char *name;
+    void (*save)(std::vector<uint8_t> &out);
+    int (*load)(const uint8_t *data, size_t size, int apply);
+};
+
+// Applied in this order: the character set and the switches before memory
+// is looked at, the drives last, as they may report.
+constexpr state_section sections[] = {
+    {"core", sys_core_state_save, sys_core_state_load},
+    {"rom", rom_state_save, rom_state_load},
+    {"mem", mem_state_save, mem_state_load},
+    {"ram", ram_state_save, ram_state_load},
+    {"cpu", cpu_6502_state_save, cpu_6502_state_load},
+    {"via", via_6522_state_save, via_6522_state_load},
+    {"ay", ay_8912_state_save, ay_8912_state_load},
+    {"vdc", vdc_state_save, vdc_state_load},
+    {"tape", via_6522_tapein_state_save, via_6522_tapein_state_load},
+    {"fdc", fdc_state_save, fdc_state_load},
+};
+constexpr size_t STATE_SECTIONS = std::size(sections);
+
+static const char *loading = ""; // the file being read, for the refusal line
+
+static void report_line(const char *prefix, const char *fmt, va_list ap) {
+    char line[512];
+    int used = snprintf(line, sizeof line, "%s", prefix);
+    vsnprintf(line + used, sizeof line - static_cast<size_t>(used), fmt, ap);
+    sys_file_report("%s", line);
+}
+
+int sys_state_report(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    report_line("state: ", fmt, ap);
+    va_end(ap);
+    return 0;
+}
+
+int sys_state_refuse(const char *fmt, ...) {
+    char prefix[300];
+    snprintf(prefix, sizeof prefix, *loading ? "state '%s' refused: " : "state refused: %s",
+             loading);
+    va_list ap;
+    va_start(ap, fmt);
+    report_line(prefix, fmt, ap);
+    va_end(ap);
+    return 1;
+}
+
+uint64_t sys_state_hash(const uint8_t *bytes, size_t size) {
+    uint64_t h = 0xCBF29CE484222325u;
+    for (size_t i = 0; i < size; i++)
+        h = (h ^ bytes[i]) * 0x100000001B3u;
+    return h;
+}
+
+static uint32_t crc_of(const uint8_t *data, size_t size) {
+    return static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), data, static_cast<uInt>(size)));
+}
+
+int sys_state_write(std::vector<uint8_t> &file) {
+    std::vector<uint8_t> body, data;
+    for (const state_section &s : sections) {
+        data.clear();
+        s.save(data);
+        state_put(body, static_cast<uint8_t>(strlen(s.name)));
+        state_put_bytes(body, s.name, strlen(s.name));
+        state_put(body, static_cast<uint32_t>(data.size()));
+        state_put(body, crc_of(data.data(), data.size()));
+        state_put_bytes(body, data.data(), data.size());
+    }
+    uLongf packed = compressBound(body.size());
+    file.assign(STATE_HEADER + packed, 0);
+    memcpy(file.data(), STATE_MAGIC, sizeof STATE_MAGIC);
+    std::vector<uint8_t> words;
+    state_put(words, STATE_VERSION);
+    state_put(words, static_cast<uint32_t>(body.size()));
+    memcpy(file.data() + sizeof STATE_MAGIC, words.data(), words.size());
+    // Level 1: the tracks and memory are mostly runs; more effort buys little.
+    if (compress2(file.data() + STATE_HEADER, &packed, body.data(), body.size(), 1) != Z_OK)
+        return sys_state_report("can't compress the state"), 1;
+    file.resize(STATE_HEADER + packed);
+    return 0;
+}
+
+// Splits the body into sections by name; 1 refused.
+static int split(const std::vector<uint8_t> &body, const uint8_t *found[], size_t sizes[]) {
+    state_reader in{body.data(), body.size()};
+    while (in.at < in.size) {
+        uint8_t length = 0;
+        uint32_t size = 0, crc = 0;
+        in.get(length);
+        const uint8_t *name = in.take(length);
+        in.get(size);
+        in.get(crc);
+        const uint8_t *data = in.take(size);
+        if (in.bad) return sys_state_refuse("truncated inside a section");
+        std::string text(reinterpret_cast<const char *>(name), length);
+        size_t k = 0;
+        while (k < STATE_SECTIONS && text != sections[k].name)
+            k++;
+        if (k == STATE_SECTIONS) return sys_state_refuse("unknown section '%s'", text.c_str());
+        if (found[k]) return sys_state_refuse("section '%s' twice", text.c_str());
+        if (crc_of(data, size) != crc)
+            return sys_state_refuse("section '%s' fails its CRC", text.c_str());
+        found[k] = data;
+        sizes[k] = size;
+    }
+    for (size_t k = 0; k < STATE_SECTIONS; k++)
+        if (!found[k]) return sys_state_refuse("section '%s' missing", sections[k].name);
+    return 0;
+}
+
+int sys_state_read(const uint8_t *file, size_t size) {
+    if (size < STATE_HEADER) return sys_state_refuse("too short for a state file");
+    if (memcmp(file, STATE_MAGIC, sizeof STATE_MAGIC) != 0)
+        return sys_state_refuse("not a kestrel state file");
+    state_reader header{file + sizeof STATE_MAGIC, 8};
+    uint32_t version = 0, body_size = 0;
+    header.get(version);
+    header.get(body_size);
+    // Older formats would be converted here, each by name; none exist yet.
+    if (version != STATE_VERSION)
+        return sys_state_refuse("format version %u, this kestrel reads version %u", version,
+                                STATE_VERSION);
+    if (body_size > STATE_BODY_MAX) return sys_state_refuse("body of %u bytes", body_size);
+    std::vector<uint8_t> body(body_size);
+    uLongf unpacked = body_size;
+    uLong packed = size - STATE_HEADER;
+    int z = uncompress2(body.data(), &unpacked, file + STATE_HEADER, &packed);
+    if (z != Z_OK || unpacked != body_size || packed != size - STATE_HEADER)
+        return sys_state_refuse("truncated or damaged (zlib %d)", z);
+    const uint8_t *found[STATE_SECTIONS] = {};
+    size_t sizes[STATE_SECTIONS] = {};
+    if (split(body, found, sizes) != 0) return 1;
+    for (size_t k = 0; k < STATE_SECTIONS; k++)
+        if (sections[k].load(found[k], sizes[k], 0) != 0) return 1;
+    // The running drives' changes are the user's: stored before their tracks go.
+    for (int n = 0; n < 2; n++)
+        if (fdc_write_image(n) != 0)
+            return sys_state_refuse("drive %d's changes could not be stored first", n + 1);
+    for (size_t k = 0; k < STATE_SECTIONS; k++)
+        sections[k].load(found[k], sizes[k], 1);
+    return 0;
+}
+
+// Writes `bytes` to `path` by way of a new file beside it, flushed to disk
+// before it takes the name: an earlier file survives any failure.
+static int write_atomically(const char *path, const std::vector<uint8_t> &bytes) {
+    std::string temp = std::string(path) + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return sys_state_report("can't write '%s': %s", path, strerror(errno)), 1;
+    fchmod(fd, 0644);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    int error = done == bytes.size() ? 0 : (errno ? errno : EIO);
+    if (!error && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && !error) error = errno;
+    if (!error && rename(temp.c_str(), path) != 0) error = errno;
+    if (error) {
+        unlink(temp.c_str());
+        return sys_state_report("can't write '%s': %s", path, strerror(error)), 1;
+    }
+    return 0;
+}
+
+int sys_state_save(const char *path) {
+    std::vector<uint8_t> file;
+    if (sys_state_write(file) != 0) return 1;
+    return write_atomically(path, file);
+}
+
+int sys_state_load(const char *path) {
+    loading = path;
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        sys_state_refuse("can't open it: %s", strerror(errno));
+        loading = "";
+        return 1;
+    }
+    std::vector<uint8_t> file;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0 &&
+           file.size() <= static_cast<size_t>(STATE_FILE_MAX))
+        file.insert(file.end(), chunk, chunk + got);
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    int result =
+        failed ? sys_state_refuse("can't read it") : sys_state_read(file.data(), file.size());
+    loading = "";
+    return result;
+}
