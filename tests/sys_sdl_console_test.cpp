@@ -114,7 +114,12 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"tape", "ready|", TAPE, 0xFF},
                 {"soundoff", "ready|", PAUSED, 1},
                 {"SoundOn", "ready|", PAUSED, 0},
-                {"DASM", "not implemented yet ...|ready|"}};
+                {"DASM", "not implemented yet ...|ready|"},
+                {"state save s.state", "saving state 's.state'|ready|"},
+                {"state load s.state", "restoring state 's.state'|ready|"},
+                {"state load no.state", "restoring state 'no.state'|state 'no.state' refused: "
+                                        "can't open it: No such file or directory|error|"},
+                {"state s.state", "? syntax error|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -123,9 +128,9 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     }
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
-    // Help clears the view, then lists 24 lines (or 16 keys) and ready.
+    // Help clears the view, then lists 28 lines (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(26).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(30).find("|=== HELP/COMMANDS ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }
@@ -136,7 +141,7 @@ TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) 
     EXPECT_EQ("Z5>asm|not implemented yet ...|ready|", view(3));
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
-    EXPECT_EQ("|save|soundon|soundoff|", view(4));
+    EXPECT_EQ("|save|soundon|soundoff|state|", view(5));
 }
 
 } // namespace
