@@ -53,7 +53,7 @@ void sys_apply_config() {
     refresh = config[CFG_REFRESH].value < 20 ? 20 : config[CFG_REFRESH].value;
 }
 
-static void act_on(event &ev) {
+void sys_apply_event(const event &ev) {
     switch (ev.code) {
     case EV_NONE:
         break;
@@ -100,7 +100,7 @@ int sys_systemloop(int *cycles) {
             if (core.queueinptr.load(std::memory_order_acquire) == out) continue;
             event ev;
             pull_event(&ev);
-            act_on(ev);
+            sys_apply_event(ev);
             out = core.queueoutptr.load(std::memory_order_relaxed);
         }
         return 0;
@@ -110,7 +110,7 @@ int sys_systemloop(int *cycles) {
         fdc_run(1);
         event ev;
         pull_event(&ev);
-        act_on(ev);
+        sys_apply_event(ev);
     }
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "ram.h"
 #include "sys_cfg.h"
 #include "sys_file_txt.h"
+#include "sys_shot.h"
 #include "via_6522_tapein.h"
 
 constexpr unsigned BASIC_START = 0x0501;
@@ -317,8 +318,7 @@ static int load_bmp(const char *path) {
 }
 
 static int save_bmp(const char *path) {
-    sys_file_report("sys_file_save_bmp: %s -> %s", path, "not implemented yet");
-    return 1;
+    return sys_shot_bmp(path);
 }
 
 // The kinds of file by their extension (any case), with their loader and saver.

@@ -1,7 +1,5 @@
 #include "sys_state.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -17,6 +15,7 @@
 #include "mem.h"
 #include "ram.h"
 #include "rom.h"
+#include "sys_atomic.h"
 #include "sys_core.h"
 #include "sys_file.h"
 #include "vdc.h"
@@ -175,34 +174,18 @@ int sys_state_read(const uint8_t *file, size_t size) {
     return 0;
 }
 
-// Writes `bytes` to `path` by way of a new file beside it, flushed to disk
-// before it takes the name: an earlier file survives any failure.
-static int write_atomically(const char *path, const std::vector<uint8_t> &bytes) {
-    std::string temp = std::string(path) + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return sys_state_report("can't write '%s': %s", path, strerror(errno)), 1;
-    fchmod(fd, 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    int error = done == bytes.size() ? 0 : (errno ? errno : EIO);
-    if (!error && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && !error) error = errno;
-    if (!error && rename(temp.c_str(), path) != 0) error = errno;
-    if (error) {
-        unlink(temp.c_str());
-        return sys_state_report("can't write '%s': %s", path, strerror(error)), 1;
-    }
-    return 0;
-}
-
 int sys_state_save(const char *path) {
+    // The drives' changes go to their images first, so that the state and the
+    // files agree: a later write-back would otherwise make the files differ
+    // from the hashes kept, and a restore would leave the drives empty.
+    fdc_write_image(0);
+    fdc_write_image(1);
     std::vector<uint8_t> file;
     if (sys_state_write(file) != 0) return 1;
-    return write_atomically(path, file);
+    errno = 0;
+    if (sys_atomic_write(path, file.data(), file.size()) != 0)
+        return sys_state_report("can't write '%s': %s", path, strerror(errno ? errno : EIO)), 1;
+    return 0;
 }
 
 int sys_state_load(const char *path) {

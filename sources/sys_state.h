@@ -22,14 +22,14 @@
 constexpr uint32_t STATE_VERSION = 1;
 constexpr const char *STATE_QUICK_FILE = "kestrel.state"; // F2 / F3
 
-// Writes the machine to `path` through a temporary file in the same folder,
-// so an earlier file stays intact when the write fails. 1 with the reason
-// reported.
+// Writes the drives' changes back to their images, then the machine to
+// `path` through a temporary file in the same folder, so an earlier file
+// stays intact when the write fails. 1 with the reason reported.
 int sys_state_save(const char *path);
 // Reads, checks and applies a state. 1 with the reason reported (one line);
 // the machine is then unchanged.
 int sys_state_load(const char *path);
-// The same on bytes in memory: a whole state file's bytes, and back.
+// The same on bytes in memory (a whole state file's), without the write-back.
 int sys_state_write(std::vector<uint8_t> &file);
 int sys_state_read(const uint8_t *file, size_t size);
 
