@@ -30,7 +30,7 @@ static struct {
     uint32_t startime;
     uint32_t totalcycles;
     uint32_t due;
-    long frames; // run so far
+    long frames;          // run so far
     long measured_frames; // timer thread: since the title was last set
     // Written by the main thread under the machine lock, read by frames.
     bool warp;

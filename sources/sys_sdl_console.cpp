@@ -44,8 +44,8 @@ constexpr int FONT_DEFAULT = 1;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",    "?keys", "mnt1",    "umnt1",    "mnt2", "umnt2", "load", "save",   "tape",
-    "utape", "soundon", "soundoff", "dump", "asm",   "dasm", "shot", "record",
+    "?",     "?keys",   "mnt1",     "umnt1", "mnt2", "umnt2", "load", "save",   "tape",
+    "utape", "soundon", "soundoff", "dump",  "asm",  "dasm",  "shot", "record",
 };
 static_assert(std::size(commands) == 17);
 
