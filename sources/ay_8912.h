@@ -47,6 +47,9 @@ void ay_8912_callback(void *user, uint8_t *stream, int len);
 // `cap`) into `stream`, and returns how many. Timer thread, audio lock held
 // when a device is open; for recordings and runs without a device.
 int ay_8912_render(uint8_t *stream, int cap);
+// As render, when nobody listens (warp without a recording): the queued
+// writes take effect, but no output is synthesised. Same thread and lock.
+int ay_8912_discard();
 // Applies one register write to the sound parameters (queue or immediate path;
 // the caller holds the audio lock when the callback may run).
 void ay_8912_dowrite(uint8_t reg, uint8_t value);

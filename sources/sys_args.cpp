@@ -173,7 +173,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             o.speed = static_cast<int>(n);
         } else if (arg == "--zoom") {
             if (!take(&v)) return usage("--zoom needs a value");
-            if (!parse_int(v.c_str(), 0, 2, &n)) return usage("--zoom " + v + ": must be 0, 1 or 2");
+            if (!parse_int(v.c_str(), 0, 2, &n))
+                return usage("--zoom " + v + ": must be 0, 1 or 2");
             o.zoom = static_cast<int>(n);
         } else if (arg == "--frames") {
             if (!take(&v)) return usage("--frames needs a value");

@@ -14,14 +14,14 @@ struct sys_options {
     int speed = 0; // 0: the settings file's
     int zoom = -1; // -1: the settings file's
     bool mute = false, warp = false, headless = false;
-    long frames = 0;      // 0: run until the user quits
-    double seconds = 0;   // emulated; turned into frames once `refresh` is known
+    long frames = 0;    // 0: run until the user quits
+    double seconds = 0; // emulated; turned into frames once `refresh` is known
     std::string screenshot, dump_ram, record;
     // A saved state to start from, and the file to save one in at exit.
     std::string state, save_state;
-    std::string type;     // keys to type after start-up, '\n' for Return
-    int autostart = -1;   // -1: on when a FILE is given
-    int load_at = -1;     // .bin load address
+    std::string type;   // keys to type after start-up, '\n' for Return
+    int autostart = -1; // -1: on when a FILE is given
+    int load_at = -1;   // .bin load address
     bool help = false, version = false;
 };
 

@@ -8,9 +8,7 @@
 #define KESTREL_DATA_DIR "/usr/share/kestrel"
 #endif
 
-static struct {
-    std::map<std::string, std::string> overrides;
-} sys_data;
+static struct { std::map<std::string, std::string> overrides; } sys_data;
 
 static bool readable(const std::string &path) {
     return access(path.c_str(), R_OK) == 0;

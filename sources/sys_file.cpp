@@ -74,7 +74,8 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
     };
     static_assert(sizeof header == 14);
     // Byte by byte: g++ 12 misreads a range insert into an empty vector.
-    for (uint8_t b : header) bytes.push_back(b);
+    for (uint8_t b : header)
+        bytes.push_back(b);
 }
 
 // A full disk often shows only when the buffer is flushed at close.
@@ -318,7 +319,9 @@ static int load_bmp(const char *path) {
 }
 
 static int save_bmp(const char *path) {
-    return sys_shot_bmp(path);
+    if (sys_shot_bmp(path) == 0) return 0;
+    sys_file_report("bmp save: unable to write '%s'", path);
+    return 1;
 }
 
 // The kinds of file by their extension (any case), with their loader and saver.

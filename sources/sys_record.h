@@ -8,8 +8,9 @@
 #pragma once
 #include <cstdint>
 
-int sys_record_start(const char *path); // stops a recording in progress first; 1 (logged) on failure
-int sys_record_stop();                  // 0 also when none runs; 1 when the file could not be finished
+int sys_record_start(
+    const char *path); // stops a recording in progress first; 1 (logged) on failure
+int sys_record_stop(); // 0 also when none runs; 1 when the file could not be finished
 bool sys_record_active();
 // `frames` stereo frames of signed 16-bit samples, as the device takes them.
 void sys_record_samples(const uint8_t *stream, int frames);

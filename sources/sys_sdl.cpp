@@ -31,7 +31,7 @@ static struct {
     uint32_t startime;
     uint32_t totalcycles;
     uint32_t due;
-    long frames; // run so far
+    long frames;          // run so far
     long measured_frames; // timer thread: since the title was last set
     // Written by the main thread under the machine lock, read by frames.
     bool warp;
@@ -225,7 +225,10 @@ int sys_sdl_run(step_fn step) {
 // Runs scan lines until the video output reports the frame complete. A
 // step that reports no cycles ends its scan line, so a stalled processor
 // cannot hold the frame forever.
-static void run_frame(uint32_t interval, step_fn step, bool show) {
+// How much of a frame the host sees: shown, drawn but not shown, or neither.
+enum frame_view { FRAME_SHOW, FRAME_DRAW, FRAME_SKIP };
+
+static void run_frame(uint32_t interval, step_fn step, frame_view view) {
     uint32_t height = video->height > 0 ? video->height : VDC_HEIGHT;
     uint32_t line = 0;
     if (sys_sdl_plan.at_frame) sys_sdl_plan.at_frame(host.frames);
@@ -238,9 +241,9 @@ static void run_frame(uint32_t interval, step_fn step, bool show) {
             budget -= cycles;
             host.totalcycles += cycles;
         }
-        if (video->update && show) {
+        if (video->update && view == FRAME_SHOW) {
             if (video->update() == 0) break;
-        } else if (video->update && video->render) {
+        } else if (video->update && video->render && view == FRAME_DRAW) {
             if (video->render() == 0) break; // drawn, not shown
         } else if (++line >= height) {
             break; // no video output: a frame is still `height` lines
@@ -252,6 +255,10 @@ static void run_frame(uint32_t interval, step_fn step, bool show) {
 
 static bool stop_due() {
     return sys_sdl_plan.stop_after > 0 && host.frames >= sys_sdl_plan.stop_after;
+}
+
+static bool ending() {
+    return sys_sdl_plan.stop_after > 0 && host.frames + 2 >= sys_sdl_plan.stop_after;
 }
 
 // Cycles of the frames that ran since `startime`, over the time up to the
@@ -300,13 +307,15 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
         uint32_t before = host.totalcycles;
         long frames_before = host.frames;
         if (host.warp) {
-            // Frames back to back; only the last of each stretch is shown.
-            do {
-                run_frame(interval, step, false);
-            } while (!stop_due() && ticks() - now < WARP_SHOW_MS - 1);
-            if (!stop_due()) run_frame(interval, step, true);
+            // Frames back to back; only the last of each stretch is shown. A
+            // display mode lasts from one frame into the next, so the one
+            // before it is drawn too, and so are the last two of a planned run.
+            while (!stop_due() && ticks() - now < WARP_SHOW_MS - 1)
+                run_frame(interval, step, ending() ? FRAME_DRAW : FRAME_SKIP);
+            if (!stop_due()) run_frame(interval, step, FRAME_DRAW);
+            if (!stop_due()) run_frame(interval, step, FRAME_SHOW);
         } else {
-            run_frame(interval, step, true);
+            run_frame(interval, step, FRAME_SHOW);
         }
         uint32_t t = ticks();
         host.measured_frames += host.frames - frames_before;

@@ -110,7 +110,9 @@ int audio_sdl_frame() {
     if (sound && !audio->paused && !warping) return 0; // the device pulls
     static uint8_t buffer[4 * AUDIO_RENDER_CAP];
     audio_sdl_lock();
-    int frames = ay_8912_render(buffer, AUDIO_RENDER_CAP);
+    // Synthesis costs more than the machine at warp speed: only for a recording.
+    int frames = warping && !sys_record_active() ? ay_8912_discard()
+                                                 : ay_8912_render(buffer, AUDIO_RENDER_CAP);
     audio_sdl_unlock();
     sys_record_samples(buffer, frames);
     return 0;

@@ -11,6 +11,13 @@
 #include "sys_atomic.h"
 #include "vdc.h"
 
+// Before the display generator has started there is nothing to save.
+static bool have_picture(const char *path) {
+    if (video && video->pixels) return true;
+    log_error("can't write '%s': no picture", path);
+    return false;
+}
+
 // The picture as rows of red, green, blue bytes, top row first.
 static std::vector<uint8_t> rgb_rows() {
     std::vector<uint8_t> rgb(static_cast<size_t>(VDC_WIDTH) * VDC_HEIGHT * 3);
@@ -44,6 +51,7 @@ static int encode_png(FILE *f, const std::vector<uint8_t> &rgb) {
 }
 
 int sys_shot_png(const char *path) {
+    if (!have_picture(path)) return 1;
     sys_atomic out;
     if (sys_atomic_open(&out, path) != 0) return 1;
     if (encode_png(out.file, rgb_rows()) != 0) {
@@ -63,6 +71,7 @@ static void put_le(std::vector<uint8_t> &b, size_t at, uint32_t v, int bytes) {
 int sys_shot_bmp(const char *path) {
     constexpr uint32_t HEADER = 54, ROW = VDC_WIDTH * 3;
     static_assert(ROW % 4 == 0);
+    if (!have_picture(path)) return 1;
     std::vector<uint8_t> b(HEADER + ROW * VDC_HEIGHT);
     b[0] = 'B';
     b[1] = 'M';

@@ -3,6 +3,7 @@
 #include "sys_sdl.h"
 
 #include "sys_sdl_fixture.h"
+#include "sys_state.h"
 
 using queued = std::vector<std::pair<int32_t, uint64_t>>;
 
@@ -52,6 +53,26 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
     SDL_Event wake = {SDL_USEREVENT}, close = {SDL_QUIT};
     EXPECT_EQ(0, sys_sdl_event(wake));
     EXPECT_EQ(1, sys_sdl_event(close));
+}
+
+// F2 writes the quick state, F3 brings the machine back to it; neither is a
+// key of the machine.
+TEST_F(HostKeys, F2SavesAndF3RestoresTheQuickState) {
+    ASSERT_EQ(0, mem_init() | via_6522_init() | cpu_6502_init());
+    uint8_t *ram = ram_getptr();
+    ram[0x5000] = 0xA5;
+    auto press = [](SDLKey sym) {
+        for (Uint8 type : {SDL_KEYDOWN, SDL_KEYUP}) {
+            SDL_Event ev = key_event(type, sym);
+            EXPECT_EQ(0, sys_sdl_event(ev));
+        }
+    };
+    press(SDLK_F2);
+    ASSERT_TRUE(std::filesystem::exists(STATE_QUICK_FILE));
+    ram[0x5000] = 0x3C;
+    press(SDLK_F3);
+    EXPECT_EQ(0xA5, ram[0x5000]);
+    EXPECT_EQ(queued{}, drain());
 }
 
 // Steps of fixed cycles, a video output counting lines, and the test's clock:
