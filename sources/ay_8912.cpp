@@ -511,9 +511,9 @@ static uint32_t shape_steps(const uint8_t *shape) {
 
 void ay_8912_state_save(std::vector<uint8_t> &out) {
     lock_audio();
-    uint8_t shape = 0;
-    while (eshapes[shape] != ay.envelope)
-        shape++;
+    uint8_t shape = 0; // also for a chip never set up
+    for (uint8_t k = 0; k < 16; k++)
+        if (eshapes[k] == ay.envelope) shape = k;
     each_field(ay, [&](auto &f) { state_put(out, f); });
     state_put(out, shape);
     state_put(out, via_port_a);

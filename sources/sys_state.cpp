@@ -192,7 +192,7 @@ int sys_state_load(const char *path) {
     loading = path;
     FILE *f = fopen(path, "rb");
     if (!f) {
-        sys_state_refuse("can't open it: %s", strerror(errno));
+        sys_state_refuse("%s", strerror(errno));
         loading = "";
         return 1;
     }
