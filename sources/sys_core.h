@@ -4,7 +4,8 @@
 // Threads: the main thread is the only producer of events (push_event), the
 // timer thread the only consumer (pull_event, via sys_systemloop). Each ring
 // index is written by one thread and published with a release store.
-// `zoom` and `speed` are changed only by the timer thread after start-up, and
+// `zoom` and `speed` are changed only by the timer thread after start-up (and
+// `speed` by a state restore on the main thread, under the machine lock), and
 // are atomics because the main thread and the audio thread read them.
 //
 // Machine lock: the timer thread holds it while it runs a frame; any other

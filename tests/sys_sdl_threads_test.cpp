@@ -60,11 +60,14 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
         for (int round = 0; round < 3; round++) {
             wait_frames(1);
             tap(SDLK_F4); // the console is closed: the charset toggles
+            tap(SDLK_F2); // quick state saved and restored between frames
+            tap(SDLK_F3);
             tap(SDLK_F9); // warp on: the machine's clock drives the sound
             tap(SDLK_F1);
-            for (std::string line : {"mnt1 disk.dsk", "load data.bin a0400", "record r.wav",
-                                     "soundoff", "save out.bin a0400 l0010", "shot s.png",
-                                     "soundon", "record off", "umnt1"})
+            for (std::string line :
+                 {"mnt1 disk.dsk", "state save t.state", "state load t.state",
+                  "load data.bin a0400", "record r.wav", "soundoff", "save out.bin a0400 l0010",
+                  "shot s.png", "soundon", "record off", "umnt1"})
                 for (char c : line + "\r")
                     tap(static_cast<SDLKey>(c), c);
             tap(SDLK_ESCAPE);
@@ -93,4 +96,5 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
     EXPECT_EQ(143360u, read_file("disk.dsk").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE")) << "recorded while warping";
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
+    EXPECT_TRUE(std::filesystem::exists("kestrel.state") && std::filesystem::exists("t.state"));
 }
