@@ -51,6 +51,15 @@ static std::vector<uint32_t> png_pixels(const char *path) {
     return px;
 }
 
+// A recording's samples, interleaved; empty when it cannot be read.
+static std::vector<short> read_wav(const char *path, SF_INFO *info) {
+    SNDFILE *wav = sf_open(path, SFM_READ, info);
+    std::vector<short> s(wav ? static_cast<size_t>(info->frames) * info->channels : 0);
+    if (wav) sf_readf_short(wav, s.data(), info->frames);
+    if (wav) sf_close(wav);
+    return s;
+}
+
 // The display generator's own picture of a RAM dump: two frames, so that a
 // mode that lasts across frames has settled.
 static std::vector<uint32_t> reference_picture(const std::vector<uint8_t> &ram) {
@@ -84,11 +93,8 @@ TEST_F(Headless, DemoTapeLoadsByItselfDrawsAndPlays) {
         lit += shot[i] != shot[0];
     EXPECT_GT(lit, 500);
     SF_INFO info{};
-    SNDFILE *wav = sf_open("tune.wav", SFM_READ, &info);
-    ASSERT_TRUE(wav);
-    std::vector<short> s(static_cast<size_t>(info.frames) * 2);
-    sf_readf_short(wav, s.data(), info.frames);
-    sf_close(wav);
+    std::vector<short> s = read_wav("tune.wav", &info);
+    ASSERT_FALSE(s.empty());
     EXPECT_EQ(std::pair(44100, 2), std::pair(info.samplerate, info.channels));
     EXPECT_NEAR(8.0 * 1000000 / 22, double(info.frames), 8.0 * 1000000 / 22 * 0.03);
     EXPECT_NE(*std::min_element(s.begin(), s.end()), *std::max_element(s.begin(), s.end()));
@@ -105,11 +111,8 @@ TEST_F(Headless, TypedKeysReachTheMonitorAndTheRecordingHasTheTonesPitch) {
         << read_text("out.txt");
     EXPECT_NE(std::string::npos, text_screen().find("|0600 A2 00 A9 64")) << text_screen();
     SF_INFO info{};
-    SNDFILE *wav = sf_open("tone.wav", SFM_READ, &info);
-    ASSERT_TRUE(wav);
-    std::vector<short> s(static_cast<size_t>(info.frames) * 2);
-    sf_readf_short(wav, s.data(), info.frames);
-    sf_close(wav);
+    std::vector<short> s = read_wav("tone.wav", &info);
+    ASSERT_FALSE(s.empty());
     // Rising edges over the last second, left channel.
     const size_t from = s.size() - 2 * 44100;
     int rises = 0, first = -1, last = -1;
@@ -156,9 +159,7 @@ TEST_F(Headless, ASignalEndsTheRunWithACompleteRecording) {
     // Paced, so the signal comes while it runs.
     EXPECT_EQ(124, run("--headless --record r.wav", 2));
     SF_INFO info{};
-    SNDFILE *wav = sf_open("r.wav", SFM_READ, &info);
-    ASSERT_TRUE(wav) << sf_strerror(nullptr);
-    sf_close(wav);
+    ASSERT_FALSE(read_wav("r.wav", &info).empty()) << sf_strerror(nullptr);
     EXPECT_GT(info.frames, 44100 / 2);
     EXPECT_EQ(44 + info.frames * 4, long(read_file("r.wav").size()));
     for (const auto &f : std::filesystem::directory_iterator("."))
