@@ -6,43 +6,59 @@
 ; on a control stack of their own at 0x0400, so a jump may reset the
 ; processor stack at every statement.
 
-; ---- zero page $58-$99 --------------------------------------------------------
+; ---- zero page $58-$99 and $9E-$AA -----------------------------------------------
 txtptr  = $58                   ; 2, read position in the statement
-fac     = $5A                   ; 4, the value being worked on, 32-bit signed
-arg     = $5E                   ; 4, left operand
-runf    = $62                   ; non-zero while a program runs
-curlin  = $63                   ; 2, number of the running line
-curlp   = $65                   ; 2, its address
-vartab  = $67                   ; 2, first variable
-varend  = $69                   ; 2, past the last variable
-cstk    = $6B                   ; bytes on the control stack
-bp      = $6C                   ; 2
-bp2     = $6E                   ; 2
-cnt     = $70                   ; 2
-linnum  = $72                   ; 2
-varp    = $74                   ; 2, value of the variable last named
-tki     = $76                   ; tokeniser: read index
-tko     = $77                   ; write index
-tmode   = $78                   ; 0 normal, 1 string, 2 DATA, 3 rest of line as typed
-kwi     = $79
-ctmp    = $7A
-relm    = $7B
-vn1     = $7C                   ; 2, name being looked up
-vn2     = $7D
-prod    = $7E                   ; 4
-pbase   = $82                   ; 4
-pexp    = $86                   ; 4
-pres    = $8A                   ; 4
-dsign   = $8E
-opc     = $8F
-oprec   = $90
-anyf    = $91
-lsthi   = $92                   ; 2
-callv   = $94                   ; 2
-kwp     = $96                   ; 2
+facx    = $5A                   ; fac: exponent, four mantissa bytes (top first), sign
+facm    = $5B
+facs    = $5F
+argx    = $60                   ; arg: the same, for the left operand
+argm    = $61
+args    = $65
+facg    = $66                   ; fac's guard byte, below its mantissa
+argg    = $67
+ival    = $68                   ; 4, an integer, low byte first
+runf    = $6C                   ; non-zero while a program runs
+curlin  = $6D                   ; 2, number of the running line
+curlp   = $6F                   ; 2, its address
+vartab  = $71                   ; 2, first variable
+varend  = $73                   ; 2, past the last variable
+cstk    = $75                   ; bytes on the control stack
+bp      = $76                   ; 2
+bp2     = $78                   ; 2
+cnt     = $7A                   ; 2
+linnum  = $7C                   ; 2
+varp    = $7E                   ; 2, value of the variable last named
+tki     = $80                   ; tokeniser: read index
+tko     = $81                   ; write index
+tmode   = $82                   ; 0 normal, 1 string, 2 DATA, 3 rest of line as typed
+kwi     = $83
+ctmp    = $84
+relm    = $85
+vn1     = $86                   ; 2, name being looked up
+vn2     = $87
+prod    = $88                   ; 4
+dt      = $8C                   ; 4
+remx    = $90
+opc     = $91
+oprec   = $92
+anyf    = $93
+lsthi   = $94                   ; 2
+callv   = $96                   ; 2
+kwp     = $98                   ; 2
+fptr    = $9E                   ; 2, five-byte number in memory
+dexp    = $A0                   ; powers of ten still to apply
+sc      = $A1
+pointf  = $A2
+ndig    = $A3
+tmp4    = $A4
+pexp    = $A5                   ; 4, whole power being raised to
+pnegf   = $A9
+forb    = $AA                   ; base of the loop NEXT works on
+FT1     = $0250                 ; two parked numbers, six bytes each
+DIGS    = $025C                 ; nine digits being printed
 CSTK    = $0400                 ; control stack, 256 bytes
 VARSIZE = 7
-FORSIZE = 16
+FORSIZE = 18
 SUBSIZE = 6
 
 T_DATA  = $91
@@ -636,6 +652,12 @@ err_mem:
 notimpl:
         ldx #6
         bne basicerr
+err_ovf:
+        ldx #8
+        bne basicerr
+err_qty:
+        ldx #9
+        bne basicerr
 err_deep:
         ldx #7
 basicerr:
@@ -694,8 +716,10 @@ e_div:  .byte "DIVISION BY ZERO", 0
 e_mem:  .byte "OUT OF MEMORY", 0
 e_ni:   .byte "NOT IMPLEMENTED", 0
 e_deep: .byte "FORMULA TOO COMPLEX", 0
-errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep
-errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep
+e_ovf:  .byte "OVERFLOW", 0
+e_qty:  .byte "ILLEGAL QUANTITY", 0
+errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
+errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
 
 ; ---- execution -----------------------------------------------------------------
 exec:   ldx #$FF
@@ -838,15 +862,10 @@ s_let:  jsr getvar
         jsr chkc
         jsr eval
         pla
-        sta varp
+        sta fptr
         pla
-        sta varp+1
-putvar: ldy #3
-@c:     lda fac,y
-        sta (varp),y
-        dey
-        bpl @c
-        rts
+        sta fptr+1
+        jmp stfac
 
 s_run:  jsr clearv
         jsr peekc
@@ -935,10 +954,7 @@ resume: sta runf
 @r:     rts
 
 s_if:   jsr eval
-        lda fac
-        ora fac+1
-        ora fac+2
-        ora fac+3
+        lda facx
         beq @false
         jsr peekc
         cmp #T_GOTO
@@ -983,57 +999,56 @@ s_for:  jsr getvar
         jsr eval
         ldx cstk
         lda CSTK,x
-        sta varp
+        sta fptr
         lda CSTK+1,x
-        sta varp+1
-        jsr putvar
+        sta fptr+1
+        jsr stfac
         lda #T_TO
         jsr chkc
         jsr eval
         ldx cstk
-        ldy #0
-@lim:   lda fac,y
-        sta CSTK+2,x
-        inx
-        iny
-        cpy #4
-        bne @lim
+        lda #2
+        jsr fpx
+        jsr stfac
         jsr peekc
         cmp #T_STEP
         bne @one
         jsr nextc
         jsr eval
         jmp @st
-@one:   jsr setone
+@one:   jsr ld1
 @st:    ldx cstk
-        ldy #0
-@stp:   lda fac,y
-        sta CSTK+6,x
-        inx
-        iny
-        cpy #4
-        bne @stp
+        lda #7
+        jsr fpx
+        jsr stfac
         ldx cstk
         lda curlp
-        sta CSTK+10,x
-        lda curlp+1
-        sta CSTK+11,x
-        lda txtptr
         sta CSTK+12,x
-        lda txtptr+1
+        lda curlp+1
         sta CSTK+13,x
-        lda runf
+        lda txtptr
         sta CSTK+14,x
-        lda #T_FOR
+        lda txtptr+1
         sta CSTK+15,x
+        lda runf
+        sta CSTK+16,x
+        lda #T_FOR
+        sta CSTK+17,x
         txa
         clc
         adc #FORSIZE
         sta cstk
         rts
 
-; The loop of varp (of any variable when anyf is set) among the frames above
-; the newest GOSUB: C=1 and X its base, or C=0.
+; fptr := CSTK + X + A
+fpx:    stx fptr
+        clc
+        adc fptr
+        sta fptr
+        lda #>CSTK
+        sta fptr+1
+        rts
+
 findfor:
         ldx cstk
 @l:     cpx #0
@@ -1069,46 +1084,49 @@ s_next: lda #1
 @find:  jsr findfor
         bcs @f
         jmp err_next
-@f:     stx ctmp
+@f:     stx forb
         txa
         clc
         adc #FORSIZE
         sta cstk                ; inner loops left open are dropped
         lda CSTK,x
-        sta varp
+        sta fptr
         lda CSTK+1,x
-        sta varp+1
-        ldy #0
-        clc
-@add:   lda (varp),y
-        adc CSTK+6,x
-        sta (varp),y
-        sta fac,y
-        lda CSTK+2,x
-        sta arg,y
-        inx
-        iny
-        tya                     ; no compare: the carry runs on
-        eor #4
-        bne @add
-        jsr scmp                ; limit against the new value
-        ldx ctmp
-        ldy CSTK+9,x
+        sta fptr+1
+        jsr ldfac
+        ldx forb
+        lda #7
+        jsr fpx
+        jsr ldarg
+        jsr fadd
+        ldx forb
+        lda CSTK,x
+        sta fptr
+        lda CSTK+1,x
+        sta fptr+1
+        jsr stfac
+        ldx forb
+        lda #2
+        jsr fpx
+        jsr ldarg
+        jsr fcmp                ; limit against the new value
+        ldx forb
+        ldy CSTK+8,x            ; the step's sign
         bpl @up
         cmp #4
         beq @done
         bne @loop
 @up:    cmp #1
         beq @done
-@loop:  lda CSTK+10,x
+@loop:  lda CSTK+12,x
         sta curlp
-        lda CSTK+11,x
-        sta curlp+1
-        lda CSTK+12,x
-        sta txtptr
         lda CSTK+13,x
-        sta txtptr+1
+        sta curlp+1
         lda CSTK+14,x
+        sta txtptr
+        lda CSTK+15,x
+        sta txtptr+1
+        lda CSTK+16,x
         jmp resume
 @done:  stx cstk
         jsr peekc
@@ -1119,10 +1137,10 @@ s_next: lda #1
 @r:     rts
 
 ; Address (low 16 bits of an expression) into bp.
-evaddr: jsr eval
-        lda fac
+evaddr: jsr getint
+        lda ival
         sta bp
-        lda fac+1
+        lda ival+1
         sta bp+1
         rts
 
@@ -1133,19 +1151,19 @@ s_poke: jsr evaddr
         pha
         lda #','
         jsr chkc
-        jsr eval
+        jsr getint
         pla
         sta bp+1
         pla
         sta bp
         ldy #0
-        lda fac
+        lda ival
         sta (bp),y
         rts
 
 s_doke: jsr s_poke
         iny
-        lda fac+1
+        lda ival+1
         sta (bp),y
         rts
 
@@ -1157,12 +1175,12 @@ s_call: jsr evaddr
         jmp (callv)
 
 ; Hundredths of a second on the 100 Hz tick.
-s_wait: jsr eval
-@l:     lda fac+3
+s_wait: jsr getint
+@l:     lda ival+3
         bmi @r
-        ora fac+2
-        ora fac+1
-        ora fac
+        ora ival+2
+        ora ival+1
+        ora ival
         beq @r
         lda ticks
 @w:     pha
@@ -1170,13 +1188,13 @@ s_wait: jsr eval
         pla
         cmp ticks
         beq @w
-        lda fac
+        lda ival
         bne @d
-        lda fac+1
+        lda ival+1
         bne @d1
-        dec fac+2
-@d1:    dec fac+1
-@d:     dec fac
+        dec ival+2
+@d1:    dec ival+1
+@d:     dec ival
         jmp @l
 @r:     rts
 
@@ -1221,21 +1239,21 @@ s_print:
         bne @num
 @tb:    pha
         jsr nextc
-        jsr eval
+        jsr getint
         lda #')'
         jsr chkc
         pla
         cmp #T_TAB
         bne @spc
-        lda fac
+        lda ival
         sec
         sbc curx
-        sta fac
+        sta ival
         bcc @lp
-@spc:   lda fac
+@spc:   lda ival
         beq @lp
         jsr space
-        dec fac
+        dec ival
         jmp @spc
 @num:   jsr eval
         jsr prval
@@ -1433,7 +1451,7 @@ getvar: jsr peekc
 
 ; ---- expressions ----------------------------------------------------------------
 ; Precedence climbing: OR 1, AND 2, comparisons 3, + - 4, * / 5, ^ 6; NOT
-; takes a comparison, unary minus a power. Operands wait on the stack.
+; takes a comparison, unary minus a power. Left operands wait on the stack.
 eval:   lda #1
 expr:   pha
         tsx
@@ -1473,8 +1491,9 @@ expr:   pha
 @rd:    lda relm
         ora #$80
         sta opc
-@push:  ldx #3
-@ph:    lda fac,x
+@push:  jsr fround
+        ldx #5
+@ph:    lda facx,x
         pha
         dex
         bpl @ph
@@ -1488,9 +1507,9 @@ expr:   pha
         sta opc
         ldx #0
 @pl:    pla
-        sta arg,x
+        sta argx,x
         inx
-        cpx #4
+        cpx #6
         bne @pl
         jsr doop
         jmp @lp
@@ -1511,7 +1530,7 @@ doop:   lda opc
         rts
 @rel:   and #7
         sta relm
-        jsr scmp
+        jsr fcmp
         and relm
         beq setfalse
 settrue:
@@ -1519,186 +1538,67 @@ settrue:
         .byte $2C
 setfalse:
         lda #0
-        sta fac
-setf3:  sta fac+1
-        sta fac+2
-        sta fac+3
-        rts
-setone: lda #1
-        sta fac
-        lda #0
-        beq setf3
-optab:  .word o_add-1, o_sub-1, o_mul-1, o_div-1, o_pow-1, o_and-1, o_or-1
+        sta ival
+        sta ival+1
+        sta ival+2
+        sta ival+3
+        jmp i2f
+optab:  .word fadd-1, fsub-1, fmul-1, fdiv-1, fpow-1, o_and-1, o_or-1
 
-; arg against fac, signed: 1 below, 2 equal, 4 above (the bits of < = >).
-scmp:   ldx #3
-@e:     lda arg,x
-        cmp fac,x
-        bne @ne
-        dex
-        bpl @e
-        lda #2
-        rts
-@ne:    lda arg
-        cmp fac
-        lda arg+1
-        sbc fac+1
-        lda arg+2
-        sbc fac+2
-        lda arg+3
-        sbc fac+3
-        bvc @v
-        eor #$80
-@v:     bmi @lt
-        lda #4
-        rts
-@lt:    lda #1
-        rts
-
-o_add:  ldx #0
-        clc
-@l:     lda arg,x
-        adc fac,x
-        sta fac,x
-        inx
-        txa
-        eor #4
-        bne @l
-        rts
-
-o_sub:  ldx #0
-        sec
-@l:     lda arg,x
-        sbc fac,x
-        sta fac,x
-        inx
-        txa
-        eor #4
-        bne @l
-        rts
-
-o_and:  ldx #3
-@l:     lda arg,x
-        and fac,x
-        sta fac,x
+o_and:  jsr twoint
+        ldx #3
+@l:     lda ival,x
+        and prod,x
+        sta ival,x
         dex
         bpl @l
-        rts
+        jmp i2f
 
-o_or:   ldx #3
-@l:     lda arg,x
-        ora fac,x
-        sta fac,x
+o_or:   jsr twoint
+        ldx #3
+@l:     lda ival,x
+        ora prod,x
+        sta ival,x
         dex
         bpl @l
-        rts
+        jmp i2f
 
-; Shift-and-add; the low 32 bits are right for either sign.
-o_mul:  lda #0
-        sta prod
-        sta prod+1
-        sta prod+2
-        sta prod+3
-        ldy #32
-@l:     lsr fac+3
-        ror fac+2
-        ror fac+1
-        ror fac
-        bcc @n
-        clc
-        ldx #0
-@a:     lda prod,x
-        adc arg,x
-        sta prod,x
-        inx
-        txa
-        eor #4
-        bne @a
-@n:     asl arg
-        rol arg+1
-        rol arg+2
-        rol arg+3
-        dey
-        bne @l
+; Both operands as integers: one in ival, the other in prod.
+twoint: jsr f2i
         ldx #3
-@c:     lda prod,x
-        sta fac,x
-        dex
-        bpl @c
-        rts
-
-; Restoring division of magnitudes, truncated toward zero.
-o_div:  lda fac
-        ora fac+1
-        ora fac+2
-        ora fac+3
-        bne @ok
-        jmp err_div
-@ok:    lda arg+3
-        eor fac+3
-        sta dsign
-        lda arg+3
-        bpl @pa
-        ldx #arg
-        jsr negx
-@pa:    lda fac+3
-        bpl @pf
-        jsr negfac
-@pf:    lda #0
-        sta prod
-        sta prod+1
-        sta prod+2
-        sta prod+3
-        ldy #32
-@l:     asl arg
-        rol arg+1
-        rol arg+2
-        rol arg+3
-        rol prod
-        rol prod+1
-        rol prod+2
-        rol prod+3
-        ldx #0
-        sec
-@s:     lda prod,x
-        sbc fac,x
-        sta pres,x
-        inx
-        txa
-        eor #4
-        bne @s
-        bcc @n
-        ldx #3
-@k:     lda pres,x
+@c:     lda ival,x
         sta prod,x
         dex
-        bpl @k
-        inc arg
-@n:     dey
-        bne @l
-        ldx #3
-@c:     lda arg,x
-        sta fac,x
-        dex
         bpl @c
-        lda dsign
-        bpl @r
-        jmp negfac
-@r:     rts
+        jsr movfa
+        jmp f2i
 
-; Square and multiply; a negative power of an integer gives 0.
-o_pow:  lda fac+3
-        bpl @ok
-        jmp setfalse
-@ok:    ldx #3
-@i:     lda fac,x
+; Whole powers by squaring and multiplying; others wait for LOG and EXP.
+fpow:   jsr swapfa
+        ldy #0
+        jsr parkf               ; the base in FT1
+        jsr movfa
+        ldy #6
+        jsr parkf               ; the power in FT2
+        jsr f2i
+        ldx #3
+@c:     lda ival,x
         sta pexp,x
-        lda arg,x
-        sta pbase,x
         dex
-        bpl @i
-        jsr setone
-        jsr @keep
+        bpl @c
+        jsr i2f
+        ldy #6
+        jsr unpka
+        jsr fcmp
+        cmp #2
+        beq @whole
+        jmp notimpl
+@whole: lda pexp+3
+        sta pnegf
+        bpl @p
+        ldx #pexp
+        jsr negx
+@p:     jsr ld1
 @l:     lda pexp
         ora pexp+1
         ora pexp+2
@@ -1709,57 +1609,32 @@ o_pow:  lda fac+3
         ror pexp+1
         ror pexp
         bcc @sq
-        jsr @base
-        ldx #3
-@r:     lda pres,x
-        sta fac,x
-        dex
-        bpl @r
-        jsr o_mul
-        jsr @keep
-@sq:    jsr @base
-        ldx #3
-@b:     lda pbase,x
-        sta fac,x
-        dex
-        bpl @b
-        jsr o_mul
-        ldx #3
-@b2:    lda fac,x
-        sta pbase,x
-        dex
-        bpl @b2
+        ldy #0
+        jsr unpka
+        jsr fmul
+@sq:    lda pexp                ; no square left unused: it may overflow
+        ora pexp+1
+        ora pexp+2
+        ora pexp+3
+        beq @d
+        ldy #6
+        jsr parkf
+        ldy #0
+        jsr unpkf
+        jsr movaf
+        jsr fmul
+        ldy #0
+        jsr parkf
+        ldy #6
+        jsr unpkf
         jmp @l
-@d:     ldx #3
-@f:     lda pres,x
-        sta fac,x
-        dex
-        bpl @f
-        rts
-@keep:  ldx #3
-@k:     lda fac,x
-        sta pres,x
-        dex
-        bpl @k
-        rts
-@base:  ldx #3
-@a:     lda pbase,x
-        sta arg,x
-        dex
-        bpl @a
-        rts
-
-negfac: ldx #fac
-; Negates the four bytes at X in zero page.
-negx:   ldy #4
-        sec
-@l:     lda #0
-        sbc 0,x
-        sta 0,x
-        inx
-        dey
-        bne @l
-        rts
+@d:     lda pnegf
+        bpl @r
+        jsr swapfa
+        jsr ld1
+        jsr swapfa
+        jmp fdiv
+@r:     rts
 
 unary:  jsr peekc
         cmp #T_MINUS
@@ -1767,7 +1642,7 @@ unary:  jsr peekc
         jsr nextc
         lda #6
         jsr expr
-        jmp negfac
+        jmp fneg
 @1:     cmp #T_PLUS
         bne @2
         jsr nextc
@@ -1777,15 +1652,18 @@ unary:  jsr peekc
         jsr nextc
         lda #3
         jsr expr
+        jsr f2i
         ldx #3
-@n:     lda fac,x
+@n:     lda ival,x
         eor #$FF
-        sta fac,x
+        sta ival,x
         dex
         bpl @n
-        rts
+        jmp i2f
 
 primary:
+        cmp #'.'
+        beq number
         jsr isdig
         bcs number
         cmp #'('
@@ -1797,15 +1675,15 @@ primary:
 @v:     jsr isalpha
         bcc @tok
         jsr getvar
-        ldy #3
-@c:     lda (varp),y
-        sta fac,y
-        dey
-        bpl @c
-        rts
+        lda varp
+        sta fptr
+        lda varp+1
+        sta fptr+1
+        jmp ldfac
 @tok:   cmp #T_AMP
-        beq hexnum
-        cmp #'"'
+        bne @str
+        jmp hexnum
+@str:   cmp #'"'
         beq @ni
         cmp #T_SGN
         bcs @fn
@@ -1820,164 +1698,1038 @@ primary:
         pha
         jmp nextc               ; its return enters the function
 
-; Decimal digits into fac.
-number: pha
-        jsr setfalse
-        pla
-@l:     and #$0F
+; Decimal: up to nine digits gathered exactly as an integer, the rest
+; counted as powers of ten, then an exponent after E.
+number: ldx #0
+        stx ival
+        stx ival+1
+        stx ival+2
+        stx ival+3
+        stx dexp
+        stx pointf
+        stx ndig
+@l:     cmp #'.'
+        bne @d
+        lda pointf
+        bne @end
+        inc pointf
+        bne @nx
+@d:     jsr isdig
+        bcc @end
+        and #$0F
+        ldx ival+3
+        cpx #$0C
+        bcs @full
         pha
-        ldx #3
-@c:     lda fac,x
-        sta arg,x
+        jsr imul10
+        pla
+        clc
+        adc ival
+        sta ival
+        bcc @c
+        inc ival+1
+        bne @c
+        inc ival+2
+        bne @c
+        inc ival+3
+@c:     lda pointf
+        beq @nx
+        dec dexp
+        jmp @nx
+@full:  ldx ndig                ; the first digit past nine rounds
+        bne @f2
+        inc ndig
+        cmp #5
+        bcc @f2
+        inc ival
+        bne @f2
+        inc ival+1
+        bne @f2
+        inc ival+2
+@f2:    lda pointf
+        bne @nx
+        inc dexp
+@nx:    jsr nextc
+        jmp @l
+@end:   cmp #'E'
+        bne @go
+        ldx #0
+        jsr nextc
+        cmp #T_PLUS
+        beq @sk
+        cmp #T_MINUS
+        bne @ed
+        dex
+@sk:    jsr nextc
+@ed:    stx tmp4
+        ldx #0
+        stx sc
+@e:     jsr isdig
+        bcc @ee
+        and #$0F
+        pha
+        lda sc
+        asl
+        asl
+        adc sc
+        asl
+        sta sc
+        pla
+        clc
+        adc sc
+        sta sc
+        jsr nextc
+        jmp @e
+@ee:    lda sc
+        ldx tmp4
+        beq @add
+        eor #$FF
+        clc
+        adc #1
+@add:   clc
+        adc dexp
+        sta dexp
+@go:    jsr i2f
+        lda dexp
+        jmp scale10
+
+; ival := ival * 10
+imul10: ldx #3
+@c:     lda ival,x
+        sta prod,x
         dex
         bpl @c
-        jsr dbl
-        jsr dbl
-        jsr o_add
-        jsr dbl
-        lda #0
-        sta arg+1
-        sta arg+2
-        sta arg+3
-        pla
-        sta arg
-        jsr o_add
-        jsr nextc
-        jsr isdig
-        bcs @l
-        rts
-dbl:    asl fac
-        rol fac+1
-        rol fac+2
-        rol fac+3
+        jsr idbl
+        jsr idbl
+        clc
+        ldx #0
+@a:     lda ival,x
+        adc prod,x
+        sta ival,x
+        inx
+        txa
+        eor #4
+        bne @a
+idbl:   asl ival
+        rol ival+1
+        rol ival+2
+        rol ival+3
         rts
 
 ; & and hexadecimal digits.
-hexnum: jsr setfalse
+hexnum: ldx #0
+        stx ival
+        stx ival+1
+        stx ival+2
+        stx ival+3
         jsr nextc
         jsr hexval
         bcc @l
         jmp synerr
 @l:     ldx #4
-@sh:    jsr dbl
+@sh:    jsr idbl
         dex
         bne @sh
-        ora fac
-        sta fac
+        ora ival
+        sta ival
         jsr nextc
         jsr hexval
         bcc @l
-        rts
+        jmp i2f
 
-; ( expression )
+; ( expression ), and the same as an integer in ival.
 parg:   lda #'('
         jsr chkc
         jsr eval
         lda #')'
         jmp chkc
+pint:   jsr parg
+        jmp f2i
+getint: jsr eval
+        jmp f2i
 
 f_sgn:  jsr parg
-        lda fac+3
-        bmi @m
-        ora fac+2
-        ora fac+1
-        ora fac
+        lda facx
         beq @r
-        jmp setone
-@m:     jmp settrue
+        lda facs
+        pha
+        jsr ld1
+        pla
+        sta facs
 @r:     rts
 
 f_abs:  jsr parg
-        lda fac+3
-        bpl @r
-        jmp negfac
-@r:     rts
-
-f_peek: jsr parg
-        ldy #0
-        lda (fac),y
-        pha
-        jsr setfalse
-        pla
-        sta fac
+        lda #0
+        sta facs
         rts
 
-f_deek: jsr parg
+f_int:  jsr parg
+        jmp fint
+
+f_peek: jsr pint
         ldy #0
-        lda (fac),y
-        pha
-        iny
-        lda (fac),y
-        pha
-        jsr setfalse
-        pla
-        sta fac+1
-        pla
-        sta fac
-        rts
+        lda (ival),y
+        ldx #0
+setword:
+        sta ival
+        stx ival+1
+        lda #0
+        sta ival+2
+        sta ival+3
+        jmp i2f
+
+f_deek: jsr pint
+        ldy #1
+        lda (ival),y
+        tax
+        dey
+        lda (ival),y
+        jmp setword
 
 f_fre:  jsr parg
-        jsr setfalse
         lda #<HIMEM
         sec
         sbc varend
-        sta fac
+        pha
         lda #>HIMEM
         sbc varend+1
-        sta fac+1
-        rts
+        tax
+        pla
+        jmp setword
 
 f_true: jmp settrue
 f_false:
         jmp setfalse
 
+; ---- floating point ---------------------------------------------------------------
+; Five bytes in memory: the exponent (bias $80, 0 for zero), then the
+; mantissa from its top byte, whose top bit (always 1) holds the sign. In
+; fac and arg: exponent, mantissa top byte first, sign $00 or $FF; fac has
+; a guard byte below its mantissa, rounded in before it is stored or used.
+
+; fac from the five bytes at (fptr).
+ldfac:  ldy #4
+@l:     lda (fptr),y
+        sta facx,y
+        dey
+        bpl @l
+        lda facm
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta facs
+        lda facm
+        ora #$80
+        sta facm
+        lda #0
+        sta facg
+        rts
+
+ldarg:  ldy #4
+@l:     lda (fptr),y
+        sta argx,y
+        dey
+        bpl @l
+        lda argm
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta args
+        lda argm
+        ora #$80
+        sta argm
+        rts
+
+; fac, rounded, to the five bytes at (fptr).
+stfac:  jsr fround
+        ldy #4
+@l:     lda facx,y
+        sta (fptr),y
+        dey
+        bpl @l
+        ldy #1
+        lda facs
+        ora #$7F
+        and facm
+        sta (fptr),y
+        rts
+
+ldc:    sta fptr
+        sty fptr+1
+        jmp ldfac
+ldargc: sta fptr
+        sty fptr+1
+        jmp ldarg
+ld1:    lda #<c1
+        ldy #>c1
+        jmp ldc
+c1:     .byte $81, $00, $00, $00, $00
+c10:    .byte $84, $20, $00, $00, $00
+chalf:  .byte $80, $00, $00, $00, $00
+c1e8:   .byte $9B, $3E, $BC, $20, $00
+c1e9:   .byte $9E, $6E, $6B, $28, $00
+
+fround: lda facg
+        bpl @r
+        ldx #3
+@i:     inc facm,x
+        bne @r
+        dex
+        bpl @i
+        lda #$80
+        sta facm
+        inc facx
+        bne @r
+        jmp err_ovf
+@r:     lda #0
+        sta facg
+        rts
+
+; fac (rounded) to FT1+Y, and back to fac or arg.
+parkf:  jsr fround
+        ldx #0
+@l:     lda facx,x
+        sta FT1,y
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+unpkf:  ldx #0
+        stx facg
+@l:     lda FT1,y
+        sta facx,x
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+unpka:  ldx #0
+@l:     lda FT1,y
+        sta argx,x
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+
+movaf:  jsr fround
+        ldx #5
+@l:     lda facx,x
+        sta argx,x
+        dex
+        bpl @l
+        rts
+movfa:  ldx #5
+@l:     lda argx,x
+        sta facx,x
+        dex
+        bpl @l
+        lda #0
+        sta facg
+        rts
+swapfa: ldx #5
+@l:     lda facx,x
+        ldy argx,x
+        sta argx,x
+        sty facx,x
+        dex
+        bpl @l
+        rts
+
+; Shifts the mantissa up until its top bit is set; zero when nothing is left.
+fnorm:  lda facm
+        ora facm+1
+        ora facm+2
+        ora facm+3
+        ora facg
+        beq fzero
+@b:     lda facm
+        bne @bit
+        lda facx
+        cmp #9
+        bcc @bit
+        sbc #8
+        sta facx
+        lda facm+1
+        sta facm
+        lda facm+2
+        sta facm+1
+        lda facm+3
+        sta facm+2
+        lda facg
+        sta facm+3
+        lda #0
+        sta facg
+        beq @b
+@bit:   lda facm
+        bmi @r
+        asl facg
+        rol facm+3
+        rol facm+2
+        rol facm+1
+        rol facm
+        dec facx
+        bne @bit
+        beq fzero
+@r:     rts
+fzero:  lda #0
+        sta facx
+        sta facs
+        sta facg
+        rts
+
+fneg:   lda facs
+        eor #$FF
+        sta facs
+        rts
+fsub:   jsr fneg
+; fac := arg + fac
+fadd:   jsr fround
+        lda argx
+        beq @r
+        lda facx
+        bne @both
+        jmp movfa
+@both:  cmp argx
+        bcs @ord
+        jsr swapfa
+@ord:   lda #0
+        sta argg
+        lda facx
+        sec
+        sbc argx
+        beq @al
+        cmp #41
+        bcs @r
+        tay
+@by:    cpy #8                  ; whole bytes first
+        bcc @sh
+        lda argm+3
+        sta argg
+        lda argm+2
+        sta argm+3
+        lda argm+1
+        sta argm+2
+        lda argm
+        sta argm+1
+        lda #0
+        sta argm
+        tya
+        sbc #8
+        tay
+        bne @by
+        beq @al
+@sh:    lsr argm
+        ror argm+1
+        ror argm+2
+        ror argm+3
+        ror argg
+        dey
+        bne @sh
+@al:    lda facs
+        eor args
+        bmi @sub
+        clc
+        lda facg
+        adc argg
+        sta facg
+        ldx #3
+@ad:    lda facm,x
+        adc argm,x
+        sta facm,x
+        dex
+        bpl @ad
+        bcc @r
+        ror facm
+        ror facm+1
+        ror facm+2
+        ror facm+3
+        ror facg
+        inc facx
+        bne @r
+        jmp err_ovf
+@r:     rts
+@sub:   sec
+        lda facg
+        sbc argg
+        sta facg
+        ldx #3
+@sb:    lda facm,x
+        sbc argm,x
+        sta facm,x
+        dex
+        bpl @sb
+        bcs @n
+        lda facs                ; arg was the larger: its sign, the difference negated
+        eor #$FF
+        sta facs
+        sec
+        lda #0
+        sbc facg
+        sta facg
+        ldx #3
+@ng:    lda #0
+        sbc facm,x
+        sta facm,x
+        dex
+        bpl @ng
+@n:     jmp fnorm
+
+; fac := arg * fac, shift and add: the top 40 bits of the product.
+fmul:   jsr fround
+        lda facx
+        beq @r
+        lda argx
+        bne @nz
+        jmp fzero
+@nz:    clc
+        adc facx
+        bcs @hi
+        sec
+        sbc #$80
+        bcc @z
+        bne @e
+@z:     jmp fzero
+@hi:    clc
+        adc #$80
+        bcc @e
+        jmp err_ovf
+@e:     sta facx
+        lda facs
+        eor args
+        sta facs
+        lda #0
+        sta prod
+        sta prod+1
+        sta prod+2
+        sta prod+3
+        sta facg
+        ldy #32
+@l:     lsr facm
+        ror facm+1
+        ror facm+2
+        ror facm+3
+        bcc @s
+        clc
+        ldx #3
+@a:     lda prod,x
+        adc argm,x
+        sta prod,x
+        dex
+        bpl @a
+@s:     ror prod
+        ror prod+1
+        ror prod+2
+        ror prod+3
+        ror facg
+        dey
+        bne @l
+        ldx #3
+@c:     lda prod,x
+        sta facm,x
+        dex
+        bpl @c
+        jmp fnorm
+@r:     rts
+
+; fac := arg / fac, restoring division: 40 quotient bits.
+fdiv:   jsr fround
+        lda facx
+        bne @ok
+        jmp err_div
+@ok:    lda argx
+        bne @nz
+        jmp fzero
+@nz:    sec
+        sbc facx
+        tax
+        lda #0
+        sbc #0
+        tay
+        txa
+        clc
+        adc #$81
+        tax
+        tya
+        adc #0                  ; A:X = argx - facx + $81
+        beq @e0
+        bpl @ov
+        jmp fzero
+@ov:    jmp err_ovf
+@e0:    txa
+        bne @e
+        jmp fzero
+@e:     stx facx
+        lda facs
+        eor args
+        sta facs
+        lda #0
+        sta remx
+        sta facg
+        sta prod
+        sta prod+1
+        sta prod+2
+        sta prod+3
+        ldy #40
+@l:     sec
+        ldx #3
+@t:     lda argm,x
+        sbc facm,x
+        sta dt,x
+        dex
+        bpl @t
+        lda remx
+        sbc #0
+        bcc @q
+        sta remx
+        ldx #3
+@k:     lda dt,x
+        sta argm,x
+        dex
+        bpl @k
+@q:     rol facg
+        rol prod+3
+        rol prod+2
+        rol prod+1
+        rol prod
+        asl argm+3
+        rol argm+2
+        rol argm+1
+        rol argm
+        rol remx
+        dey
+        bne @l
+        ldx #3
+@c:     lda prod,x
+        sta facm,x
+        dex
+        bpl @c
+        jmp fnorm
+
+; arg against fac: 1 below, 2 equal, 4 above (the bits of < = >).
+fcmp:   jsr fround
+        lda argx
+        bne @a
+        lda facx
+        beq @eq
+        lda facs
+        bmi @gt
+        bpl @lt
+@a:     lda facx
+        bne @b
+        lda args
+        bmi @lt
+        bpl @gt
+@b:     lda args
+        cmp facs
+        bne @sg
+        lda argx
+        cmp facx
+        bne @m
+        ldx #0
+@c:     lda argm,x
+        cmp facm,x
+        bne @m
+        inx
+        cpx #4
+        bne @c
+@eq:    lda #2
+        rts
+@m:     bcc @sm
+@sg:    lda args
+        bmi @lt
+@gt:    lda #4
+        rts
+@sm:    lda args
+        bmi @gt
+@lt:    lda #1
+        rts
+
+; fac to a 32-bit integer in ival, toward zero.
+f2i:    jsr fround
+        lda #0
+        sta ival
+        sta ival+1
+        sta ival+2
+        sta ival+3
+        lda facx
+        cmp #$81
+        bcc @r
+        cmp #$A1
+        bcc @ok
+        jmp err_qty
+@ok:    lda facm
+        sta ival+3
+        lda facm+1
+        sta ival+2
+        lda facm+2
+        sta ival+1
+        lda facm+3
+        sta ival
+        lda #$A0
+        sec
+        sbc facx
+        tay
+        beq @sg
+@sh:    lsr ival+3
+        ror ival+2
+        ror ival+1
+        ror ival
+        dey
+        bne @sh
+@sg:    lda facs
+        bpl @r
+        ldx #ival
+        jmp negx
+@r:     rts
+
+; ival, signed, to fac.
+i2f:    lda ival+3
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta facs
+        bpl @m
+        ldx #ival
+        jsr negx
+@m:     lda ival+3
+        sta facm
+        lda ival+2
+        sta facm+1
+        lda ival+1
+        sta facm+2
+        lda ival
+        sta facm+3
+        lda #0
+        sta facg
+        lda #$A0
+        sta facx
+        jmp fnorm
+
+; Negates the four bytes at X in zero page.
+negx:   ldy #4
+        sec
+@l:     lda #0
+        sbc 0,x
+        sta 0,x
+        inx
+        dey
+        bne @l
+        rts
+
+; The largest whole number not above fac.
+fint:   lda facx
+        cmp #$A0
+        bcs @r
+        jsr movaf
+        jsr f2i
+        jsr i2f
+        jsr fcmp
+        cmp #1
+        bne @r
+        jsr movaf
+        jsr ld1
+        jmp fsub
+@r:     rts
+
+mul10:  jsr movaf
+        lda facx
+        beq @r
+        clc
+        adc #2
+        bcs @o
+        sta facx
+        jsr fadd
+        inc facx
+        beq @o
+@r:     rts
+@o:     jmp err_ovf
+
+div10:  jsr movaf
+        lda #<c10
+        ldy #>c10
+        jsr ldc
+        jmp fdiv
+
+; fac times ten to the power A (signed), by powers of ten up to 1E13,
+; which are exact.
+scale10:
+        sta sc
+@lp:    lda sc
+        beq @r
+        bmi @neg
+        cmp #14
+        bcc @k
+        lda #13
+@k:     sta tmp4
+        lda sc
+        sec
+        sbc tmp4
+        sta sc
+        jsr pow10
+        jsr fmul
+        jmp @lp
+@neg:   eor #$FF
+        clc
+        adc #1
+        cmp #14
+        bcc @k2
+        lda #13
+@k2:    sta tmp4
+        clc
+        adc sc
+        sta sc
+        jsr pow10
+        jsr fdiv
+        jmp @lp
+@r:     rts
+; fac into arg, and ten to the power tmp4 in fac.
+pow10:  ldy #0
+        jsr parkf
+        jsr ld1
+@l:     dec tmp4
+        bmi @d
+        jsr mul10
+        jmp @l
+@d:     ldy #0
+        jmp unpka
+
 ; ---- numbers out ---------------------------------------------------------------
 ; The 16-bit number A (low), X (high).
-prword: sta fac
-        stx fac+1
+prword: sta ival
+        stx ival+1
         lda #0
-        sta fac+2
-        sta fac+3
-        beq prnum
-
-; fac signed, after a space or its minus sign.
-prval:  lda fac+3
-        bpl @p
-        jsr negfac
-        lda #'-'
-        .byte $2C
-@p:     lda #' '
-        jsr chrout
-        jsr prnum
-        jmp space
-; fac unsigned, by division by ten; the digits come out lowest first.
+        sta ival+2
+        sta ival+3
+; ival unsigned; the digits come out lowest first.
 prnum:  lda #0
         pha
-@d:     lda #0
-        ldy #32
-@b:     asl fac
-        rol fac+1
-        rol fac+2
-        rol fac+3
-        rol
-        cmp #10
-        bcc @n
-        sbc #10
-        inc fac
-@n:     dey
-        bne @b
+@d:     jsr idiv10
         ora #'0'
         pha
-        lda fac
-        ora fac+1
-        ora fac+2
-        ora fac+3
+        lda ival
+        ora ival+1
+        ora ival+2
+        ora ival+3
         bne @d
 @o:     pla
         beq @r
         jsr chrout
         jmp @o
 @r:     rts
+
+; ival := ival / 10, the remainder in A. Keeps X.
+idiv10: lda #0
+        ldy #32
+@b:     asl ival
+        rol ival+1
+        rol ival+2
+        rol ival+3
+        rol
+        cmp #10
+        bcc @n
+        sbc #10
+        inc ival
+@n:     dey
+        bne @b
+        rts
+
+; A (0-128) times 77: A high byte, X low byte.
+mul77:  sta tmp4
+        lda #0
+        sta prod
+        sta prod+1
+        lda #77
+        sta prod+2
+        ldx #8
+@l:     asl prod
+        rol prod+1
+        asl prod+2
+        bcc @n
+        clc
+        lda prod
+        adc tmp4
+        sta prod
+        bcc @n
+        inc prod+1
+@n:     dex
+        bne @l
+        ldx prod
+        lda prod+1
+        rts
+
+; fac as nine significant digits at most, after a space or its minus sign
+; and before a space; E notation outside 0.01 to 999999999.
+prval:  lda facx
+        bne @nz
+        jsr primm
+        .byte " 0 ", 0
+        rts
+@nz:    lda #' '
+        ldx facs
+        bpl @s
+        lda #'-'
+@s:     jsr chrout
+        lda #0
+        sta facs
+        lda facx                ; ten's exponent from two's, times 77/256
+        sec
+        sbc #$81
+        php
+        bcs @p
+        eor #$FF
+        adc #1
+@p:     jsr mul77
+        plp
+        bcs @e10
+        cpx #0
+        beq @ng
+        clc
+        adc #1
+@ng:    eor #$FF
+        clc
+        adc #1
+@e10:   sta tmp4                ; scaled into 1E8 .. 1E9
+        lda #8
+        sec
+        sbc tmp4
+        sta dexp
+        jsr scale10
+        lda dexp
+        eor #$FF
+        clc
+        adc #1
+        sta dexp
+@big:   lda #<c1e9
+        ldy #>c1e9
+        jsr ldargc
+        jsr fcmp
+        cmp #4
+        beq @small
+        jsr div10
+        inc dexp
+        jmp @big
+@small: lda #<c1e8
+        ldy #>c1e8
+        jsr ldargc
+        jsr fcmp
+        cmp #4
+        bne @rnd
+        jsr mul10
+        dec dexp
+        jmp @small
+@rnd:   lda #<chalf
+        ldy #>chalf
+        jsr ldargc
+        jsr fadd
+        jsr f2i
+        ldx #3
+@tn:    lda ival,x              ; 999999999.5 rounds up to 1E9
+        cmp e9,x
+        bne @dig
+        dex
+        bpl @tn
+        ldx #3
+@e8:    lda e8,x
+        sta ival,x
+        dex
+        bpl @e8
+        inc dexp
+@dig:   ldx #8
+@dl:    jsr idiv10
+        ora #'0'
+        sta DIGS,x
+        dex
+        bpl @dl
+        ldx #9
+@tz:    lda DIGS-1,x
+        cmp #'0'
+        bne @nd
+        dex
+        cpx #1
+        bne @tz
+@nd:    stx ndig
+        lda dexp
+        clc
+        adc #8
+        sta sc                  ; the power of ten of the first digit
+        bmi @frac
+        cmp #9
+        bcs @sci
+        ldx #0
+@ip:    lda DIGS,x
+        jsr chrout
+        inx
+        dec sc
+        bpl @ip
+        cpx ndig
+        bcs @end
+        lda #'.'
+        jsr chrout
+@fp:    lda DIGS,x
+        jsr chrout
+        inx
+        cpx ndig
+        bcc @fp
+@end:   jmp space
+@frac:  cmp #$FE
+        bcc @sci
+        lda #'0'
+        jsr chrout
+        lda #'.'
+        jsr chrout
+        lda sc
+        eor #$FF
+        tax
+        beq @d0
+@zl:    lda #'0'
+        jsr chrout
+        dex
+        bne @zl
+@d0:    ldx #0
+        beq @fp
+@sci:   lda DIGS
+        jsr chrout
+        ldx #1
+        cpx ndig
+        bcs @ex
+        lda #'.'
+        jsr chrout
+@sf:    lda DIGS,x
+        jsr chrout
+        inx
+        cpx ndig
+        bcc @sf
+@ex:    lda #'E'
+        jsr chrout
+        lda sc
+        ldx #'+'
+        cmp #0
+        bpl @es
+        ldx #'-'
+        eor #$FF
+        clc
+        adc #1
+@es:    pha
+        txa
+        jsr chrout
+        pla
+        ldx #'0'
+@t:     cmp #10
+        bcc @u
+        sbc #10
+        inx
+        bne @t
+@u:     pha
+        txa
+        jsr chrout
+        pla
+        ora #'0'
+        jsr chrout
+        jmp space
+e9:     .byte $00, $CA, $9A, $3B
+e8:     .byte $00, $E1, $F5, $05
 
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.
@@ -2004,7 +2756,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .assert * - stab = 2 * (T_ELSE - $7F), error, "a statement per token"
 
 ; Function tokens $D6-$F6.
-ftab:   .word f_sgn-1, parg-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
+ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
         .word f_fre-1, notimpl-1, notimpl-1, notimpl-1      ; FRE POS HEX$ &
         .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; SQR RND LN???? EXP
         .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; COS SIN TAN ATN
