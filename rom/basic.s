@@ -54,14 +54,32 @@ tmp4    = $A4
 pexp    = $A5                   ; 4, whole power being raised to
 pnegf   = $A9
 forb    = $AA                   ; base of the loop NEXT works on
-FT1     = $0250                 ; two parked numbers, six bytes each
-DIGS    = $025C                 ; nine digits being printed
+arytab  = $AB                   ; 2, first array, after the simple variables
+arrf    = $AD                   ; the variable named is an array element
+ndims   = $AE
+datln   = $AF                   ; 2, line of the next DATA item
+datp    = $B1                   ; 2, and where in it
+indata  = $B3                   ; datp stands after an item
+contf   = $B4                   ; CONT may go on
+contm   = $B5                   ; 0: at a statement's start, else after one
+contl   = $B6                   ; 2, line and
+contt   = $B8                   ; 2, text position to go on from
+inptr   = $BA                   ; 2, read position in an INPUT reply
+ai      = $BC
+dimf    = $BD                   ; getarr creates (DIM) rather than reads
+lvar    = $BE                   ; 2, the variable a LET, READ or INPUT sets
+larr    = $C0
+instmt  = $C1                   ; 2, INPUT's variable list, to ask again
+FT1     = $0250                 ; parked numbers, six bytes each
+DIGS    = $0270                 ; nine digits being printed
+SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
 CSTK    = $0400                 ; control stack, 256 bytes
 VARSIZE = 7
 FORSIZE = 18
 SUBSIZE = 6
 
 T_DATA  = $91
+T_REPEAT = $8B
 T_GOTO  = $97
 T_IF    = $99
 T_GOSUB = $9B
@@ -409,11 +427,26 @@ findline:
 clearv: lda BAS_END
         sta vartab
         sta varend
+        sta arytab
         lda BAS_END+1
         sta vartab+1
         sta varend+1
+        sta arytab+1
         lda #0
         sta cstk
+        sta contf
+        lda BAS_START
+        ldx BAS_START+1
+setdat: sta datln
+        stx datln+1
+        clc
+        adc #4
+        sta datp
+        txa
+        adc #0
+        sta datp+1
+        lda #0
+        sta indata
         rts
 
 ; ---- tokeniser -------------------------------------------------------------------
@@ -658,12 +691,30 @@ err_ovf:
 err_qty:
         ldx #9
         bne basicerr
+err_sub:
+        ldx #10
+        bne basicerr
+err_redim:
+        ldx #11
+        bne basicerr
+err_data:
+        ldx #12
+        bne basicerr
+err_until:
+        ldx #13
+        bne basicerr
+err_cont:
+        ldx #14
+        bne basicerr
 err_deep:
         ldx #7
 basicerr:
         stx ctmp
         ldx #$FF
         txs
+        lda #0
+        sta contf
+        sta dimf
         jsr newln
         lda #'?'
         jsr chrout
@@ -683,6 +734,17 @@ inln: lda runf
 @r:     jmp ready
 
 stopped:
+        sta contm
+        lda runf
+        sta contf
+        lda curlp
+        sta contl
+        lda curlp+1
+        sta contl+1
+        lda txtptr
+        sta contt
+        lda txtptr+1
+        sta contt+1
         jsr newln
         jsr primm
         .byte "BREAK", 0
@@ -690,7 +752,10 @@ stopped:
 
 ; Esc or Ctrl+C anywhere in the key buffer stops the program and drops the
 ; keys typed ahead; other keys wait for the program or the next line.
-chkbrk: ldx khead
+chkbrk: lda #1
+chkbrkm:
+        sta ctmp
+        ldx khead
 @l:     cpx ktail
         beq @r
         lda kbuf,x
@@ -705,6 +770,7 @@ chkbrk: ldx khead
         jmp @l
 @b:     lda ktail
         sta khead
+        lda ctmp
         jmp stopped
 @r:     rts
 
@@ -718,8 +784,15 @@ e_ni:   .byte "NOT IMPLEMENTED", 0
 e_deep: .byte "FORMULA TOO COMPLEX", 0
 e_ovf:  .byte "OVERFLOW", 0
 e_qty:  .byte "ILLEGAL QUANTITY", 0
+e_sub:  .byte "BAD SUBSCRIPT", 0
+e_redim: .byte "REDIM'D ARRAY", 0
+e_data: .byte "OUT OF DATA", 0
+e_until: .byte "UNTIL WITHOUT REPEAT", 0
+e_cont: .byte "CAN'T CONTINUE", 0
 errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
+        .lobytes e_sub, e_redim, e_data, e_until, e_cont
 errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
+        .hibytes e_sub, e_redim, e_data, e_until, e_cont
 
 ; ---- execution -----------------------------------------------------------------
 exec:   ldx #$FF
@@ -727,7 +800,8 @@ exec:   ldx #$FF
         lda khead
         cmp ktail
         beq @nk
-        jsr chkbrk
+        lda #0
+        jsr chkbrkm
 @nk:    jsr peekc
         beq eol
         cmp #':'
@@ -805,9 +879,30 @@ synerr2:
         jmp synerr
 
 ; ---- statements ----------------------------------------------------------------
-s_end:  jmp ready
+s_end:  lda #0
+        sta contf
+        jmp ready
 
-s_stop: jmp stopped
+s_stop: lda #1
+        jmp stopped
+
+s_cont: lda contf
+        bne @ok
+        jmp err_cont
+@ok:    lda contl
+        sta curlp
+        lda contl+1
+        sta curlp+1
+        lda contt
+        sta txtptr
+        lda contt+1
+        sta txtptr+1
+        lda #1
+        jsr resume
+        lda contm
+        bne @e
+        jmp exec
+@e:     jmp stmtend
 
 s_new:  lda #<(LOMEM+1)
         sta BAS_START
@@ -854,18 +949,46 @@ s_data: ldy #0
 @r:     rts
 
 s_let:  jsr getvar
-        lda varp+1
-        pha
-        lda varp
-        pha
+        jsr keepv
         lda #T_EQ
         jsr chkc
         jsr eval
-        pla
-        sta fptr
-        pla
-        sta fptr+1
+        jsr takev
         jmp stfac
+
+; The variable just named kept in lvar: an element relative to arytab, as
+; a new simple variable moves the arrays up.
+keepv:  lda arrf
+        sta larr
+        lda varp
+        ldx varp+1
+        ldy arrf
+        beq @s
+        sec
+        sbc arytab
+        tay
+        txa
+        sbc arytab+1
+        tax
+        tya
+@s:     sta lvar
+        stx lvar+1
+        rts
+; fptr to the variable kept.
+takev:  lda lvar
+        ldx lvar+1
+        ldy larr
+        beq @s
+        clc
+        adc arytab
+        tay
+        txa
+        adc arytab+1
+        tax
+        tya
+@s:     sta fptr
+        stx fptr+1
+        rts
 
 s_run:  jsr clearv
         jsr peekc
@@ -889,11 +1012,17 @@ golin:  jsr findline
 
 s_gosub:
         jsr getlnum
-        ldx cstk
+dosub:  lda #T_GOSUB
+        jsr pushf
+        jmp golin
+
+; A GOSUB or REPEAT frame: line, text position, run flag, type A.
+pushf:  ldx cstk
         cpx #256-SUBSIZE
         bcc @ok
         jmp err_mem
-@ok:    lda curlp
+@ok:    sta CSTK+5,x
+        lda curlp
         sta CSTK,x
         lda curlp+1
         sta CSTK+1,x
@@ -903,13 +1032,63 @@ s_gosub:
         sta CSTK+3,x
         lda runf
         sta CSTK+4,x
-        lda #T_GOSUB
-        sta CSTK+5,x
         txa
         clc
         adc #SUBSIZE
         sta cstk
+        rts
+
+s_repeat:
+        lda #T_REPEAT
+        jmp pushf
+
+s_until:
+        jsr eval
+        ldx cstk
+        beq @no
+        lda CSTK-1,x
+        cmp #T_REPEAT
+        bne @no
+        txa
+        sec
+        sbc #SUBSIZE
+        tax
+        lda facx
+        beq restf
+        stx cstk
+        rts
+@no:    jmp err_until
+
+s_on:   jsr getint
+        jsr peekc
+        cmp #T_GOTO
+        beq @k
+        cmp #T_GOSUB
+        beq @k
+        jmp synerr
+@k:     sta opc
+        lda ival+3
+        ora ival+2
+        ora ival+1
+        bne @out
+        ldx ival
+        beq @out
+@l:     stx ai
+        jsr nextc
+        jsr getlnum
+        ldx ai
+        dex
+        beq @take
+        jsr peekc
+        cmp #','
+        beq @l
+@out:   jmp s_data              ; none chosen: on to the next statement
+@take:  jsr s_data              ; a subroutine returns after the list
+        lda opc
+        cmp #T_GOSUB
+        beq @sub
         jmp golin
+@sub:   jmp dosub
 
 ; The newest GOSUB frame, loops above it dropped: X its base.
 popsub: ldx cstk
@@ -917,9 +1096,14 @@ popsub: ldx cstk
         lda CSTK-1,x
         cmp #T_GOSUB
         beq @g
+        ldy #FORSIZE
+        cmp #T_FOR
+        beq @d
+        ldy #SUBSIZE
+@d:     sty ctmp
         txa
         sec
-        sbc #FORSIZE
+        sbc ctmp
         sta cstk
         jmp popsub
 @g:     txa
@@ -934,7 +1118,8 @@ s_pop:  jmp popsub
 
 s_return:
         jsr popsub
-        lda CSTK,x
+; Back to the frame at X: its line, text position and run flag.
+restf:  lda CSTK,x
         sta curlp
         lda CSTK+1,x
         sta curlp+1
@@ -1136,6 +1321,201 @@ s_next: lda #1
         jmp s_next
 @r:     rts
 
+s_restore:
+        jsr peekc
+        jsr isdig
+        bcs @n
+        lda BAS_START
+        ldx BAS_START+1
+        jmp setdat
+@n:     jsr getlnum
+        jsr findline
+        lda bp
+        ldx bp+1
+        jmp setdat
+
+s_read: jsr getvar
+        jsr keepv
+        jsr swapdp
+        jsr seekdat
+        jsr getnum
+        jsr peekc
+        cmp #','
+        beq @ok
+        jsr endst
+        beq @ok
+        jmp synerr
+@ok:    lda #1
+        sta indata
+        jsr swapdp
+        jsr takev
+        jsr stfac
+        jsr peekc
+        cmp #','
+        bne @r
+        jsr nextc
+        jmp s_read
+@r:     rts
+
+swapdp: ldx #1
+@l:     lda txtptr,x
+        ldy datp,x
+        sta datp,x
+        sty txtptr,x
+        dex
+        bpl @l
+        rts
+
+; txtptr onto the next DATA item, from the line datln.
+seekdat:
+        lda indata
+        beq @scan
+        ldy #0
+        lda (txtptr),y
+        cmp #','
+        bne @scan
+        jmp nextc
+@scan:  lda #0
+        sta indata
+        ldy #0
+        lda (datln),y
+        iny
+        ora (datln),y
+        beq @out
+@s:     ldy #0
+        lda (txtptr),y
+        bne @b
+        lda (datln),y           ; the line's end: on to the next
+        tax
+        iny
+        lda (datln),y
+        sta datln+1
+        stx datln
+        dey
+        lda (datln),y
+        iny
+        ora (datln),y
+        beq @out
+        lda datln
+        clc
+        adc #4
+        sta txtptr
+        lda datln+1
+        adc #0
+        sta txtptr+1
+        jmp @s
+@b:     cmp #T_DATA
+        beq @f
+        inc txtptr
+        bne @s
+        inc txtptr+1
+        bne @s
+@f:     jmp nextc
+@out:   jsr swapdp              ; the error names the READ's line
+        jmp err_data
+
+; A number as typed, untokenised: an optional sign, then digits.
+getnum: jsr peekc
+        ldx #0
+        cmp #'-'
+        beq @m
+        cmp #T_MINUS
+        bne @p
+@m:     dex
+        jsr nextc
+@p:     stx ai
+        cmp #'.'
+        beq @n
+        jsr isdig
+        bcs @n
+        cmp #'"'
+        bne @bad
+        jmp notimpl
+@bad:   sec
+        rts
+@n:     jsr number
+        lda ai
+        beq @r
+        jsr fneg
+@r:     clc
+        rts
+
+s_input:
+        jsr peekc
+        cmp #'"'
+        bne @ask0
+        jsr prquote
+        jsr peekc
+        cmp #';'
+        beq @sk
+        cmp #','
+        beq @sk
+        jmp synerr
+@sk:    jsr nextc
+@ask0:  lda txtptr
+        sta instmt
+        lda txtptr+1
+        sta instmt+1
+@ask:   jsr primm
+        .byte "? ", 0
+        lda curx
+        sta inptr
+        lda #>inbuf
+        sta inptr+1
+        jsr getline
+@v:     jsr getvar
+        jsr keepv
+        jsr swapin
+        jsr getnum
+        bcs @redo
+        jsr peekc
+        cmp #','
+        bne @e
+        jsr nextc
+@e:     jsr swapin
+        jsr takev
+        jsr stfac
+        jsr peekc
+        cmp #','
+        bne @r
+        jsr nextc
+        jmp @v
+@r:     rts
+@redo:  jsr swapin
+        lda instmt
+        sta txtptr
+        lda instmt+1
+        sta txtptr+1
+        jsr primm
+        .byte "?REDO FROM START", 13, 0
+        jmp @ask
+
+swapin: ldx #1
+@l:     lda txtptr,x
+        ldy inptr,x
+        sta inptr,x
+        sty txtptr,x
+        dex
+        bpl @l
+        rts
+
+s_dim:  lda #1
+        sta dimf
+        jsr getname
+        jsr peekc
+        cmp #'('
+        beq @a
+        jmp synerr
+@a:     jsr getarr
+        lda #0
+        sta dimf
+        jsr peekc
+        cmp #','
+        bne @r
+        jsr nextc
+        jmp s_dim
+@r:     rts
+
 ; Address (low 16 bits of an expression) into bp.
 evaddr: jsr getint
         lda ival
@@ -1221,17 +1601,7 @@ s_print:
         rts
 @str:   cmp #'"'
         bne @tab
-@s:     inc txtptr
-        bne @s1
-        inc txtptr+1
-@s1:    ldy #0
-        lda (txtptr),y
-        beq @lp
-        cmp #'"'
-        beq @se
-        jsr chrout
-        jmp @s
-@se:    jsr nextc
+        jsr prquote
         jmp @lp
 @tab:   cmp #T_TAB
         beq @tb
@@ -1259,6 +1629,21 @@ s_print:
         jsr prval
         jmp @lp
 @nl:    jmp crlf
+
+; The string in quotes at txtptr; txtptr after it.
+prquote:
+@s:     inc txtptr
+        bne @s1
+        inc txtptr+1
+@s1:    ldy #0
+        lda (txtptr),y
+        beq @r
+        cmp #'"'
+        beq @se
+        jsr chrout
+        jmp @s
+@se:    jmp nextc
+@r:     rts
 
 ; Z=1 when A ends the statement.
 endst:  cmp #0
@@ -1369,40 +1754,25 @@ s_list: lda #0
 
 ; ---- variables ---------------------------------------------------------------------
 ; A name at txtptr: two characters count, more letters and digits are part
-; of it; % makes it another variable. varp gets its value's address; a new
-; one starts at zero.
-getvar: jsr peekc
-        jsr isalpha
-        bcs @a
-        jmp synerr
-@a:     sta vn1
+; of it; % makes it another variable, "(" an array element. varp gets the
+; value's address, arrf is set for an element; a new one starts at zero.
+getvar: jsr getname
         lda #0
-        sta vn2
-        jsr nextc
-        jsr isalnum
-        bcc @suf
-        sta vn2
-@more:  jsr nextc
-        jsr isalnum
-        bcs @more
-@suf:   cmp #'$'
-        bne @pc
-        jmp notimpl
-@pc:    cmp #'%'
-        bne @find
-        lda vn2
-        ora #$80
-        sta vn2
-        jsr nextc
-@find:  lda vartab
+        sta arrf
+        jsr peekc
+        cmp #'('
+        bne @simple
+        jmp getarr
+@simple:
+        lda vartab
         sta bp
         lda vartab+1
         sta bp+1
 @l:     lda bp
-        cmp varend
+        cmp arytab
         bne @cmp
         lda bp+1
-        cmp varend+1
+        cmp arytab+1
         beq @new
 @cmp:   ldy #0
         lda (bp),y
@@ -1419,17 +1789,47 @@ getvar: jsr peekc
         bcc @l
         inc bp+1
         bne @l
-@new:   lda varend
+@new:   lda varend              ; the arrays move up to make room
         clc
         adc #VARSIZE
-        sta varend
+        sta bp2
         lda varend+1
         adc #0
-        sta varend+1
+        sta bp2+1
         cmp #>HIMEM
         bcc @room
         jmp err_mem
-@room:  ldy #0
+@room:  lda varend
+        sec
+        sbc arytab
+        sta cnt
+        lda varend+1
+        sbc arytab+1
+        sta cnt+1
+        lda bp2
+        sta varend
+        lda bp2+1
+        sta varend+1
+        lda arytab
+        sta bp
+        clc
+        adc #VARSIZE
+        sta bp2
+        sta arytab
+        lda arytab+1
+        sta bp+1
+        adc #0
+        sta bp2+1
+        sta arytab+1
+        jsr mvup
+        lda arytab
+        sec
+        sbc #VARSIZE
+        sta bp
+        lda arytab+1
+        sbc #0
+        sta bp+1
+        ldy #0
         lda vn1
         sta (bp),y
         iny
@@ -1448,6 +1848,344 @@ getvar: jsr peekc
         adc #0
         sta varp+1
         rts
+
+getname:
+        jsr peekc
+        jsr isalpha
+        bcs @a
+        jmp synerr
+@a:     sta vn1
+        lda #0
+        sta vn2
+        jsr nextc
+        jsr isalnum
+        bcc @suf
+        sta vn2
+@more:  jsr nextc
+        jsr isalnum
+        bcs @more
+@suf:   cmp #'$'
+        bne @pc
+        jmp notimpl
+@pc:    cmp #'%'
+        bne @r
+        lda vn2
+        ora #$80
+        sta vn2
+        jsr nextc
+@r:     rts
+
+; Array block: name, size of the block, number of dimensions, the size of
+; each (2 bytes), then the elements, five bytes each, the last subscript
+; running fastest. An array used before DIM gets 0 to 10 in each.
+getarr: lda dimf
+        pha
+        lda vn2
+        pha
+        lda vn1
+        pha
+        lda #0
+        sta dimf
+        ldx #0
+@sub:   txa
+        pha
+        jsr nextc
+        jsr getint
+        lda ival+3
+        ora ival+2
+        beq @ok
+        jmp err_sub
+@ok:    pla
+        tax
+        inx
+        lda ival
+        pha
+        lda ival+1
+        pha
+        jsr peekc
+        cmp #','
+        beq @sub
+        lda #')'
+        jsr chkc
+        stx ndims
+        txa
+        asl
+        tay
+@p:     pla
+        sta SUBS-1,y
+        dey
+        pla
+        sta SUBS-1,y
+        dey
+        bne @p
+        pla
+        sta vn1
+        pla
+        sta vn2
+        pla
+        sta dimf
+        jsr findarr
+        bcs @have
+        lda dimf
+        beq @auto
+        jmp mkarr
+@auto:  ldx #15                 ; bounds of 10, the subscripts kept aside
+@keep:  lda SUBS,x
+        sta SUBS+16,x
+        dex
+        bpl @keep
+        ldx ndims
+        txa
+        asl
+        tax
+@ten:   lda #0
+        sta SUBS-1,x
+        lda #10
+        sta SUBS-2,x
+        dex
+        dex
+        bne @ten
+        jsr mkarr
+        ldx #15
+@back:  lda SUBS+16,x
+        sta SUBS,x
+        dex
+        bpl @back
+        jmp @acc
+@have:  lda dimf
+        beq @acc
+        jmp err_redim
+@acc:   ldy #4
+        lda (bp),y
+        cmp ndims
+        beq @nd
+@bad:   jmp err_sub
+@nd:    lda #0
+        sta cnt
+        sta cnt+1
+        sta ai
+@d:     lda ai
+        tax
+        clc
+        adc #5
+        tay
+        lda (bp),y
+        sta dt
+        iny
+        lda (bp),y
+        sta dt+1
+        lda SUBS,x
+        cmp dt
+        lda SUBS+1,x
+        sbc dt+1
+        bcs @bad
+        jsr mul16
+        ldx ai
+        clc
+        lda cnt
+        adc SUBS,x
+        sta cnt
+        lda cnt+1
+        adc SUBS+1,x
+        sta cnt+1
+        inx
+        inx
+        stx ai
+        txa
+        lsr
+        cmp ndims
+        bne @d
+        jsr times5
+        lda ndims
+        asl
+        adc #5
+        adc bp
+        sta varp
+        lda bp+1
+        adc #0
+        sta varp+1
+        clc
+        lda varp
+        adc cnt
+        sta varp
+        lda varp+1
+        adc cnt+1
+        sta varp+1
+        lda #1
+        sta arrf
+        rts
+
+; The array named vn1, vn2: C=1 and bp its block, or C=0 and bp = varend.
+findarr:
+        lda arytab
+        sta bp
+        lda arytab+1
+        sta bp+1
+@l:     lda bp
+        cmp varend
+        bne @c
+        lda bp+1
+        cmp varend+1
+        bne @c
+        clc
+        rts
+@c:     ldy #0
+        lda (bp),y
+        cmp vn1
+        bne @n
+        iny
+        lda (bp),y
+        cmp vn2
+        bne @n
+        sec
+        rts
+@n:     ldy #2
+        clc
+        lda bp
+        adc (bp),y
+        tax
+        iny
+        lda bp+1
+        adc (bp),y
+        sta bp+1
+        stx bp
+        jmp @l
+
+; A new array at bp (varend) with bounds SUBS.
+mkarr:  lda #1
+        sta cnt
+        lda #0
+        sta cnt+1
+        sta ai
+@e:     ldx ai
+        inc SUBS,x
+        bne @s
+        inc SUBS+1,x
+@s:     lda SUBS,x
+        sta dt
+        lda SUBS+1,x
+        sta dt+1
+        jsr mul16
+        lda prod+2
+        bne @oom
+        inc ai
+        inc ai
+        lda ai
+        lsr
+        cmp ndims
+        bne @e
+        jsr times5
+        bcs @oom
+        lda ndims
+        asl
+        adc #5
+        adc cnt
+        sta cnt
+        bcc @c
+        inc cnt+1
+@c:     clc
+        lda bp
+        adc cnt
+        sta bp2
+        lda bp+1
+        adc cnt+1
+        bcs @oom
+        sta bp2+1
+        cmp #>HIMEM
+        bcc @ok
+@oom:   jmp err_mem
+@ok:    lda bp                  ; cleared, then the header
+        sta varp
+        lda bp+1
+        sta varp+1
+        ldy #0
+@z:     tya
+        sta (varp),y
+        inc varp
+        bne @zc
+        inc varp+1
+@zc:    lda varp
+        cmp bp2
+        bne @z
+        lda varp+1
+        cmp bp2+1
+        bne @z
+        lda bp2
+        sta varend
+        lda bp2+1
+        sta varend+1
+        lda vn1
+        sta (bp),y
+        iny
+        lda vn2
+        sta (bp),y
+        iny
+        lda cnt
+        sta (bp),y
+        iny
+        lda cnt+1
+        sta (bp),y
+        iny
+        lda ndims
+        sta (bp),y
+        ldx #0
+@h:     iny
+        lda SUBS,x
+        sta (bp),y
+        inx
+        txa
+        lsr
+        cmp ndims
+        bne @h
+        rts
+
+; cnt := cnt * dt, 24 bits in prod; cnt keeps the low 16.
+mul16:  lda #0
+        sta prod
+        sta prod+1
+        sta prod+2
+        ldx #16
+@l:     asl prod
+        rol prod+1
+        rol prod+2
+        asl cnt
+        rol cnt+1
+        bcc @n
+        clc
+        lda prod
+        adc dt
+        sta prod
+        lda prod+1
+        adc dt+1
+        sta prod+1
+        bcc @n
+        inc prod+2
+@n:     dex
+        bne @l
+        lda prod
+        sta cnt
+        lda prod+1
+        sta cnt+1
+        rts
+
+; cnt := cnt * 5; C=1 past 16 bits.
+times5: lda cnt
+        sta dt
+        lda cnt+1
+        sta dt+1
+        asl cnt
+        rol cnt+1
+        bcs @r
+        asl cnt
+        rol cnt+1
+        bcs @r
+        lda cnt
+        adc dt
+        sta cnt
+        lda cnt+1
+        adc dt+1
+        sta cnt+1
+@r:     rts
 
 ; ---- expressions ----------------------------------------------------------------
 ; Precedence climbing: OR 1, AND 2, comparisons 3, + - 4, * / 5, ^ 6; NOT
@@ -1757,9 +2495,13 @@ number: ldx #0
         jsr nextc
         cmp #T_PLUS
         beq @sk
+        cmp #'+'
+        beq @sk
+        cmp #'-'
+        beq @mi
         cmp #T_MINUS
         bne @ed
-        dex
+@mi:    dex
 @sk:    jsr nextc
 @ed:    stx tmp4
         ldx #0
@@ -1901,853 +2643,23 @@ f_true: jmp settrue
 f_false:
         jmp setfalse
 
-; ---- floating point ---------------------------------------------------------------
-; Five bytes in memory: the exponent (bias $80, 0 for zero), then the
-; mantissa from its top byte, whose top bit (always 1) holds the sign. In
-; fac and arg: exponent, mantissa top byte first, sign $00 or $FF; fac has
-; a guard byte below its mantissa, rounded in before it is stored or used.
-
-; fac from the five bytes at (fptr).
-ldfac:  ldy #4
-@l:     lda (fptr),y
-        sta facx,y
-        dey
-        bpl @l
-        lda facm
-        and #$80
-        beq @p
-        lda #$FF
-@p:     sta facs
-        lda facm
-        ora #$80
-        sta facm
-        lda #0
-        sta facg
-        rts
-
-ldarg:  ldy #4
-@l:     lda (fptr),y
-        sta argx,y
-        dey
-        bpl @l
-        lda argm
-        and #$80
-        beq @p
-        lda #$FF
-@p:     sta args
-        lda argm
-        ora #$80
-        sta argm
-        rts
-
-; fac, rounded, to the five bytes at (fptr).
-stfac:  jsr fround
-        ldy #4
-@l:     lda facx,y
-        sta (fptr),y
-        dey
-        bpl @l
-        ldy #1
-        lda facs
-        ora #$7F
-        and facm
-        sta (fptr),y
-        rts
-
-ldc:    sta fptr
-        sty fptr+1
-        jmp ldfac
-ldargc: sta fptr
-        sty fptr+1
-        jmp ldarg
-ld1:    lda #<c1
-        ldy #>c1
-        jmp ldc
-c1:     .byte $81, $00, $00, $00, $00
-c10:    .byte $84, $20, $00, $00, $00
-chalf:  .byte $80, $00, $00, $00, $00
-c1e8:   .byte $9B, $3E, $BC, $20, $00
-c1e9:   .byte $9E, $6E, $6B, $28, $00
-
-fround: lda facg
-        bpl @r
-        ldx #3
-@i:     inc facm,x
-        bne @r
-        dex
-        bpl @i
-        lda #$80
-        sta facm
-        inc facx
-        bne @r
-        jmp err_ovf
-@r:     lda #0
-        sta facg
-        rts
-
-; fac (rounded) to FT1+Y, and back to fac or arg.
-parkf:  jsr fround
-        ldx #0
-@l:     lda facx,x
-        sta FT1,y
-        iny
-        inx
-        cpx #6
-        bne @l
-        rts
-unpkf:  ldx #0
-        stx facg
-@l:     lda FT1,y
-        sta facx,x
-        iny
-        inx
-        cpx #6
-        bne @l
-        rts
-unpka:  ldx #0
-@l:     lda FT1,y
-        sta argx,x
-        iny
-        inx
-        cpx #6
-        bne @l
-        rts
-
-movaf:  jsr fround
-        ldx #5
-@l:     lda facx,x
-        sta argx,x
-        dex
-        bpl @l
-        rts
-movfa:  ldx #5
-@l:     lda argx,x
-        sta facx,x
-        dex
-        bpl @l
-        lda #0
-        sta facg
-        rts
-swapfa: ldx #5
-@l:     lda facx,x
-        ldy argx,x
-        sta argx,x
-        sty facx,x
-        dex
-        bpl @l
-        rts
-
-; Shifts the mantissa up until its top bit is set; zero when nothing is left.
-fnorm:  lda facm
-        ora facm+1
-        ora facm+2
-        ora facm+3
-        ora facg
-        beq fzero
-@b:     lda facm
-        bne @bit
-        lda facx
-        cmp #9
-        bcc @bit
-        sbc #8
-        sta facx
-        lda facm+1
-        sta facm
-        lda facm+2
-        sta facm+1
-        lda facm+3
-        sta facm+2
-        lda facg
-        sta facm+3
-        lda #0
-        sta facg
-        beq @b
-@bit:   lda facm
-        bmi @r
-        asl facg
-        rol facm+3
-        rol facm+2
-        rol facm+1
-        rol facm
-        dec facx
-        bne @bit
-        beq fzero
-@r:     rts
-fzero:  lda #0
-        sta facx
-        sta facs
-        sta facg
-        rts
-
-fneg:   lda facs
-        eor #$FF
-        sta facs
-        rts
-fsub:   jsr fneg
-; fac := arg + fac
-fadd:   jsr fround
-        lda argx
-        beq @r
-        lda facx
-        bne @both
-        jmp movfa
-@both:  cmp argx
-        bcs @ord
-        jsr swapfa
-@ord:   lda #0
-        sta argg
-        lda facx
-        sec
-        sbc argx
-        beq @al
-        cmp #41
-        bcs @r
-        tay
-@by:    cpy #8                  ; whole bytes first
-        bcc @sh
-        lda argm+3
-        sta argg
-        lda argm+2
-        sta argm+3
-        lda argm+1
-        sta argm+2
-        lda argm
-        sta argm+1
-        lda #0
-        sta argm
-        tya
-        sbc #8
-        tay
-        bne @by
-        beq @al
-@sh:    lsr argm
-        ror argm+1
-        ror argm+2
-        ror argm+3
-        ror argg
-        dey
-        bne @sh
-@al:    lda facs
-        eor args
-        bmi @sub
-        clc
-        lda facg
-        adc argg
-        sta facg
-        ldx #3
-@ad:    lda facm,x
-        adc argm,x
-        sta facm,x
-        dex
-        bpl @ad
-        bcc @r
-        ror facm
-        ror facm+1
-        ror facm+2
-        ror facm+3
-        ror facg
-        inc facx
-        bne @r
-        jmp err_ovf
-@r:     rts
-@sub:   sec
-        lda facg
-        sbc argg
-        sta facg
-        ldx #3
-@sb:    lda facm,x
-        sbc argm,x
-        sta facm,x
-        dex
-        bpl @sb
-        bcs @n
-        lda facs                ; arg was the larger: its sign, the difference negated
-        eor #$FF
-        sta facs
-        sec
-        lda #0
-        sbc facg
-        sta facg
-        ldx #3
-@ng:    lda #0
-        sbc facm,x
-        sta facm,x
-        dex
-        bpl @ng
-@n:     jmp fnorm
-
-; fac := arg * fac, shift and add: the top 40 bits of the product.
-fmul:   jsr fround
-        lda facx
-        beq @r
-        lda argx
-        bne @nz
-        jmp fzero
-@nz:    clc
-        adc facx
-        bcs @hi
-        sec
-        sbc #$80
-        bcc @z
-        bne @e
-@z:     jmp fzero
-@hi:    clc
-        adc #$80
-        bcc @e
-        jmp err_ovf
-@e:     sta facx
-        lda facs
-        eor args
-        sta facs
-        lda #0
-        sta prod
-        sta prod+1
-        sta prod+2
-        sta prod+3
-        sta facg
-        ldy #32
-@l:     lsr facm
-        ror facm+1
-        ror facm+2
-        ror facm+3
-        bcc @s
-        clc
-        ldx #3
-@a:     lda prod,x
-        adc argm,x
-        sta prod,x
-        dex
-        bpl @a
-@s:     ror prod
-        ror prod+1
-        ror prod+2
-        ror prod+3
-        ror facg
-        dey
-        bne @l
-        ldx #3
-@c:     lda prod,x
-        sta facm,x
-        dex
-        bpl @c
-        jmp fnorm
-@r:     rts
-
-; fac := arg / fac, restoring division: 40 quotient bits.
-fdiv:   jsr fround
-        lda facx
-        bne @ok
-        jmp err_div
-@ok:    lda argx
-        bne @nz
-        jmp fzero
-@nz:    sec
-        sbc facx
-        tax
-        lda #0
-        sbc #0
-        tay
-        txa
-        clc
-        adc #$81
-        tax
-        tya
-        adc #0                  ; A:X = argx - facx + $81
-        beq @e0
-        bpl @ov
-        jmp fzero
-@ov:    jmp err_ovf
-@e0:    txa
-        bne @e
-        jmp fzero
-@e:     stx facx
-        lda facs
-        eor args
-        sta facs
-        lda #0
-        sta remx
-        sta facg
-        sta prod
-        sta prod+1
-        sta prod+2
-        sta prod+3
-        ldy #40
-@l:     sec
-        ldx #3
-@t:     lda argm,x
-        sbc facm,x
-        sta dt,x
-        dex
-        bpl @t
-        lda remx
-        sbc #0
-        bcc @q
-        sta remx
-        ldx #3
-@k:     lda dt,x
-        sta argm,x
-        dex
-        bpl @k
-@q:     rol facg
-        rol prod+3
-        rol prod+2
-        rol prod+1
-        rol prod
-        asl argm+3
-        rol argm+2
-        rol argm+1
-        rol argm
-        rol remx
-        dey
-        bne @l
-        ldx #3
-@c:     lda prod,x
-        sta facm,x
-        dex
-        bpl @c
-        jmp fnorm
-
-; arg against fac: 1 below, 2 equal, 4 above (the bits of < = >).
-fcmp:   jsr fround
-        lda argx
-        bne @a
-        lda facx
-        beq @eq
-        lda facs
-        bmi @gt
-        bpl @lt
-@a:     lda facx
-        bne @b
-        lda args
-        bmi @lt
-        bpl @gt
-@b:     lda args
-        cmp facs
-        bne @sg
-        lda argx
-        cmp facx
-        bne @m
-        ldx #0
-@c:     lda argm,x
-        cmp facm,x
-        bne @m
-        inx
-        cpx #4
-        bne @c
-@eq:    lda #2
-        rts
-@m:     bcc @sm
-@sg:    lda args
-        bmi @lt
-@gt:    lda #4
-        rts
-@sm:    lda args
-        bmi @gt
-@lt:    lda #1
-        rts
-
-; fac to a 32-bit integer in ival, toward zero.
-f2i:    jsr fround
-        lda #0
-        sta ival
-        sta ival+1
-        sta ival+2
-        sta ival+3
-        lda facx
-        cmp #$81
-        bcc @r
-        cmp #$A1
-        bcc @ok
-        jmp err_qty
-@ok:    lda facm
-        sta ival+3
-        lda facm+1
-        sta ival+2
-        lda facm+2
-        sta ival+1
-        lda facm+3
-        sta ival
-        lda #$A0
-        sec
-        sbc facx
-        tay
-        beq @sg
-@sh:    lsr ival+3
-        ror ival+2
-        ror ival+1
-        ror ival
-        dey
-        bne @sh
-@sg:    lda facs
-        bpl @r
-        ldx #ival
-        jmp negx
-@r:     rts
-
-; ival, signed, to fac.
-i2f:    lda ival+3
-        and #$80
-        beq @p
-        lda #$FF
-@p:     sta facs
-        bpl @m
-        ldx #ival
-        jsr negx
-@m:     lda ival+3
-        sta facm
-        lda ival+2
-        sta facm+1
-        lda ival+1
-        sta facm+2
-        lda ival
-        sta facm+3
-        lda #0
-        sta facg
-        lda #$A0
-        sta facx
-        jmp fnorm
-
-; Negates the four bytes at X in zero page.
-negx:   ldy #4
-        sec
-@l:     lda #0
-        sbc 0,x
-        sta 0,x
-        inx
-        dey
-        bne @l
-        rts
-
-; The largest whole number not above fac.
-fint:   lda facx
-        cmp #$A0
-        bcs @r
-        jsr movaf
-        jsr f2i
-        jsr i2f
-        jsr fcmp
-        cmp #1
-        bne @r
-        jsr movaf
-        jsr ld1
-        jmp fsub
-@r:     rts
-
-mul10:  jsr movaf
-        lda facx
-        beq @r
-        clc
-        adc #2
-        bcs @o
-        sta facx
-        jsr fadd
-        inc facx
-        beq @o
-@r:     rts
-@o:     jmp err_ovf
-
-div10:  jsr movaf
-        lda #<c10
-        ldy #>c10
-        jsr ldc
-        jmp fdiv
-
-; fac times ten to the power A (signed), by powers of ten up to 1E13,
-; which are exact.
-scale10:
-        sta sc
-@lp:    lda sc
-        beq @r
-        bmi @neg
-        cmp #14
-        bcc @k
-        lda #13
-@k:     sta tmp4
-        lda sc
-        sec
-        sbc tmp4
-        sta sc
-        jsr pow10
-        jsr fmul
-        jmp @lp
-@neg:   eor #$FF
-        clc
-        adc #1
-        cmp #14
-        bcc @k2
-        lda #13
-@k2:    sta tmp4
-        clc
-        adc sc
-        sta sc
-        jsr pow10
-        jsr fdiv
-        jmp @lp
-@r:     rts
-; fac into arg, and ten to the power tmp4 in fac.
-pow10:  ldy #0
-        jsr parkf
-        jsr ld1
-@l:     dec tmp4
-        bmi @d
-        jsr mul10
-        jmp @l
-@d:     ldy #0
-        jmp unpka
-
-; ---- numbers out ---------------------------------------------------------------
-; The 16-bit number A (low), X (high).
-prword: sta ival
-        stx ival+1
-        lda #0
-        sta ival+2
-        sta ival+3
-; ival unsigned; the digits come out lowest first.
-prnum:  lda #0
-        pha
-@d:     jsr idiv10
-        ora #'0'
-        pha
-        lda ival
-        ora ival+1
-        ora ival+2
-        ora ival+3
-        bne @d
-@o:     pla
-        beq @r
-        jsr chrout
-        jmp @o
-@r:     rts
-
-; ival := ival / 10, the remainder in A. Keeps X.
-idiv10: lda #0
-        ldy #32
-@b:     asl ival
-        rol ival+1
-        rol ival+2
-        rol ival+3
-        rol
-        cmp #10
-        bcc @n
-        sbc #10
-        inc ival
-@n:     dey
-        bne @b
-        rts
-
-; A (0-128) times 77: A high byte, X low byte.
-mul77:  sta tmp4
-        lda #0
-        sta prod
-        sta prod+1
-        lda #77
-        sta prod+2
-        ldx #8
-@l:     asl prod
-        rol prod+1
-        asl prod+2
-        bcc @n
-        clc
-        lda prod
-        adc tmp4
-        sta prod
-        bcc @n
-        inc prod+1
-@n:     dex
-        bne @l
-        ldx prod
-        lda prod+1
-        rts
-
-; fac as nine significant digits at most, after a space or its minus sign
-; and before a space; E notation outside 0.01 to 999999999.
-prval:  lda facx
-        bne @nz
-        jsr primm
-        .byte " 0 ", 0
-        rts
-@nz:    lda #' '
-        ldx facs
-        bpl @s
-        lda #'-'
-@s:     jsr chrout
-        lda #0
-        sta facs
-        lda facx                ; ten's exponent from two's, times 77/256
-        sec
-        sbc #$81
-        php
-        bcs @p
-        eor #$FF
-        adc #1
-@p:     jsr mul77
-        plp
-        bcs @e10
-        cpx #0
-        beq @ng
-        clc
-        adc #1
-@ng:    eor #$FF
-        clc
-        adc #1
-@e10:   sta tmp4                ; scaled into 1E8 .. 1E9
-        lda #8
-        sec
-        sbc tmp4
-        sta dexp
-        jsr scale10
-        lda dexp
-        eor #$FF
-        clc
-        adc #1
-        sta dexp
-@big:   lda #<c1e9
-        ldy #>c1e9
-        jsr ldargc
-        jsr fcmp
-        cmp #4
-        beq @small
-        jsr div10
-        inc dexp
-        jmp @big
-@small: lda #<c1e8
-        ldy #>c1e8
-        jsr ldargc
-        jsr fcmp
-        cmp #4
-        bne @rnd
-        jsr mul10
-        dec dexp
-        jmp @small
-@rnd:   lda #<chalf
-        ldy #>chalf
-        jsr ldargc
-        jsr fadd
-        jsr f2i
-        ldx #3
-@tn:    lda ival,x              ; 999999999.5 rounds up to 1E9
-        cmp e9,x
-        bne @dig
-        dex
-        bpl @tn
-        ldx #3
-@e8:    lda e8,x
-        sta ival,x
-        dex
-        bpl @e8
-        inc dexp
-@dig:   ldx #8
-@dl:    jsr idiv10
-        ora #'0'
-        sta DIGS,x
-        dex
-        bpl @dl
-        ldx #9
-@tz:    lda DIGS-1,x
-        cmp #'0'
-        bne @nd
-        dex
-        cpx #1
-        bne @tz
-@nd:    stx ndig
-        lda dexp
-        clc
-        adc #8
-        sta sc                  ; the power of ten of the first digit
-        bmi @frac
-        cmp #9
-        bcs @sci
-        ldx #0
-@ip:    lda DIGS,x
-        jsr chrout
-        inx
-        dec sc
-        bpl @ip
-        cpx ndig
-        bcs @end
-        lda #'.'
-        jsr chrout
-@fp:    lda DIGS,x
-        jsr chrout
-        inx
-        cpx ndig
-        bcc @fp
-@end:   jmp space
-@frac:  cmp #$FE
-        bcc @sci
-        lda #'0'
-        jsr chrout
-        lda #'.'
-        jsr chrout
-        lda sc
-        eor #$FF
-        tax
-        beq @d0
-@zl:    lda #'0'
-        jsr chrout
-        dex
-        bne @zl
-@d0:    ldx #0
-        beq @fp
-@sci:   lda DIGS
-        jsr chrout
-        ldx #1
-        cpx ndig
-        bcs @ex
-        lda #'.'
-        jsr chrout
-@sf:    lda DIGS,x
-        jsr chrout
-        inx
-        cpx ndig
-        bcc @sf
-@ex:    lda #'E'
-        jsr chrout
-        lda sc
-        ldx #'+'
-        cmp #0
-        bpl @es
-        ldx #'-'
-        eor #$FF
-        clc
-        adc #1
-@es:    pha
-        txa
-        jsr chrout
-        pla
-        ldx #'0'
-@t:     cmp #10
-        bcc @u
-        sbc #10
-        inx
-        bne @t
-@u:     pha
-        txa
-        jsr chrout
-        pla
-        ora #'0'
-        jsr chrout
-        jmp space
-e9:     .byte $00, $CA, $9A, $3B
-e8:     .byte $00, $E1, $F5, $05
-
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.
 stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE RECALL
         .word notimpl-1, notimpl-1, s_pop-1, notimpl-1      ; TRON TROFF POP PLOT
-        .word notimpl-1, notimpl-1, s_doke-1, notimpl-1     ; PULL LORES DOKE REPEAT
-        .word notimpl-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
-        .word s_next-1, s_data-1, notimpl-1, notimpl-1      ; NEXT DATA INPUT DIM
-        .word s_cls-1, notimpl-1, s_let-1, s_goto-1         ; CLS READ LET GOTO
-        .word s_run-1, s_if-1, notimpl-1, s_gosub-1         ; RUN IF RESTORE GOSUB
+        .word notimpl-1, notimpl-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
+        .word s_until-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
+        .word s_next-1, s_data-1, s_input-1, s_dim-1        ; NEXT DATA INPUT DIM
+        .word s_cls-1, s_read-1, s_let-1, s_goto-1          ; CLS READ LET GOTO
+        .word s_run-1, s_if-1, s_restore-1, s_gosub-1       ; RUN IF RESTORE GOSUB
         .word s_return-1, s_rem-1, notimpl-1, notimpl-1     ; RETURN REM HIMEM GRAB
         .word notimpl-1, s_text-1, s_hires-1                ; RELEASE TEXT HIRES
         .repeat 16                                          ; SHOOT .. INK
         .word notimpl-1
         .endrepeat
-        .word s_stop-1, notimpl-1, s_wait-1, notimpl-1      ; STOP ON WAIT CLOAD
+        .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, notimpl-1, s_poke-1, s_print-1     ; CSAVE DEF POKE PRINT
-        .word notimpl-1, s_list-1, s_clear-1, notimpl-1     ; CONT LIST CLEAR GET
+        .word s_cont-1, s_list-1, s_clear-1, notimpl-1      ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
         .repeat 6                                           ; TAB( TO FN SPC( @ AUTO
         .word synerr-1

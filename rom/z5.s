@@ -1580,6 +1580,8 @@ SyncFound:                      ; 0xE759
         clc
         rts
 
+        .include "basicfp.s"
+
 ; ---- character shapes ----------------------------------------------------------
         .res FONT - *, $FF
         .include "font.inc"

@@ -321,7 +321,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"edit", false},
                      {"flow", true},
                      {"primes", true},
-                     {"errors", true}}) {
+                     {"errors", true},
+                     {"arrays", true}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");

@@ -1,0 +1,833 @@
+; BASIC arithmetic: five-byte floating point and decimal conversion.
+; Included by z5.s after the tape entry points.
+
+; ---- floating point ---------------------------------------------------------------
+; Five bytes in memory: the exponent (bias $80, 0 for zero), then the
+; mantissa from its top byte, whose top bit (always 1) holds the sign. In
+; fac and arg: exponent, mantissa top byte first, sign $00 or $FF; fac has
+; a guard byte below its mantissa, rounded in before it is stored or used.
+
+; fac from the five bytes at (fptr).
+ldfac:  ldy #4
+@l:     lda (fptr),y
+        sta facx,y
+        dey
+        bpl @l
+        lda facm
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta facs
+        lda facm
+        ora #$80
+        sta facm
+        lda #0
+        sta facg
+        rts
+
+ldarg:  ldy #4
+@l:     lda (fptr),y
+        sta argx,y
+        dey
+        bpl @l
+        lda argm
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta args
+        lda argm
+        ora #$80
+        sta argm
+        rts
+
+; fac, rounded, to the five bytes at (fptr).
+stfac:  jsr fround
+        ldy #4
+@l:     lda facx,y
+        sta (fptr),y
+        dey
+        bpl @l
+        ldy #1
+        lda facs
+        ora #$7F
+        and facm
+        sta (fptr),y
+        rts
+
+ldc:    sta fptr
+        sty fptr+1
+        jmp ldfac
+ldargc: sta fptr
+        sty fptr+1
+        jmp ldarg
+ld1:    lda #<c1
+        ldy #>c1
+        jmp ldc
+c1:     .byte $81, $00, $00, $00, $00
+c10:    .byte $84, $20, $00, $00, $00
+chalf:  .byte $80, $00, $00, $00, $00
+c1e8:   .byte $9B, $3E, $BC, $20, $00
+c1e9:   .byte $9E, $6E, $6B, $28, $00
+
+fround: lda facg
+        bpl @r
+        ldx #3
+@i:     inc facm,x
+        bne @r
+        dex
+        bpl @i
+        lda #$80
+        sta facm
+        inc facx
+        bne @r
+        jmp err_ovf
+@r:     lda #0
+        sta facg
+        rts
+
+; fac (rounded) to FT1+Y, and back to fac or arg.
+parkf:  jsr fround
+        ldx #0
+@l:     lda facx,x
+        sta FT1,y
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+unpkf:  ldx #0
+        stx facg
+@l:     lda FT1,y
+        sta facx,x
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+unpka:  ldx #0
+@l:     lda FT1,y
+        sta argx,x
+        iny
+        inx
+        cpx #6
+        bne @l
+        rts
+
+movaf:  jsr fround
+        ldx #5
+@l:     lda facx,x
+        sta argx,x
+        dex
+        bpl @l
+        rts
+movfa:  ldx #5
+@l:     lda argx,x
+        sta facx,x
+        dex
+        bpl @l
+        lda #0
+        sta facg
+        rts
+swapfa: ldx #5
+@l:     lda facx,x
+        ldy argx,x
+        sta argx,x
+        sty facx,x
+        dex
+        bpl @l
+        rts
+
+; Shifts the mantissa up until its top bit is set; zero when nothing is left.
+fnorm:  lda facm
+        ora facm+1
+        ora facm+2
+        ora facm+3
+        ora facg
+        beq fzero
+@b:     lda facm
+        bne @bit
+        lda facx
+        cmp #9
+        bcc @bit
+        sbc #8
+        sta facx
+        lda facm+1
+        sta facm
+        lda facm+2
+        sta facm+1
+        lda facm+3
+        sta facm+2
+        lda facg
+        sta facm+3
+        lda #0
+        sta facg
+        beq @b
+@bit:   lda facm
+        bmi @r
+        asl facg
+        rol facm+3
+        rol facm+2
+        rol facm+1
+        rol facm
+        dec facx
+        bne @bit
+        beq fzero
+@r:     rts
+fzero:  lda #0
+        sta facx
+        sta facs
+        sta facg
+        rts
+
+fneg:   lda facs
+        eor #$FF
+        sta facs
+        rts
+fsub:   jsr fneg
+; fac := arg + fac
+fadd:   jsr fround
+        lda argx
+        beq @r
+        lda facx
+        bne @both
+        jmp movfa
+@both:  cmp argx
+        bcs @ord
+        jsr swapfa
+@ord:   lda #0
+        sta argg
+        lda facx
+        sec
+        sbc argx
+        beq @al
+        cmp #41
+        bcs @r
+        tay
+@by:    cpy #8                  ; whole bytes first
+        bcc @sh
+        lda argm+3
+        sta argg
+        lda argm+2
+        sta argm+3
+        lda argm+1
+        sta argm+2
+        lda argm
+        sta argm+1
+        lda #0
+        sta argm
+        tya
+        sbc #8
+        tay
+        bne @by
+        beq @al
+@sh:    lsr argm
+        ror argm+1
+        ror argm+2
+        ror argm+3
+        ror argg
+        dey
+        bne @sh
+@al:    lda facs
+        eor args
+        bmi @sub
+        clc
+        lda facg
+        adc argg
+        sta facg
+        ldx #3
+@ad:    lda facm,x
+        adc argm,x
+        sta facm,x
+        dex
+        bpl @ad
+        bcc @r
+        ror facm
+        ror facm+1
+        ror facm+2
+        ror facm+3
+        ror facg
+        inc facx
+        bne @r
+        jmp err_ovf
+@r:     rts
+@sub:   sec
+        lda facg
+        sbc argg
+        sta facg
+        ldx #3
+@sb:    lda facm,x
+        sbc argm,x
+        sta facm,x
+        dex
+        bpl @sb
+        bcs @n
+        lda facs                ; arg was the larger: its sign, the difference negated
+        eor #$FF
+        sta facs
+        sec
+        lda #0
+        sbc facg
+        sta facg
+        ldx #3
+@ng:    lda #0
+        sbc facm,x
+        sta facm,x
+        dex
+        bpl @ng
+@n:     jmp fnorm
+
+; fac := arg * fac, shift and add: the top 40 bits of the product.
+fmul:   jsr fround
+        lda facx
+        beq @r
+        lda argx
+        bne @nz
+        jmp fzero
+@nz:    clc
+        adc facx
+        bcs @hi
+        sec
+        sbc #$80
+        bcc @z
+        bne @e
+@z:     jmp fzero
+@hi:    clc
+        adc #$80
+        bcc @e
+        jmp err_ovf
+@e:     sta facx
+        lda facs
+        eor args
+        sta facs
+        lda #0
+        sta prod
+        sta prod+1
+        sta prod+2
+        sta prod+3
+        sta facg
+        ldy #32
+@l:     lsr facm
+        ror facm+1
+        ror facm+2
+        ror facm+3
+        bcc @s
+        clc
+        ldx #3
+@a:     lda prod,x
+        adc argm,x
+        sta prod,x
+        dex
+        bpl @a
+@s:     ror prod
+        ror prod+1
+        ror prod+2
+        ror prod+3
+        ror facg
+        dey
+        bne @l
+        ldx #3
+@c:     lda prod,x
+        sta facm,x
+        dex
+        bpl @c
+        jmp fnorm
+@r:     rts
+
+; fac := arg / fac, restoring division: 40 quotient bits.
+fdiv:   jsr fround
+        lda facx
+        bne @ok
+        jmp err_div
+@ok:    lda argx
+        bne @nz
+        jmp fzero
+@nz:    sec
+        sbc facx
+        tax
+        lda #0
+        sbc #0
+        tay
+        txa
+        clc
+        adc #$81
+        tax
+        tya
+        adc #0                  ; A:X = argx - facx + $81
+        beq @e0
+        bpl @ov
+        jmp fzero
+@ov:    jmp err_ovf
+@e0:    txa
+        bne @e
+        jmp fzero
+@e:     stx facx
+        lda facs
+        eor args
+        sta facs
+        lda #0
+        sta remx
+        sta facg
+        sta prod
+        sta prod+1
+        sta prod+2
+        sta prod+3
+        ldy #40
+@l:     sec
+        ldx #3
+@t:     lda argm,x
+        sbc facm,x
+        sta dt,x
+        dex
+        bpl @t
+        lda remx
+        sbc #0
+        bcc @q
+        sta remx
+        ldx #3
+@k:     lda dt,x
+        sta argm,x
+        dex
+        bpl @k
+@q:     rol facg
+        rol prod+3
+        rol prod+2
+        rol prod+1
+        rol prod
+        asl argm+3
+        rol argm+2
+        rol argm+1
+        rol argm
+        rol remx
+        dey
+        bne @l
+        ldx #3
+@c:     lda prod,x
+        sta facm,x
+        dex
+        bpl @c
+        jmp fnorm
+
+; arg against fac: 1 below, 2 equal, 4 above (the bits of < = >).
+fcmp:   jsr fround
+        lda argx
+        bne @a
+        lda facx
+        beq @eq
+        lda facs
+        bmi @gt
+        bpl @lt
+@a:     lda facx
+        bne @b
+        lda args
+        bmi @lt
+        bpl @gt
+@b:     lda args
+        cmp facs
+        bne @sg
+        lda argx
+        cmp facx
+        bne @m
+        ldx #0
+@c:     lda argm,x
+        cmp facm,x
+        bne @m
+        inx
+        cpx #4
+        bne @c
+@eq:    lda #2
+        rts
+@m:     bcc @sm
+@sg:    lda args
+        bmi @lt
+@gt:    lda #4
+        rts
+@sm:    lda args
+        bmi @gt
+@lt:    lda #1
+        rts
+
+; fac to a 32-bit integer in ival, toward zero.
+f2i:    jsr fround
+        lda #0
+        sta ival
+        sta ival+1
+        sta ival+2
+        sta ival+3
+        lda facx
+        cmp #$81
+        bcc @r
+        cmp #$A1
+        bcc @ok
+        jmp err_qty
+@ok:    lda facm
+        sta ival+3
+        lda facm+1
+        sta ival+2
+        lda facm+2
+        sta ival+1
+        lda facm+3
+        sta ival
+        lda #$A0
+        sec
+        sbc facx
+        tay
+        beq @sg
+@sh:    lsr ival+3
+        ror ival+2
+        ror ival+1
+        ror ival
+        dey
+        bne @sh
+@sg:    lda facs
+        bpl @r
+        ldx #ival
+        jmp negx
+@r:     rts
+
+; ival, signed, to fac.
+i2f:    lda ival+3
+        and #$80
+        beq @p
+        lda #$FF
+@p:     sta facs
+        bpl @m
+        ldx #ival
+        jsr negx
+@m:     lda ival+3
+        sta facm
+        lda ival+2
+        sta facm+1
+        lda ival+1
+        sta facm+2
+        lda ival
+        sta facm+3
+        lda #0
+        sta facg
+        lda #$A0
+        sta facx
+        jmp fnorm
+
+; Negates the four bytes at X in zero page.
+negx:   ldy #4
+        sec
+@l:     lda #0
+        sbc 0,x
+        sta 0,x
+        inx
+        dey
+        bne @l
+        rts
+
+; The largest whole number not above fac.
+fint:   lda facx
+        cmp #$A0
+        bcs @r
+        jsr movaf
+        jsr f2i
+        jsr i2f
+        jsr fcmp
+        cmp #1
+        bne @r
+        jsr movaf
+        jsr ld1
+        jmp fsub
+@r:     rts
+
+mul10:  jsr movaf
+        lda facx
+        beq @r
+        clc
+        adc #2
+        bcs @o
+        sta facx
+        jsr fadd
+        inc facx
+        beq @o
+@r:     rts
+@o:     jmp err_ovf
+
+div10:  jsr movaf
+        lda #<c10
+        ldy #>c10
+        jsr ldc
+        jmp fdiv
+
+; fac times ten to the power A (signed), by powers of ten up to 1E13,
+; which are exact.
+scale10:
+        sta sc
+@lp:    lda sc
+        beq @r
+        bmi @neg
+        cmp #14
+        bcc @k
+        lda #13
+@k:     sta tmp4
+        lda sc
+        sec
+        sbc tmp4
+        sta sc
+        jsr pow10
+        jsr fmul
+        jmp @lp
+@neg:   eor #$FF
+        clc
+        adc #1
+        cmp #14
+        bcc @k2
+        lda #13
+@k2:    sta tmp4
+        clc
+        adc sc
+        sta sc
+        jsr pow10
+        jsr fdiv
+        jmp @lp
+@r:     rts
+; fac into arg, and ten to the power tmp4 in fac.
+pow10:  ldy #0
+        jsr parkf
+        jsr ld1
+@l:     dec tmp4
+        bmi @d
+        jsr mul10
+        jmp @l
+@d:     ldy #0
+        jmp unpka
+
+; ---- numbers out ---------------------------------------------------------------
+; The 16-bit number A (low), X (high).
+prword: sta ival
+        stx ival+1
+        lda #0
+        sta ival+2
+        sta ival+3
+; ival unsigned; the digits come out lowest first.
+prnum:  lda #0
+        pha
+@d:     jsr idiv10
+        ora #'0'
+        pha
+        lda ival
+        ora ival+1
+        ora ival+2
+        ora ival+3
+        bne @d
+@o:     pla
+        beq @r
+        jsr chrout
+        jmp @o
+@r:     rts
+
+; ival := ival / 10, the remainder in A. Keeps X.
+idiv10: lda #0
+        ldy #32
+@b:     asl ival
+        rol ival+1
+        rol ival+2
+        rol ival+3
+        rol
+        cmp #10
+        bcc @n
+        sbc #10
+        inc ival
+@n:     dey
+        bne @b
+        rts
+
+; A (0-128) times 77: A high byte, X low byte.
+mul77:  sta tmp4
+        lda #0
+        sta prod
+        sta prod+1
+        lda #77
+        sta prod+2
+        ldx #8
+@l:     asl prod
+        rol prod+1
+        asl prod+2
+        bcc @n
+        clc
+        lda prod
+        adc tmp4
+        sta prod
+        bcc @n
+        inc prod+1
+@n:     dex
+        bne @l
+        ldx prod
+        lda prod+1
+        rts
+
+; fac as nine significant digits at most, after a space or its minus sign
+; and before a space; E notation outside 0.01 to 999999999.
+prval:  lda facx
+        bne @nz
+        jsr primm
+        .byte " 0 ", 0
+        rts
+@nz:    lda #' '
+        ldx facs
+        bpl @s
+        lda #'-'
+@s:     jsr chrout
+        lda #0
+        sta facs
+        lda facx                ; ten's exponent from two's, times 77/256
+        sec
+        sbc #$81
+        php
+        bcs @p
+        eor #$FF
+        adc #1
+@p:     jsr mul77
+        plp
+        bcs @e10
+        cpx #0
+        beq @ng
+        clc
+        adc #1
+@ng:    eor #$FF
+        clc
+        adc #1
+@e10:   sta tmp4                ; scaled into 1E8 .. 1E9
+        lda #8
+        sec
+        sbc tmp4
+        sta dexp
+        jsr scale10
+        lda dexp
+        eor #$FF
+        clc
+        adc #1
+        sta dexp
+@big:   lda #<c1e9
+        ldy #>c1e9
+        jsr ldargc
+        jsr fcmp
+        cmp #4
+        beq @small
+        jsr div10
+        inc dexp
+        jmp @big
+@small: lda #<c1e8
+        ldy #>c1e8
+        jsr ldargc
+        jsr fcmp
+        cmp #4
+        bne @rnd
+        jsr mul10
+        dec dexp
+        jmp @small
+@rnd:   lda #<chalf
+        ldy #>chalf
+        jsr ldargc
+        jsr fadd
+        jsr f2i
+        ldx #3
+@tn:    lda ival,x              ; 999999999.5 rounds up to 1E9
+        cmp e9,x
+        bne @dig
+        dex
+        bpl @tn
+        ldx #3
+@e8:    lda e8,x
+        sta ival,x
+        dex
+        bpl @e8
+        inc dexp
+@dig:   ldx #8
+@dl:    jsr idiv10
+        ora #'0'
+        sta DIGS,x
+        dex
+        bpl @dl
+        ldx #9
+@tz:    lda DIGS-1,x
+        cmp #'0'
+        bne @nd
+        dex
+        cpx #1
+        bne @tz
+@nd:    stx ndig
+        lda dexp
+        clc
+        adc #8
+        sta sc                  ; the power of ten of the first digit
+        bmi @frac
+        cmp #9
+        bcs @sci
+        ldx #0
+@ip:    lda DIGS,x
+        jsr chrout
+        inx
+        dec sc
+        bpl @ip
+        cpx ndig
+        bcs @end
+        lda #'.'
+        jsr chrout
+@fp:    lda DIGS,x
+        jsr chrout
+        inx
+        cpx ndig
+        bcc @fp
+@end:   jmp space
+@frac:  cmp #$FE
+        bcc @sci
+        lda #'0'
+        jsr chrout
+        lda #'.'
+        jsr chrout
+        lda sc
+        eor #$FF
+        tax
+        beq @d0
+@zl:    lda #'0'
+        jsr chrout
+        dex
+        bne @zl
+@d0:    ldx #0
+        beq @fp
+@sci:   lda DIGS
+        jsr chrout
+        ldx #1
+        cpx ndig
+        bcs @ex
+        lda #'.'
+        jsr chrout
+@sf:    lda DIGS,x
+        jsr chrout
+        inx
+        cpx ndig
+        bcc @sf
+@ex:    lda #'E'
+        jsr chrout
+        lda sc
+        ldx #'+'
+        cmp #0
+        bpl @es
+        ldx #'-'
+        eor #$FF
+        clc
+        adc #1
+@es:    pha
+        txa
+        jsr chrout
+        pla
+        ldx #'0'
+@t:     cmp #10
+        bcc @u
+        sbc #10
+        inx
+        bne @t
+@u:     pha
+        txa
+        jsr chrout
+        pla
+        ora #'0'
+        jsr chrout
+        jmp space
+e9:     .byte $00, $CA, $9A, $3B
+e8:     .byte $00, $E1, $F5, $05
+
