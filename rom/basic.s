@@ -2330,7 +2330,15 @@ fpow:   jsr swapfa
         jsr fcmp
         cmp #2
         beq @whole
-        jmp notimpl
+        ldy #0                  ; otherwise e^(power ln base)
+        jsr unpkf
+        lda facx
+        beq @r
+        jsr fln
+        ldy #6
+        jsr unpka
+        jsr fmul
+        jmp fexp
 @whole: lda pexp+3
         sta pnegf
         bpl @p
@@ -2670,12 +2678,11 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
 ; Function tokens $D6-$F6.
 ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
         .word f_fre-1, notimpl-1, notimpl-1, notimpl-1      ; FRE POS HEX$ &
-        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; SQR RND LN???? EXP
-        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; COS SIN TAN ATN
-        .word f_peek-1, f_deek-1, notimpl-1, notimpl-1      ; PEEK DEEK LOG LEN
-        .repeat 5                                           ; STR$ VAL ASC CHR$ PI
-        .word notimpl-1
-        .endrepeat
+        .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
+        .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
+        .word f_peek-1, f_deek-1, f_log-1, notimpl-1        ; PEEK DEEK LOG LEN
+        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; STR$ VAL ASC CHR$
+        .word f_pi-1                                        ; PI
         .word f_true-1, f_false-1                           ; TRUE FALSE
         .repeat 6                                           ; KEY$ SCRN POINT LEFT$ RIGHT$ MID$
         .word notimpl-1

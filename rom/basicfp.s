@@ -831,3 +831,463 @@ prval:  lda facx
 e9:     .byte $00, $CA, $9A, $3B
 e8:     .byte $00, $E1, $F5, $05
 
+
+; ---- functions ------------------------------------------------------------------
+polyp   = fptr
+pcnt    = $C3
+seed    = $C4                   ; 4, RND's state
+invf    = $C8
+
+; fac := the series at (A, Y) in fac, by Horner's rule. Keeps FT5 busy.
+poly:   sta fptr
+        sty fptr+1
+        ldy #24
+        jsr parkf
+        ldy #0
+        lda (fptr),y
+        sta pcnt
+        jsr nextco1
+        jsr ldfac
+@l:     dec pcnt
+        beq @r
+        jsr nextco
+        ldy #24
+        jsr unpka
+        jsr fmul
+        jsr ldarg
+        jsr fadd
+        jmp @l
+@r:     rts
+nextco: lda fptr
+        clc
+        adc #4
+        sta fptr
+        bcc nextco1
+        inc fptr+1
+nextco1:
+        inc fptr
+        bne @r
+        inc fptr+1
+@r:     rts
+
+; arg := the constant at (A, Y), then fac := arg op fac.
+cmul:   jsr ldargc
+        jmp fmul
+cadd:   jsr ldargc
+        jmp fadd
+
+; Newton's rule from the exponent halved: five rounds.
+fsqr:   lda facx
+        beq @r
+        lda facs
+        bpl @ok
+        jmp err_qty
+@ok:    ldy #6
+        jsr parkf
+        lda facx
+        sec
+        sbc #$80
+        cmp #$80
+        ror
+        clc
+        adc #$80
+        sta facx
+        lda #5
+        sta pcnt
+@it:    ldy #24
+        jsr parkf
+        ldy #6
+        jsr unpka
+        jsr fdiv
+        ldy #24
+        jsr unpka
+        jsr fadd
+        dec facx
+        dec pcnt
+        bne @it
+@r:     rts
+
+; ln x = e ln 2 + 2 atanh s, x = m 2^e with m near 1, s = (m - 1)/(m + 1).
+fln:    lda facs
+        bmi @bad
+        lda facx
+        bne @ok
+@bad:   jmp err_qty
+@ok:    sec
+        sbc #$80
+        sta pexp
+        lda #$80
+        sta facx
+        lda facm
+        cmp #$B5                ; below the square root of 1/2: twice m
+        bcs @m
+        inc facx
+        dec pexp
+@m:     ldy #12
+        jsr parkf
+        jsr movaf
+        jsr ld1
+        jsr fsub
+        ldy #18
+        jsr parkf
+        ldy #12
+        jsr unpkf
+        lda #<c1
+        ldy #>c1
+        jsr cadd
+        ldy #18
+        jsr unpka
+        jsr fdiv
+        ldy #12
+        jsr parkf
+        jsr movaf
+        jsr fmul
+        lda #<tln
+        ldy #>tln
+        jsr poly
+        ldy #12
+        jsr unpka
+        jsr fmul
+        lda facx
+        beq @z
+        inc facx
+@z:     ldy #12
+        jsr parkf
+        lda pexp
+        jsr sbyte
+        lda #<cln2
+        ldy #>cln2
+        jsr cmul
+        ldy #12
+        jsr unpka
+        jmp fadd
+
+; fac := the signed byte A.
+sbyte:  sta ival
+        ldx #0
+        tay
+        bpl @p
+        dex
+@p:     stx ival+1
+        stx ival+2
+        stx ival+3
+        jmp i2f
+
+; e^x = 2^n e^t, n the nearest whole number to x / ln 2, t what is left.
+fexp:   lda #<clog2e
+        ldy #>clog2e
+        jsr cmul
+        ldy #12
+        jsr parkf
+        lda #<chalf
+        ldy #>chalf
+        jsr cadd
+        jsr fint
+        ldy #18
+        jsr parkf
+        jsr f2i
+        lda ival
+        sta pexp
+        asl                     ; ival must be a sign-extended byte
+        lda #0
+        adc #$FF
+        eor #$FF
+        cmp ival+1
+        bne @range
+        cmp ival+2
+        bne @range
+        cmp ival+3
+        bne @range
+        ldy #18
+        jsr unpkf
+        ldy #12
+        jsr unpka
+        jsr fsub
+        lda #<cln2
+        ldy #>cln2
+        jsr cmul
+        lda #<texp
+        ldy #>texp
+        jsr poly
+        lda pexp
+        bmi @neg
+        clc
+        adc facx
+        bcs @ovf
+        sta facx
+        rts
+@neg:   clc
+        adc facx
+        bcc @zero
+        beq @zero
+        sta facx
+        rts
+@range: lda ival+3
+        bmi @zero
+@ovf:   jmp err_ovf
+@zero:  jmp fzero
+
+; sin x from the fraction of a turn, folded into the first quarter.
+fcos:   lda #<chpi
+        ldy #>chpi
+        jsr cadd
+fsin:   lda #<cr2pi
+        ldy #>cr2pi
+        jsr cmul
+        ldy #12
+        jsr parkf
+        jsr fint
+        ldy #12
+        jsr unpka
+        jsr fsub
+        lda #0
+        sta invf
+        lda #<chalf
+        ldy #>chalf
+        jsr ldargc
+        jsr fcmp
+        cmp #4
+        beq @q
+        dec invf                ; the second half turn: the first, negated
+        jsr movaf
+        lda #<chalf
+        ldy #>chalf
+        jsr ldc
+        jsr fsub
+@q:     lda #<cqtr
+        ldy #>cqtr
+        jsr ldargc
+        jsr fcmp
+        cmp #1
+        bne @t
+        lda #<chalf
+        ldy #>chalf
+        jsr ldargc
+        jsr fsub
+@t:     lda #<c2pi
+        ldy #>c2pi
+        jsr cmul
+        lda #<tsin
+        ldy #>tsin
+oddser: sta bp2                 ; t times a series in t^2
+        sty bp2+1
+        ldy #12
+        jsr parkf
+        jsr movaf
+        jsr fmul
+        lda bp2
+        ldy bp2+1
+        jsr poly
+        ldy #12
+        jsr unpka
+        jsr fmul
+        lda invf
+        bpl @r
+        jmp fneg
+@r:     rts
+
+ftan:   ldy #18
+        jsr parkf
+        jsr fsin
+        ldy #0
+        jsr parkf
+        ldy #18
+        jsr unpkf
+        jsr fcos
+        ldy #0
+        jsr unpka
+        jmp fdiv
+
+; atn x: above 1 from pi/2 - atn(1/x); the argument halved twice, the
+; series, times four.
+fatn:   lda facs
+        pha
+        lda #0
+        sta facs
+        sta pnegf
+        lda #<c1
+        ldy #>c1
+        jsr ldargc
+        jsr fcmp
+        cmp #1
+        bne @h
+        dec pnegf
+        jsr fdiv
+@h:     lda #2
+        sta sc
+@half:  ldy #18
+        jsr parkf
+        jsr movaf
+        jsr fmul
+        lda #<c1
+        ldy #>c1
+        jsr cadd
+        jsr fsqr
+        lda #<c1
+        ldy #>c1
+        jsr cadd
+        ldy #18
+        jsr unpka
+        jsr fdiv
+        dec sc
+        bne @half
+        lda #0
+        sta invf
+        lda #<tatn
+        ldy #>tatn
+        jsr oddser
+        lda facx
+        beq @z
+        clc
+        adc #2
+        sta facx
+@z:     lda pnegf
+        bpl @s
+        lda #<chpi
+        ldy #>chpi
+        jsr ldargc
+        jsr fsub
+@s:     pla
+        bpl @r
+        jmp fneg
+@r:     rts
+
+; xorshift: a new 32-bit state, as a fraction of one.
+frnd:   lda facx
+        beq @last
+        lda facs
+        bpl @next
+        ldx #3                  ; a negative argument seeds
+@sd:    lda facm,x
+        eor facx
+        sta seed,x
+        dex
+        bpl @sd
+@next:  lda seed
+        ora seed+1
+        ora seed+2
+        ora seed+3
+        bne @go
+        inc seed
+@go:    ldx #13
+        jsr @shl
+        ldx #17
+        jsr @shr
+        ldx #5
+        jsr @shl
+@last:  lda seed
+        sta facm+3
+        lda seed+1
+        sta facm+2
+        lda seed+2
+        sta facm+1
+        lda seed+3
+        sta facm
+        lda #$80
+        sta facx
+        lda #0
+        sta facs
+        sta facg
+        jmp fnorm
+@shl:   jsr @cp
+@l:     asl dt
+        rol dt+1
+        rol dt+2
+        rol dt+3
+        dex
+        bne @l
+        beq @x
+@shr:   jsr @cp
+@r:     lsr dt+3
+        ror dt+2
+        ror dt+1
+        ror dt
+        dex
+        bne @r
+@x:     ldy #3
+@xl:    lda dt,y
+        eor seed,y
+        sta seed,y
+        dey
+        bpl @xl
+        rts
+@cp:    ldy #3
+@cl:    lda seed,y
+        sta dt,y
+        dey
+        bpl @cl
+        rts
+
+f_sqr:  jsr parg
+        jmp fsqr
+f_ln:   jsr parg
+        jmp fln
+f_log:  jsr parg
+        jsr fln
+        lda #<crln10
+        ldy #>crln10
+        jmp cmul
+f_exp:  jsr parg
+        jmp fexp
+f_cos:  jsr parg
+        jmp fcos
+f_sin:  jsr parg
+        jmp fsin
+f_tan:  jsr parg
+        jmp ftan
+f_atn:  jsr parg
+        jmp fatn
+f_rnd:  jsr parg
+        jmp frnd
+f_pi:   lda #<cpi
+        ldy #>cpi
+        jmp ldc
+
+; Constants and series, each five bytes; a series starts with its count
+; and runs from the highest power down.
+cln2:	.byte $80, $31, $72, $17, $F8   ; ln 2
+clog2e:	.byte $81, $38, $AA, $3B, $29   ; 1 / ln 2
+crln10:	.byte $7F, $5E, $5B, $D8, $A9   ; 1 / ln 10
+cr2pi:	.byte $7E, $22, $F9, $83, $6E   ; 1 / (2 pi)
+c2pi:	.byte $83, $49, $0F, $DA, $A2   ; 2 pi
+chpi:	.byte $81, $49, $0F, $DA, $A2   ; pi / 2
+cpi:	.byte $82, $49, $0F, $DA, $A2   ; pi
+cqtr:	.byte $7F, $00, $00, $00, $00   ; 1 / 4
+texp:   .byte 11                  ; e^t: 1 / k!
+        .byte $6B, $13, $F2, $7D, $BC
+        .byte $6E, $38, $EF, $1D, $2B
+        .byte $71, $50, $0D, $00, $D0
+        .byte $74, $50, $0D, $00, $D0
+        .byte $77, $36, $0B, $60, $B6
+        .byte $7A, $08, $88, $88, $89
+        .byte $7C, $2A, $AA, $AA, $AB
+        .byte $7E, $2A, $AA, $AA, $AB
+        .byte $80, $00, $00, $00, $00
+        .byte $81, $00, $00, $00, $00
+        .byte $81, $00, $00, $00, $00
+tsin:   .byte 8                  ; sin t / t in t^2
+        .byte $58, $D7, $3F, $9F, $3A
+        .byte $60, $30, $92, $30, $9D
+        .byte $67, $D7, $32, $2B, $40
+        .byte $6E, $38, $EF, $1D, $2B
+        .byte $74, $D0, $0D, $00, $D0
+        .byte $7A, $08, $88, $88, $89
+        .byte $7E, $AA, $AA, $AA, $AB
+        .byte $81, $00, $00, $00, $00
+tatn:   .byte 8                  ; atn t / t in t^2
+        .byte $7D, $88, $88, $88, $89
+        .byte $7D, $1D, $89, $D8, $9E
+        .byte $7D, $BA, $2E, $8B, $A3
+        .byte $7D, $63, $8E, $38, $E4
+        .byte $7E, $92, $49, $24, $92
+        .byte $7E, $4C, $CC, $CC, $CD
+        .byte $7F, $AA, $AA, $AA, $AB
+        .byte $81, $00, $00, $00, $00
+tln:   .byte 7                  ; atanh s / s in s^2
+        .byte $7D, $1D, $89, $D8, $9E
+        .byte $7D, $3A, $2E, $8B, $A3
+        .byte $7D, $63, $8E, $38, $E4
+        .byte $7E, $12, $49, $24, $92
+        .byte $7E, $4C, $CC, $CC, $CD
+        .byte $7F, $2A, $AA, $AA, $AB
+        .byte $81, $00, $00, $00, $00

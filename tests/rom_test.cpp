@@ -322,7 +322,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"flow", true},
                      {"primes", true},
                      {"errors", true},
-                     {"arrays", true}}) {
+                     {"arrays", true},
+                     {"maths", true}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
