@@ -70,6 +70,21 @@ dimf    = $BD                   ; getarr creates (DIM) rather than reads
 lvar    = $BE                   ; 2, the variable a LET, READ or INPUT sets
 larr    = $C0
 instmt  = $C1                   ; 2, INPUT's variable list, to ask again
+vtype   = $C9                   ; $FF when fac holds a string
+atype   = $CA                   ; the same for arg
+fretop  = $CB                   ; 2, lowest string byte
+tmpok   = $CD                   ; the newest string was made by an expression
+sptr1   = $CE                   ; 2
+sptr2   = $D0                   ; 2
+slen1   = $D2
+gclim   = $D3                   ; 2, strings below here are still to move
+gcbest  = $D5                   ; 2, descriptor of the highest of them
+gcbp    = $D7                   ; 2, its string
+gcnew   = $D9                   ; 2, where the moved strings begin
+ltype   = $DB                   ; the type of the variable LET sets
+nbl     = $DC                   ; characters in NBUF
+outf    = $DD                   ; $80: number output goes to NBUF
+NBUF    = $02A0                 ; 32 bytes: STR$, VAL, HEX$
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
@@ -432,6 +447,10 @@ clearv: lda BAS_END
         sta vartab+1
         sta varend+1
         sta arytab+1
+        lda #<HIMEM
+        sta fretop
+        lda #>HIMEM
+        sta fretop+1
         lda #0
         sta cstk
         sta contf
@@ -789,10 +808,12 @@ e_redim: .byte "REDIM'D ARRAY", 0
 e_data: .byte "OUT OF DATA", 0
 e_until: .byte "UNTIL WITHOUT REPEAT", 0
 e_cont: .byte "CAN'T CONTINUE", 0
+e_type: .byte "TYPE MISMATCH", 0
+e_long: .byte "STRING TOO LONG", 0
 errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .lobytes e_sub, e_redim, e_data, e_until, e_cont
+        .lobytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long
 errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .hibytes e_sub, e_redim, e_data, e_until, e_cont
+        .hibytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long
 
 ; ---- execution -----------------------------------------------------------------
 exec:   ldx #$FF
@@ -802,7 +823,8 @@ exec:   ldx #$FF
         beq @nk
         lda #0
         jsr chkbrkm
-@nk:    jsr peekc
+@nk:    jsr gcchk
+        jsr peekc
         beq eol
         cmp #':'
         bne @st
@@ -954,11 +976,14 @@ s_let:  jsr getvar
         jsr chkc
         jsr eval
         jsr takev
-        jmp stfac
+        jmp assign
 
 ; The variable just named kept in lvar: an element relative to arytab, as
 ; a new simple variable moves the arrays up.
-keepv:  lda arrf
+keepv:  lda vn1
+        and #$80
+        sta ltype
+        lda arrf
         sta larr
         lda varp
         ldx varp+1
@@ -1043,7 +1068,7 @@ s_repeat:
         jmp pushf
 
 s_until:
-        jsr eval
+        jsr evnum
         ldx cstk
         beq @no
         lda CSTK-1,x
@@ -1138,7 +1163,7 @@ resume: sta runf
         sta curlin+1
 @r:     rts
 
-s_if:   jsr eval
+s_if:   jsr evnum
         lda facx
         beq @false
         jsr peekc
@@ -1181,7 +1206,7 @@ s_for:  jsr getvar
         sta CSTK+1,x
         lda #T_EQ
         jsr chkc
-        jsr eval
+        jsr evnum
         ldx cstk
         lda CSTK,x
         sta fptr
@@ -1190,7 +1215,7 @@ s_for:  jsr getvar
         jsr stfac
         lda #T_TO
         jsr chkc
-        jsr eval
+        jsr evnum
         ldx cstk
         lda #2
         jsr fpx
@@ -1199,7 +1224,7 @@ s_for:  jsr getvar
         cmp #T_STEP
         bne @one
         jsr nextc
-        jsr eval
+        jsr evnum
         jmp @st
 @one:   jsr ld1
 @st:    ldx cstk
@@ -1338,7 +1363,7 @@ s_read: jsr getvar
         jsr keepv
         jsr swapdp
         jsr seekdat
-        jsr getnum
+        jsr getitem
         jsr peekc
         cmp #','
         beq @ok
@@ -1349,7 +1374,7 @@ s_read: jsr getvar
         sta indata
         jsr swapdp
         jsr takev
-        jsr stfac
+        jsr assign
         jsr peekc
         cmp #','
         bne @r
@@ -1414,8 +1439,19 @@ seekdat:
 @out:   jsr swapdp              ; the error names the READ's line
         jmp err_data
 
+; An item of DATA or of an INPUT reply for the variable kept: C=1 when
+; a number is wanted and there is none.
+getitem:
+        lda ltype
+        beq getnum
+        jsr rawstr
+        clc
+        rts
+
 ; A number as typed, untokenised: an optional sign, then digits.
-getnum: jsr peekc
+getnum: lda #0
+        sta vtype
+        jsr peekc
         ldx #0
         cmp #'-'
         beq @m
@@ -1428,9 +1464,6 @@ getnum: jsr peekc
         beq @n
         jsr isdig
         bcs @n
-        cmp #'"'
-        bne @bad
-        jmp notimpl
 @bad:   sec
         rts
 @n:     jsr number
@@ -1466,7 +1499,7 @@ s_input:
 @v:     jsr getvar
         jsr keepv
         jsr swapin
-        jsr getnum
+        jsr getitem
         bcs @redo
         jsr peekc
         cmp #','
@@ -1474,7 +1507,7 @@ s_input:
         jsr nextc
 @e:     jsr swapin
         jsr takev
-        jsr stfac
+        jsr assign
         jsr peekc
         cmp #','
         bne @r
@@ -1585,7 +1618,7 @@ s_print:
 @it:    cmp #';'
         beq @sep
         cmp #','
-        bne @str
+        bne @tab
 @zone:  jsr space
         lda curx
         beq @sep
@@ -1599,10 +1632,6 @@ s_print:
         jsr endst
         bne @it
         rts
-@str:   cmp #'"'
-        bne @tab
-        jsr prquote
-        jmp @lp
 @tab:   cmp #T_TAB
         beq @tb
         cmp #T_SPC
@@ -1626,7 +1655,11 @@ s_print:
         dec ival
         jmp @spc
 @num:   jsr eval
-        jsr prval
+        lda vtype
+        beq @pn
+        jsr prstr
+        jmp @lp
+@pn:    jsr prval
         jmp @lp
 @nl:    jmp crlf
 
@@ -1796,7 +1829,10 @@ getvar: jsr getname
         lda varend+1
         adc #0
         sta bp2+1
-        cmp #>HIMEM
+        lda bp2
+        cmp fretop
+        lda bp2+1
+        sbc fretop+1
         bcc @room
         jmp err_mem
 @room:  lda varend
@@ -1866,7 +1902,11 @@ getname:
         bcs @more
 @suf:   cmp #'$'
         bne @pc
-        jmp notimpl
+        lda vn1
+        ora #$80
+        sta vn1
+        jsr nextc
+        jmp @r
 @pc:    cmp #'%'
         bne @r
         lda vn2
@@ -2091,7 +2131,10 @@ mkarr:  lda #1
         adc cnt+1
         bcs @oom
         sta bp2+1
-        cmp #>HIMEM
+        lda bp2
+        cmp fretop
+        lda bp2+1
+        sbc fretop+1
         bcc @ok
 @oom:   jmp err_mem
 @ok:    lda bp                  ; cleared, then the header
@@ -2230,6 +2273,8 @@ expr:   pha
         ora #$80
         sta opc
 @push:  jsr fround
+        lda vtype
+        pha
         ldx #5
 @ph:    lda facx,x
         pha
@@ -2249,6 +2294,8 @@ expr:   pha
         inx
         cpx #6
         bne @pl
+        pla
+        sta atype
         jsr doop
         jmp @lp
 @done:  pla
@@ -2257,9 +2304,19 @@ prec:   .byte 4, 4, 5, 5, 6, 2, 1, 3, 3, 3
 relbit: .byte 4, 2, 1
 
 ; fac := arg op fac
-doop:   lda opc
+doop:   lda atype
+        cmp vtype
+        beq @same
+        jmp err_type
+@same:  lda opc
         bmi @rel
-        asl
+        ldx vtype
+        beq @num
+        cmp #0
+        beq @cat
+        jmp err_type
+@cat:   jmp sconcat
+@num:   asl
         tax
         lda optab+1,x
         pha
@@ -2268,8 +2325,14 @@ doop:   lda opc
         rts
 @rel:   and #7
         sta relm
-        jsr fcmp
-        and relm
+        lda vtype
+        beq @fc
+        jsr strcmp
+        ldx #0
+        stx vtype
+        beq @res
+@fc:    jsr fcmp
+@res:   and relm
         beq setfalse
 settrue:
         lda #$FF
@@ -2388,6 +2451,7 @@ unary:  jsr peekc
         jsr nextc
         lda #6
         jsr expr
+        jsr chknum
         jmp fneg
 @1:     cmp #T_PLUS
         bne @2
@@ -2398,6 +2462,7 @@ unary:  jsr peekc
         jsr nextc
         lda #3
         jsr expr
+        jsr chknum
         jsr f2i
         ldx #3
 @n:     lda ival,x
@@ -2408,6 +2473,8 @@ unary:  jsr peekc
         jmp i2f
 
 primary:
+        ldx #0
+        stx vtype
         cmp #'.'
         beq number
         jsr isdig
@@ -2421,7 +2488,10 @@ primary:
 @v:     jsr isalpha
         bcc @tok
         jsr getvar
-        lda varp
+        lda vn1
+        bpl @num
+        jmp ldsvar
+@num:   lda varp
         sta fptr
         lda varp+1
         sta fptr+1
@@ -2430,11 +2500,11 @@ primary:
         bne @str
         jmp hexnum
 @str:   cmp #'"'
-        beq @ni
-        cmp #T_SGN
+        bne @f
+        jmp slit
+@f:     cmp #T_SGN
         bcs @fn
         jmp synerr
-@ni:    jmp notimpl
 @fn:    sbc #T_SGN
         asl
         tax
@@ -2590,12 +2660,12 @@ hexnum: ldx #0
 ; ( expression ), and the same as an integer in ival.
 parg:   lda #'('
         jsr chkc
-        jsr eval
+        jsr evnum
         lda #')'
         jmp chkc
 pint:   jsr parg
         jmp f2i
-getint: jsr eval
+getint: jsr evnum
         jmp f2i
 
 f_sgn:  jsr parg
@@ -2637,11 +2707,12 @@ f_deek: jsr pint
         jmp setword
 
 f_fre:  jsr parg
-        lda #<HIMEM
+        jsr gc
+        lda fretop
         sec
         sbc varend
         pha
-        lda #>HIMEM
+        lda fretop+1
         sbc varend+1
         tax
         pla
@@ -2667,7 +2738,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .endrepeat
         .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, notimpl-1, s_poke-1, s_print-1     ; CSAVE DEF POKE PRINT
-        .word s_cont-1, s_list-1, s_clear-1, notimpl-1      ; CONT LIST CLEAR GET
+        .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
         .repeat 6                                           ; TAB( TO FN SPC( @ AUTO
         .word synerr-1
@@ -2677,16 +2748,15 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
 
 ; Function tokens $D6-$F6.
 ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
-        .word f_fre-1, notimpl-1, notimpl-1, notimpl-1      ; FRE POS HEX$ &
+        .word f_fre-1, notimpl-1, f_hex-1, notimpl-1        ; FRE POS HEX$ &
         .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
         .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
-        .word f_peek-1, f_deek-1, f_log-1, notimpl-1        ; PEEK DEEK LOG LEN
-        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; STR$ VAL ASC CHR$
+        .word f_peek-1, f_deek-1, f_log-1, f_len-1          ; PEEK DEEK LOG LEN
+        .word f_str-1, f_val-1, f_asc-1, f_chr-1            ; STR$ VAL ASC CHR$
         .word f_pi-1                                        ; PI
-        .word f_true-1, f_false-1                           ; TRUE FALSE
-        .repeat 6                                           ; KEY$ SCRN POINT LEFT$ RIGHT$ MID$
-        .word notimpl-1
-        .endrepeat
+        .word f_true-1, f_false-1, f_key-1                  ; TRUE FALSE KEY$
+        .word notimpl-1, notimpl-1                          ; SCRN POINT
+        .word f_left-1, f_right-1, f_mid-1                  ; LEFT$ RIGHT$ MID$
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"
 
 .macro kw s

@@ -663,14 +663,16 @@ mul77:  sta tmp4
 ; and before a space; E notation outside 0.01 to 999999999.
 prval:  lda facx
         bne @nz
-        jsr primm
-        .byte " 0 ", 0
-        rts
+        lda #' '
+        jsr pchr
+        lda #'0'
+        jsr pchr
+        jmp @end
 @nz:    lda #' '
         ldx facs
         bpl @s
         lda #'-'
-@s:     jsr chrout
+@s:     jsr pchr
         lda #0
         sta facs
         lda facx                ; ten's exponent from two's, times 77/256
@@ -759,50 +761,51 @@ prval:  lda facx
         bcs @sci
         ldx #0
 @ip:    lda DIGS,x
-        jsr chrout
+        jsr pchr
         inx
         dec sc
         bpl @ip
         cpx ndig
         bcs @end
         lda #'.'
-        jsr chrout
+        jsr pchr
 @fp:    lda DIGS,x
-        jsr chrout
+        jsr pchr
         inx
         cpx ndig
         bcc @fp
-@end:   jmp space
+@end:   lda #' '
+        jmp pchr
 @frac:  cmp #$FE
         bcc @sci
         lda #'0'
-        jsr chrout
+        jsr pchr
         lda #'.'
-        jsr chrout
+        jsr pchr
         lda sc
         eor #$FF
         tax
         beq @d0
 @zl:    lda #'0'
-        jsr chrout
+        jsr pchr
         dex
         bne @zl
 @d0:    ldx #0
         beq @fp
 @sci:   lda DIGS
-        jsr chrout
+        jsr pchr
         ldx #1
         cpx ndig
         bcs @ex
         lda #'.'
-        jsr chrout
+        jsr pchr
 @sf:    lda DIGS,x
-        jsr chrout
+        jsr pchr
         inx
         cpx ndig
         bcc @sf
 @ex:    lda #'E'
-        jsr chrout
+        jsr pchr
         lda sc
         ldx #'+'
         cmp #0
@@ -813,7 +816,7 @@ prval:  lda facx
         adc #1
 @es:    pha
         txa
-        jsr chrout
+        jsr pchr
         pla
         ldx #'0'
 @t:     cmp #10
@@ -823,11 +826,11 @@ prval:  lda facx
         bne @t
 @u:     pha
         txa
-        jsr chrout
+        jsr pchr
         pla
         ora #'0'
-        jsr chrout
-        jmp space
+        jsr pchr
+        jmp @end
 e9:     .byte $00, $CA, $9A, $3B
 e8:     .byte $00, $E1, $F5, $05
 

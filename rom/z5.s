@@ -1581,6 +1581,7 @@ SyncFound:                      ; 0xE759
         rts
 
         .include "basicfp.s"
+        .include "basicstr.s"
 
 ; ---- character shapes ----------------------------------------------------------
         .res FONT - *, $FF

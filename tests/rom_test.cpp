@@ -323,7 +323,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"primes", true},
                      {"errors", true},
                      {"arrays", true},
-                     {"maths", true}}) {
+                     {"maths", true},
+                     {"strings", true}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
