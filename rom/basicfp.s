@@ -279,8 +279,9 @@ fadd:   jsr fround
 ; fac := arg * fac, shift and add: the top 40 bits of the product.
 fmul:   jsr fround
         lda facx
-        beq @r
-        lda argx
+        bne @f
+        rts
+@f:     lda argx
         bne @nz
         jmp fzero
 @nz:    clc
@@ -305,19 +306,37 @@ fmul:   jsr fround
         sta prod+2
         sta prod+3
         sta facg
-        ldy #32
-@l:     lsr facm
-        ror facm+1
-        ror facm+2
-        ror facm+3
+        ldx #3                  ; multiplier bytes from the lowest
+@byte:  lda facm,x
+        bne @bits
+        lda prod+3              ; a zero byte: the product moves down 8 bits
+        sta facg
+        lda prod+2
+        sta prod+3
+        lda prod+1
+        sta prod+2
+        lda prod
+        sta prod+1
+        lda #0
+        sta prod
+        beq @next
+@bits:  sta dt
+        ldy #8
+@l:     lsr dt
         bcc @s
         clc
-        ldx #3
-@a:     lda prod,x
-        adc argm,x
-        sta prod,x
-        dex
-        bpl @a
+        lda prod+3
+        adc argm+3
+        sta prod+3
+        lda prod+2
+        adc argm+2
+        sta prod+2
+        lda prod+1
+        adc argm+1
+        sta prod+1
+        lda prod
+        adc argm
+        sta prod
 @s:     ror prod
         ror prod+1
         ror prod+2
@@ -325,11 +344,16 @@ fmul:   jsr fround
         ror facg
         dey
         bne @l
-        ldx #3
-@c:     lda prod,x
-        sta facm,x
-        dex
-        bpl @c
+@next:  dex
+        bpl @byte
+        lda prod
+        sta facm
+        lda prod+1
+        sta facm+1
+        lda prod+2
+        sta facm+2
+        lda prod+3
+        sta facm+3
         jmp fnorm
 @r:     rts
 
@@ -373,21 +397,29 @@ fdiv:   jsr fround
         sta prod+3
         ldy #40
 @l:     sec
-        ldx #3
-@t:     lda argm,x
-        sbc facm,x
-        sta dt,x
-        dex
-        bpl @t
+        lda argm+3
+        sbc facm+3
+        sta dt+3
+        lda argm+2
+        sbc facm+2
+        sta dt+2
+        lda argm+1
+        sbc facm+1
+        sta dt+1
+        lda argm
+        sbc facm
+        tax
         lda remx
         sbc #0
         bcc @q
         sta remx
-        ldx #3
-@k:     lda dt,x
-        sta argm,x
-        dex
-        bpl @k
+        stx argm
+        lda dt+1
+        sta argm+1
+        lda dt+2
+        sta argm+2
+        lda dt+3
+        sta argm+3
 @q:     rol facg
         rol prod+3
         rol prod+2
