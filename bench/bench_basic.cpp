@@ -108,6 +108,21 @@ int main() {
             printf("  BM%d  %7.2f s%s\n", n, seconds, done ? "" : "  unfinished");
         n++;
     }
+    // Ten square roots of N, then ten squares, summed over N = 1 to 100.
+    FILE *f = fopen("/tmp/kestrel_bench_basic.txt", "w");
+    if (!f) return 1;
+    fputs("100 S=0:FOR N=1 TO 100:A=N\n110 FOR I=1 TO 10:A=SQR(A):NEXT\n"
+          "120 FOR I=1 TO 10:A=A*A:NEXT\n130 S=S+A:NEXT:PRINT ABS(1010-S/5)\n",
+          f);
+    fclose(f);
+    if (sys_file_load_txt("/tmp/kestrel_bench_basic.txt") != 0) return 1;
+    type("CLS:RUN\n");
+    if (!run_until("READY", 400000000)) return 1;
+    std::string result;
+    for (int c = 0; c < 40; c++)
+        result += static_cast<char>(mem[0xBB80 + 40 + c] & 0x7F);
+    printf("accuracy: ABS(1010-S/5) =%s\n",
+           result.substr(0, result.find_last_not_of(' ') + 1).c_str());
     unlink("/tmp/kestrel_bench_basic.txt");
     return 0;
 }

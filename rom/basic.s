@@ -84,6 +84,7 @@ gcnew   = $D9                   ; 2, where the moved strings begin
 ltype   = $DB                   ; the type of the variable LET sets
 nbl     = $DC                   ; characters in NBUF
 outf    = $DD                   ; $80: number output goes to NBUF
+kwl     = $DE                   ; length of the keyword being tried
 NBUF    = $02A0                 ; 32 bytes: STR$, VAL, HEX$
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
@@ -530,8 +531,25 @@ tokenise:
         jmp @lp
 
 ; The keyword at inbuf+tki: C=1, its token in A and tki past it; else C=0
-; and X = tki.
+; and X = tki. Characters no keyword starts with are passed over at once.
 kwmatch:
+        ldx tki
+        lda inbuf,x
+        sec
+        sbc #$20
+        cmp #$60
+        bcs @none
+        pha
+        and #7
+        tay
+        pla
+        lsr
+        lsr
+        lsr
+        tax
+        lda kwfirst,x
+        and bitmask,y
+        beq @none
         lda #<kwtab
         sta kwp
         lda #>kwtab
@@ -539,13 +557,15 @@ kwmatch:
         lda #$80
         sta kwi
 @kw:    ldy #0
+        lda (kwp),y
+        sta kwl                 ; its length
         ldx tki
+        iny
 @ch:    lda (kwp),y
-        and #$7F
         cmp inbuf,x
         bne @no
-        lda (kwp),y
-        bmi @yes
+        cpy kwl
+        beq @yes
         iny
         inx
         bne @ch
@@ -554,14 +574,9 @@ kwmatch:
         lda kwi
         sec
         rts
-@no:    lda (kwp),y
-        bmi @nx
-        iny
-        bne @no
-@nx:    iny
-        tya
-        clc
-        adc kwp
+@no:    lda kwp
+        sec
+        adc kwl
         sta kwp
         bcc @i
         inc kwp+1
@@ -569,9 +584,12 @@ kwmatch:
         lda kwi
         cmp #T_LAST+1
         bne @kw
-        ldx tki
+@none:  ldx tki
         clc
         rts
+; Characters $20-$7F that begin a keyword, a bit each.
+kwfirst:
+        .byte $42, $AC, $00, $70, $FB, $FB, $FD, $44, $00, $00, $00, $00
 
 ; Prints the keyword of token A.
 prkw:   sec
@@ -584,26 +602,21 @@ prkw:   sec
         ldy #0
 @sk:    txa
         beq @pr
-@s2:    lda (kwp),y
-        pha
-        jsr inckwp
-        pla
-        bpl @s2
-        ldy #0
-        dex
+        lda (kwp),y
+        sec
+        adc kwp
+        sta kwp
+        bcc @n
+        inc kwp+1
+@n:     dex
         jmp @sk
 @pr:    lda (kwp),y
-        pha
-        and #$7F
+        tax
+@c:     iny
+        lda (kwp),y
         jsr chrout
-        jsr inckwp
-        pla
-        bpl @pr
-        rts
-inckwp: inc kwp
-        bne @r
-        inc kwp+1
-@r:     ldy #0
+        dex
+        bne @c
         rts
 
 ; ---- reading the statement -----------------------------------------------------
@@ -2760,12 +2773,9 @@ ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"
 
 .macro kw s
-        .repeat .strlen(s) - 1, i
-        .byte .strat(s, i)
-        .endrepeat
-        .byte .strat(s, .strlen(s) - 1) | $80
+        .byte .strlen(s), s
 .endmacro
-; Keywords in token order from $80, the last letter of each with bit 7 set.
+; Keywords in token order from $80, each after its length.
 kwtab:  kw "END"
         kw "EDIT"
         kw "STORE"
