@@ -104,6 +104,7 @@ T_FOR   = $8D
 T_ON    = $B4
 T_TAB   = $C2
 T_TO    = $C3
+T_FN    = $C4
 T_SPC   = $C5
 T_ELSE  = $C8
 T_THEN  = $C9
@@ -823,10 +824,12 @@ e_until: .byte "UNTIL WITHOUT REPEAT", 0
 e_cont: .byte "CAN'T CONTINUE", 0
 e_type: .byte "TYPE MISMATCH", 0
 e_long: .byte "STRING TOO LONG", 0
+e_dir:  .byte "ILLEGAL DIRECT", 0
+e_fn:   .byte "UNDEF'D FUNCTION", 0
 errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .lobytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long
+        .lobytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long, e_dir, e_fn
 errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .hibytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long
+        .hibytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long, e_dir, e_fn
 
 ; ---- execution -----------------------------------------------------------------
 exec:   ldx #$FF
@@ -1807,10 +1810,10 @@ getvar: jsr getname
         sta arrf
         jsr peekc
         cmp #'('
-        bne @simple
+        bne findsv
         jmp getarr
-@simple:
-        lda vartab
+; The simple variable vn1, vn2, made when new.
+findsv: lda vartab
         sta bp
         lda vartab+1
         sta bp+1
@@ -2515,7 +2518,10 @@ primary:
 @str:   cmp #'"'
         bne @f
         jmp slit
-@f:     cmp #T_SGN
+@f:     cmp #T_FN
+        bne @f2
+        jmp fncall
+@f2:    cmp #T_SGN
         bcs @fn
         jmp synerr
 @fn:    sbc #T_SGN
@@ -2750,7 +2756,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word notimpl-1
         .endrepeat
         .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
-        .word notimpl-1, notimpl-1, s_poke-1, s_print-1     ; CSAVE DEF POKE PRINT
+        .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
         .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
         .repeat 6                                           ; TAB( TO FN SPC( @ AUTO

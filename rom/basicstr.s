@@ -704,3 +704,120 @@ s_get:  jsr getvar
 @s:     jsr chrstr
 @a:     jsr takev
         jmp assign
+
+; ---- user functions -----------------------------------------------------------
+; DEF FN A(X)=expression keeps, as the simple variable "FN A": the text of
+; the expression, the address of X and X's type. FN A(v) parks X's value on
+; the stack, sets X to v, evaluates the text and puts X back.
+fnname: jsr getname
+        lda vn1
+        eor #$60                ; no variable name starts below 'A'
+        sta vn1
+        jmp findsv
+
+s_def:  lda runf
+        bne @ok
+        ldx #17
+        jmp basicerr
+@ok:    lda #T_FN
+        jsr chkc
+        jsr fnname
+        lda varp
+        pha
+        lda varp+1
+        pha
+        lda #'('
+        jsr chkc
+        jsr getname
+        jsr findsv
+        lda #')'
+        jsr chkc
+        lda #T_EQ
+        jsr chkc
+        pla
+        sta fptr+1
+        pla
+        sta fptr
+        ldy #0
+        lda txtptr
+        sta (fptr),y
+        iny
+        lda txtptr+1
+        sta (fptr),y
+        iny
+        lda varp
+        sta (fptr),y
+        iny
+        lda varp+1
+        sta (fptr),y
+        iny
+        lda vn1
+        and #$80
+        sta (fptr),y
+        jmp s_data
+
+fncall: jsr nextc
+        jsr fnname
+        ldy #1
+        lda (varp),y
+        bne @def
+        ldx #18
+        jmp basicerr
+@def:   lda varp
+        pha
+        lda varp+1
+        pha
+        lda #'('
+        jsr chkc
+        jsr eval
+        lda #')'
+        jsr chkc
+        pla
+        sta bp+1
+        pla
+        sta bp
+        ldy #2
+        lda (bp),y
+        sta fptr
+        iny
+        lda (bp),y
+        sta fptr+1
+        iny
+        lda (bp),y
+        sta ltype
+        ldy #4
+@s:     lda (fptr),y
+        pha
+        dey
+        bpl @s
+        lda fptr
+        pha
+        lda fptr+1
+        pha
+        jsr assign
+        lda txtptr
+        pha
+        lda txtptr+1
+        pha
+        ldy #0
+        lda (bp),y
+        sta txtptr
+        iny
+        lda (bp),y
+        sta txtptr+1
+        jsr eval
+        pla
+        sta txtptr+1
+        pla
+        sta txtptr
+        pla
+        sta fptr+1
+        pla
+        sta fptr
+        ldy #0
+@r:     pla
+        sta (fptr),y
+        iny
+        cpy #5
+        bne @r
+        rts
