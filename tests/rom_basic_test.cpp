@@ -1,0 +1,64 @@
+// The ROM's BASIC typed at its prompt and fed by the text loader, on the
+// scripts under rom/tests: programs, commands and the screen they leave.
+#include "rom_fixture.h"
+
+namespace {
+
+// Each script under rom/tests is typed into BASIC and the screen from its
+// last CLS compared with the .out file. Where the script's numbered lines
+// are a program as written, the text loader's bytes must equal the typed
+// ones.
+TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
+    const std::string at = std::string(KESTREL_TEST_DATA) + "/../../rom/tests/";
+    // 0: typed only; 1: the loader's bytes must equal the typed ones; 2: and
+    // the commands run again on the loaded program.
+    struct script {
+        const char *name;
+        int loaded;
+    };
+    boot();
+    keys("basic\n");
+    for (script t : {script{"tokens1", 1},
+                     {"tokens2", 1},
+                     {"edit", 0},
+                     {"flow", 1},
+                     {"primes", 2},
+                     {"errors", 1},
+                     {"arrays", 1},
+                     {"maths", 1},
+                     {"strings", 2}}) {
+        SCOPED_TRACE(t.name);
+        basic("NEW\n");
+        std::string text = read_text(at + t.name + ".bas");
+        std::string expected = read_text(at + t.name + ".out");
+        EXPECT_EQ(expected, basic(text));
+        if (!t.loaded) continue;
+        std::vector<uint8_t> typed = program();
+        basic("NEW\n");
+        ASSERT_EQ(0, sys_file_load_txt((at + t.name + ".bas").c_str()));
+        EXPECT_EQ(typed, program());
+        if (t.loaded < 2) continue;
+        size_t commands = 0;
+        while (text[commands] >= '0' && text[commands] <= '9')
+            commands = text.find('\n', commands) + 1;
+        EXPECT_EQ(expected, basic(text.substr(commands)));
+    }
+}
+
+TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
+    boot();
+    keys("basic\n");
+    basic("");
+    EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  BASIC"));
+    for (char key : {'\x1b', '\x03'}) {
+        keys("10 A=A+1:GOTO 10\nCLS:RUN\n");
+        frames(20);
+        EXPECT_EQ("BREAK IN 10\n", basic(std::string(1, key)));
+        EXPECT_GT(word(word(0x9C) + 2), 10) << "the loop ran a while: A";
+    }
+    keys("mon\n");
+    ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
+    EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  MONITOR"));
+}
+
+} // namespace
