@@ -86,6 +86,16 @@ nbl     = $DC                   ; characters in NBUF
 outf    = $DD                   ; $80: number output goes to NBUF
 kwl     = $DE                   ; length of the keyword being tried
 NBUF    = $02A0                 ; 32 bytes: STR$, VAL, HEX$
+ARGS    = $02C0                 ; statement arguments, two bytes each
+hx      = $02D0                 ; hires cursor: column 0-239
+hy      = $02D1                 ; and line 0-199
+hfb     = $02D2                 ; 0 clear, 1 set, 2 invert, 3 leave
+hdx     = $02D3                 ; DRAW: steps across
+hdy     = $02D4                 ; and down
+hsx     = $02D5                 ; +1 or -1
+hsy     = $02D6
+herr    = $02D7                 ; 2
+hn      = $02D9                 ; 2
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
@@ -2752,9 +2762,10 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word s_run-1, s_if-1, s_restore-1, s_gosub-1       ; RUN IF RESTORE GOSUB
         .word s_return-1, s_rem-1, notimpl-1, notimpl-1     ; RETURN REM HIMEM GRAB
         .word notimpl-1, s_text-1, s_hires-1                ; RELEASE TEXT HIRES
-        .repeat 16                                          ; SHOOT .. INK
-        .word notimpl-1
-        .endrepeat
+        .word s_shoot-1, s_explode-1, s_zap-1, s_ping-1     ; SHOOT EXPLODE ZAP PING
+        .word s_sound-1, s_music-1, s_play-1, s_curset-1    ; SOUND MUSIC PLAY CURSET
+        .word s_curmov-1, s_draw-1, notimpl-1, notimpl-1    ; CURMOV DRAW CIRCLE PATTERN
+        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; FILL CHAR PAPER INK
         .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
         .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
@@ -2774,7 +2785,7 @@ ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
         .word f_str-1, f_val-1, f_asc-1, f_chr-1            ; STR$ VAL ASC CHR$
         .word f_pi-1                                        ; PI
         .word f_true-1, f_false-1, f_key-1                  ; TRUE FALSE KEY$
-        .word notimpl-1, notimpl-1                          ; SCRN POINT
+        .word notimpl-1, f_point-1                          ; SCRN POINT
         .word f_left-1, f_right-1, f_mid-1                  ; LEFT$ RIGHT$ MID$
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"
 

@@ -1582,6 +1582,7 @@ SyncFound:                      ; 0xE759
 
         .include "basicfp.s"
         .include "basicstr.s"
+        .include "basicio.s"
 
 ; ---- character shapes ----------------------------------------------------------
         .res FONT - *, $FF

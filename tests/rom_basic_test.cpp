@@ -26,7 +26,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"errors", 1},
                      {"arrays", 1},
                      {"maths", 1},
-                     {"strings", 2}}) {
+                     {"strings", 2},
+                     {"gfx", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
@@ -59,6 +60,34 @@ TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
     keys("mon\n");
     ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
     EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  MONITOR"));
+}
+
+// Each statement leaves the sound chip loud or quiet a few frames later.
+TEST_F(RomMachine, BasicSoundStatementsReachTheChip) {
+    boot();
+    keys("basic\n");
+    basic("");
+    struct step {
+        const char *line;
+        bool loud;
+    };
+    for (step s : {step{"SOUND 1,100,15", true},
+                   {"SOUND 1,100,0", false},
+                   {"MUSIC 2,4,10,12", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"PING", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"SOUND 5,20,12", true},
+                   {"SOUND 5,20,0", false},
+                   {"EXPLODE", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"SOUND 1,200,0", false},
+                   {"PLAY 1,0,8,100", true},
+                   {"PLAY 0,0,0,0", false}}) {
+        basic(std::string(s.line) + "\n");
+        frames(3);
+        EXPECT_EQ(s.loud, loud) << s.line;
+    }
 }
 
 } // namespace
