@@ -96,6 +96,8 @@ hsx     = $02D5                 ; +1 or -1
 hsy     = $02D6
 herr    = $02D7                 ; 2
 hn      = $02D9                 ; 2
+hcx     = $02DB                 ; CIRCLE's centre
+hcy     = $02DC
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
@@ -2754,7 +2756,7 @@ f_false:
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.
 stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE RECALL
-        .word notimpl-1, notimpl-1, s_pop-1, notimpl-1      ; TRON TROFF POP PLOT
+        .word notimpl-1, notimpl-1, s_pop-1, s_plot-1       ; TRON TROFF POP PLOT
         .word notimpl-1, notimpl-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
         .word s_until-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
         .word s_next-1, s_data-1, s_input-1, s_dim-1        ; NEXT DATA INPUT DIM
@@ -2764,7 +2766,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word notimpl-1, s_text-1, s_hires-1                ; RELEASE TEXT HIRES
         .word s_shoot-1, s_explode-1, s_zap-1, s_ping-1     ; SHOOT EXPLODE ZAP PING
         .word s_sound-1, s_music-1, s_play-1, s_curset-1    ; SOUND MUSIC PLAY CURSET
-        .word s_curmov-1, s_draw-1, notimpl-1, notimpl-1    ; CURMOV DRAW CIRCLE PATTERN
+        .word s_curmov-1, s_draw-1, s_circle-1, notimpl-1   ; CURMOV DRAW CIRCLE PATTERN
         .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; FILL CHAR PAPER INK
         .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
@@ -2785,7 +2787,7 @@ ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
         .word f_str-1, f_val-1, f_asc-1, f_chr-1            ; STR$ VAL ASC CHR$
         .word f_pi-1                                        ; PI
         .word f_true-1, f_false-1, f_key-1                  ; TRUE FALSE KEY$
-        .word notimpl-1, f_point-1                          ; SCRN POINT
+        .word f_scrn-1, f_point-1                           ; SCRN POINT
         .word f_left-1, f_right-1, f_mid-1                  ; LEFT$ RIGHT$ MID$
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"
 

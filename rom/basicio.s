@@ -409,3 +409,142 @@ f_point:
         beq @f
         jmp settrue
 @f:     jmp setfalse
+
+; CIRCLE r, fb: around the cursor, by the midpoint rule; points off the
+; screen are left out.
+s_circle:
+        lda #2
+        jsr getargs
+        lda ARGS+2
+        and #3
+        sta hfb
+        lda hx
+        sta hcx
+        lda hy
+        sta hcy
+        lda ARGS
+        sta hdx                 ; x
+        lda #0
+        sta hdy                 ; y
+        sec
+        lda #1
+        sbc ARGS
+        sta herr                ; 1 - r
+        lda #0
+        sbc #0
+        sta herr+1
+@l:     lda hdx
+        cmp hdy
+        bcc @done
+        jsr plot8
+        lda herr+1
+        bmi @in
+        dec hdx                 ; outside: d += 2 (y - x) + 1
+        lda hdy
+        sec
+        sbc hdx
+        sta dt
+        lda #0
+        sbc #0
+        sta dt+1
+        jmp @add
+@in:    lda hdy                 ; inside: d += 2 y + 1
+        sta dt
+        lda #0
+        sta dt+1
+@add:   asl dt
+        rol dt+1
+        sec
+        lda herr
+        adc dt
+        sta herr
+        lda herr+1
+        adc dt+1
+        sta herr+1
+        inc hdy
+        jmp @l
+@done:  lda hcx
+        sta hx
+        lda hcy
+        sta hy
+        rts
+; The eight points (cx +- a, cy +- b) with (a, b) = (x, y) and (y, x).
+plot8:  ldy #7
+@p:     sty hn
+        tya
+        and #4
+        bne @sw
+        lda hdx
+        ldx hdy
+        jmp @g
+@sw:    lda hdy
+        ldx hdx
+@g:     sta dt
+        stx dt+1
+        lda hn
+        lsr
+        lda hcx
+        bcs @m1
+        adc dt
+        bcs @skip
+        bcc @c1
+@m1:    sbc dt
+        bcc @skip
+@c1:    cmp #240
+        bcs @skip
+        sta hx
+        lda hn
+        and #2
+        beq @py
+        lda hcy
+        sec
+        sbc dt+1
+        bcc @skip
+        bcs @c2
+@py:    lda hcy
+        clc
+        adc dt+1
+        bcs @skip
+@c2:    cmp #200
+        bcs @skip
+        sta hy
+        jsr hplot
+@skip:  ldy hn
+        dey
+        bpl @p
+        rts
+
+; ---- text screen ----------------------------------------------------------------
+; PLOT x, y, c puts code c in column x (0-39) of row y (0-26, under the
+; status row); SCRN(x, y) reads it back.
+tcell:  lda ARGS+2
+        cmp #27
+        bcs @bad
+        tax
+        inx
+        lda rowlo,x
+        sta bp
+        lda rowhi,x
+        sta bp+1
+        ldy ARGS
+        cpy #40
+        bcs @bad
+        rts
+@bad:   jmp err_qty
+
+s_plot: lda #3
+        jsr getargs
+        jsr tcell
+        lda ARGS+4
+        sta (bp),y
+        rts
+
+f_scrn: lda #'('
+        jsr chkc
+        lda #2
+        jsr getargs
+        lda #')'
+        jsr chkc
+        jsr tcell
+        lda (bp),y
+        jmp setbyte
