@@ -2568,8 +2568,13 @@ number: ldx #0
         cpx #$0C
         bcs @full
         pha
+        txa                     ; nothing to multiply before the first digit
+        ora ival+2
+        ora ival+1
+        ora ival
+        beq @z
         jsr imul10
-        pla
+@z:     pla
         clc
         adc ival
         sta ival
@@ -2752,6 +2757,41 @@ f_fre:  jsr parg
 f_true: jmp settrue
 f_false:
         jmp setfalse
+
+; ---- text screen ----------------------------------------------------------------
+; PLOT x, y, c puts code c in column x (0-39) of row y (0-26, under the
+; status row); SCRN(x, y) reads it back.
+tcell:  lda ARGS+2
+        cmp #27
+        bcs @bad
+        tax
+        inx
+        lda rowlo,x
+        sta bp
+        lda rowhi,x
+        sta bp+1
+        ldy ARGS
+        cpy #40
+        bcs @bad
+        rts
+@bad:   jmp err_qty
+
+s_plot: lda #3
+        jsr getargs
+        jsr tcell
+        lda ARGS+4
+        sta (bp),y
+        rts
+
+f_scrn: lda #'('
+        jsr chkc
+        lda #2
+        jsr getargs
+        lda #')'
+        jsr chkc
+        jsr tcell
+        lda (bp),y
+        jmp setbyte
 
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.

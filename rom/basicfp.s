@@ -420,6 +420,12 @@ fdiv:   jsr fround
         sta argm+2
         lda dt+3
         sta argm+3
+        ora argm+2              ; nothing left over: the other bits are 0
+        ora argm+1
+        ora argm
+        ora remx
+        beq @exact
+        sec
 @q:     rol facg
         rol prod+3
         rol prod+2
@@ -432,7 +438,40 @@ fdiv:   jsr fround
         rol remx
         dey
         bne @l
-        ldx #3
+        beq @done
+@exact: sec                     ; this 1, then zeros
+        rol facg
+        rol prod+3
+        rol prod+2
+        rol prod+1
+        rol prod
+        dey
+        beq @done
+@bytes: cpy #8
+        bcc @bits
+        lda prod+1
+        sta prod
+        lda prod+2
+        sta prod+1
+        lda prod+3
+        sta prod+2
+        lda facg
+        sta prod+3
+        lda #0
+        sta facg
+        tya
+        sbc #8
+        tay
+        bne @bytes
+        beq @done
+@bits:  asl facg
+        rol prod+3
+        rol prod+2
+        rol prod+1
+        rol prod
+        dey
+        bne @bits
+@done:  ldx #3
 @c:     lda prod,x
         sta facm,x
         dex

@@ -514,37 +514,3 @@ plot8:  ldy #7
         bpl @p
         rts
 
-; ---- text screen ----------------------------------------------------------------
-; PLOT x, y, c puts code c in column x (0-39) of row y (0-26, under the
-; status row); SCRN(x, y) reads it back.
-tcell:  lda ARGS+2
-        cmp #27
-        bcs @bad
-        tax
-        inx
-        lda rowlo,x
-        sta bp
-        lda rowhi,x
-        sta bp+1
-        ldy ARGS
-        cpy #40
-        bcs @bad
-        rts
-@bad:   jmp err_qty
-
-s_plot: lda #3
-        jsr getargs
-        jsr tcell
-        lda ARGS+4
-        sta (bp),y
-        rts
-
-f_scrn: lda #'('
-        jsr chkc
-        lda #2
-        jsr getargs
-        lda #')'
-        jsr chkc
-        jsr tcell
-        lda (bp),y
-        jmp setbyte
