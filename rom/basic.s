@@ -2215,6 +2215,9 @@ mul16:  lda #0
         sta prod
         sta prod+1
         sta prod+2
+        lda cnt
+        ora cnt+1
+        beq @z
         ldx #16
 @l:     asl prod
         rol prod+1
@@ -2233,7 +2236,7 @@ mul16:  lda #0
         inc prod+2
 @n:     dex
         bne @l
-        lda prod
+@z:     lda prod
         sta cnt
         lda prod+1
         sta cnt+1

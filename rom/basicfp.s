@@ -543,6 +543,21 @@ f2i:    jsr fround
         sbc facx
         tay
         beq @sg
+@by:    cpy #8                  ; whole bytes first
+        bcc @sh
+        lda ival+1
+        sta ival
+        lda ival+2
+        sta ival+1
+        lda ival+3
+        sta ival+2
+        lda #0
+        sta ival+3
+        tya
+        sbc #8
+        tay
+        bne @by
+        beq @sg
 @sh:    lsr ival+3
         ror ival+2
         ror ival+1
