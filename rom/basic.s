@@ -2306,11 +2306,18 @@ expr:   pha
 @push:  jsr fround
         lda vtype
         pha
-        ldx #5
-@ph:    lda facx,x
+        lda facs
         pha
-        dex
-        bpl @ph
+        lda facm+3
+        pha
+        lda facm+2
+        pha
+        lda facm+1
+        pha
+        lda facm
+        pha
+        lda facx
+        pha
         lda opc
         pha
         ldx oprec
@@ -2319,12 +2326,18 @@ expr:   pha
         jsr expr
         pla
         sta opc
-        ldx #0
-@pl:    pla
-        sta argx,x
-        inx
-        cpx #6
-        bne @pl
+        pla
+        sta argx
+        pla
+        sta argm
+        pla
+        sta argm+1
+        pla
+        sta argm+2
+        pla
+        sta argm+3
+        pla
+        sta args
         pla
         sta atype
         jsr doop
@@ -2795,6 +2808,47 @@ f_scrn: lda #'('
         jsr tcell
         lda (bp),y
         jmp setbyte
+
+; ---- whole numbers out ---------------------------------------------------------
+; The 16-bit number A (low), X (high).
+prword: sta ival
+        stx ival+1
+        lda #0
+        sta ival+2
+        sta ival+3
+; ival unsigned; the digits come out lowest first.
+prnum:  lda #0
+        pha
+@d:     jsr idiv10
+        ora #'0'
+        pha
+        lda ival
+        ora ival+1
+        ora ival+2
+        ora ival+3
+        bne @d
+@o:     pla
+        beq @r
+        jsr chrout
+        jmp @o
+@r:     rts
+
+; ival := ival / 10, the remainder in A. Keeps X.
+idiv10: lda #0
+        ldy #32
+@b:     asl ival
+        rol ival+1
+        rol ival+2
+        rol ival+3
+        rol
+        cmp #10
+        bcc @n
+        sbc #10
+        inc ival
+@n:     dey
+        bne @b
+        rts
+
 
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.

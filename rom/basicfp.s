@@ -162,7 +162,19 @@ fnorm:  lda facm
         lda #0
         sta facg
         beq @b
-@bit:   lda facm
+@bit:   lda facm+1          ; nothing below the top byte: shift it alone
+        ora facm+2
+        ora facm+3
+        ora facg
+        bne @all
+        lda facm
+@one:   bmi @r
+        dec facx
+        beq fzero
+        asl
+        sta facm
+        bcc @one
+@all:   lda facm
         bmi @r
         asl facg
         rol facm+3
@@ -170,7 +182,7 @@ fnorm:  lda facm
         rol facm+1
         rol facm
         dec facx
-        bne @bit
+        bne @all
         beq fzero
 @r:     rts
 fzero:  lda #0
@@ -682,45 +694,6 @@ pow10:  ldy #0
         jmp unpka
 
 ; ---- numbers out ---------------------------------------------------------------
-; The 16-bit number A (low), X (high).
-prword: sta ival
-        stx ival+1
-        lda #0
-        sta ival+2
-        sta ival+3
-; ival unsigned; the digits come out lowest first.
-prnum:  lda #0
-        pha
-@d:     jsr idiv10
-        ora #'0'
-        pha
-        lda ival
-        ora ival+1
-        ora ival+2
-        ora ival+3
-        bne @d
-@o:     pla
-        beq @r
-        jsr chrout
-        jmp @o
-@r:     rts
-
-; ival := ival / 10, the remainder in A. Keeps X.
-idiv10: lda #0
-        ldy #32
-@b:     asl ival
-        rol ival+1
-        rol ival+2
-        rol ival+3
-        rol
-        cmp #10
-        bcc @n
-        sbc #10
-        inc ival
-@n:     dey
-        bne @b
-        rts
-
 ; A (0-128) times 77: A high byte, X low byte.
 mul77:  sta tmp4
         lda #0
