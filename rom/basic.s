@@ -85,6 +85,7 @@ ltype   = $DB                   ; the type of the variable LET sets
 nbl     = $DC                   ; characters in NBUF
 outf    = $DD                   ; $80: number output goes to NBUF
 kwl     = $DE                   ; length of the keyword being tried
+lint    = $DF                   ; the variable LET sets has a %
 NBUF    = $02A0                 ; 32 bytes: STR$, VAL, HEX$
 ARGS    = $02C0                 ; statement arguments, two bytes each
 hx      = $02D0                 ; hires cursor: column 0-239
@@ -1011,6 +1012,9 @@ s_let:  jsr getvar
 keepv:  lda vn1
         and #$80
         sta ltype
+        lda vn2
+        and #$80
+        sta lint
         lda arrf
         sta larr
         lda varp
@@ -2809,6 +2813,18 @@ f_scrn: lda #'('
         lda (bp),y
         jmp setbyte
 
+; CLOAD: the next program from the tape, through the monitor's loader; a
+; name after it is not looked at.
+s_cload:
+        jsr s_data
+        jsr tapeload
+        jsr clearv
+        jmp ready
+
+f_pos:  jsr parg
+        lda curx
+        jmp setbyte
+
 ; ---- whole numbers out ---------------------------------------------------------
 ; The 16-bit number A (low), X (high).
 prword: sta ival
@@ -2865,7 +2881,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word s_sound-1, s_music-1, s_play-1, s_curset-1    ; SOUND MUSIC PLAY CURSET
         .word s_curmov-1, s_draw-1, s_circle-1, notimpl-1   ; CURMOV DRAW CIRCLE PATTERN
         .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; FILL CHAR PAPER INK
-        .word s_stop-1, s_on-1, s_wait-1, notimpl-1         ; STOP ON WAIT CLOAD
+        .word s_stop-1, s_on-1, s_wait-1, s_cload-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
         .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
@@ -2877,7 +2893,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
 
 ; Function tokens $D6-$F6.
 ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
-        .word f_fre-1, notimpl-1, f_hex-1, notimpl-1        ; FRE POS HEX$ &
+        .word f_fre-1, f_pos-1, f_hex-1, notimpl-1          ; FRE POS HEX$ &
         .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
         .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
         .word f_peek-1, f_deek-1, f_log-1, f_len-1          ; PEEK DEEK LOG LEN

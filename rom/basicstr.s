@@ -247,7 +247,22 @@ keepstr:
 assign: lda ltype
         bne @s
         jsr chknum
-        jmp stfac
+        lda lint                ; % variables keep whole numbers, -32768 to 32767
+        beq @n
+        lda fptr                ; fint may load a constant through fptr
+        pha
+        lda fptr+1
+        pha
+        jsr fint
+        pla
+        sta fptr+1
+        pla
+        sta fptr
+        lda facx
+        cmp #$90
+        bcc @n
+        jmp err_qty
+@n:     jmp stfac
 @s:     jsr chkstr
         jsr keepstr
         ldy #0

@@ -62,6 +62,20 @@ TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
     EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  MONITOR"));
 }
 
+// A BASIC block on the attached tape: "10 PRINT 42" at 0x0501.
+TEST_F(RomMachine, BasicLoadsATapeWithCload) {
+    write_file("p.tap", {0x16, 0x16, 0x24, 0,    0,    0x00, 0,   0x05, 0x0C, 0x05, 0x01, 0, 'P',
+                         0,    0x0A, 0x05, 0x0A, 0x00, 0xBA, ' ', '4',  '2',  0,    0,    0});
+    boot();
+    keys("basic\n");
+    basic("");
+    ASSERT_EQ(0, sys_file_mount_tap("p.tap"));
+    std::string out = basic("CLS:CLOAD \"P\"\nRUN\n");
+    EXPECT_NE(std::string::npos, out.find("LOADED 0501-050C BASIC\nREADY\nRUN\n 42\n")) << out;
+    EXPECT_EQ(0x050C, word(0x9C));
+    sys_file_mount_tap(nullptr);
+}
+
 // Each statement leaves the sound chip loud or quiet a few frames later.
 TEST_F(RomMachine, BasicSoundStatementsReachTheChip) {
     boot();

@@ -22,3 +22,4 @@ CLS:RUN
 CONT
 B(3,0)=1
 DIM A(2)
+A%=4E4
