@@ -99,6 +99,7 @@ herr    = $02D7                 ; 2
 hn      = $02D9                 ; 2
 hcx     = $02DB                 ; CIRCLE's centre
 hcy     = $02DC
+USRVEC  = $02FE                 ; USR's routine; an RTS until set
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
@@ -139,6 +140,10 @@ c_basic:
         sta STATUS+24,x
         dex
         bpl @m
+        lda #<rts1
+        sta USRVEC
+        lda #>rts1
+        sta USRVEC+1
         jsr clearv
 ready:  ldx #$FF
         txs
@@ -2821,6 +2826,15 @@ s_cload:
         jsr clearv
         jmp ready
 
+; USR(x): the machine code whose address is at USRVEC, x in fac on the
+; way in, the result in fac on the way out.
+f_usr:  jsr parg
+        jsr @j
+        lda #0
+        sta vtype
+        rts
+@j:     jmp (USRVEC)
+
 f_pos:  jsr parg
         lda curx
         jmp setbyte
@@ -2892,7 +2906,7 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .assert * - stab = 2 * (T_ELSE - $7F), error, "a statement per token"
 
 ; Function tokens $D6-$F6.
-ftab:   .word f_sgn-1, f_int-1, f_abs-1, notimpl-1            ; SGN INT ABS USR
+ftab:   .word f_sgn-1, f_int-1, f_abs-1, f_usr-1              ; SGN INT ABS USR
         .word f_fre-1, f_pos-1, f_hex-1, notimpl-1          ; FRE POS HEX$ &
         .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
         .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
