@@ -26,7 +26,7 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"errors", 1},
                      {"arrays", 1},
                      {"maths", 1},
-                     {"strings", 2},
+                     {"strings", 1},
                      {"gfx", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
