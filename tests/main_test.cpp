@@ -130,6 +130,15 @@ TEST_F(Headless, TypedKeysReachTheMonitorAndTheRecordingHasTheTonesPitch) {
     EXPECT_NEAR(606.4, hz, 3.0); // 44,100 / (2 * 8 * 100 / 22)
 }
 
+TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
+    write_text("p.txt", "10 FOR I=1 TO 3\n20 PRINT \"LINE\";I*I\n30 NEXT\n");
+    ASSERT_EQ(0, run("--headless --warp --seconds 6 --dump-ram ram.bin p.txt"))
+        << read_text("out.txt");
+    const std::string t = text_screen();
+    const size_t one = t.find("|LINE 1 "), four = t.find("|LINE 4 "), nine = t.find("|LINE 9 ");
+    EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
+}
+
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
     std::pair<const char *, int> rows[] = {
         {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
