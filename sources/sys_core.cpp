@@ -114,6 +114,13 @@ int sys_systemloop(int *cycles) {
     return 0;
 }
 
+int sys_core_poll() {
+    event ev;
+    if (pull_event(&ev) != 0) return 1;
+    act_on(ev);
+    return 0;
+}
+
 void sys_machine_lock() {
     core.machine.lock();
 }
