@@ -74,7 +74,7 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
     static_assert(sizeof header == 14);
     // Byte by byte: g++ 12 misreads a range insert into an empty vector.
     for (uint8_t b : header)
-        bytes.push_back(b);
+    for (uint8_t b : header) bytes.push_back(b);
 }
 
 // A full disk often shows only when the buffer is flushed at close.
