@@ -73,7 +73,6 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
     };
     static_assert(sizeof header == 14);
     // Byte by byte: g++ 12 misreads a range insert into an empty vector.
-    for (uint8_t b : header)
     for (uint8_t b : header) bytes.push_back(b);
 }
 

@@ -374,7 +374,8 @@ static void run_dasm(char **words, int n) {
     say_result(dasm_6502_file(words[1], static_cast<uint16_t>(start)));
 }
 
-// The monitor's commands; false when `cmd` is none of them.
+// The monitor's commands; false when `cmd` is none of them or its words
+// do not fit.
 static bool run_monitor(const char *cmd, char **words, int n) {
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     uint32_t addr = 0, size = 0;
@@ -387,12 +388,12 @@ static bool run_monitor(const char *cmd, char **words, int n) {
         sys_debug_show();
     } else if (is("m") && has_addr && n <= 3) {
         size = MONITOR_DUMP;
-        if (n == 3 && !read_extent(words[2], addr, &size)) return say("? syntax error"), true;
+        if (n == 3 && !read_extent(words[2], addr, &size)) return false;
         sys_debug_dump(static_cast<uint16_t>(addr), static_cast<int>(size));
     } else if (is("e") && has_addr && n >= 3) {
         for (int i = 2; i < n; i++) {
             uint32_t byte = 0;
-            if (!read_address(words[i], &byte) || byte > 0xFF) return say("? syntax error"), true;
+            if (!read_address(words[i], &byte) || byte > 0xFF) return false;
             mem_write((addr + static_cast<uint32_t>(i) - 2) & 0xFFFF, static_cast<int>(byte));
         }
     } else if (is("d") && n <= 3 && (n == 1 || has_addr)) {
@@ -405,7 +406,7 @@ static bool run_monitor(const char *cmd, char **words, int n) {
         if (sys_debug_break(static_cast<uint16_t>(addr)) != 0) say("too many breakpoints");
     } else if (is("w") && has_addr && n <= 3) {
         size = 1;
-        if (n == 3 && !read_extent(words[2], addr, &size)) return say("? syntax error"), true;
+        if (n == 3 && !read_extent(words[2], addr, &size)) return false;
         uint32_t last = addr + size - 1;
         if (last > 0xFFFF ||
             sys_debug_watch(static_cast<uint16_t>(addr), static_cast<uint16_t>(last)) != 0)
@@ -425,8 +426,6 @@ static bool run_monitor(const char *cmd, char **words, int n) {
     } else if (is("p") && n == 1) {
         sys_debug_pause();
     } else {
-        for (const char *word : monitor_commands)
-            if (is(word)) return say("? syntax error"), true;
         return false;
     }
     return true;
@@ -627,6 +626,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     } else if (run_monitor(cmd, words, n)) {
         if (is("c")) unmute();
         if (is("p")) mute_if_stopped();
+        say("ready");
     } else {
         say("? syntax error");
     }

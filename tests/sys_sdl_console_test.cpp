@@ -114,18 +114,31 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"tape", "ready|", TAPE, 0xFF},
                 {"soundoff", "ready|", PAUSED, 1},
                 {"SoundOn", "ready|", PAUSED, 0},
-                {"DASM", "not implemented yet ...|ready|"}};
+                {"DASM", "? syntax error|"},
+                {"e 0500 A9 42 zz", "? syntax error|"},
+                {"e A0500 A9 42", "ready|", 0x0501, 0x42},
+                {"w 0501 E0502", "ready|"},
+                {"b", "break $0500|watch $0501-$0502|ready|"},
+                {"bc 0500", "none there|ready|"},
+                {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error|"},
+                {"dasm A0500 L2 d.asm",
+                 "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
+                {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
         if (r.at == TAPE) via_6522_tapein_byte(&byte);
         EXPECT_TRUE(r.at < 0 || byte == r.value) << r.line << ": " << int{byte};
     }
+    run("wc");
+    EXPECT_EQ("0500  A9 42     lda #$42            |ready|", run("d 0500 1"));
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
-    // Help clears the view, then lists 24 lines (or 16 keys) and ready.
+    // Help clears the view, then lists 24 lines, the monitor's 20 (or 16
+    // keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(26).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(46).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(22).find("|=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }
@@ -133,10 +146,10 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
 TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
     SDLCON_Show();
     type_keys("asm");
-    EXPECT_EQ("Z5>asm|not implemented yet ...|ready|", view(3));
+    EXPECT_EQ("Z5>asm|? syntax error|", view(2));
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
-    EXPECT_EQ("|save|soundon|soundoff|", view(4));
+    EXPECT_EQ("|save|soundon|soundoff|s|", view(5));
 }
 
 } // namespace
