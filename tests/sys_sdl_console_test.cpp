@@ -117,8 +117,10 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"DASM", "? syntax error|"},
                 {"e 0500 A9 42 zz", "? syntax error|"},
                 {"e A0500 A9 42", "ready|", 0x0501, 0x42},
+                {"b 0500", "ready|"},
                 {"w 0501 E0502", "ready|"},
                 {"b", "break $0500|watch $0501-$0502|ready|"},
+                {"bc 0500", "ready|"},
                 {"bc 0500", "none there|ready|"},
                 {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error|"},
                 {"dasm A0500 L2 d.asm",
@@ -138,7 +140,7 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     // keys) and ready.
     run("? mnt1");
     EXPECT_EQ(0u, view(46).find("|=== HELP/COMMANDS ==="));
-    EXPECT_EQ(0u, view(22).find("|=== MONITOR ==="));
+    EXPECT_EQ(0u, view(21).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }
