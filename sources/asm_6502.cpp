@@ -477,14 +477,12 @@ int asm_6502_text(const char *name, const char *source, asm_6502_image *out) {
     for (run.pass = 1; run.pass <= 2; run.pass++)
         run_pass(run, source);
     if (run.errors) return 1;
-    int first = 0, last = -1;
-    while (first < 0x10000 && !run.used[first])
+    int first = 0, last = 0xFFFF;
+    while (first <= 0xFFFF && !run.used[first])
         first++;
-    for (int a = 0xFFFF; a >= first; a--)
-        if (run.used[a]) {
-            last = a;
-            break;
-        }
+    while (last >= first && !run.used[last])
+        last--;
+    if (first > 0xFFFF) first = 0, last = -1; // nothing placed
     out->origin = static_cast<uint16_t>(first & 0xFFFF);
     out->bytes.assign(run.image.begin() + first, run.image.begin() + last + 1);
     out->used.assign(run.used.begin() + first, run.used.begin() + last + 1);

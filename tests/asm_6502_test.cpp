@@ -207,6 +207,7 @@ TEST(Asm6502, LabelsDirectivesAndExpressions) {
                                     0x12, 0x00, 0x6C, 0x1C, 0x20, 0xD0, 0xEF, 0x68, 0x69, 0x3B,
                                     0x41, 0x05, 0x0D, 0xFF, 0x11, 0x20, 0x34, 0x12, 0x00, 0x20}),
               image.bytes);
+    EXPECT_TRUE(assemble("; nothing placed\n").empty());
 }
 
 TEST(Asm6502, EveryErrorIsReportedWithFileAndLineAndNothingIsWritten) {
