@@ -13,6 +13,8 @@
 #include "sys_file.h"
 
 constexpr int ASM_SOURCE_MAX = 4 << 20; // bytes of source text
+constexpr int STOP_SYNTAX = 1;          // a syntax error, reported at the line's end
+constexpr int STOP_DONE = 2;            // reported already
 
 // One run: the symbol table outlives pass one, everything else is reset
 // per pass.
@@ -24,6 +26,7 @@ struct asm_run {
     int line;
     int errors;
     long pc;
+    int stop;       // STOP_*: the rest of the line is skipped
     bool undefined; // the expression just read named an unknown symbol
     std::string missing;
     std::vector<uint8_t> image; // 64 KiB
@@ -104,9 +107,13 @@ static bool is_mnemonic(const std::string &name) {
     return opcode_index().count(lower(name)) > 0;
 }
 
-// Expressions: sum of products of primaries; errors end the line.
-struct expr_error {}; // a syntax error
-struct line_done {};  // reported already: the rest of the line is skipped
+// Marks the line bad; readers return 0 and their callers give up.
+static long syntax(asm_run &run) {
+    if (!run.stop) run.stop = STOP_SYNTAX;
+    return 0;
+}
+
+// Expressions: sums of products of primaries.
 
 static long expr_sum(asm_run &run, const char *&s);
 
@@ -117,7 +124,7 @@ static long expr_primary(asm_run &run, const char *&s) {
     if (c == '(') {
         long v = expr_sum(run, ++s);
         s = skip_space(s);
-        if (*s != ')') throw expr_error{};
+        if (run.stop || *s != ')') return syntax(run);
         s++;
         return v;
     }
@@ -138,11 +145,11 @@ static long expr_primary(asm_run &run, const char *&s) {
     if (isxdigit(static_cast<unsigned char>(*s)) && (base != 10 || isdigit(*s))) {
         char *end = nullptr;
         long v = strtol(s, &end, base);
-        if (end == s || ident_char(*end)) throw expr_error{};
+        if (end == s || ident_char(*end)) return syntax(run);
         s = end;
         return v;
     }
-    if (base != 10 || !ident_start(c)) throw expr_error{};
+    if (base != 10 || !ident_start(c)) return syntax(run);
     std::string name = read_ident(s);
     auto found = run.symbols.find(name);
     if (found != run.symbols.end()) return found->second;
@@ -159,12 +166,13 @@ static long expr_product(asm_run &run, const char *&s) {
         if (op != '*' && op != '/') return v;
         long rhs = expr_primary(run, ++t);
         s = t;
+        if (run.stop) return 0;
         if (op == '*') {
             v *= rhs;
         } else if (rhs != 0) {
             v /= rhs;
         } else if (!run.undefined) {
-            throw expr_error{}; // a division by an unknown label waits for pass two
+            return syntax(run); // a division by an unknown label waits for pass two
         }
     }
 }
@@ -176,6 +184,7 @@ static long expr_sum(asm_run &run, const char *&s) {
         char op = *t;
         if (op != '+' && op != '-') return v;
         long rhs = expr_product(run, ++t);
+        if (run.stop) return 0;
         v = op == '+' ? v + rhs : v - rhs;
         s = t;
     }
@@ -189,27 +198,32 @@ static long expression(asm_run &run, const char *&s, bool *known) {
     char part = 0;
     if (*s == '<' || *s == '>') part = *s++;
     long v = expr_sum(run, s);
+    if (run.stop) return 0;
     if (part == '<') v &= 0xFF;
     if (part == '>') v = (v >> 8) & 0xFF;
     if (known) *known = !run.undefined;
     if (run.undefined && run.pass == 2) {
         fail(run, "undefined label '%s'", run.missing.c_str());
-        throw line_done{};
+        run.stop = STOP_DONE;
+        return 0;
     }
     return v;
 }
 
-static void check_range(asm_run &run, long v, long low, long high) {
-    if (v < low || v > high) {
-        fail(run, "value too large: %ld", v);
-        throw line_done{};
-    }
+// False (reported) outside low..high.
+static bool in_range(asm_run &run, long v, long low, long high) {
+    if (v >= low && v <= high) return true;
+    fail(run, "value too large: %ld", v);
+    run.stop = STOP_DONE;
+    return false;
 }
 
 static void emit(asm_run &run, long byte) {
+    if (run.stop) return;
     if (run.pc > 0xFFFF) {
         fail(run, "code runs past $FFFF");
-        throw line_done{};
+        run.stop = STOP_DONE;
+        return;
     }
     if (run.pass == 2) {
         run.image[run.pc] = static_cast<uint8_t>(byte);
@@ -236,12 +250,12 @@ static bool at_end(const char *s) {
 }
 
 // ",x" or ",y" after an operand: 'x', 'y', or 0 when there is none.
-static char read_index(const char *&s) {
+static char read_index(asm_run &run, const char *&s) {
     s = skip_space(s);
     if (*s != ',') return 0;
     s = skip_space(s + 1);
     char r = static_cast<char>(tolower(static_cast<unsigned char>(*s)));
-    if ((r != 'x' && r != 'y') || ident_char(s[1])) throw expr_error{};
+    if ((r != 'x' && r != 'y') || ident_char(s[1])) return static_cast<char>(syntax(run));
     s++;
     return r;
 }
@@ -252,40 +266,39 @@ static void directive(asm_run &run, const char *s) {
     bool known = true;
     if (name == "org") {
         long v = expression(run, t, &known);
-        check_range(run, v, 0, 0xFFFF);
+        if (run.stop || !in_range(run, v, 0, 0xFFFF)) return;
         if (known) run.pc = v; // pass two names the missing label
     } else if (name == "byte" || name == "word" || name == "text") {
         for (;;) {
             t = skip_space(t);
             if (*t == '"') {
                 const char *close = strchr(t + 1, '"');
-                if (!close) throw expr_error{};
+                if (!close) return (void)syntax(run);
                 for (const char *c = t + 1; c < close; c++)
                     emit(run, static_cast<unsigned char>(*c));
                 t = close + 1;
             } else if (name == "text") {
-                throw expr_error{};
+                return (void)syntax(run);
             } else {
                 long v = expression(run, t, &known);
-                if (name == "byte") {
-                    check_range(run, v, -128, 0xFF);
+                if (run.stop) return;
+                if (name == "byte" && in_range(run, v, -128, 0xFF)) {
                     emit(run, v);
-                } else {
-                    check_range(run, v, -32768, 0xFFFF);
+                } else if (name == "word" && in_range(run, v, -32768, 0xFFFF)) {
                     emit(run, v & 0xFF);
                     emit(run, (v >> 8) & 0xFF);
                 }
             }
             t = skip_space(t);
-            if (*t == '\0') return;
-            if (*t != ',') throw expr_error{};
+            if (run.stop || *t == '\0') return;
+            if (*t != ',') return (void)syntax(run);
             t++;
         }
     } else {
         fail(run, "unknown directive '.%s'", name.c_str());
         return;
     }
-    if (!at_end(t)) throw expr_error{};
+    if (!at_end(t)) syntax(run);
 }
 
 // Indexed and plain operands: the zero-page form when pass one knew the
@@ -295,8 +308,9 @@ static void plain_operand(asm_run &run, const std::string &mn, const char *s) {
     if (forced) s += 2;
     bool known = true;
     long v = expression(run, s, &known);
-    char index = read_index(s);
-    if (!at_end(s)) throw expr_error{};
+    char index = run.stop ? 0 : read_index(run, s);
+    if (run.stop) return;
+    if (!at_end(s)) return (void)syntax(run);
     int branch = find_opcode(mn, MODE_REL);
     if (branch >= 0 && !index && !forced) {
         // Offsets wrap with the address space, as the processor adds them.
@@ -324,12 +338,12 @@ static void plain_operand(asm_run &run, const std::string &mn, const char *s) {
         run.zero_page[line] = zp_op >= 0 && !forced && (abs_op < 0 || fits);
     }
     if (run.zero_page[line]) {
-        check_range(run, v, 0, 0xFF);
+        if (!in_range(run, v, 0, 0xFF)) return;
         emit(run, zp_op);
         emit(run, v);
         return;
     }
-    check_range(run, v, 0, 0xFFFF);
+    if (!in_range(run, v, 0, 0xFFFF)) return;
     emit(run, abs_op);
     emit(run, v & 0xFF);
     emit(run, (v >> 8) & 0xFF);
@@ -345,23 +359,26 @@ static void instruction(asm_run &run, const std::string &mn, const char *s) {
     } else if (*s == '#') {
         s++;
         v = expression(run, s, &known);
-        if (!at_end(s)) throw expr_error{};
+        if (run.stop) return;
+        if (!at_end(s)) return (void)syntax(run);
         mode = MODE_IMM;
     } else if (*s == '(') {
         // "(e,x)", "(e),y" or "(e)"; anything else is an expression that
         // happens to open with a parenthesis.
         const char *t = s + 1;
         v = expression(run, t, &known);
+        if (run.stop) return;
         t = skip_space(t);
         char index = 0;
         if (*t == ',') {
-            index = read_index(t);
+            index = read_index(run, t);
             t = skip_space(t);
-            if (index != 'x' || *t != ')' || !at_end(t + 1)) throw expr_error{};
+            if (index != 'x' || *t != ')' || !at_end(t + 1)) return (void)syntax(run);
             mode = MODE_IZX;
         } else if (*t == ')') {
             t++;
-            index = read_index(t);
+            index = read_index(run, t);
+            if (run.stop) return;
             if (index == 'y' && at_end(t))
                 mode = MODE_IZY;
             else if (!index && at_end(t))
@@ -369,7 +386,7 @@ static void instruction(asm_run &run, const std::string &mn, const char *s) {
             else
                 return plain_operand(run, mn, s);
         } else {
-            throw expr_error{};
+            return (void)syntax(run);
         }
     } else {
         return plain_operand(run, mn, s);
@@ -382,12 +399,12 @@ static void instruction(asm_run &run, const std::string &mn, const char *s) {
     emit(run, op);
     if (mode == MODE_IMP) return;
     if (mode == MODE_IND) {
-        check_range(run, v, 0, 0xFFFF);
+        if (!in_range(run, v, 0, 0xFFFF)) return;
         emit(run, v & 0xFF);
         emit(run, (v >> 8) & 0xFF);
         return;
     }
-    check_range(run, v, mode == MODE_IMM ? -128 : 0, 0xFF);
+    if (!in_range(run, v, mode == MODE_IMM ? -128 : 0, 0xFF)) return;
     emit(run, v & 0xFF);
 }
 
@@ -421,7 +438,8 @@ static void assemble_line(asm_run &run, const std::string &line) {
             after++;
             bool known = true;
             long v = expression(run, after, &known);
-            if (!at_end(after)) throw expr_error{};
+            if (run.stop) return;
+            if (!at_end(after)) return (void)syntax(run);
             define(run, name, v, known);
             return;
         }
@@ -432,7 +450,7 @@ static void assemble_line(asm_run &run, const std::string &line) {
     }
     if (*s == '*') {
         const char *t = skip_space(s + 1);
-        if (*t != '=') throw expr_error{};
+        if (*t != '=') return (void)syntax(run);
         std::string org = ".org " + std::string(t + 1);
         return directive(run, org.c_str());
     }
@@ -444,7 +462,7 @@ static void assemble_line(asm_run &run, const std::string &line) {
         fail(run, "unknown mnemonic '%s'", mn.c_str());
         return;
     }
-    if (*t != '\0' && *t != ' ' && *t != '\t') throw expr_error{};
+    if (*t != '\0' && *t != ' ' && *t != '\t') return (void)syntax(run);
     instruction(run, mn, t);
 }
 
@@ -458,12 +476,9 @@ static void run_pass(asm_run &run, const char *source) {
         run.line++;
         if (run.zero_page.size() <= static_cast<size_t>(run.line))
             run.zero_page.resize(run.line + 1);
-        try {
-            assemble_line(run, strip_comment(p, len));
-        } catch (const expr_error &) {
-            fail(run, "syntax error");
-        } catch (const line_done &) {
-        }
+        run.stop = 0;
+        assemble_line(run, strip_comment(p, len));
+        if (run.stop == STOP_SYNTAX) fail(run, "syntax error");
         p += len;
         if (*p == '\n') p++;
     }
