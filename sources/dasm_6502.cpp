@@ -50,7 +50,7 @@ static int format(uint16_t pc, const uint8_t *b, size_t avail, const dasm_range 
     char name[4] = {};
     for (int i = 0; i < 3; i++)
         name[i] = static_cast<char>(tolower(static_cast<unsigned char>(opnames[op][i])));
-    unsigned word = size == 3 ? static_cast<unsigned>(b[1] | b[2] << 8) : b[1];
+    unsigned word = size == 3 ? static_cast<unsigned>(b[1] | b[2] << 8) : size == 2 ? b[1] : 0;
     // The assembler would take a page-zero address for the zero-page form.
     const char *force = word < 0x100 ? "a:" : "";
     char target[8];
