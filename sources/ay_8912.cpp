@@ -348,6 +348,39 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     ay.synthesised = 0;
 }
 
+int ay_8912_render(uint8_t *stream, int cap) {
+    // The lazy rebase serves a device whose buffers are not tied to the
+    // machine's cycles; here they are, so the base moves exactly.
+    rebase_if_due();
+    uint32_t due = ay.cycle_counter >= ay.next_frame_cycle
+                       ? (ay.cycle_counter - ay.next_frame_cycle) / AY_CYCLES_PER_FRAME + 1
+                       : 0;
+    int frames = due < static_cast<uint32_t>(cap) ? static_cast<int>(due) : cap;
+    if (frames <= 0) return 0;
+    uint32_t last = ay.next_frame_cycle + AY_CYCLES_PER_FRAME * static_cast<uint32_t>(frames - 1);
+    ay_8912_callback(nullptr, stream, 4 * frames);
+    ay.cycle_counter -= last;
+    ay.rebase_pending = 0;
+    return frames;
+}
+
+int ay_8912_discard() {
+    rebase_if_due();
+    for (uint32_t i = 0; i < ay.write_count; i++)
+        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
+    apply_dropped();
+    if (ay.sound_setting && ay.speaker_count)
+        ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
+    if (ay.sound_setting && ay.speaker_dropped)
+        ay.speaker_sample = (ay.speaker_dropped - 1) ? AY_SPEAKER_LEVEL : 0;
+    ay.write_count = ay.speaker_count = ay.speaker_dropped = 0;
+    // The timeline starts again here, one output frame ahead.
+    ay.synthesised = 0;
+    ay.next_frame_cycle = AY_CYCLES_PER_FRAME;
+    ay.cycle_counter = 0;
+    return 0;
+}
+
 void ay_8912_dowrite(uint8_t reg, uint8_t value) {
     log_info_if(tr_on(1, TR_AY), "%s| %.2X : %.2X", "ay_8912_dowrite", reg, value);
     switch (reg) {

@@ -40,6 +40,14 @@ int ay_8912_run(int cycles);        // timeline clock, once per emulated cycle
 int ay_8912_event(const event &ev); // key down/up events set/clear matrix bits
 // Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame.
 void ay_8912_callback(void *user, uint8_t *stream, int len);
+// The machine's own clock in place of the host device's: renders every output
+// frame the emulated cycles have completed since the last call (at most
+// `cap`) into `stream`, and returns how many. Timer thread, audio lock held
+// when a device is open; for recordings and runs without a device.
+int ay_8912_render(uint8_t *stream, int cap);
+// As render, when nobody listens (warp without a recording): the queued
+// writes take effect, but no output is synthesised. Same thread and lock.
+int ay_8912_discard();
 // Applies one register write to the sound parameters (queue or immediate path;
 // the caller holds the audio lock when the callback may run).
 void ay_8912_dowrite(uint8_t reg, uint8_t value);

@@ -144,7 +144,8 @@ int sys_debug_active() {
 int sys_debug_systemloop(int *cycles) {
     *cycles = 0;
     if (dbg.stop.state != DBG_RUNNING) {
-        sys_core_poll();
+        event ev; // a stopped machine still resets and takes keys
+        if (pull_event(&ev) == 0) sys_apply_event(ev);
         return 0;
     }
     cpu_6502_registers &r = cpu_6502;

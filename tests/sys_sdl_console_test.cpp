@@ -125,7 +125,13 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error|"},
                 {"dasm A0500 L2 d.asm",
                  "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
-                {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"}};
+                {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"},
+                {"shot s.png", "screenshot 's.png'|ready|"},
+                {"save s.bmp", "saving 's.bmp'|ready|"},
+                {"record r.wav", "recording to 'r.wav'|ready|"},
+                {"record off", "ready|"},
+                {"record", "? syntax error|"},
+                {"shot /no/such/dir/s.png", "screenshot '/no/such/dir/s.png'|error|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -136,10 +142,14 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ("0500  A9 42     lda #$42            |ready|", run("d 0500 1"));
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
-    // Help clears the view, then lists 24 lines, the monitor's 20 (or 16
-    // keys) and ready.
+    // The screen as PNG and as a 24-bit BMP of 240 x 224; an empty recording is a WAV header.
+    EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
+    EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
+    EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
+    // Help clears the view, then lists 24 lines, 4 more, the monitor's 20
+    // (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(46).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(50).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(21).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
@@ -151,7 +161,7 @@ TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) 
     EXPECT_EQ("Z5>asm|? syntax error|", view(2));
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
-    EXPECT_EQ("|save|soundon|soundoff|s|", view(5));
+    EXPECT_EQ("|save|soundon|soundoff|shot|s|", view(6));
 }
 
 } // namespace
