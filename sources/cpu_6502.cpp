@@ -944,13 +944,15 @@ template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
     return execute_traced();
 }
 
+// A write watch sends the step through the decoder like a trace, so that
+// every store reaches it.
 int cpu_6502_run() {
-    if (__builtin_expect(tr[0] & TR_MASTER, 0)) return run_traced();
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced();
     return execute_untraced<true>();
 }
 
 int cpu_6502_step() {
-    if (__builtin_expect(tr[0] & TR_MASTER, 0)) return execute_traced();
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced();
     return execute_untraced<false>();
 }
 

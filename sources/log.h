@@ -7,10 +7,12 @@
 
 // Trace switches. Byte 0 bit 0 is the master switch; a device traces when
 // its own bit and the master bit are both set. Only the processor trace
-// writes here (it clears the master bit around its own reads).
+// (it clears the master bit around its own reads) and the monitor's write
+// watches (the watch bit, under the machine lock) write here.
 extern uint8_t tr[4];
 
 constexpr uint8_t TR_MASTER = 0x01;  // byte 0
+constexpr uint8_t TR_WATCH = 0x02;   // byte 0: stores take the decoder, traces stay off
 constexpr uint8_t TR_CPU = 0x04;     // byte 0
 constexpr uint8_t TR_VIA_TIMER = 0x08;
 constexpr uint8_t TR_VIA_NOHANDLER = 0x10;

@@ -13,6 +13,7 @@
 
 int hiram;
 int extdev;
+void (*mem_watch)(unsigned addr, uint8_t value);
 
 int mem_init() {
     hiram = 0;
@@ -39,6 +40,7 @@ int mem_read_decoded(unsigned addr, uint8_t *out) {
 int mem_write_decoded(unsigned addr, int value) {
     addr &= 0xFFFF;
     uint8_t byte = static_cast<uint8_t>(value);
+    if ((tr[0] & TR_WATCH) && mem_watch) mem_watch(addr, byte);
     if (addr < 0x0300) return ram_write(addr, byte);
     if (addr < 0x0310) return via_6522_write(addr, byte);
     if (addr < 0x0320) return fdc_write(addr, byte);

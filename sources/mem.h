@@ -20,6 +20,9 @@ struct mem_block {
 
 extern int hiram;   // 1: 0xC000-0xFFFF read from RAM
 extern int extdev;  // selects the disk boot ROM page shown at 0x0320-0x03FF
+// With the watch switch (TR_WATCH) on, every store passes the decoder,
+// which hands it here first; nullptr: nothing watches.
+extern void (*mem_watch)(unsigned addr, uint8_t value);
 
 int mem_init();  // switches, disk controller, RAM, ROM, boot ROM, in that order
 // The full decoder, traces included.
@@ -56,7 +59,7 @@ __attribute__((always_inline)) inline int mem_read(unsigned addr, uint8_t *out) 
 // 0 always; the low 8 bits of value are written.
 __attribute__((always_inline)) inline int mem_write(unsigned addr, int value) {
     addr &= 0xFFFF;
-    if (!(tr[0] & TR_MASTER) && mem_plain_write(addr)) {
+    if (!(tr[0] & (TR_MASTER | TR_WATCH)) && mem_plain_write(addr)) {
         ram.data[addr] = static_cast<uint8_t>(value);
         return 0;
     }

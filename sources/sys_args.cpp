@@ -20,7 +20,8 @@ constexpr const char *usage_text =
     "FILE: .dsk into drive 1, .tap/.dat as the tape, .bas/.txt/.hrs loaded after\n"
     "start-up, .bin loaded at --load-at\n"
     "  --type TEXT          type TEXT after start-up (\\n is Return)\n"
-    "  --autostart          type what starts FILE (on when FILE is given)\n"
+    "  --autostart          type what starts FILE (on when FILE is given):\n"
+    "                       LOAD, BOOT, or BASIC and RUN for a program\n"
     "  --no-autostart       do not\n"
     "  --load-at HHHH       load address of a .bin FILE (hexadecimal)\n"
     "  --rom FILE           system ROM image (16384 bytes)\n"
@@ -274,5 +275,6 @@ const char *sys_args_autostart_text(const sys_options &opts) {
     if (!opts.autostart) return "";
     if (opts.kind == KIND_TAPE) return "LOAD\n";
     if (opts.kind == KIND_DISK) return "BOOT\n";
+    if (ends_with(opts.file, ".bas") || ends_with(opts.file, ".txt")) return "BASIC\nRUN\n";
     return "";
 }

@@ -95,7 +95,9 @@ int sys_systemloop(int *cycles) {
         via_6522_run(n);
         fdc_run(static_cast<uint32_t>(n));
         // Only this thread moves the read index: a poll needs the write index alone.
+        // An event pushed during the step is taken at the next one, a few cycles on.
         int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
+        if (core.queueinptr.load(std::memory_order_acquire) == out) return 0;
         for (int i = 0; i < n; i++) {
             if (core.queueinptr.load(std::memory_order_acquire) == out) continue;
             event ev;

@@ -445,3 +445,28 @@ int sys_file_report(const char *fmt, ...) {
     if (sys_file.logger) sys_file.logger("%s", line);
     return 0;
 }
+
+int sys_file_read_tap(const char *path, uint16_t *start, std::vector<uint8_t> *bytes) {
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        sys_file_report("tape: cannot open '%s'", path);
+        return 1;
+    }
+    tape_header h{};
+    char name[TAPE_NAME_SHOWN + 8];
+    bool whole = find_sync(f) && read_tape_header(f, &h) && read_tape_name(f, name);
+    bytes->clear();
+    // The end address is inclusive, as when the tape loads.
+    for (uint32_t addr = h.start; whole && addr <= h.end; addr++) {
+        int c = getc(f);
+        if (c == EOF) break;
+        bytes->push_back(static_cast<uint8_t>(c));
+    }
+    fclose(f);
+    if (!whole) {
+        sys_file_report("tape: no whole block in '%s'", path);
+        return 1;
+    }
+    *start = h.start;
+    return 0;
+}

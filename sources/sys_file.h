@@ -9,6 +9,7 @@
 // console through the logger slot.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 int sys_file_load(const char *path); // by extension; 0 success, 1 failure
 int sys_file_save(const char *path);
@@ -29,3 +30,7 @@ int sys_file_set_logger(sys_file_log_fn fn);
 int sys_file_list(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // A failure worth telling the user: an error line and a console line.
 int sys_file_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The first block of a tape image: its start address and its data bytes
+// (main thread, no memory touched). 0 success, 1 failure (reported).
+int sys_file_read_tap(const char *path, uint16_t *start, std::vector<uint8_t> *bytes);

@@ -10,6 +10,7 @@
 #include "rom.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
+#include "sys_debug.h"
 #include "sys_record.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
@@ -168,7 +169,10 @@ static int key_up(SDLKey sym) {
 
 int sys_sdl_event(SDL_Event &ev) {
     if (ev.type == SDL_QUIT) return 1;
-    if (ev.type == SDL_USEREVENT) host.wake_pending = false;
+    if (ev.type == SDL_USEREVENT) {
+        host.wake_pending = false;
+        SDLCON_Notice();
+    }
     if (ev.type == SDL_KEYDOWN) take_before_console(ev);
     if (ev.type == SDL_NOEVENT) return 0;
     if (SDLCON_ProcessEvent(ev) == 0) return 0;
@@ -305,17 +309,19 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
             host.totalcycles = 0;
         }
         uint32_t before = host.totalcycles;
+        // The monitor's checks cost a frame nothing until one is armed.
+        step_fn machine_step = sys_debug_active() ? sys_debug_systemloop : step;
         long frames_before = host.frames;
         if (host.warp) {
             // Frames back to back; only the last of each stretch is shown. A
             // display mode lasts from one frame into the next, so the one
             // before it is drawn too, and so are the last two of a planned run.
             while (!stop_due() && ticks() - now < WARP_SHOW_MS - 1)
-                run_frame(interval, step, ending() ? FRAME_DRAW : FRAME_SKIP);
-            if (!stop_due()) run_frame(interval, step, FRAME_DRAW);
-            if (!stop_due()) run_frame(interval, step, FRAME_SHOW);
+                run_frame(interval, machine_step, ending() ? FRAME_DRAW : FRAME_SKIP);
+            if (!stop_due()) run_frame(interval, machine_step, FRAME_DRAW);
+            if (!stop_due()) run_frame(interval, machine_step, FRAME_SHOW);
         } else {
-            run_frame(interval, step, FRAME_SHOW);
+            run_frame(interval, machine_step, FRAME_SHOW);
         }
         uint32_t t = ticks();
         host.measured_frames += host.frames - frames_before;

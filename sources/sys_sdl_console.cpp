@@ -12,9 +12,14 @@
 #include "fdc.h"
 #include "log.h"
 #include "ram.h"
+#include "asm_6502.h"
+#include "dasm_6502.h"
+#include "mem.h"
+#include "cpu_6502.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_data.h"
+#include "sys_debug.h"
 #include "sys_file.h"
 #include "sys_record.h"
 #include "sys_sdl.h"
@@ -113,6 +118,40 @@ constexpr const char *help_state[] = {
     "----------------------------------------------------",
 };
 
+// The monitor and the assembler's extra forms; "?" prints these after the
+// lines above.
+constexpr const char *help_monitor[] = {
+    "=== MONITOR ========================================",
+    " r                     - registers, next instruction",
+    " r {a|x|y|s|p|pc} ####              - set a register",
+    " m A#### [{E|L}####]                   - show memory",
+    " e A#### ## ## ...                     - store bytes",
+    " d [A####] [lines]             - disassemble (at pc)",
+    " b [A####]                    - set/list breakpoints",
+    " bc [A####]                   - clear one/all breaks",
+    " w [A#### [{E|L}####]]            - set/list watches",
+    " wc [A####]                  - clear one/all watches",
+    " s [n]                    - step 1 or n instructions",
+    " n                                 - step over a jsr",
+    " ret                      - run through the next rts",
+    " c                                        - continue",
+    " p                                           - pause",
+    "----------------------------------------------------",
+    " asm file.s A                 - assemble into memory",
+    " dasm file.bin A####           - disassemble at AAAA",
+    " dasm A#### {E|L}#### file.asm     - to another file",
+    "----------------------------------------------------",
+};
+static_assert(std::size(help_monitor) == 20);
+
+// The monitor's words for tab completion, listed after `commands`.
+constexpr const char *monitor_commands[] = {"r",  "m", "e", "d",   "b", "bc", "w",
+                                            "wc", "s", "n", "ret", "c", "p"};
+static_assert(std::size(monitor_commands) == 13);
+
+constexpr int MONITOR_DUMP = 0x80; // bytes "m" shows without a length
+constexpr int MONITOR_LINES = 16;  // instructions "d" shows without a count
+
 static struct {
     ConsoleInformation *console;
     int visible; // main thread only
@@ -130,6 +169,7 @@ static struct {
     // fonts, which the library frees all at once, are kept meanwhile.
     bool topmost;
     ConsoleInformation *retired;
+    bool muted; // main thread: the monitor paused the sound and owes it back
 } sdlcon;
 
 using console_guard = std::lock_guard<std::recursive_mutex>;
@@ -308,6 +348,136 @@ static void run_umount(char digit) {
     say_result(fdc_umount(digit - '1'));
 }
 
+// A monitor address: hex, with "$" or an "A" before four digits allowed.
+static bool read_address(const char *word, uint32_t *out) {
+    if (word[0] == '$') word++;
+    if (strlen(word) == 5 && begins_with(word, 'A')) word++;
+    char *end = nullptr;
+    unsigned long value = strtoul(word, &end, 16);
+    if (!word[0] || *end || value > 0xFFFF) return false;
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+// "E####" (last address) or "L####" (length) after `start`: the size.
+static bool read_extent(const char *word, uint32_t start, uint32_t *size) {
+    uint32_t number = 0;
+    if (!read_hex_after_letter(word, &number)) return false;
+    if (begins_with(word, 'L'))
+        *size = number;
+    else if (begins_with(word, 'E'))
+        *size = ((number - start) & 0xFFFF) + 1;
+    else
+        return false;
+    return *size > 0;
+}
+
+// A stopped machine is silent: the monitor pauses the sound and hands it
+// back on "c". Main thread.
+static void mute_if_stopped() {
+    machine_guard hold;
+    dbg_stop stop;
+    sys_debug_state(&stop);
+    if (stop.state == DBG_RUNNING || sdlcon.muted || !audio || audio->paused || !audio->pause)
+        return;
+    audio->pause();
+    sdlcon.muted = true;
+}
+
+static void unmute() {
+    machine_guard hold;
+    if (sdlcon.muted && audio && audio->unpause) audio->unpause();
+    sdlcon.muted = false;
+}
+
+static void run_asm(char **words, int n) {
+    if (n != 2 && !(n == 3 && strings_cmpi(words[2], "A") == 0)) {
+        say("? syntax error");
+        return;
+    }
+    sayf("assembling '%s'", words[1]);
+    machine_guard hold;
+    say_result(asm_6502_file(words[1], n == 3));
+}
+
+// "dasm file [A####]" or "dasm A#### {E|L}#### [file.asm]".
+static void run_dasm(char **words, int n) {
+    uint32_t start = 0, size = 0;
+    bool range = n >= 3 && begins_with(words[1], 'A') && read_address(words[1], &start) &&
+                 read_extent(words[2], start, &size);
+    if (range && n <= 4) {
+        const char *out = n == 4 ? words[3] : "kestrel.asm";
+        sayf("disassembling $%.4X-$%.4X to '%s'", start, (start + size - 1) & 0xFFFF, out);
+        machine_guard hold;
+        say_result(dasm_6502_memory(static_cast<uint16_t>(start), size, out));
+        return;
+    }
+    if (n < 2 || n > 3 || (n == 3 && !read_address(words[2], &start))) {
+        say("? syntax error");
+        return;
+    }
+    sayf("disassembling '%s'", words[1]);
+    machine_guard hold;
+    say_result(dasm_6502_file(words[1], static_cast<uint16_t>(start)));
+}
+
+// The monitor's commands; false when `cmd` is none of them or its words
+// do not fit.
+static bool run_monitor(const char *cmd, char **words, int n) {
+    auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
+    uint32_t addr = 0, size = 0;
+    bool has_addr = n >= 2 && read_address(words[1], &addr);
+    machine_guard hold;
+    if (is("r") && n == 1) {
+        sys_debug_show();
+    } else if (is("r") && n == 3 && read_address(words[2], &size) &&
+               sys_debug_set_register(words[1], size) == 0) {
+        sys_debug_show();
+    } else if (is("m") && has_addr && n <= 3) {
+        size = MONITOR_DUMP;
+        if (n == 3 && !read_extent(words[2], addr, &size)) return false;
+        sys_debug_dump(static_cast<uint16_t>(addr), static_cast<int>(size));
+    } else if (is("e") && has_addr && n >= 3) {
+        for (int i = 2; i < n; i++) {
+            uint32_t byte = 0;
+            if (!read_address(words[i], &byte) || byte > 0xFF) return false;
+            mem_write((addr + static_cast<uint32_t>(i) - 2) & 0xFFFF, static_cast<int>(byte));
+        }
+    } else if (is("d") && n <= 3 && (n == 1 || has_addr)) {
+        int lines = n == 3 ? atoi(words[2]) : MONITOR_LINES;
+        sys_debug_disassemble(n == 1 ? cpu_6502.pcreg : static_cast<uint16_t>(addr),
+                              lines > 0 ? lines : MONITOR_LINES);
+    } else if ((is("b") || is("w")) && n == 1) {
+        sys_debug_list();
+    } else if (is("b") && has_addr && n == 2) {
+        if (sys_debug_break(static_cast<uint16_t>(addr)) != 0) say("too many breakpoints");
+    } else if (is("w") && has_addr && n <= 3) {
+        size = 1;
+        if (n == 3 && !read_extent(words[2], addr, &size)) return false;
+        uint32_t last = addr + size - 1;
+        if (last > 0xFFFF ||
+            sys_debug_watch(static_cast<uint16_t>(addr), static_cast<uint16_t>(last)) != 0)
+            say("cannot set that watch");
+    } else if ((is("bc") || is("wc")) && (n == 1 || (has_addr && n == 2))) {
+        int which = n == 1 ? -1 : static_cast<int>(addr);
+        if ((is("bc") ? sys_debug_unbreak(which) : sys_debug_unwatch(which)) != 0)
+            say("none there");
+    } else if (is("s") && n <= 2) {
+        sys_debug_step(n == 2 ? atoi(words[1]) : 1);
+    } else if (is("n") && n == 1) {
+        sys_debug_over();
+    } else if (is("ret") && n == 1) {
+        sys_debug_return();
+    } else if (is("c") && n == 1) {
+        sys_debug_continue();
+    } else if (is("p") && n == 1) {
+        sys_debug_pause();
+    } else {
+        return false;
+    }
+    return true;
+}
+
 int SDLCON_Init() {
     int font = config[CFG_FONT].value;
     if (font < 0 || font >= static_cast<int>(std::size(fonts))) {
@@ -316,6 +486,10 @@ int SDLCON_Init() {
     }
     auto *surface = static_cast<SDL_Surface *>(video->surface);
     if (!surface) return 1;
+    {
+        machine_guard machine; // before the console lock, as everywhere
+        sys_debug_set_printer(sys_sdl_log);
+    }
     console_guard hold(sdlcon.lock);
     if (sdlcon.console) return 0;
     ConsoleInformation *console =
@@ -344,6 +518,10 @@ int SDLCON_Init() {
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
+    {
+        machine_guard machine;
+        sys_debug_set_printer(nullptr);
+    }
     console_guard hold(sdlcon.lock);
     if (!sdlcon.console) return 0;
     if (sdlcon.topmost)
@@ -455,6 +633,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say(line);
         for (const char *line : help_state)
             say(line);
+        for (const char *line : help_monitor)
+            say(line);
         say("ready");
     } else if (is("?keys")) {
         clear_output();
@@ -499,8 +679,13 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         sayf("%s state '%s'", save ? "saving" : "restoring", words[2]);
         machine_guard hold;
         say_result(save ? sys_state_save(words[2]) : sys_state_load(words[2]));
-    } else if (is("asm") || is("dasm")) {
-        say("not implemented yet ...");
+    } else if (is("asm")) {
+        run_asm(words, n);
+    } else if (is("dasm")) {
+        run_dasm(words, n);
+    } else if (run_monitor(cmd, words, n)) {
+        if (is("c")) unmute();
+        if (is("p")) mute_if_stopped();
         say("ready");
     } else {
         say("? syntax error");
@@ -512,5 +697,14 @@ char *Console_TabCompletionHandler(char *text) {
     say("");
     for (const char *word : commands)
         if (strncmp(word, text, len) == 0) say(word);
+    for (const char *word : monitor_commands)
+        if (strncmp(word, text, len) == 0) say(word);
     return nullptr;
+}
+
+int SDLCON_Notice() {
+    if (!sys_debug_take_notice()) return 0;
+    SDLCON_Show();
+    mute_if_stopped();
+    return 1;
 }

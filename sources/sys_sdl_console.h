@@ -38,6 +38,11 @@ ConsoleInformation *SDLCON_Console();
 // of them) as one line; nothing while there is no console.
 int SDLCON_Log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Main thread, at each frame's wake-up: when a frame stopped the machine
+// (breakpoint, watch, end of a step) opens the console and silences the
+// sound. 1 when it did.
+int SDLCON_Notice();
+
 // The interpreter. `command` is cut up in place. Takes the machine lock for
 // commands that touch the machine, so it must not be called with the console
 // lock held.

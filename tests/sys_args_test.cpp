@@ -31,6 +31,9 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     ASSERT_EQ(ARGS_OK, parse({"t.dat", "--frames", "7"}, &o, &err)) << err;
     EXPECT_EQ(std::string("LOAD\n"), sys_args_autostart_text(o));
     EXPECT_EQ(7, o.frames);
+    write_text("p.bas", "");
+    ASSERT_EQ(ARGS_OK, parse({"p.bas"}, &o, &err)) << err;
+    EXPECT_EQ(std::string("BASIC\nRUN\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({}, &o, &err));
     EXPECT_EQ(std::tuple(KIND_NONE, 0, 0, -1), std::tuple(o.kind, o.autostart, o.speed, o.zoom));
 }

@@ -114,7 +114,18 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"tape", "ready|", TAPE, 0xFF},
                 {"soundoff", "ready|", PAUSED, 1},
                 {"SoundOn", "ready|", PAUSED, 0},
-                {"DASM", "not implemented yet ...|ready|"},
+                {"DASM", "? syntax error|"},
+                {"e 0500 A9 42 zz", "? syntax error|"},
+                {"e A0500 A9 42", "ready|", 0x0501, 0x42},
+                {"b 0500", "ready|"},
+                {"w 0501 E0502", "ready|"},
+                {"b", "break $0500|watch $0501-$0502|ready|"},
+                {"bc 0500", "ready|"},
+                {"bc 0500", "none there|ready|"},
+                {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error|"},
+                {"dasm A0500 L2 d.asm",
+                 "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
+                {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"},
                 {"shot s.png", "screenshot 's.png'|ready|"},
                 {"save s.bmp", "saving 's.bmp'|ready|"},
                 {"record r.wav", "recording to 'r.wav'|ready|"},
@@ -132,15 +143,19 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         if (r.at == TAPE) via_6522_tapein_byte(&byte);
         EXPECT_TRUE(r.at < 0 || byte == r.value) << r.line << ": " << int{byte};
     }
+    run("wc");
+    EXPECT_EQ("0500  A9 42     lda #$42            |ready|", run("d 0500 1"));
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
     // The screen as PNG and as a 24-bit BMP of 240 x 224; an empty recording is a WAV header.
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 32 lines (or 16 keys) and ready.
+    // Help clears the view, then lists 24 lines, 4 more, 4 on states, the monitor's 20
+    // (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(34).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(54).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(21).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }
@@ -148,10 +163,10 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
 TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
     SDLCON_Show();
     type_keys("asm");
-    EXPECT_EQ("Z5>asm|not implemented yet ...|ready|", view(3));
+    EXPECT_EQ("Z5>asm|? syntax error|", view(2));
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
-    EXPECT_EQ("|save|soundon|soundoff|shot|state|", view(6));
+    EXPECT_EQ("|save|soundon|soundoff|shot|state|s|", view(7));
 }
 
 } // namespace

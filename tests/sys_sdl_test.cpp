@@ -2,6 +2,10 @@
 // and title on the test's clock (SDL's own runs in the threads test).
 #include "sys_sdl.h"
 
+#include "cpu_6502.h"
+#include "ram.h"
+#include "sys_debug.h"
+#include "sys_sdl_console.h"
 #include "sys_sdl_fixture.h"
 #include "sys_state.h"
 
@@ -160,4 +164,28 @@ TEST_F(HostFrame, AtMostOneWakeUpWaitsForTheLoop) {
         frames(4, 20);
         EXPECT_EQ(taken, SDL_PeepEvents(evs, 4, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)));
     }
+}
+
+// Armed, frames step through the monitor: stopped, they draw every line
+// and take no step; the wake-up after a stop a frame made opens the console.
+TEST_F(HostFrame, TheMonitorStopsTheMachineNotThePicture) {
+    ASSERT_EQ(0, ram_init());
+    speed = 1;
+    ram_getptr()[0x0400] = 0xEA; // nop
+    cpu_6502.pcreg = 0x0400;
+    sys_debug_init();
+    sys_debug_break(0x0401);
+    SDL_Event wake = {SDL_USEREVENT};
+    for (int frame = 0; frame < 2; frame++) {
+        lines = 0;
+        frames(1, 20);
+        EXPECT_EQ(std::tuple(0, VDC_HEIGHT, 0x0401), std::tuple(steps, lines, +cpu_6502.pcreg));
+        sys_sdl_event(wake);
+        EXPECT_EQ(1 - frame, SDLCON_Visible()) << "only a new stop opens it";
+        SDLCON_Hide();
+    }
+    sys_debug_init(); // nothing armed: the frame's own step again
+    steps = 0;
+    frames(1, 20);
+    EXPECT_EQ(89 * VDC_HEIGHT, steps);
 }
