@@ -12,6 +12,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "sys_atomic.h"
 #include "sys_cfg.h"
 #include "sys_file_txt.h"
 #include "via_6522_tapein.h"
@@ -76,13 +77,8 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
     for (uint8_t b : header) bytes.push_back(b);
 }
 
-// A full disk often shows only when the buffer is flushed at close.
 static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
-    FILE *f = fopen(path, "wb");
-    if (!f) return 1;
-    size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
-    int closed = fclose(f);
-    if (written != bytes.size() || closed != 0) {
+    if (sys_atomic_write(path, bytes.data(), bytes.size()) != 0) {
         sys_file_report("unable to write '%s'", path);
         return 1;
     }

@@ -8,6 +8,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "sys_atomic.h"
 #include "sys_file.h"
 
 // Token bytes in order; the order is also the search order, and no keyword
@@ -188,8 +189,9 @@ int sys_file_load_txt(const char *path) {
 }
 
 int sys_file_txt_save(const char *path) {
-    FILE *f = fopen(path, "wt");
-    if (!f) return 1;
+    sys_atomic a;
+    if (sys_atomic_open(&a, path) != 0) return 1;
+    FILE *f = a.file;
     const uint8_t *mem = ram_getptr();
     unsigned p = peek_word(mem, PTR_START);
     unsigned e = peek_word(mem, PTR_END);
@@ -214,8 +216,7 @@ int sys_file_txt_save(const char *path) {
         putc('\n', f);
         p = a + 1;
     }
-    bool failed = ferror(f) != 0;
-    if (fclose(f) != 0 || failed) {
+    if (sys_atomic_commit(&a) != 0) {
         sys_file_report("text save: unable to write '%s'", path);
         return 1;
     }
