@@ -61,6 +61,14 @@ static void append_bus(std::vector<uint8_t> &bytes, unsigned start, unsigned siz
     }
 }
 
+// Programs are saved from RAM, where the loaders put them: above 0xC000 the
+// bus shows the system ROM after reset, and the I/O page reads have effects.
+static void append_ram(std::vector<uint8_t> &bytes, unsigned start, unsigned size) {
+    const uint8_t *mem = ram_getptr();
+    for (unsigned i = 0; i < size; i++)
+        bytes.push_back(mem[(start + i) & 0xFFFF]);
+}
+
 static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsigned start,
                                unsigned end) {
     const uint8_t end_hi = static_cast<uint8_t>(end >> 8), end_lo = static_cast<uint8_t>(end);
@@ -282,7 +290,7 @@ static int save_tape(const char *path) {
     std::vector<uint8_t> bytes;
     if (end > start) {
         append_tape_header(bytes, TAPE_TYPE_BASIC, start, end);
-        append_bus(bytes, start, end - start);
+        append_ram(bytes, start, end - start);
     }
     return write_whole(path, bytes);
 }
@@ -292,7 +300,7 @@ static int save_bas(const char *path) {
     unsigned start = peek_word(mem, PTR_START);
     unsigned end = peek_word(mem, PTR_END);
     std::vector<uint8_t> bytes;
-    if (end > start) append_bus(bytes, start, end - start);
+    if (end > start) append_ram(bytes, start, end - start);
     return write_whole(path, bytes);
 }
 

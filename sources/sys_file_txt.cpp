@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "log.h"
-#include "mem.h"
 #include "ram.h"
 #include "sys_atomic.h"
 #include "sys_file.h"
@@ -54,10 +53,9 @@ static void poke_word(uint8_t *mem, unsigned addr, unsigned value) {
     mem[(addr + 1) & 0xFFFF] = static_cast<uint8_t>(value >> 8);
 }
 
+// From RAM, where the loader put the program, whatever the bus shows there.
 static uint8_t read_byte(unsigned addr) {
-    uint8_t byte = 0;
-    mem_read(addr & 0xFFFF, &byte);
-    return byte;
+    return ram_getptr()[addr & 0xFFFF];
 }
 
 // Index of the first keyword that `text` begins with, or -1.

@@ -126,6 +126,23 @@ TEST_F(SysFile, ProgramsRoundTripThroughEachKind) {
     EXPECT_TRUE(sys_file_save("e.tap") == 0 && read_file("e.tap").empty());
 }
 
+TEST_F(SysFile, ProgramsUnderTheRomAreSavedFromRam) {
+    std::string text; // 200 lines of 255 bytes: up to 0xC739, under the ROM after reset
+    for (int i = 1; i <= 200; i++)
+        text += std::to_string(i) + " " + std::string(250, 'z') + "\n";
+    write_text("big.txt", text);
+    ASSERT_EQ(0, sys_file_load("big.txt"));
+    bytes area = ram_range(0x0501, word(0x9C) - 0x0501u);
+    ASSERT_EQ(0, sys_file_save("big2.txt") + sys_file_save("big.bas") + sys_file_save("big.tap"));
+    EXPECT_EQ(text, read_text("big2.txt"));
+    EXPECT_EQ(area, read_file("big.bas"));
+    for (const char *name : {"big.bas", "big.tap"}) {
+        mem_init();
+        ASSERT_EQ(0, sys_file_load(name)) << name;
+        EXPECT_EQ(area, ram_range(0x0501, unsigned(area.size()))) << name;
+    }
+}
+
 TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
     for (unsigned a = 0xA000; a < 0xBF40; a++)
         ram_getptr()[a] = uint8_t(a * 7 + 3);
