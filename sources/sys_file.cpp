@@ -192,7 +192,11 @@ static bool check_bas_chain(const uint8_t *mem, size_t n) {
 static int load_tape(const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return 1;
-    uint8_t *mem = ram_getptr();
+    // The block is loaded and checked in a copy of memory, so a refused
+    // tape leaves memory as it was.
+    uint8_t *ram_mem = ram_getptr();
+    std::vector<uint8_t> staged(ram_mem, ram_mem + RAM_SIZE);
+    uint8_t *mem = staged.data();
     int blocks = 0;
     int result = 0;
     char name[TAPE_NAME_SHOWN + 8];
@@ -224,16 +228,17 @@ static int load_tape(const char *path) {
             if ((c = getc(f)) == EOF) break;
             mem[addr++] = static_cast<uint8_t>(c);
         } while (addr <= h.end);
-        if (h.type != TAPE_TYPE_BASIC) continue;
         unsigned bad = 0;
-        if (!check_tape_chain(mem, h.start, h.end, &bad)) {
+        if (h.type == TAPE_TYPE_BASIC && !check_tape_chain(mem, h.start, h.end, &bad)) {
             unsigned line = peek_word(mem, bad + 2);
             sys_file_report("error found: 0x%x line: %u", bad, line);
             result = 1;
             break;
         }
-        poke_word(mem, PTR_START, h.start);
-        poke_word(mem, PTR_END, h.end);
+        memcpy(ram_mem + h.start, mem + h.start, addr - h.start);
+        if (h.type != TAPE_TYPE_BASIC) continue;
+        poke_word(ram_mem, PTR_START, h.start);
+        poke_word(ram_mem, PTR_END, h.end);
     }
     fclose(f);
     return blocks == 0 ? 1 : result;
@@ -253,16 +258,19 @@ static int load_bas(const char *path) {
         sys_file_report("bas load: '%s' is larger than memory above %.4X", path, BASIC_START);
         return 1;
     }
+    // Checked in a copy of memory, so a refused file leaves memory as it was.
     uint8_t *mem = ram_getptr();
+    std::vector<uint8_t> staged(mem, mem + RAM_SIZE);
     size_t n = bytes.size();
-    if (n) memcpy(mem + BASIC_START, bytes.data(), n);
+    if (n) memcpy(staged.data() + BASIC_START, bytes.data(), n);
     sys_file_list("start : %.4X", BASIC_START);
     sys_file_list("end   : %.4X", static_cast<unsigned>(BASIC_START + n));
     sys_file_list("size  : %.4X", static_cast<unsigned>(n));
-    if (!check_bas_chain(mem, n)) {
+    if (!check_bas_chain(staged.data(), n)) {
         sys_file_report("error found");
         return 1;
     }
+    if (n) memcpy(mem + BASIC_START, bytes.data(), n);
     poke_word(mem, PTR_START, BASIC_START);
     poke_word(mem, PTR_END, BASIC_START + static_cast<unsigned>(n));
     return 0;

@@ -43,7 +43,7 @@ static bytes block(unsigned start, unsigned end, const bytes &data, uint8_t type
     return head + bytes{uint8_t(start >> 8), uint8_t(start), 0} + of(name) + bytes{0} + data;
 }
 
-// Only a tape's first block loads, to its end address inclusive; refusals keep the pointers.
+// Only a tape's first block loads, to its end address inclusive; refusals keep memory as it was.
 TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
     const bytes named = block(0x0501, 0x0503, {}, 0x80, "NAME"), hdr = {0x16, 0x16, 0x16, 0x24, 0};
     const bytes self = {1, 5, 0x0A, 0, 0, 0, 0}, open = {7, 5, 0x0A, 0, 'A', 'B', 0, 0, 0x14, 0};
@@ -66,10 +66,10 @@ TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
         {"hdr.tap", hdr + bytes{0, 0x80, 0}, 1, {0x41}, "ends inside a block header|"},
         {"name.tap", bytes(named.begin(), named.end() - 1), 1, {0x41}, "inside a block name|"},
         {"bare.tap", bytes(named.begin(), named.end() - 5), 1, {0x41}, "'noname'|"},
-        {"open.tap", block(0x0501, 0x050B, open, 0), 1, open, "error found: 0x507 line: 20|"},
-        {"self.tap", block(0x0501, 0x0508, self, 0), 1, self, "error found: 0x501 line: 10|"},
-        {"open.bas", open, 1, open, "error found|"},
-        {"self.bas", self, 1, self, "error found|"},
+        {"open.tap", block(0x0501, 0x050B, open, 0), 1, {0x41}, "error found: 0x507 line: 20|"},
+        {"self.tap", block(0x0501, 0x0508, self, 0), 1, {0x41}, "error found: 0x501 line: 10|"},
+        {"open.bas", open, 1, {0x41}, "error found|"},
+        {"self.bas", self, 1, {0x41}, "error found|"},
         {"empty.bas", {}, 1, {0x41}, "size  : 0000|error found|"},
         {"big.bas", bytes(0xFAFF, 0), 1, {0x41}, "larger than memory above 0501|"},
         {"x.bin", bytes(0x10001, 0), 1, {0x41}, "'x.bin' is larger than 64 KiB|"},
