@@ -226,15 +226,19 @@ TEST_F(FdcImageFiles, FilesThatAreNoImageMountNothingAndStayAsTheyWere) {
 
 TEST_F(FdcImageFiles, WriteBackKilledAnywhereLeavesTheOldDiskOrTheNew) {
     // The child fills every sector of the disk with v and stores it (the next mount writes
-    // the drive back), v = 1, 2, ...; the parent kills it at a random moment.
+    // the drive back), v = 1, 2, ...; the parent kills it at a random moment, in odd
+    // rounds once the child has reported its first store through the pipe.
     write_file("k.dsk", bytes(143360, 0));
     std::mt19937 random(7);
     int newest = 0;
-    for (int round = 0; round < 40; round++) {
+    for (int round = 0; round < 30; round++) {
+        int done[2];
+        ASSERT_EQ(0, pipe(done));
         pid_t pid = fork();
         if (pid == 0) {
             for (int v = 1; v < 250; v++) {
                 fdc_mount("k.dsk", 0, 0);
+                if (v > 1 && write(done[1], "s", 1) != 1) _exit(1);
                 rd(0x0319);
                 rd(0x031F);
                 for (int t = 0; t < 35; t++) {
@@ -250,9 +254,13 @@ TEST_F(FdcImageFiles, WriteBackKilledAnywhereLeavesTheOldDiskOrTheNew) {
             }
             _exit(0);
         }
-        usleep(std::uniform_int_distribution<useconds_t>(1000, 40000)(random));
+        close(done[1]);
+        char c;
+        if (round % 2 && read(done[0], &c, 1) != 1) ADD_FAILURE() << "no store";
+        usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(random));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        close(done[0]);
         bytes disk = read_file("k.dsk");
         ASSERT_EQ(143360u, disk.size()) << round;
         EXPECT_EQ(disk.size(), size_t(std::count(disk.begin(), disk.end(), disk[0]))) << round;
