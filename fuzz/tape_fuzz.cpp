@@ -5,7 +5,7 @@
 #include "via_6522_tapein.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fuzz_program("in.tap", "out.tap", data, size);
+    fuzz_program("in.tap", "out.tap", data, size, true);
     if (sys_file_mount_tap("in.tap") != 0) return 0;
     for (int block = 0; block < 4; block++) {
         if (via_6522_tapein_sync() != 0) continue;

@@ -161,11 +161,12 @@ static void list_tape_block(bool first, const char *name, const tape_header &h) 
 
 // Follows the links from the program start; each must lead forward, so a
 // link back, into itself or round a cycle ends the walk as a failure. On
-// failure *bad is the link that failed.
+// failure *bad is the link that failed. Only bytes before `end` count, so
+// the program saved (without the byte at `end`) checks as it did loaded.
 static bool check_tape_chain(const uint8_t *mem, unsigned start, unsigned end, unsigned *bad) {
     unsigned p = start;
     for (;;) {
-        if (p >= end) return true;
+        if (p + 2 > end) return true;
         unsigned q = peek_word(mem, p);
         if (q == 0 || q >= end) return true;
         if (q <= p || mem[q - 1] != 0) {
@@ -291,10 +292,17 @@ static int load_hrs(const char *path) {
     return 0;
 }
 
+// The savers refuse what their loader would refuse, so a save that succeeds
+// loads back.
 static int save_tape(const char *path) {
     const uint8_t *mem = ram_getptr();
     unsigned start = peek_word(mem, PTR_START);
     unsigned end = peek_word(mem, PTR_END);
+    unsigned bad = 0;
+    if (end > start && !check_tape_chain(mem, start, end, &bad)) {
+        sys_file_report("tape save: no program there, its links break at 0x%x", bad);
+        return 1;
+    }
     std::vector<uint8_t> bytes;
     if (end > start) {
         append_tape_header(bytes, TAPE_TYPE_BASIC, start, end);
@@ -307,6 +315,10 @@ static int save_bas(const char *path) {
     const uint8_t *mem = ram_getptr();
     unsigned start = peek_word(mem, PTR_START);
     unsigned end = peek_word(mem, PTR_END);
+    if (end > start && (start != BASIC_START || !check_bas_chain(mem, end - start))) {
+        sys_file_report("bas save: no program at %.4X", BASIC_START);
+        return 1;
+    }
     std::vector<uint8_t> bytes;
     if (end > start) append_ram(bytes, start, end - start);
     return write_whole(path, bytes);

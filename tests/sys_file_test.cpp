@@ -124,6 +124,13 @@ TEST_F(SysFile, ProgramsRoundTripThroughEachKind) {
     EXPECT_NE(std::string::npos, joined_log().find("write 'f.tap'|sys_file_save_bmp: p.BMP"));
     poke(0x9C, {0x01, 0x05}); // an end not above the start: an empty file
     EXPECT_TRUE(sys_file_save("e.tap") == 0 && read_file("e.tap").empty());
+    poke(0x9A, {0x01, 0x05, 0x13, 0x05});
+    poke(0x0501, {0x01, 0x05}); // a link into itself: what the loaders refuse is not saved
+    EXPECT_EQ(2, sys_file_save("b.tap") + sys_file_save("b.bas"));
+    poke(0x0501, program);
+    poke(0x9A, {0x02, 0x05});
+    EXPECT_EQ(1, sys_file_save("b.bas")); // a .bas loads at 0x0501 only
+    EXPECT_FALSE(std::filesystem::exists("b.tap") || std::filesystem::exists("b.bas"));
 }
 
 TEST_F(SysFile, ProgramsUnderTheRomAreSavedFromRam) {
