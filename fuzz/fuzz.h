@@ -22,14 +22,6 @@
 
 using bytes = std::vector<uint8_t>;
 
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            fprintf(stderr, "promise broken: %s (%s:%d)\n", #cond, __FILE__, __LINE__);            \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
-
 inline std::string fuzz_folder;
 
 // The decoder and the devices behind the I/O page, as the program starts them.
@@ -43,6 +35,15 @@ inline void fuzz_leave_folder() {
     std::error_code ec;
     std::filesystem::remove_all(fuzz_folder, ec);
 }
+
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            fprintf(stderr, "promise broken: %s (%s:%d)\n", #cond, __FILE__, __LINE__);            \
+            fuzz_leave_folder();                                                                   \
+            abort();                                                                               \
+        }                                                                                          \
+    } while (0)
 
 // Enters a fresh folder once per process and the machine's memory is set
 // up; every file a target writes stays in that folder, removed at exit. In
