@@ -1,7 +1,7 @@
 # The two commands of the Quick start: "make run" and "make test".
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build build-asan build-tsan clean package
+.PHONY: run test deps build build-asan build-tsan fuzz clean package
 
 deps:
 	./scripts/install-deps.sh
@@ -26,13 +26,19 @@ build-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 
+# Every fuzz target for FUZZ_SECONDS each (see scripts/fuzz.sh).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	./scripts/fuzz.sh $(FUZZ_SECONDS)
+
 # The whole suite, then again under AddressSanitizer and UBSan, then the
-# threaded tests under ThreadSanitizer.
+# threaded tests under ThreadSanitizer, then each fuzz target for 10 seconds.
 test: build build-asan build-tsan
 	./scripts/test-share.sh
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
+	./scripts/fuzz.sh 10
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

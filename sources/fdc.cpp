@@ -1,7 +1,6 @@
 #include "fdc.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "fdc_image.h"
 #include "log.h"
+#include "sys_atomic.h"
 #include "sys_state.h"
 
 constexpr unsigned FDC_BASE = 0x0310;
@@ -34,10 +34,8 @@ struct fdc_drive {
     int32_t write_protect; // mounted read-only
     uint16_t position;     // byte under the head, kept across steps
     uint16_t halftrack;    // 0..68; odd values reach the lower track
-    FILE *file;            // nullptr: no disk
+    int32_t loaded;        // 0: no disk
     std::string path;
-    dev_t dev; // identity of the open image, so one file is never in both drives
-    ino_t ino;
     uint8_t tracks[FDC_TRACKS * FDC_TRACK_BYTES];
 };
 
@@ -141,82 +139,78 @@ static void fdc_switch(unsigned n) {
 
 // --- image files ---------------------------------------------------------
 
-static int seek_start(FILE *f) {
-    return fseek(f, 0, SEEK_SET);
-}
+// The file holds no open handle between mount and write-back: each store
+// replaces it whole (sys_atomic), so a crash leaves the old image or the new.
 
-// Fills a new or empty file with a blank image; 1 with the reason logged.
-static int fill_blank(FILE *f, const char *path) {
-    memset(fdc.image, 0, sizeof fdc.image);
-    if (seek_start(f) != 0 || fwrite(fdc.image, 1, sizeof fdc.image, f) != sizeof fdc.image ||
-        fflush(f) != 0) {
-        log_error("fdc: can't make '%s' a blank disk image: %s", path, strerror(errno));
-        return 1;
-    }
+// Reads the whole image at `path` into fdc.image; 1 when it is not exactly
+// one image long. `size` gets the file's length (-1: no such file).
+static int read_image(const char *path, long *size) {
+    *size = -1;
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
     struct stat st = {};
-    if (fstat(fileno(f), &st) != 0 || st.st_size != FDC_IMAGE_SIZE) {
-        log_error("fdc: '%s' has %lld bytes after making it a blank disk image", path,
-                  static_cast<long long>(st.st_size));
-        return 1;
+    int result = 1;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+        *size = static_cast<long>(st.st_size);
+        result = fread(fdc.image, 1, sizeof fdc.image, f) != sizeof fdc.image || getc(f) != EOF;
     }
-    return 0;
+    fclose(f);
+    return result;
 }
 
-// Opens the image for drive d and builds its tracks; the open file, or
-// nullptr with the reason logged.
-static FILE *open_image(fdc_drive &d, const char *path, int read_only) {
-    bool created = false;
+static bool same_file(const char *a, const char *b) {
+    struct stat sa, sb;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Reads the image for drive d and builds its tracks; 1 with the reason
+// logged. A read-write mount needs a file it may write, made blank when
+// missing or empty.
+static int open_image(fdc_drive &d, const char *path, int read_only) {
     FILE *f = fopen(path, read_only ? "rb" : "r+b");
-    if (!f && !read_only && errno == ENOENT) {
-        // "x": never truncate a file that appeared meanwhile or that only
-        // failed to open for reading.
-        f = fopen(path, "w+bx");
-        created = f != nullptr;
-    }
-    if (!f) {
+    bool missing = !f && !read_only && errno == ENOENT;
+    if (!f && !missing) {
         log_error("fdc: can't open '%s'%s: %s", path, read_only ? "" : " for writing",
                   strerror(errno));
-        return nullptr;
+        return 1;
     }
-    setvbuf(f, nullptr, _IONBF, 0); // errors show at the write, nothing waits in a buffer
     struct stat st = {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    bool regular = missing || (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode));
+    if (f) fclose(f);
+    if (!regular) {
         log_error("fdc: '%s' is not a disk image file", path);
-        fclose(f);
-        return nullptr;
+        return 1;
     }
     const fdc_drive &other = fdc.disk_drive[1 - number_of(d)];
-    if (other.file && other.dev == st.st_dev && other.ino == st.st_ino) {
+    if (!missing && other.loaded && same_file(path, other.path.c_str())) {
         log_error("fdc: '%s' is in drive %d already", path, number_of(other) + 1);
-        fclose(f);
-        return nullptr;
+        return 1;
     }
-    if (st.st_size == 0) {
-        if (read_only || fill_blank(f, path) != 0) {
-            if (read_only) log_error("fdc: '%s' is empty", path);
-            if (!created && !read_only && ftruncate(fileno(f), 0) != 0)
-                log_error("fdc: can't empty '%s' again: %s", path, strerror(errno));
-            fclose(f);
-            if (created) remove(path);
-            return nullptr;
+    if (missing || st.st_size == 0) {
+        if (read_only) {
+            log_error("fdc: '%s' is empty", path);
+            return 1;
         }
-    } else if (st.st_size != FDC_IMAGE_SIZE) {
-        log_error("fdc: '%s' has %lld bytes, a disk image has %ld", path,
-                  static_cast<long long>(st.st_size), FDC_IMAGE_SIZE);
-        fclose(f);
-        return nullptr;
+        memset(fdc.image, 0, sizeof fdc.image);
+        if (sys_atomic_write(path, fdc.image, sizeof fdc.image) != 0) {
+            log_error("fdc: can't make '%s' a blank disk image", path);
+            if (missing) log_error("fdc: can't open '%s' for writing", path);
+            return 1;
+        }
     }
-    if (seek_start(f) != 0 || fread(fdc.image, 1, sizeof fdc.image, f) != sizeof fdc.image) {
-        log_error("fdc: can't read '%s': %s", path, strerror(errno));
-        fclose(f);
-        return nullptr;
+    long size = 0;
+    if (read_image(path, &size) != 0) {
+        if (size >= 0 && size != FDC_IMAGE_SIZE)
+            log_error("fdc: '%s' has %ld bytes, a disk image has %ld", path, size, FDC_IMAGE_SIZE);
+        else
+            log_error("fdc: can't read '%s': %s", path, strerror(errno));
+        return 1;
     }
     for (int t = 0; t < FDC_TRACKS; t++)
         fdc_image_encode_track(fdc.image + t * FDC_IMAGE_TRACK_BYTES, t, fdc.fdc_volume,
                                d.tracks + t * FDC_TRACK_BYTES);
-    d.dev = st.st_dev;
-    d.ino = st.st_ino;
-    return f;
+    return 0;
 }
 
 // --- public --------------------------------------------------------------
@@ -240,7 +234,7 @@ int fdc_read(unsigned addr, uint8_t *out) {
         switch (fdc.fdc_select) {
         case SELECT_READ_DATA:
             fdc_update_position();
-            if (!d.file) {
+            if (!d.loaded) {
                 result = 0xFF;
                 break;
             }
@@ -271,7 +265,7 @@ int fdc_write(unsigned addr, uint8_t value) {
         return 0;
     fdc_update_position();
     fdc_drive &d = *fdc.current_drive;
-    if (d.file && !d.write_protect && value >= LOWEST_DISK_BYTE) {
+    if (d.loaded && !d.write_protect && value >= LOWEST_DISK_BYTE) {
         track_under_head(d)[d.position] = value;
         d.dirty = 1;
         trace_disk_byte("{W}", value);
@@ -284,30 +278,24 @@ int fdc_mount(const char *path, int drive, int read_only) {
     fdc_drive &d = fdc.disk_drive[drive & 1];
     fdc_umount(drive & 1);
     d.path = path ? path : "";
-    d.file = open_image(d, d.path.c_str(), read_only);
-    d.write_protect = d.file && read_only ? 1 : 0;
+    d.loaded = open_image(d, d.path.c_str(), read_only) == 0;
+    d.write_protect = d.loaded && read_only ? 1 : 0;
     d.dirty = 0;
     d.position = 0;
     d.halftrack = 0;
-    return d.file ? 0 : 1;
+    return d.loaded ? 0 : 1;
 }
 
 int fdc_umount(int drive) {
     fdc_drive &d = fdc.disk_drive[drive & 1];
     int result = 0;
-    if (d.file) {
-        if (fdc_write_image(drive & 1) != 0) {
-            log_error("fdc: drive %d ejected, its changes are lost: they could not be stored "
-                      "in '%s'",
-                      (drive & 1) + 1, d.path.c_str());
-            result = 1;
-        }
-        if (fclose(d.file) != 0) {
-            log_error("fdc: closing '%s' failed: %s", d.path.c_str(), strerror(errno));
-            result = 1;
-        }
+    if (d.loaded && fdc_write_image(drive & 1) != 0) {
+        log_error("fdc: drive %d ejected, its changes are lost: they could not be stored "
+                  "in '%s'",
+                  (drive & 1) + 1, d.path.c_str());
+        result = 1;
     }
-    d.file = nullptr;
+    d.loaded = 0;
     d.position = 0;
     d.dirty = 0;
     d.halftrack = 0;
@@ -322,13 +310,12 @@ int fdc_flush() {
 
 int fdc_write_image(int drive) {
     fdc_drive &d = fdc.disk_drive[drive & 1];
-    if (!d.dirty || !d.file) return 0;
+    if (!d.dirty || !d.loaded) return 0;
     // Sectors the tracks no longer hold keep what the file has.
-    if (seek_start(d.file) != 0 ||
-        fread(fdc.image, 1, sizeof fdc.image, d.file) != sizeof fdc.image) {
-        log_error("fdc: drive %d: can't read '%s' to write it back: %s", (drive & 1) + 1,
-                  d.path.c_str(), strerror(errno));
-        clearerr(d.file);
+    long size = 0;
+    if (read_image(d.path.c_str(), &size) != 0) {
+        log_error("fdc: drive %d: can't read '%s' to write it back", (drive & 1) + 1,
+                  d.path.c_str());
         return 1;
     }
     unsigned p = 0; // carries over from track to track, as the head would
@@ -340,11 +327,8 @@ int fdc_write_image(int drive) {
                       "as they were",
                       (drive & 1) + 1, t, __builtin_popcount(found));
     }
-    if (seek_start(d.file) != 0 ||
-        fwrite(fdc.image, 1, sizeof fdc.image, d.file) != sizeof fdc.image || fflush(d.file) != 0) {
-        log_error("fdc: drive %d: writing '%s' failed: %s", (drive & 1) + 1, d.path.c_str(),
-                  strerror(errno));
-        clearerr(d.file);
+    if (sys_atomic_write(d.path.c_str(), fdc.image, sizeof fdc.image) != 0) {
+        log_error("fdc: drive %d: writing '%s' failed", (drive & 1) + 1, d.path.c_str());
         return 1;
     }
     d.dirty = 0;
@@ -353,6 +337,18 @@ int fdc_write_image(int drive) {
 
 // ---- saved state ----
 
+// The image file as it is, hashed; 1 when it is not a whole image.
+static int hash_file(const char *path, uint64_t *hash) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return 1;
+    size_t got = fread(fdc.image, 1, sizeof fdc.image, f);
+    bool longer = fgetc(f) != EOF;
+    fclose(f);
+    if (got != sizeof fdc.image || longer) return 1;
+    *hash = sys_state_hash(fdc.image, sizeof fdc.image);
+    return 0;
+}
+
 void fdc_state_save(std::vector<uint8_t> &out) {
     state_put(out, static_cast<uint8_t>(number_of(*fdc.current_drive)));
     state_put(out, fdc.fdc_select);
@@ -360,11 +356,10 @@ void fdc_state_save(std::vector<uint8_t> &out) {
     state_put(out, fdc.fdc_write_ready);
     state_put(out, fdc.fdc_volume);
     for (fdc_drive &d : fdc.disk_drive) {
-        bool mounted = d.file != nullptr;
+        bool mounted = d.loaded != 0;
         uint64_t hash = 0;
         // The file as it is now, whatever the tracks hold that it does not.
-        if (mounted && pread(fileno(d.file), fdc.image, sizeof fdc.image, 0) == FDC_IMAGE_SIZE)
-            hash = sys_state_hash(fdc.image, sizeof fdc.image);
+        if (mounted) hash_file(d.path.c_str(), &hash);
         state_put(out, static_cast<uint8_t>(mounted));
         state_put(out, static_cast<uint8_t>(d.write_protect));
         state_put(out, static_cast<uint8_t>(d.dirty));
@@ -384,18 +379,6 @@ struct saved_drive {
     uint64_t hash;
     const uint8_t *tracks;
 };
-
-// The image file as it is, hashed; 1 when it is not a whole image.
-static int hash_file(const char *path, uint64_t *hash) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return 1;
-    size_t got = fread(fdc.image, 1, sizeof fdc.image, f);
-    bool longer = fgetc(f) != EOF;
-    fclose(f);
-    if (got != sizeof fdc.image || longer) return 1;
-    *hash = sys_state_hash(fdc.image, sizeof fdc.image);
-    return 0;
-}
 
 // Mounts a saved drive when its file is unchanged, without ever writing it.
 static void restore_drive(int n, const saved_drive &s) {

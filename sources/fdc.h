@@ -39,6 +39,8 @@ int fdc_flush(); // writes both drives back and ejects them; 1 as for fdc_umount
 // Stores every sector of the drive's tracks in its image when the drive has
 // been written to; 0 when there was nothing to store or it was stored, 1 on
 // a write error (logged; the changes stay pending for the next write-back).
+// The file is replaced whole and synced to the disk, so a store may take
+// milliseconds; a crash meanwhile leaves the old image.
 int fdc_write_image(int drive);
 
 // Saved state (sys_state): the controller, and per drive the head, the

@@ -1,9 +1,9 @@
 #include "ram.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "log.h"
+#include "sys_atomic.h"
 #include "sys_state.h"
 
 static uint8_t ram_data[RAM_SIZE];
@@ -30,15 +30,7 @@ int ram_write(unsigned addr, uint8_t value) {
 }
 
 int ram_dump(const char *path) {
-    FILE *f = fopen(path, "wb");
-    if (!f) {
-        log_error("ram: unable to write dump '%s'", path);
-        return 1;
-    }
-    size_t written = fwrite(ram_data, 1, sizeof ram_data, f);
-    // A full disk often shows only when the buffer is flushed at close.
-    int closed = fclose(f);
-    if (written != sizeof ram_data || closed != 0) {
+    if (sys_atomic_write(path, ram_data, sizeof ram_data) != 0) {
         log_error("ram: unable to write dump '%s'", path);
         return 1;
     }

@@ -42,8 +42,16 @@ static void sync_folder(const std::string &path) {
 int sys_atomic_open(sys_atomic *a, const char *path) {
     a->file = nullptr;
     a->path = target_of(path);
+    a->temp.clear();
     struct stat st;
     bool exists = stat(a->path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe is written in place; renaming over it would
+        // replace the device itself.
+        a->file = fopen(a->path.c_str(), "wb");
+        if (!a->file) log_error("can't write '%s': %s", a->path.c_str(), strerror(errno));
+        return a->file ? 0 : 1;
+    }
     int fd = -1;
     for (int i = 0; i < ATOMIC_TRIES && fd < 0; i++) {
         a->temp = a->path + ".tmp" + std::to_string(getpid()) + "-" +
@@ -70,13 +78,19 @@ int sys_atomic_open(sys_atomic *a, const char *path) {
 
 int sys_atomic_commit(sys_atomic *a) {
     if (!a->file) return 1;
-    bool ok = fflush(a->file) == 0 && !ferror(a->file) && fsync(fileno(a->file)) == 0;
+    // Devices and pipes may refuse fsync; only the flush counts for them.
+    bool ok = fflush(a->file) == 0 && !ferror(a->file) &&
+              (a->temp.empty() || fsync(fileno(a->file)) == 0);
     int err = errno;
     if (fclose(a->file) != 0 && ok) {
         ok = false;
         err = errno;
     }
     a->file = nullptr;
+    if (a->temp.empty()) {
+        if (!ok) log_error("writing '%s' failed: %s", a->path.c_str(), strerror(err));
+        return ok ? 0 : 1;
+    }
     if (ok && rename(a->temp.c_str(), a->path.c_str()) != 0) {
         ok = false;
         err = errno;
@@ -94,7 +108,7 @@ void sys_atomic_abort(sys_atomic *a) {
     if (!a->file) return;
     fclose(a->file);
     a->file = nullptr;
-    unlink(a->temp.c_str());
+    if (!a->temp.empty()) unlink(a->temp.c_str());
 }
 
 int sys_atomic_write(const char *path, const void *data, size_t size) {

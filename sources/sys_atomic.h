@@ -1,6 +1,7 @@
 // sys_atomic: replacing a file all at once. The new content goes to a
 // temporary file beside the old one, is flushed to the disk and renamed over
 // it, so a crash or a kill leaves the old file or the new one, never a mix.
+// Devices and pipes (/dev/stdout, /dev/full) are written in place instead.
 // No shared state: any thread may use it on its own record.
 #pragma once
 #include <cstddef>
@@ -10,7 +11,7 @@
 struct sys_atomic {
     FILE *file = nullptr; // where the caller writes; nullptr when not open
     std::string path;     // the file to replace (a link's target, not the link)
-    std::string temp;     // the temporary file beside it
+    std::string temp;     // the temporary file beside it; empty: written in place
 };
 
 // Creates the temporary file for `path`, with the mode a new file would get

@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "sys_atomic.h"
 
 static constexpr const char *CFG_FILE = "kestrel.cfg";
 static constexpr int32_t cfg_defaults[CFG_ENTRIES] = {0, 20, 1, 1, 1, 1, 1, 1};
@@ -29,6 +32,7 @@ void sys_cfg_defaults() {
 }
 
 static void parse_line(char *line) {
+    line[strcspn(line, "#\r\n")] = 0;
     char *eq = strchr(line, '=');
     if (!eq) return;
     *eq = 0;
@@ -46,18 +50,20 @@ int sys_cfg_load() {
         sys_cfg_save();
         return 0;
     }
-    char line[256];
-    while (fgets(line, sizeof line, f)) {
-        line[strcspn(line, "\r\n")] = 0;
+    // Whole lines, however long: a piece of one must never read as a setting.
+    char *line = nullptr;
+    size_t cap = 0;
+    while (getline(&line, &cap, f) >= 0)
         parse_line(line);
-    }
+    free(line);
     fclose(f);
     return 0;
 }
 
 int sys_cfg_save() {
-    FILE *f = fopen(CFG_FILE, "wt");
-    if (!f) return 0;
+    sys_atomic a;
+    if (sys_atomic_open(&a, CFG_FILE) != 0) return 1;
+    FILE *f = a.file;
     fputs("########################################\n"
           "# delete or rename this file to create #\n"
           "#     new one with default values      #\n"
@@ -69,8 +75,7 @@ int sys_cfg_save() {
             fprintf(f, "# %s\n", entry.comments[i]);
         fprintf(f, "%s = %d\n\n", entry.name, entry.value);
     }
-    fclose(f);
-    return 0;
+    return sys_atomic_commit(&a);
 }
 
 static bool is_blank(char c) { return c == ' ' || c == '\t'; }

@@ -24,7 +24,7 @@ struct cfg_entry {
 extern cfg_entry config[CFG_ENTRIES];
 
 int sys_cfg_load();  // a missing file is created with the current values
-int sys_cfg_save();  // an unwritable file is silently left alone
+int sys_cfg_save();  // 1 (logged) when it cannot be replaced; the old file stays
 void sys_cfg_defaults();  // puts every value back to its default (tests, start)
 
 // Splits `line` in place into at most `cap` words, honouring double quotes

@@ -12,6 +12,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "sys_atomic.h"
 #include "sys_cfg.h"
 #include "sys_file_txt.h"
 #include "sys_shot.h"
@@ -61,6 +62,14 @@ static void append_bus(std::vector<uint8_t> &bytes, unsigned start, unsigned siz
     }
 }
 
+// Programs are saved from RAM, where the loaders put them: above 0xC000 the
+// bus shows the system ROM after reset, and the I/O page reads have effects.
+static void append_ram(std::vector<uint8_t> &bytes, unsigned start, unsigned size) {
+    const uint8_t *mem = ram_getptr();
+    for (unsigned i = 0; i < size; i++)
+        bytes.push_back(mem[(start + i) & 0xFFFF]);
+}
+
 static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsigned start,
                                unsigned end) {
     const uint8_t end_hi = static_cast<uint8_t>(end >> 8), end_lo = static_cast<uint8_t>(end);
@@ -78,13 +87,8 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
         bytes.push_back(b);
 }
 
-// A full disk often shows only when the buffer is flushed at close.
 static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
-    FILE *f = fopen(path, "wb");
-    if (!f) return 1;
-    size_t written = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
-    int closed = fclose(f);
-    if (written != bytes.size() || closed != 0) {
+    if (sys_atomic_write(path, bytes.data(), bytes.size()) != 0) {
         sys_file_report("unable to write '%s'", path);
         return 1;
     }
@@ -159,11 +163,12 @@ static void list_tape_block(bool first, const char *name, const tape_header &h) 
 
 // Follows the links from the program start; each must lead forward, so a
 // link back, into itself or round a cycle ends the walk as a failure. On
-// failure *bad is the link that failed.
+// failure *bad is the link that failed. Only bytes before `end` count, so
+// the program saved (without the byte at `end`) checks as it did loaded.
 static bool check_tape_chain(const uint8_t *mem, unsigned start, unsigned end, unsigned *bad) {
     unsigned p = start;
     for (;;) {
-        if (p >= end) return true;
+        if (p + 2 > end) return true;
         unsigned q = peek_word(mem, p);
         if (q == 0 || q >= end) return true;
         if (q <= p || mem[q - 1] != 0) {
@@ -190,7 +195,11 @@ static bool check_bas_chain(const uint8_t *mem, size_t n) {
 static int load_tape(const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return 1;
-    uint8_t *mem = ram_getptr();
+    // The block is loaded and checked in a copy of memory, so a refused
+    // tape leaves memory as it was.
+    uint8_t *ram_mem = ram_getptr();
+    std::vector<uint8_t> staged(ram_mem, ram_mem + RAM_SIZE);
+    uint8_t *mem = staged.data();
     int blocks = 0;
     int result = 0;
     char name[TAPE_NAME_SHOWN + 8];
@@ -222,16 +231,17 @@ static int load_tape(const char *path) {
             if ((c = getc(f)) == EOF) break;
             mem[addr++] = static_cast<uint8_t>(c);
         } while (addr <= h.end);
-        if (h.type != TAPE_TYPE_BASIC) continue;
         unsigned bad = 0;
-        if (!check_tape_chain(mem, h.start, h.end, &bad)) {
+        if (h.type == TAPE_TYPE_BASIC && !check_tape_chain(mem, h.start, h.end, &bad)) {
             unsigned line = peek_word(mem, bad + 2);
             sys_file_report("error found: 0x%x line: %u", bad, line);
             result = 1;
             break;
         }
-        poke_word(mem, PTR_START, h.start);
-        poke_word(mem, PTR_END, h.end);
+        memcpy(ram_mem + h.start, mem + h.start, addr - h.start);
+        if (h.type != TAPE_TYPE_BASIC) continue;
+        poke_word(ram_mem, PTR_START, h.start);
+        poke_word(ram_mem, PTR_END, h.end);
     }
     fclose(f);
     return blocks == 0 ? 1 : result;
@@ -251,16 +261,19 @@ static int load_bas(const char *path) {
         sys_file_report("bas load: '%s' is larger than memory above %.4X", path, BASIC_START);
         return 1;
     }
+    // Checked in a copy of memory, so a refused file leaves memory as it was.
     uint8_t *mem = ram_getptr();
+    std::vector<uint8_t> staged(mem, mem + RAM_SIZE);
     size_t n = bytes.size();
-    if (n) memcpy(mem + BASIC_START, bytes.data(), n);
+    if (n) memcpy(staged.data() + BASIC_START, bytes.data(), n);
     sys_file_list("start : %.4X", BASIC_START);
     sys_file_list("end   : %.4X", static_cast<unsigned>(BASIC_START + n));
     sys_file_list("size  : %.4X", static_cast<unsigned>(n));
-    if (!check_bas_chain(mem, n)) {
+    if (!check_bas_chain(staged.data(), n)) {
         sys_file_report("error found");
         return 1;
     }
+    if (n) memcpy(mem + BASIC_START, bytes.data(), n);
     poke_word(mem, PTR_START, BASIC_START);
     poke_word(mem, PTR_END, BASIC_START + static_cast<unsigned>(n));
     return 0;
@@ -281,14 +294,21 @@ static int load_hrs(const char *path) {
     return 0;
 }
 
+// The savers refuse what their loader would refuse, so a save that succeeds
+// loads back.
 static int save_tape(const char *path) {
     const uint8_t *mem = ram_getptr();
     unsigned start = peek_word(mem, PTR_START);
     unsigned end = peek_word(mem, PTR_END);
+    unsigned bad = 0;
+    if (end > start && !check_tape_chain(mem, start, end, &bad)) {
+        sys_file_report("tape save: no program there, its links break at 0x%x", bad);
+        return 1;
+    }
     std::vector<uint8_t> bytes;
     if (end > start) {
         append_tape_header(bytes, TAPE_TYPE_BASIC, start, end);
-        append_bus(bytes, start, end - start);
+        append_ram(bytes, start, end - start);
     }
     return write_whole(path, bytes);
 }
@@ -297,8 +317,12 @@ static int save_bas(const char *path) {
     const uint8_t *mem = ram_getptr();
     unsigned start = peek_word(mem, PTR_START);
     unsigned end = peek_word(mem, PTR_END);
+    if (end > start && (start != BASIC_START || !check_bas_chain(mem, end - start))) {
+        sys_file_report("bas save: no program at %.4X", BASIC_START);
+        return 1;
+    }
     std::vector<uint8_t> bytes;
-    if (end > start) append_bus(bytes, start, end - start);
+    if (end > start) append_ram(bytes, start, end - start);
     return write_whole(path, bytes);
 }
 

@@ -2,7 +2,9 @@
 // memory. The format follows the file name's extension, in any letter case:
 // ".tap"/".dat" tape images, ".bas" program-area images, ".txt" BASIC text,
 // ".hrs" the high-resolution screen (0xA000-0xBF3F); raw binaries go through
-// the _bin calls at an address the user names.
+// the _bin calls at an address the user names. Programs (.tap/.dat, .bas,
+// .txt) are saved from RAM, where loading put them, also under the ROM;
+// screens and raw binaries as the processor sees them.
 //
 // Called from console commands on the main thread, which hold the machine
 // lock, so no call overlaps an emulation step. Listing lines go to the

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "log.h"
-#include "mem.h"
 #include "ram.h"
+#include "sys_atomic.h"
 #include "sys_file.h"
 
 // Token bytes in order; the order is also the search order, and no keyword
@@ -53,10 +53,9 @@ static void poke_word(uint8_t *mem, unsigned addr, unsigned value) {
     mem[(addr + 1) & 0xFFFF] = static_cast<uint8_t>(value >> 8);
 }
 
+// From RAM, where the loader put the program, whatever the bus shows there.
 static uint8_t read_byte(unsigned addr) {
-    uint8_t byte = 0;
-    mem_read(addr & 0xFFFF, &byte);
-    return byte;
+    return ram_getptr()[addr & 0xFFFF];
 }
 
 // Index of the first keyword that `text` begins with, or -1.
@@ -188,8 +187,9 @@ int sys_file_load_txt(const char *path) {
 }
 
 int sys_file_txt_save(const char *path) {
-    FILE *f = fopen(path, "wt");
-    if (!f) return 1;
+    sys_atomic a;
+    if (sys_atomic_open(&a, path) != 0) return 1;
+    FILE *f = a.file;
     const uint8_t *mem = ram_getptr();
     unsigned p = peek_word(mem, PTR_START);
     unsigned e = peek_word(mem, PTR_END);
@@ -214,8 +214,7 @@ int sys_file_txt_save(const char *path) {
         putc('\n', f);
         p = a + 1;
     }
-    bool failed = ferror(f) != 0;
-    if (fclose(f) != 0 || failed) {
+    if (sys_atomic_commit(&a) != 0) {
         sys_file_report("text save: unable to write '%s'", path);
         return 1;
     }

@@ -2,6 +2,7 @@
 #include "fdc.h"
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
@@ -221,4 +222,49 @@ TEST_F(FdcImageFiles, FilesThatAreNoImageMountNothingAndStayAsTheyWere) {
     rd(0x0319);
     EXPECT_EQ(0xFF, rd(0x031C));
     EXPECT_EQ(0, fdc_mount("b.dsk", 1, 0));
+}
+
+TEST_F(FdcImageFiles, WriteBackKilledAnywhereLeavesTheOldDiskOrTheNew) {
+    // The child fills every sector of the disk with v and stores it (the next mount writes
+    // the drive back), v = 1, 2, ...; the parent kills it at a random moment, in odd
+    // rounds once the child has reported its first store through the pipe.
+    write_file("k.dsk", bytes(143360, 0));
+    std::mt19937 random(7);
+    int newest = 0;
+    for (int round = 0; round < 30; round++) {
+        int done[2];
+        ASSERT_EQ(0, pipe(done));
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (int v = 1; v < 250; v++) {
+                fdc_mount("k.dsk", 0, 0);
+                if (v > 1 && write(done[1], "s", 1) != 1) _exit(1);
+                rd(0x0319);
+                rd(0x031F);
+                for (int t = 0; t < 35; t++) {
+                    bytes ring(6200);
+                    fdc_image_encode_track(bytes(4096, uint8_t(v)).data(), t, 254, ring.data());
+                    for (uint8_t b : ring) {
+                        rd(0x031C);
+                        fdc_write(0x031D, b);
+                    }
+                    rd(0x0311 + 2 * ((2 * t + 1) % 4));
+                    rd(0x0311 + 2 * ((2 * t + 2) % 4));
+                }
+            }
+            _exit(0);
+        }
+        close(done[1]);
+        char c;
+        if (round % 2 && read(done[0], &c, 1) != 1) ADD_FAILURE() << "no store";
+        usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(random));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        close(done[0]);
+        bytes disk = read_file("k.dsk");
+        ASSERT_EQ(143360u, disk.size()) << round;
+        EXPECT_EQ(disk.size(), size_t(std::count(disk.begin(), disk.end(), disk[0]))) << round;
+        newest = std::max(newest, int(disk[0]));
+    }
+    EXPECT_GT(newest, 0); // some stores finished before their kill
 }

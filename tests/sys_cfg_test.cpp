@@ -29,7 +29,9 @@ TEST(CfgFile, LinesSetTheirKeyOrNothing) {
         {"sound 0\n", CFG_SOUND, 1},
         {"= 3\n", CFG_VERBOSITY, 0},
         {"speakers = 0\n", CFG_SPEAKER, 1},
-        {std::string(255, '#') + "zoom = 0\n", CFG_ZOOM, 0}, // read in pieces
+        {std::string(255, '#') + "zoom = 0\n", CFG_ZOOM, 1}, // one line, however long
+        {std::string(300, ' ') + "zoom = 2 # or 0\n", CFG_ZOOM, 2},
+        {"zoom # = 2\n", CFG_ZOOM, 1},
     };
     for (const auto &[text, key, value] : rows) {
         sys_cfg_defaults();
@@ -38,8 +40,14 @@ TEST(CfgFile, LinesSetTheirKeyOrNothing) {
         EXPECT_EQ(value, config[key].value) << text;
     }
     std::filesystem::remove("kestrel.cfg");
-    std::filesystem::create_directory("kestrel.cfg"); // neither read nor written, silently
-    EXPECT_EQ(0, sys_cfg_load() + sys_cfg_save());
+    std::filesystem::create_directory("kestrel.cfg"); // neither read nor replaced
+    testing::internal::CaptureStderr();
+    log_verbosity(1);
+    EXPECT_EQ(1, sys_cfg_load() + sys_cfg_save());
+    log_verbosity(0);
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("kestrel.cfg"));
+    EXPECT_TRUE(std::filesystem::is_directory("kestrel.cfg"));
+    EXPECT_EQ(1, std::distance(std::filesystem::directory_iterator("."), {}));
 }
 
 TEST(SplitStr, BlanksSeparateWordsQuotesJoinThemBackslashEscapes) {

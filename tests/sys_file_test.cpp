@@ -43,7 +43,7 @@ static bytes block(unsigned start, unsigned end, const bytes &data, uint8_t type
     return head + bytes{uint8_t(start >> 8), uint8_t(start), 0} + of(name) + bytes{0} + data;
 }
 
-// Only a tape's first block loads, to its end address inclusive; refusals keep the pointers.
+// Only a tape's first block loads, to its end address inclusive; refusals keep memory as it was.
 TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
     const bytes named = block(0x0501, 0x0503, {}, 0x80, "NAME"), hdr = {0x16, 0x16, 0x16, 0x24, 0};
     const bytes self = {1, 5, 0x0A, 0, 0, 0, 0}, open = {7, 5, 0x0A, 0, 'A', 'B', 0, 0, 0x14, 0};
@@ -66,10 +66,10 @@ TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
         {"hdr.tap", hdr + bytes{0, 0x80, 0}, 1, {0x41}, "ends inside a block header|"},
         {"name.tap", bytes(named.begin(), named.end() - 1), 1, {0x41}, "inside a block name|"},
         {"bare.tap", bytes(named.begin(), named.end() - 5), 1, {0x41}, "'noname'|"},
-        {"open.tap", block(0x0501, 0x050B, open, 0), 1, open, "error found: 0x507 line: 20|"},
-        {"self.tap", block(0x0501, 0x0508, self, 0), 1, self, "error found: 0x501 line: 10|"},
-        {"open.bas", open, 1, open, "error found|"},
-        {"self.bas", self, 1, self, "error found|"},
+        {"open.tap", block(0x0501, 0x050B, open, 0), 1, {0x41}, "error found: 0x507 line: 20|"},
+        {"self.tap", block(0x0501, 0x0508, self, 0), 1, {0x41}, "error found: 0x501 line: 10|"},
+        {"open.bas", open, 1, {0x41}, "error found|"},
+        {"self.bas", self, 1, {0x41}, "error found|"},
         {"empty.bas", {}, 1, {0x41}, "size  : 0000|error found|"},
         {"big.bas", bytes(0xFAFF, 0), 1, {0x41}, "larger than memory above 0501|"},
         {"x.bin", bytes(0x10001, 0), 1, {0x41}, "'x.bin' is larger than 64 KiB|"},
@@ -125,6 +125,30 @@ TEST_F(SysFile, ProgramsRoundTripThroughEachKind) {
               joined_log().find("write 'f.tap'|bmp save: unable to write 'p.BMP'"));
     poke(0x9C, {0x01, 0x05}); // an end not above the start: an empty file
     EXPECT_TRUE(sys_file_save("e.tap") == 0 && read_file("e.tap").empty());
+    poke(0x9A, {0x01, 0x05, 0x13, 0x05});
+    poke(0x0501, {0x01, 0x05}); // a link into itself: what the loaders refuse is not saved
+    EXPECT_EQ(2, sys_file_save("b.tap") + sys_file_save("b.bas"));
+    poke(0x0501, program);
+    poke(0x9A, {0x02, 0x05});
+    EXPECT_EQ(1, sys_file_save("b.bas")); // a .bas loads at 0x0501 only
+    EXPECT_FALSE(std::filesystem::exists("b.tap") || std::filesystem::exists("b.bas"));
+}
+
+TEST_F(SysFile, ProgramsUnderTheRomAreSavedFromRam) {
+    std::string text; // 200 lines of 255 bytes: up to 0xC739, under the ROM after reset
+    for (int i = 1; i <= 200; i++)
+        text += std::to_string(i) + " " + std::string(250, 'z') + "\n";
+    write_text("big.txt", text);
+    ASSERT_EQ(0, sys_file_load("big.txt"));
+    bytes area = ram_range(0x0501, word(0x9C) - 0x0501u);
+    ASSERT_EQ(0, sys_file_save("big2.txt") + sys_file_save("big.bas") + sys_file_save("big.tap"));
+    EXPECT_EQ(text, read_text("big2.txt"));
+    EXPECT_EQ(area, read_file("big.bas"));
+    for (const char *name : {"big.bas", "big.tap"}) {
+        mem_init();
+        ASSERT_EQ(0, sys_file_load(name)) << name;
+        EXPECT_EQ(area, ram_range(0x0501, unsigned(area.size()))) << name;
+    }
 }
 
 TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
