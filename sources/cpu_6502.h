@@ -31,3 +31,6 @@ int cpu_6502_clrnmi();
 int cpu_6502_setirq(); // level input, driven by the VIA
 int cpu_6502_clrirq();
 uint64_t cpu_6502_cycles(); // since the last reset, the reset's 7 included
+// 1: exact timing (an indexed read crossing a page takes its extra cycle, an
+// interrupt entry leaves D alone); 0: the simplified counts. Timer thread.
+int cpu_6502_exact(int on);
