@@ -40,26 +40,15 @@ constexpr uint8_t CPU_N = 0x80;
 constexpr int CPU_SEEN_SLOTS = 256;
 constexpr int CPU_SEEN_CAP = 192;
 
-// Where an instruction's bytes may be read straight from memory: from 0x0400
-// (plain RAM below the I/O page), below 0x02FE, and from 0xC000, each short
-// of the last two bytes.
-constexpr unsigned CPU_RAM_SPAN = 0xBFFE - 0x0400;
-constexpr unsigned CPU_LOW_END = 0x02FE;
-constexpr unsigned CPU_HIGH_SPAN = 0xFFFE - 0xC000;
-
 // The step's helpers must vanish into their callers: a call per operand
 // would cost more than the operation.
 #define ALWAYS_INLINE __attribute__((always_inline))
 
 cpu_6502_registers cpu_6502;
 
-// The quick path's windows, closed (0) under exact timing.
-static struct {
-    int exact;
-    unsigned ram_span;
-    unsigned low_end;
-    unsigned high_span;
-} cpu_timing = {0, CPU_RAM_SPAN, CPU_LOW_END, CPU_HIGH_SPAN};
+// Read by the traced step only: the others are chosen through cpu_6502_run
+// and cpu_6502_step.
+static struct { int exact; } cpu_timing;
 
 static struct {
     uint32_t seen[CPU_SEEN_SLOTS]; // (address << 8 | opcode) + 1; 0 = free
@@ -167,7 +156,6 @@ template <int MODE, bool EXACT> [[gnu::noinline]] static int enter_interrupt(int
 
 [[gnu::noinline]] static int execute_checked();
 [[gnu::noinline]] static int execute_checked_exact();
-[[gnu::noinline]] static int execute_exact();
 
 // The IRQ level and the NMI latch sit side by side and are tested as one word.
 static_assert(offsetof(cpu_6502_registers, flanknmi) ==
@@ -926,9 +914,7 @@ bail:
     return execute<BUS_CHECKED, true>(nullptr);
 }
 
-// Exact timing closes the quick path's windows, so its steps all arrive here.
 [[gnu::noinline]] static int execute_checked() {
-    if (cpu_timing.exact) return execute_exact();
     return execute<BUS_CHECKED, false>(nullptr);
 }
 
@@ -965,34 +951,20 @@ static bool at_tape_entry(unsigned pc) {
 // high half (ROM, or the RAM under it); an instruction whose bytes lie wholly
 // there is fetched straight from them.
 // The tape entries lie in the high half, so RAM code skips their test.
-// The windows are read from memory, which costs the quick path nothing over
-// constants and lets exact timing close them.
-template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
+template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untraced() {
     unsigned pc = cpu_6502.pcreg;
     const uint8_t *ip;
-    if (pc - 0x0400u < cpu_timing.ram_span) {
+    if (pc - 0x0400u <= 0xBFFDu - 0x0400u) {
         ip = ram.data + pc;
-    } else if (pc < cpu_timing.low_end) {
+    } else if (pc <= 0x02FD) {
         ip = ram.data + pc;
     } else {
         if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();
-        if (pc - 0xC000u >= cpu_timing.high_span) return execute_checked();
+        if (pc - 0xC000u > 0xFFFDu - 0xC000u)
+            return EXACT ? execute_checked_exact() : execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
     }
-    return execute<BUS_DIRECT, false>(ip);
-}
-
-// The same windows, always open, for exact timing.
-[[gnu::noinline]] static int execute_exact() {
-    unsigned pc = cpu_6502.pcreg;
-    const uint8_t *ip;
-    if (pc - 0x0400u < CPU_RAM_SPAN || pc < CPU_LOW_END)
-        ip = ram.data + pc;
-    else if (pc - 0xC000u < CPU_HIGH_SPAN)
-        ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
-    else
-        return execute<BUS_CHECKED, true>(nullptr);
-    return execute<BUS_DIRECT, true>(ip);
+    return execute<BUS_DIRECT, EXACT>(ip);
 }
 
 [[gnu::noinline]] static int run_traced() {
@@ -1003,15 +975,18 @@ template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
     return execute_traced();
 }
 
-int cpu_6502_run() {
+template <bool EXACT> static int run() {
     if (__builtin_expect(tr[0] & TR_MASTER, 0)) return run_traced();
-    return execute_untraced<true>();
+    return execute_untraced<true, EXACT>();
 }
 
-int cpu_6502_step() {
+template <bool EXACT> static int step() {
     if (__builtin_expect(tr[0] & TR_MASTER, 0)) return execute_traced();
-    return execute_untraced<false>();
+    return execute_untraced<false, EXACT>();
 }
+
+int (*cpu_6502_run)() = run<false>;
+int (*cpu_6502_step)() = step<false>;
 
 int cpu_6502_setnmi() {
     if (cpu_6502.flagnmi == 0) cpu_6502.flanknmi = 1;
@@ -1036,9 +1011,8 @@ int cpu_6502_clrirq() {
 
 int cpu_6502_exact(int on) {
     cpu_timing.exact = on != 0;
-    cpu_timing.ram_span = on ? 0 : CPU_RAM_SPAN;
-    cpu_timing.low_end = on ? 0 : CPU_LOW_END;
-    cpu_timing.high_span = on ? 0 : CPU_HIGH_SPAN;
+    cpu_6502_run = on ? run<true> : run<false>;
+    cpu_6502_step = on ? step<true> : step<false>;
     return 0;
 }
 

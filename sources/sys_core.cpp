@@ -114,6 +114,11 @@ int sys_systemloop(int *cycles) {
     return 0;
 }
 
+int sys_exact_timing(int on) {
+    cpu_6502_exact(on);
+    return 0;
+}
+
 void sys_machine_lock() {
     core.machine.lock();
 }
