@@ -90,7 +90,8 @@ static struct ay_state {
     uint32_t noise_shift;
     uint32_t frame_cycle;
     uint32_t next_frame_cycle;
-    uint32_t synthesised; // timeline cycle the synthesis has reached
+    uint32_t frame_remainder; // exact timing: the fraction of a cycle, in 441ths
+    uint32_t synthesised;     // timeline cycle the synthesis has reached
     uint8_t keys[8];
     uint32_t write_count;
     uint32_t speaker_count;
@@ -108,6 +109,8 @@ static struct ay_state {
 } ay;
 
 audio_record *audio = &ay.audio;
+
+static int ay_exact; // outlives a reset, as a setting
 
 static uint8_t via_port_a; // the sound chip data bus
 static uint8_t via_port_b; // last port B output, bit 3 the keyboard sense
@@ -327,6 +330,13 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
         memcpy(stream + 4 * f, &sample, 2);
         memcpy(stream + 4 * f + 2, &sample, 2);
         ay.next_frame_cycle += AY_CYCLES_PER_FRAME;
+        if (ay_exact) {
+            ay.frame_remainder += AY_FRAME_REMAINDER;
+            if (ay.frame_remainder >= AY_FRAME_DIVISOR) {
+                ay.frame_remainder -= AY_FRAME_DIVISOR;
+                ay.next_frame_cycle++;
+            }
+        }
     }
     // Whatever the emulation queued past this buffer's end still counts.
     for (; wi < ay.write_count; wi++) {
@@ -346,6 +356,13 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     ay.write_count = 0;
     ay.speaker_count = 0;
     ay.synthesised = 0;
+}
+
+int ay_8912_exact(int on) {
+    lock_audio();
+    ay_exact = on != 0;
+    unlock_audio();
+    return 0;
 }
 
 void ay_8912_dowrite(uint8_t reg, uint8_t value) {

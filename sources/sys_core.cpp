@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "ay_8912.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "sys_cfg.h"
@@ -116,6 +117,8 @@ int sys_systemloop(int *cycles) {
 
 int sys_exact_timing(int on) {
     cpu_6502_exact(on);
+    via_6522_exact(on);
+    ay_8912_exact(on);
     return 0;
 }
 
