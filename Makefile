@@ -1,7 +1,7 @@
 # The two commands of the Quick start: "make run" and "make test".
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build build-asan build-tsan clean
+.PHONY: run test deps build build-asan build-tsan clean package
 
 deps:
 	./scripts/install-deps.sh
@@ -13,6 +13,10 @@ build: deps
 run: build
 	cp build/kestrel build/run/kestrel
 	cd build/run && ./kestrel
+
+# A .deb of the program and its data files, in build/.
+package: build
+	cd build && cpack -G DEB
 
 build-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=address,undefined

@@ -1523,17 +1523,19 @@ tapeload:
         jmp (tstart)
 @r:     rts
 
+        .include "basic.s"
+
 ; ---- command table ---------------------------------------------------------------
 cmdnames:
         .byte "HELP", 0, "HIRES", 0, "DUMP", 0, "ENTER", 0, "FILL", 0
-        .byte "GO", 0, "LOAD", 0, "BOOT", 0, "CLS", 0, 0
+        .byte "GO", 0, "LOAD", 0, "BOOT", 0, "CLS", 0, "BASIC", 0, 0
 cmdvec: .word c_help-1, c_hires-1, c_dump-1, c_enter-1, c_fill-1
-        .word c_go-1, c_load-1, c_boot-1, c_cls-1
-NCMD = 9
-u_lo:   .lobytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot, u_cls
-u_hi:   .hibytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot, u_cls
-d_lo:   .lobytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls
-d_hi:   .hibytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls
+        .word c_go-1, c_load-1, c_boot-1, c_cls-1, c_basic-1
+NCMD = 10
+u_lo:   .lobytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot, u_cls, u_basic
+u_hi:   .hibytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot, u_cls, u_basic
+d_lo:   .lobytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls, d_basic
+d_hi:   .hibytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls, d_basic
 u_help:  .byte "HELP", 0
 u_hires: .byte "HIRES", 0
 u_dump:  .byte "DUMP [FROM [TO]]", 0
@@ -1543,6 +1545,7 @@ u_go:    .byte "GO ADDR", 0
 u_load:  .byte "LOAD", 0
 u_boot:  .byte "BOOT", 0
 u_cls:   .byte "CLS", 0
+u_basic: .byte "BASIC", 0
 d_help:  .byte "THIS LIST", 0
 d_hires: .byte "HIRES TEST PATTERN", 0
 d_dump:  .byte "SHOW MEMORY", 0
@@ -1552,6 +1555,7 @@ d_go:    .byte "RUN CODE UNTIL RTS", 0
 d_load:  .byte "LOAD NEXT TAPE FILE", 0
 d_boot:  .byte "BOOT DISK IN DRIVE 1", 0
 d_cls:   .byte "CLEAR THE SCREEN", 0
+d_basic: .byte "ENTER BASIC (MON RETURNS)", 0
 
 ; ---- tape routines at the addresses the machine intercepts ----------------------
 ; With a tape image mounted, arriving at GetTapeByte delivers the next byte
@@ -1575,6 +1579,10 @@ SyncTape:                       ; 0xE735
 SyncFound:                      ; 0xE759
         clc
         rts
+
+        .include "basicfp.s"
+        .include "basicstr.s"
+        .include "basicio.s"
 
 ; ---- character shapes ----------------------------------------------------------
         .res FONT - *, $FF

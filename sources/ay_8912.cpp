@@ -304,6 +304,23 @@ int ay_8912_event(const event &ev) {
     return 0;
 }
 
+// Frames lie 22 cycles apart, or 10,000 in 441 in exact timing.
+static uint32_t frame_ahead(uint32_t k) {
+    if (!ay_exact) return ay.next_frame_cycle + AY_CYCLES_PER_FRAME * k;
+    constexpr uint64_t step = AY_CYCLES_PER_FRAME * AY_FRAME_DIVISOR + AY_FRAME_REMAINDER;
+    return ay.next_frame_cycle +
+           static_cast<uint32_t>((ay.frame_remainder + step * k) / AY_FRAME_DIVISOR);
+}
+
+// How many frames the cycles counted so far have reached.
+static uint64_t frames_due() {
+    if (ay.cycle_counter < ay.next_frame_cycle) return 0;
+    uint64_t passed = ay.cycle_counter - ay.next_frame_cycle;
+    if (!ay_exact) return passed / AY_CYCLES_PER_FRAME + 1;
+    constexpr uint64_t step = AY_CYCLES_PER_FRAME * AY_FRAME_DIVISOR + AY_FRAME_REMAINDER;
+    return (AY_FRAME_DIVISOR * (passed + 1) - ay.frame_remainder - 1) / step + 1;
+}
+
 void ay_8912_callback(void *, uint8_t *stream, int len) {
     bool speaker_on = ay.sound_setting != 0;
     if (!speaker_on) ay.speaker_sample = 0;
@@ -356,6 +373,37 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     ay.write_count = 0;
     ay.speaker_count = 0;
     ay.synthesised = 0;
+}
+
+int ay_8912_render(uint8_t *stream, int cap) {
+    // The lazy rebase serves a device whose buffers are not tied to the
+    // machine's cycles; here they are, so the base moves exactly.
+    rebase_if_due();
+    uint64_t due = frames_due();
+    int frames = due < static_cast<uint64_t>(cap) ? static_cast<int>(due) : cap;
+    if (frames <= 0) return 0;
+    uint32_t last = frame_ahead(static_cast<uint32_t>(frames - 1));
+    ay_8912_callback(nullptr, stream, 4 * frames);
+    ay.cycle_counter -= last;
+    ay.rebase_pending = 0;
+    return frames;
+}
+
+int ay_8912_discard() {
+    rebase_if_due();
+    for (uint32_t i = 0; i < ay.write_count; i++)
+        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
+    apply_dropped();
+    if (ay.sound_setting && ay.speaker_count)
+        ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
+    if (ay.sound_setting && ay.speaker_dropped)
+        ay.speaker_sample = (ay.speaker_dropped - 1) ? AY_SPEAKER_LEVEL : 0;
+    ay.write_count = ay.speaker_count = ay.speaker_dropped = 0;
+    // The timeline starts again here, one output frame ahead.
+    ay.synthesised = 0;
+    ay.next_frame_cycle = AY_CYCLES_PER_FRAME;
+    ay.cycle_counter = 0;
+    return 0;
 }
 
 int ay_8912_exact(int on) {

@@ -46,6 +46,14 @@ int ay_8912_event(const event &ev); // key down/up events set/clear matrix bits
 // Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame
 // (22.676 in exact timing, which gives the chip's real pitch).
 void ay_8912_callback(void *user, uint8_t *stream, int len);
+// The machine's own clock in place of the host device's: renders every output
+// frame the emulated cycles have completed since the last call (at most
+// `cap`) into `stream`, and returns how many. Timer thread, audio lock held
+// when a device is open; for recordings and runs without a device.
+int ay_8912_render(uint8_t *stream, int cap);
+// As render, when nobody listens (warp without a recording): the queued
+// writes take effect, but no output is synthesised. Same thread and lock.
+int ay_8912_discard();
 int ay_8912_exact(int on); // 1: exact timing; takes the audio lock
 // Applies one register write to the sound parameters (queue or immediate path;
 // the caller holds the audio lock when the callback may run).

@@ -3,19 +3,33 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "ay_8912.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "log.h"
 #include "mem.h"
+#include "ram.h"
+#include "sys_args.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
+#include "sys_data.h"
+#include "sys_file.h"
+#include "sys_record.h"
 #include "sys_sdl.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_video.h"
+#include "sys_shot.h"
+#include "sys_type.h"
 #include "vdc.h"
 #include "via_6522.h"
+
+#ifndef KESTREL_VERSION
+#define KESTREL_VERSION "0"
+#endif
+
+static sys_options opts;
 
 // Start-up failures go to stderr whatever the verbosity: a program that
 // cannot open its window must not just vanish.
@@ -24,15 +38,96 @@ static int fail(const char *what) {
     return 1;
 }
 
-int main() {
+static long frames_per_second() {
+    return 1000 / refresh;
+}
+
+// Timer thread, at each frame start. The ROM clears memory as it starts, so
+// programs go in and typing begins once it has had an emulated second.
+static void at_frame(long frame) {
+    if (frame == frames_per_second()) {
+        if (opts.kind == KIND_PROGRAM && sys_file_load(opts.file.c_str()) != 0)
+            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
+        if (opts.kind == KIND_BIN &&
+            sys_file_load_bin(opts.file.c_str(), static_cast<uint16_t>(opts.load_at)) != 0)
+            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
+        std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
+        sys_type_start(text.c_str(), frame);
+    }
+    sys_type_frame(frame);
+}
+
+// Media named on the command line go in before the first frame.
+static int insert_media() {
+    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, 0) != 0) {
+        fprintf(stderr, "kestrel: FILE %s: cannot be used as a disk\n", opts.file.c_str());
+        return 1;
+    }
+    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, 0) != 0) {
+        fprintf(stderr, "kestrel: --disk2 %s: cannot be used as a disk\n", opts.disk2.c_str());
+        return 1;
+    }
+    if (opts.kind == KIND_TAPE && sys_file_mount_tap(opts.file.c_str()) != 0) {
+        fprintf(stderr, "kestrel: FILE %s: cannot be used as a tape\n", opts.file.c_str());
+        return 1;
+    }
+    if (!opts.record.empty() && sys_record_start(opts.record.c_str()) != 0) {
+        fprintf(stderr, "kestrel: --record %s: cannot be written\n", opts.record.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// What the run leaves behind; 1 when any of it could not be written.
+static int write_outputs() {
+    int failed = 0;
+    if (sys_record_stop() != 0) {
+        fprintf(stderr, "kestrel: --record %s: not finished\n", opts.record.c_str());
+        failed = 1;
+    }
+    if (!opts.screenshot.empty() && sys_shot_png(opts.screenshot.c_str()) != 0) {
+        fprintf(stderr, "kestrel: --screenshot %s: cannot be written\n", opts.screenshot.c_str());
+        failed = 1;
+    }
+    if (!opts.dump_ram.empty() && ram_dump(opts.dump_ram.c_str()) != 0) {
+        fprintf(stderr, "kestrel: --dump-ram %s: cannot be written\n", opts.dump_ram.c_str());
+        failed = 1;
+    }
+    return failed;
+}
+
+int main(int argc, char **argv) {
+    std::string error;
+    int parsed = sys_args_parse(argc, argv, &opts, &error);
+    if (parsed != ARGS_OK) {
+        fprintf(stderr, "%s\n", error.c_str());
+        return parsed;
+    }
+    if (opts.help) return fputs(sys_args_usage(), stdout), 0;
+    if (opts.version) return printf("kestrel %s\n", KESTREL_VERSION), 0;
+    if (opts.headless) {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+    }
+    if (!opts.rom.empty()) sys_data_override("z5.rom", opts.rom.c_str());
+    if (!opts.disk_rom.empty()) sys_data_override("z5dos.rom", opts.disk_rom.c_str());
+
     // Both always succeed: a missing file means defaults, an unwritable one is left alone.
     sys_cfg_load();
     sys_cfg_save();
     log_verbosity(config[CFG_VERBOSITY].value);
     sys_apply_config();
+    // The command line overrides the file for this run only.
+    if (opts.speed) speed = opts.speed;
+    if (opts.zoom >= 0) zoom = opts.zoom;
+    if (opts.headless || opts.mute) sound = 0;
     // The processor reset reads its vector through memory: ROM first.
     if (mem_init() != 0 || vdc_init() != 0 || via_6522_init() != 0 || cpu_6502_init() != 0) {
         fprintf(stderr, "kestrel: the machine could not be set up\n");
+        return 1;
+    }
+    if (insert_media() != 0) {
+        fdc_flush();
         return 1;
     }
     if (sys_sdl_init() != 0) return fail("cannot start SDL");
@@ -41,12 +136,18 @@ int main() {
         sys_sdl_finish();
         return fail("cannot open the window");
     }
-    audio->paused = sound == 0 ? 1 : 0;
+    // Without a device the machine's clock drives the sound: writes keep their cycle.
+    audio->paused = 0;
     if (audio_sdl_init() != 0) fprintf(stderr, "kestrel: no sound: %s\n", SDL_GetError());
+    sys_sdl_plan.stop_after =
+        opts.frames ? opts.frames : static_cast<long>(opts.seconds * 1000.0 / refresh + 0.5);
+    sys_sdl_plan.at_frame = at_frame;
+    if (opts.warp) sys_sdl_warp(1);
     sys_sdl_run(sys_systemloop);
+    int failed = write_outputs();
     audio_sdl_finish();
     video_sdl_finish();
     sys_sdl_finish();
     fdc_flush();
-    return 0;
+    return failed;
 }

@@ -6,6 +6,7 @@
 
 #include "log.h"
 #include "sys_cfg.h"
+#include "sys_data.h"
 
 // Codes 0x5F-0x7F, eight rows each, top row first, pixels in bits 5..0.
 constexpr uint8_t cyr_chars[ROM_CHARSET_BYTES] = {
@@ -88,7 +89,7 @@ mem_block rom = {ROM_BASE, ROM_SIZE, rom_data};
 int rom_init() {
     rom = {ROM_BASE, ROM_SIZE, rom_data};
     memset(rom_data, 0, sizeof rom_data);
-    FILE *f = fopen("z5.rom", "rb");
+    FILE *f = fopen(sys_data_path("z5.rom").c_str(), "rb");
     if (f) {
         size_t got = fread(rom_data, 1, sizeof rom_data, f);
         (void)got;  // a short image leaves the rest zero

@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "log.h"
+#include "sys_data.h"
 
 static uint8_t rom_data[ROM_DOS_SIZE];
 mem_block rom_dos = {0x0300, ROM_DOS_SIZE, rom_data};
 
 int rom_dos_init() {
     memset(rom_data, 0, sizeof rom_data);
-    FILE *f = fopen("z5dos.rom", "rb");
+    FILE *f = fopen(sys_data_path("z5dos.rom").c_str(), "rb");
     if (!f) {
         log_error("can't load '%s'", "z5dos.rom");
         return 0;

@@ -53,7 +53,7 @@ void sys_apply_config() {
     refresh = config[CFG_REFRESH].value < 20 ? 20 : config[CFG_REFRESH].value;
 }
 
-static void act_on(event &ev) {
+void sys_apply_event(const event &ev) {
     switch (ev.code) {
     case EV_NONE:
         break;
@@ -95,12 +95,14 @@ int sys_systemloop(int *cycles) {
         via_6522_run(n);
         fdc_run(static_cast<uint32_t>(n));
         // Only this thread moves the read index: a poll needs the write index alone.
+        // An event pushed during the step is taken at the next one, a few cycles on.
         int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
+        if (core.queueinptr.load(std::memory_order_acquire) == out) return 0;
         for (int i = 0; i < n; i++) {
             if (core.queueinptr.load(std::memory_order_acquire) == out) continue;
             event ev;
             pull_event(&ev);
-            act_on(ev);
+            sys_apply_event(ev);
             out = core.queueoutptr.load(std::memory_order_relaxed);
         }
         return 0;
@@ -110,7 +112,7 @@ int sys_systemloop(int *cycles) {
         fdc_run(1);
         event ev;
         pull_event(&ev);
-        act_on(ev);
+        sys_apply_event(ev);
     }
     return 0;
 }

@@ -50,6 +50,10 @@ void sys_queue_reset(); // empties the ring (tests, start-up)
 // Applies the configuration table to the settings (refresh floored at 20).
 void sys_apply_config();
 
+// Acts on one event at once, as the step does when it pulls it: the timer
+// thread's own way in (typed keys), bypassing the queue.
+void sys_apply_event(const event &ev);
+
 // One instruction, then the VIA and disk controller catch up cycle by cycle
 // taking at most one event per cycle. Stores the cycles used in *cycles.
 int sys_systemloop(int *cycles);

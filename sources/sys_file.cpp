@@ -14,6 +14,7 @@
 #include "ram.h"
 #include "sys_cfg.h"
 #include "sys_file_txt.h"
+#include "sys_shot.h"
 #include "via_6522_tapein.h"
 
 constexpr unsigned BASIC_START = 0x0501;
@@ -73,7 +74,8 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
     };
     static_assert(sizeof header == 14);
     // Byte by byte: g++ 12 misreads a range insert into an empty vector.
-    for (uint8_t b : header) bytes.push_back(b);
+    for (uint8_t b : header)
+        bytes.push_back(b);
 }
 
 // A full disk often shows only when the buffer is flushed at close.
@@ -317,7 +319,8 @@ static int load_bmp(const char *path) {
 }
 
 static int save_bmp(const char *path) {
-    sys_file_report("sys_file_save_bmp: %s -> %s", path, "not implemented yet");
+    if (sys_shot_bmp(path) == 0) return 0;
+    sys_file_report("bmp save: unable to write '%s'", path);
     return 1;
 }
 

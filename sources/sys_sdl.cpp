@@ -10,7 +10,10 @@
 #include "rom.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
+#include "sys_record.h"
+#include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
+#include "sys_shot.h"
 #include "vdc.h"
 
 static struct {
@@ -27,9 +30,16 @@ static struct {
     uint32_t startime;
     uint32_t totalcycles;
     uint32_t due;
+    long frames;          // run so far
+    long measured_frames; // timer thread: since the title was last set
+    // Written by the main thread under the machine lock, read by frames.
+    bool warp;
 } host;
 
+constexpr uint32_t WARP_SHOW_MS = 20; // at most 50 pictures a second of host time
+
 sys_sdl_clock_slots sys_sdl_clock;
+sys_sdl_plan_record sys_sdl_plan;
 
 static uint32_t ticks() {
     return sys_sdl_clock.ticks ? sys_sdl_clock.ticks() : SDL_GetTicks();
@@ -87,6 +97,16 @@ static void take_before_console(SDL_Event &ev) {
     }
 }
 
+static void take_screenshot() {
+    std::string name = sys_shot_next_name();
+    int failed;
+    {
+        machine_guard hold; // a whole frame, not one being drawn
+        failed = sys_shot_png(name.c_str());
+    }
+    SDLCON_Log(failed ? "can't write the screenshot '%s'" : "screenshot '%s'", name.c_str());
+}
+
 static void key_down(SDLKey sym) {
     switch (sym) {
     case SDLK_F4: {
@@ -94,6 +114,12 @@ static void key_down(SDLKey sym) {
         rom_toggle_charset();
     }
         push(EV_NMI_SET);
+        break;
+    case SDLK_F9:
+        sys_sdl_warp(!host.warp);
+        break;
+    case SDLK_PRINT:
+        take_screenshot();
         break;
     case SDLK_F10:
     case SDLK_F12: // quit and reset act on the release
@@ -113,6 +139,9 @@ static int key_up(SDLKey sym) {
     case SDLK_F4:
     case SDLK_F11:
         push(EV_NMI_CLEAR);
+        return 0;
+    case SDLK_F9:
+    case SDLK_PRINT:
         return 0;
     case SDLK_F10:
         return 1;
@@ -184,9 +213,13 @@ int sys_sdl_run(step_fn step) {
 // Runs scan lines until the video output reports the frame complete. A
 // step that reports no cycles ends its scan line, so a stalled processor
 // cannot hold the frame forever.
-static void run_frame(uint32_t interval, step_fn step) {
+// How much of a frame the host sees: shown, drawn but not shown, or neither.
+enum frame_view { FRAME_SHOW, FRAME_DRAW, FRAME_SKIP };
+
+static void run_frame(uint32_t interval, step_fn step, frame_view view) {
     uint32_t height = video->height > 0 ? video->height : VDC_HEIGHT;
     uint32_t line = 0;
+    if (sys_sdl_plan.at_frame) sys_sdl_plan.at_frame(host.frames);
     for (;;) {
         int32_t budget = static_cast<int32_t>(speed * 1000u * interval / height);
         while (budget > 0) {
@@ -196,19 +229,36 @@ static void run_frame(uint32_t interval, step_fn step) {
             budget -= cycles;
             host.totalcycles += cycles;
         }
-        if (video->update) {
-            if (video->update() == 0) return;
+        if (video->update && view == FRAME_SHOW) {
+            if (video->update() == 0) break;
+        } else if (video->update && video->render && view == FRAME_DRAW) {
+            if (video->render() == 0) break; // drawn, not shown
         } else if (++line >= height) {
-            return; // no video output: a frame is still `height` lines
+            break; // no video output: a frame is still `height` lines
         }
     }
+    host.frames++;
+    audio_sdl_frame();
+}
+
+static bool stop_due() {
+    return sys_sdl_plan.stop_after > 0 && host.frames >= sys_sdl_plan.stop_after;
+}
+
+static bool ending() {
+    return sys_sdl_plan.stop_after > 0 && host.frames + 2 >= sys_sdl_plan.stop_after;
 }
 
 // Cycles of the frames that ran since `startime`, over the time up to the
 // start of this frame; the frame just run opens the next measurement.
-static void show_speed(uint32_t now, uint32_t before, uint32_t interval) {
+static void show_speed(uint32_t now, uint32_t before, uint32_t interval, long frames) {
     uint32_t measured = now - host.startime;
-    if (config[CFG_VERBOSITY].value != 0 && measured > 0) {
+    if (host.warp && measured > 0) {
+        char title[256];
+        snprintf(title, sizeof title, "kestrel | <F1> for console | warp \u00d7%.0f",
+                 static_cast<double>(frames) * interval / measured);
+        SDL_WM_SetCaption(title, nullptr);
+    } else if (config[CFG_VERBOSITY].value != 0 && measured > 0) {
         char title[256];
         snprintf(title, sizeof title, "kestrel | <F1> for console | %3.3f MHz | %3.2f fps",
                  before / (measured * 1000.0), 1000.0 / interval);
@@ -243,22 +293,64 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
             host.totalcycles = 0;
         }
         uint32_t before = host.totalcycles;
-        run_frame(interval, step);
+        long frames_before = host.frames;
+        if (host.warp) {
+            // Frames back to back; only the last of each stretch is shown. A
+            // display mode lasts from one frame into the next, so the one
+            // before it is drawn too, and so are the last two of a planned run.
+            while (!stop_due() && ticks() - now < WARP_SHOW_MS - 1)
+                run_frame(interval, step, ending() ? FRAME_DRAW : FRAME_SKIP);
+            if (!stop_due()) run_frame(interval, step, FRAME_DRAW);
+            if (!stop_due()) run_frame(interval, step, FRAME_SHOW);
+        } else {
+            run_frame(interval, step, FRAME_SHOW);
+        }
         uint32_t t = ticks();
-        if (t - host.startime > 1000) show_speed(now, before, interval);
+        host.measured_frames += host.frames - frames_before;
+        if (t - host.startime > 1000) {
+            show_speed(now, before, interval, host.measured_frames);
+            host.measured_frames = 0;
+        }
+        if (stop_due()) {
+            // The planned run is over: no frame after this one.
+            host.stopped = true;
+            SDL_Event quit = {};
+            quit.type = SDL_QUIT;
+            SDL_PushEvent(&quit);
+            return interval;
+        }
         if (!host.wake_pending.exchange(true)) {
             SDL_Event wake = {};
             wake.type = SDL_USEREVENT;
             wake.user.type = SDL_USEREVENT;
             if (SDL_PushEvent(&wake) != 0) host.wake_pending = false;
         }
-        rest = ms_to_next_frame(now, t, interval);
+        rest = host.warp ? 0 : ms_to_next_frame(now, t, interval);
     }
+    if (rest == 0) return interval;
     if (sys_sdl_clock.sleep)
         sys_sdl_clock.sleep(rest);
     else
         SDL_Delay(rest);
     return interval;
+}
+
+int sys_sdl_warp(int on) {
+    machine_guard hold;
+    host.warp = on != 0;
+    audio_sdl_warp(on);
+    if (!host.warp) host.due = 0; // pacing starts afresh
+    return 0;
+}
+
+bool sys_sdl_warping() {
+    machine_guard hold;
+    return host.warp;
+}
+
+long sys_sdl_frames() {
+    machine_guard hold;
+    return host.frames;
 }
 
 int sys_sdl_finish() {

@@ -23,6 +23,15 @@ struct sys_sdl_clock_slots {
 };
 extern sys_sdl_clock_slots sys_sdl_clock;
 
+// A run's plan, set by main before the loop starts: how many frames to run
+// (0: until the user quits), and what the timer thread does at the start of
+// each frame, counted from 0 (typing, loading a program after start-up).
+struct sys_sdl_plan_record {
+    long stop_after;
+    void (*at_frame)(long frame);
+};
+extern sys_sdl_plan_record sys_sdl_plan;
+
 int sys_sdl_init();            // timer subsystem; 1 (logged) on failure
 int sys_sdl_run(step_fn step); // returns when the user quits
 // One frame: 224 scan lines of `speed` * 1000 * interval / 224 cycles each,
@@ -30,6 +39,12 @@ int sys_sdl_run(step_fn step); // returns when the user quits
 // due, one interval after this one was. Returns the interval.
 uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step);
 int sys_sdl_finish();
+// Warp: frames run back to back, as fast as the host allows; only the last
+// of every 20 ms of host time is shown, the sound device is silent and the
+// title shows the factor. Main thread (F9, --warp).
+int sys_sdl_warp(int on);
+bool sys_sdl_warping();
+long sys_sdl_frames(); // frames run so far
 // Shows the formatted text in the console as one line (at most 2046
 // characters formatted; the console keeps 126).
 int sys_sdl_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

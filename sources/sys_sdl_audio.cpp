@@ -5,12 +5,23 @@
 #include "ay_8912.h"
 #include "log.h"
 #include "sys_core.h"
+#include "sys_record.h"
 
 constexpr int AUDIO_RATE = 44100;
 constexpr int AUDIO_FRAMES = 1024; // per buffer: about 23 ms
 
+constexpr int AUDIO_RENDER_CAP = 8192; // output frames of one machine frame at 4x, with room
+
 // 1 while the timer thread holds the host lock; makes unpaired calls harmless.
 static int audiolocked;
+// Main thread writes, timer thread reads, both under the machine lock.
+static bool warping;
+
+// The device's thread: the chip fills the buffer, the recorder keeps a copy.
+static void fill_and_record(void *user, uint8_t *stream, int len) {
+    audio->fill(user, stream, len);
+    sys_record_samples(stream, len / 4);
+}
 
 int audio_sdl_init() {
     audio->lock = audio_sdl_lock;
@@ -25,7 +36,7 @@ int audio_sdl_init() {
     wanted.channels = 2;
     wanted.silence = 0;
     wanted.samples = AUDIO_FRAMES;
-    wanted.callback = audio->fill;
+    wanted.callback = fill_and_record;
     wanted.userdata = nullptr;
     // No obtained format: the host converts to the device's own.
     if (SDL_OpenAudio(&wanted, nullptr) < 0) {
@@ -80,7 +91,29 @@ int audio_sdl_pause() {
 int audio_sdl_unpause() {
     if (sound) {
         audio->paused = 0;
-        SDL_PauseAudio(0);
+        SDL_PauseAudio(warping ? 1 : 0); // warp keeps the device quiet
     }
+    return 0;
+}
+
+int audio_sdl_warp(int on) {
+    warping = on != 0;
+    if (sound && !audio->paused) {
+        audio_sdl_lock();
+        SDL_PauseAudio(warping ? 1 : 0);
+        audio_sdl_unlock();
+    }
+    return 0;
+}
+
+int audio_sdl_frame() {
+    if (sound && !audio->paused && !warping) return 0; // the device pulls
+    static uint8_t buffer[4 * AUDIO_RENDER_CAP];
+    audio_sdl_lock();
+    // Synthesis costs more than the machine at warp speed: only for a recording.
+    int frames = warping && !sys_record_active() ? ay_8912_discard()
+                                                 : ay_8912_render(buffer, AUDIO_RENDER_CAP);
+    audio_sdl_unlock();
+    sys_record_samples(buffer, frames);
     return 0;
 }

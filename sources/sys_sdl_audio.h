@@ -4,7 +4,8 @@
 // record. Opened and closed on the main thread; lock/unlock come from the
 // timer thread, pause/unpause from the main thread (start-up, console).
 // With `sound` 0 (off by configuration, or the device failed to open) every
-// operation does nothing.
+// operation does nothing. Whatever the device plays is also recorded when a
+// recording runs.
 #pragma once
 
 int audio_sdl_init();   // 0 opened or sound off; 1 when the device cannot be opened
@@ -13,3 +14,10 @@ int audio_sdl_lock();   // a second lock without an unlock does nothing
 int audio_sdl_unlock();
 int audio_sdl_pause();
 int audio_sdl_unpause();
+// Main thread, machine lock held: warp silences the device; the machine's
+// own clock then drives the sound, so recordings go on.
+int audio_sdl_warp(int on);
+// Timer thread, after each frame: when no device is playing (none opened,
+// paused, or warp), renders the frame's sound on the machine's clock and
+// hands it to the recorder. Keeps the chip's queues drained either way.
+int audio_sdl_frame();

@@ -14,8 +14,11 @@
 #include "ram.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
+#include "sys_data.h"
 #include "sys_file.h"
+#include "sys_record.h"
 #include "sys_sdl.h"
+#include "sys_shot.h"
 #include "vdc.h"
 
 // Sanitizer builds: the console library loses surfaces it makes while it
@@ -41,10 +44,10 @@ constexpr int FONT_DEFAULT = 1;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",    "?keys", "mnt1",    "umnt1",    "mnt2", "umnt2", "load", "save",
-    "tape", "utape", "soundon", "soundoff", "dump", "asm",   "dasm",
+    "?",     "?keys",   "mnt1",     "umnt1", "mnt2", "umnt2", "load", "save",   "tape",
+    "utape", "soundon", "soundoff", "dump",  "asm",  "dasm",  "shot", "record",
 };
-static_assert(std::size(commands) == 15);
+static_assert(std::size(commands) == 17);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -93,6 +96,14 @@ constexpr const char *help_text[] = {
     "----------------------------------------------------",
 };
 static_assert(std::size(help_text) == 24);
+
+// Commands beyond the original set, listed after it.
+constexpr const char *help_more[] = {
+    " shot [file.png]          - screenshot (numbered)",
+    " save file.bmp                 - screen as bitmap",
+    " record file.wav|off          - record the sound",
+    "----------------------------------------------------",
+};
 
 static struct {
     ConsoleInformation *console;
@@ -255,6 +266,30 @@ static void run_tape(const char *path) {
     say_result(sys_file_mount_tap(path));
 }
 
+static void run_shot(char **words, int n) {
+    if (n > 2) {
+        say("? syntax error");
+        return;
+    }
+    std::string name = n == 2 ? words[1] : sys_shot_next_name();
+    sayf("screenshot '%s'", name.c_str());
+    machine_guard hold;
+    say_result(sys_shot_png(name.c_str()));
+}
+
+static void run_record(char **words, int n) {
+    if (n != 2) {
+        say("? syntax error");
+        return;
+    }
+    if (strings_cmpi(words[1], "off") == 0) {
+        say_result(sys_record_stop());
+        return;
+    }
+    sayf("recording to '%s'", words[1]);
+    say_result(sys_record_start(words[1]));
+}
+
 static void run_umount(char digit) {
     sayf("unmounting drive %c", digit);
     machine_guard hold;
@@ -272,7 +307,7 @@ int SDLCON_Init() {
     console_guard hold(sdlcon.lock);
     if (sdlcon.console) return 0;
     ConsoleInformation *console =
-        CON_Init(fonts[font], surface, SDLCON_LINES, pick_rect(video->zoom));
+        CON_Init(sys_data_path(fonts[font]).c_str(), surface, SDLCON_LINES, pick_rect(video->zoom));
     if (!console) return 1;
     sdlcon.console = console;
     sdlcon.topmost = false;
@@ -404,6 +439,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         clear_output();
         for (const char *line : help_text)
             say(line);
+        for (const char *line : help_more)
+            say(line);
         say("ready");
     } else if (is("?keys")) {
         clear_output();
@@ -439,6 +476,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_tape(n == 1 ? nullptr : words[1]);
     } else if (is("notape")) {
         run_tape(nullptr);
+    } else if (is("shot")) {
+        run_shot(words, n);
+    } else if (is("record")) {
+        run_record(words, n);
     } else if (is("asm") || is("dasm")) {
         say("not implemented yet ...");
         say("ready");

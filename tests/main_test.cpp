@@ -1,7 +1,179 @@
-// The whole program's start-up, and why it stops there. Its clean run and
-// end are seen in the window test.
+// The whole program run headless, as scripts and CI run it: media from the
+// command line, typed keys, and what it leaves behind (screenshot, RAM dump,
+// recording, exit status). The window itself is the x11 test's.
+#include <png.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+
 #include "sys_sdl_fixture.h"
 
+// A private folder holding what the build ships (ROMs, fonts, demo media).
+struct Headless : ::testing::Test {
+    TempDir dir;
+    void SetUp() override {
+        for (const char *f :
+             {"z5.rom", "z5dos.rom", "demo.tap", "demo.dsk", "kestrel_font_7x14.bmp"})
+            std::filesystem::copy(std::string(KESTREL_RUN_DIR "/") + f, f);
+    }
+    // Exit status; what the program printed lands in "out.txt".
+    int run(const std::string &args, int limit = 60) {
+        std::string cmd = "timeout -k 1 " + std::to_string(limit);
+        cmd.append(" " KESTREL_BINARY " ").append(args).append(" >out.txt 2>&1");
+        int status = system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string text_screen() { // the 28 rows of the text screen in the RAM dump
+        std::vector<uint8_t> ram = read_file("ram.bin");
+        std::string s;
+        for (int i = 0; ram.size() == 0x10000 && i < 40 * 28; i++) {
+            if (i % 40 == 0) s.push_back('|');
+            s.push_back(char(ram[0xBB80 + i] & 0x7F));
+        }
+        return s;
+    }
+};
+
+// The picture of a PNG as red-low pixels, empty when it is not 240 x 224 RGB.
+static std::vector<uint32_t> png_pixels(const char *path) {
+    png_image img{};
+    img.version = PNG_IMAGE_VERSION;
+    std::vector<uint32_t> px;
+    if (!png_image_begin_read_from_file(&img, path)) return px;
+    img.format = PNG_FORMAT_RGBA;
+    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(img));
+    if (img.width == 240 && img.height == 224 &&
+        png_image_finish_read(&img, nullptr, rgba.data(), 0, nullptr))
+        for (size_t i = 0; i < rgba.size(); i += 4)
+            px.push_back(rgba[i] | rgba[i + 1] << 8 | rgba[i + 2] << 16);
+    png_image_free(&img);
+    return px;
+}
+
+// A recording's samples, interleaved; empty when it cannot be read.
+static std::vector<short> read_wav(const char *path, SF_INFO *info) {
+    SNDFILE *wav = sf_open(path, SFM_READ, info);
+    std::vector<short> s(wav ? static_cast<size_t>(info->frames) * info->channels : 0);
+    if (wav) sf_readf_short(wav, s.data(), info->frames);
+    if (wav) sf_close(wav);
+    return s;
+}
+
+// The display generator's own picture of a RAM dump: two frames, so that a
+// mode that lasts across frames has settled.
+static std::vector<uint32_t> reference_picture(const std::vector<uint8_t> &ram) {
+    ram_init();
+    memcpy(ram_getptr(), ram.data(), ram.size());
+    vdc_init();
+    for (int i = 0; i < 2 * VDC_HEIGHT; i++)
+        vdc_render();
+    return {video->pixels, video->pixels + VDC_WIDTH * VDC_HEIGHT};
+}
+
+TEST_F(Headless, DemoDiskBootsByItselfAndTheScreenshotIsTheScreen) {
+    ASSERT_EQ(0, run("--headless --warp --seconds 6 --screenshot out.png --dump-ram ram.bin "
+                     "demo.dsk"))
+        << read_text("out.txt");
+    EXPECT_NE(std::string::npos, text_screen().find("|DISK DEMO DONE")) << text_screen();
+    std::vector<uint32_t> shot = png_pixels("out.png");
+    ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
+    EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
+}
+
+TEST_F(Headless, DemoTapeLoadsByItselfDrawsAndPlays) {
+    ASSERT_EQ(0, run("--headless --warp --seconds 8 --screenshot out.png --dump-ram ram.bin "
+                     "--record tune.wav demo.tap"))
+        << read_text("out.txt");
+    std::vector<uint32_t> shot = png_pixels("out.png");
+    ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
+    EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
+    int lit = 0; // the hires drawing, not a text screen
+    for (int i = 0; i < VDC_WIDTH * 200; i++)
+        lit += shot[i] != shot[0];
+    EXPECT_GT(lit, 500);
+    SF_INFO info{};
+    std::vector<short> s = read_wav("tune.wav", &info);
+    ASSERT_FALSE(s.empty());
+    EXPECT_EQ(std::pair(44100, 2), std::pair(info.samplerate, info.channels));
+    EXPECT_NEAR(8.0 * 1000000 / 22, double(info.frames), 8.0 * 1000000 / 22 * 0.03);
+    EXPECT_NE(*std::min_element(s.begin(), s.end()), *std::max_element(s.begin(), s.end()));
+}
+
+// A tone program typed into the monitor: channel A at period 100 and full
+// volume; its pitch in the recording is the chip's at 22 cycles a sample.
+TEST_F(Headless, TypedKeysReachTheMonitorAndTheRecordingHasTheTonesPitch) {
+    write_file("tone.bin", {0xA2, 0x00, 0xA9, 0x64, 0x20, 0x12, 0xC0, 0xA2, 0x01, 0xA9,
+                            0x00, 0x20, 0x12, 0xC0, 0xA2, 0x07, 0xA9, 0x3E, 0x20, 0x12,
+                            0xC0, 0xA2, 0x08, 0xA9, 0x0F, 0x20, 0x12, 0xC0, 0x60});
+    ASSERT_EQ(0, run("--headless --warp --seconds 5 --load-at 0600 --record tone.wav "
+                     "--dump-ram ram.bin --type 'GO 600\\nDUMP 600\\n' tone.bin"))
+        << read_text("out.txt");
+    EXPECT_NE(std::string::npos, text_screen().find("|0600 A2 00 A9 64")) << text_screen();
+    SF_INFO info{};
+    std::vector<short> s = read_wav("tone.wav", &info);
+    ASSERT_FALSE(s.empty());
+    // Rising edges over the last second, left channel.
+    const size_t from = s.size() - 2 * 44100;
+    int rises = 0, first = -1, last = -1;
+    const int mid = (*std::min_element(s.begin() + from, s.end()) +
+                     *std::max_element(s.begin() + from, s.end())) /
+                    2;
+    for (size_t i = from + 2; i < s.size(); i += 2)
+        if (s[i - 2] < mid && s[i] >= mid) {
+            rises++;
+            last = int(i / 2);
+            if (first < 0) first = last;
+        }
+    ASSERT_GT(rises, 100);
+    const double hz = (rises - 1) * 44100.0 / (last - first);
+    EXPECT_NEAR(606.4, hz, 3.0); // 44,100 / (2 * 8 * 100 / 22)
+}
+
+TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
+    write_text("p.txt", "10 FOR I=1 TO 3\n20 PRINT \"LINE\";I*I\n30 NEXT\n");
+    ASSERT_EQ(0, run("--headless --warp --seconds 6 --dump-ram ram.bin p.txt"))
+        << read_text("out.txt");
+    const std::string t = text_screen();
+    const size_t one = t.find("|LINE 1 "), four = t.find("|LINE 4 "), nine = t.find("|LINE 9 ");
+    EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
+}
+
+TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
+    std::pair<const char *, int> rows[] = {
+        {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
+        {"--rom demo.tap", 1}, {"x.bin", 2},
+    };
+    for (const auto &[args, status] : rows) {
+        EXPECT_EQ(status, run(std::string("--headless ") + args)) << args;
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        EXPECT_FALSE(std::filesystem::exists("kestrel.cfg")) << args;
+    }
+    EXPECT_EQ(0, run("--version"));
+    EXPECT_EQ(0u, read_text("out.txt").find("kestrel "));
+    EXPECT_EQ(0, run("--help"));
+    EXPECT_NE(std::string::npos, read_text("out.txt").find("--record F.wav"));
+}
+
+TEST_F(Headless, WarpRunsAMinuteInAFractionOfIt) {
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, run("--headless --warp --frames 3000 --dump-ram ram.bin demo.tap"));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(took, 15.0); // paced, a minute; the machine itself manages far more
+    EXPECT_EQ(65536u, read_file("ram.bin").size());
+}
+
+TEST_F(Headless, ASignalEndsTheRunWithACompleteRecording) {
+    // Paced, so the signal comes while it runs.
+    EXPECT_EQ(124, run("--headless --record r.wav", 2));
+    SF_INFO info{};
+    ASSERT_FALSE(read_wav("r.wav", &info).empty()) << sf_strerror(nullptr);
+    EXPECT_GT(info.frames, 44100 / 2);
+    EXPECT_EQ(44 + info.frames * 4, long(read_file("r.wav").size()));
+    for (const auto &f : std::filesystem::directory_iterator("."))
+        EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
+}
 TEST(Program, StopsAtStartWithTheReason) {
     TempDir dir;
     // settings, video driver, exit status, on stderr, not on stderr

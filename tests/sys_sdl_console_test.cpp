@@ -114,7 +114,13 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"tape", "ready|", TAPE, 0xFF},
                 {"soundoff", "ready|", PAUSED, 1},
                 {"SoundOn", "ready|", PAUSED, 0},
-                {"DASM", "not implemented yet ...|ready|"}};
+                {"DASM", "not implemented yet ...|ready|"},
+                {"shot s.png", "screenshot 's.png'|ready|"},
+                {"save s.bmp", "saving 's.bmp'|ready|"},
+                {"record r.wav", "recording to 'r.wav'|ready|"},
+                {"record off", "ready|"},
+                {"record", "? syntax error|"},
+                {"shot /no/such/dir/s.png", "screenshot '/no/such/dir/s.png'|error|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -123,9 +129,13 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     }
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
+    // The screen as PNG and as a 24-bit BMP of 240 x 224; an empty recording is a WAV header.
+    EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
+    EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
+    EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
     // Help clears the view, then lists 24 lines (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(26).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(30).find("|=== HELP/COMMANDS ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }
@@ -136,7 +146,7 @@ TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) 
     EXPECT_EQ("Z5>asm|not implemented yet ...|ready|", view(3));
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
-    EXPECT_EQ("|save|soundon|soundoff|", view(4));
+    EXPECT_EQ("|save|soundon|soundoff|shot|", view(5));
 }
 
 } // namespace

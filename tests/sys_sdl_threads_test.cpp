@@ -60,12 +60,15 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
         for (int round = 0; round < 3; round++) {
             wait_frames(1);
             tap(SDLK_F4); // the console is closed: the charset toggles
+            tap(SDLK_F9); // warp on: the machine's clock drives the sound
             tap(SDLK_F1);
-            for (std::string line : {"mnt1 disk.dsk", "load data.bin a0400", "soundoff",
-                                     "save out.bin a0400 l0010", "soundon", "umnt1"})
+            for (std::string line : {"mnt1 disk.dsk", "load data.bin a0400", "record r.wav",
+                                     "soundoff", "save out.bin a0400 l0010", "shot s.png",
+                                     "soundon", "record off", "umnt1"})
                 for (char c : line + "\r")
                     tap(static_cast<SDLKey>(c), c);
             tap(SDLK_ESCAPE);
+            tap(SDLK_F9);
             tap(SDLK_F12);
         }
         for (SDL_Event ev; SDL_PeepEvents(&ev, 1, SDL_PEEKEVENT, SDL_KEYEVENTMASK) > 0;)
@@ -88,4 +91,6 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
     saved.resize(4);
     EXPECT_EQ(std::vector<uint8_t>({0xA5, 0x3C, 0xA5, 0x3C}), saved) << "loaded, then saved";
     EXPECT_EQ(143360u, read_file("disk.dsk").size());
+    EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE")) << "recorded while warping";
+    EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
 }

@@ -1,0 +1,273 @@
+#include "sys_args.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fdc_image.h"
+#include "sys_cfg.h"
+#include "sys_data.h"
+#include "sys_type.h"
+
+constexpr long ROM_IMAGE_BYTES = 16384;
+constexpr long DISK_ROM_IMAGE_BYTES = 512;
+
+constexpr const char *usage_text =
+    "usage: kestrel [options] [FILE]\n"
+    "FILE: .dsk into drive 1, .tap/.dat as the tape, .bas/.txt/.hrs loaded after\n"
+    "start-up, .bin loaded at --load-at\n"
+    "  --type TEXT          type TEXT after start-up (\\n is Return)\n"
+    "  --autostart          type what starts FILE (on when FILE is given):\n"
+    "                       LOAD, BOOT, or BASIC and RUN for a program\n"
+    "  --no-autostart       do not\n"
+    "  --load-at HHHH       load address of a .bin FILE (hexadecimal)\n"
+    "  --rom FILE           system ROM image (16384 bytes)\n"
+    "  --disk-rom FILE      disk boot ROM image (512 bytes)\n"
+    "  --disk2 FILE         disk image for drive 2\n"
+    "  --speed 1|2|4        processor speed\n"
+    "  --zoom 0|1|2         window zoom\n"
+    "  --mute               no sound from the host\n"
+    "  --warp               run as fast as the host allows\n"
+    "  --headless           no window and no audio device\n"
+    "  --frames N           run N frames of emulated time, then exit\n"
+    "  --seconds S          run S seconds of emulated time, then exit\n"
+    "  --screenshot F.png   write the screen at exit\n"
+    "  --dump-ram FILE      write the 64 KiB of RAM at exit\n"
+    "  --record F.wav       record the sound\n"
+    "  --help, --version\n";
+
+const char *sys_args_usage() {
+    return usage_text;
+}
+
+static bool ends_with(const std::string &s, const char *tail) {
+    size_t n = strlen(tail);
+    if (s.size() < n) return false;
+    return strings_cmpi(s.c_str() + s.size() - n, tail) == 0;
+}
+
+static sys_file_kind kind_of(const std::string &path) {
+    if (ends_with(path, ".dsk")) return KIND_DISK;
+    if (ends_with(path, ".tap") || ends_with(path, ".dat")) return KIND_TAPE;
+    if (ends_with(path, ".bas") || ends_with(path, ".txt") || ends_with(path, ".hrs"))
+        return KIND_PROGRAM;
+    if (ends_with(path, ".bin")) return KIND_BIN;
+    return KIND_NONE;
+}
+
+static bool parse_int(const char *text, long lo, long hi, long *out) {
+    char *end = nullptr;
+    long v = strtol(text, &end, 10);
+    if (!*text || *end || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+// "\n" is Return and "\\" a backslash; other characters stand for themselves.
+static std::string unescape(const char *text) {
+    std::string out;
+    for (const char *p = text; *p; p++) {
+        if (*p == '\\' && p[1] == 'n') {
+            out += '\n';
+            p++;
+        } else if (*p == '\\' && p[1] == '\\') {
+            out += '\\';
+            p++;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+// One line naming what is wrong with a file the run needs, or "" when it can
+// be read (and, when `size` is given, has exactly that many bytes).
+static std::string file_problem(const std::string &what, const std::string &path, long size) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return what + " " + path + ": no such file";
+    if (!S_ISREG(st.st_mode)) return what + " " + path + ": not a regular file";
+    if (access(path.c_str(), R_OK) != 0) return what + " " + path + ": cannot be read";
+    if (size >= 0 && st.st_size != size)
+        return what + " " + path + ": " + std::to_string(st.st_size) + " bytes, not " +
+               std::to_string(size);
+    return "";
+}
+
+// An output file's folder must exist and take new files.
+static std::string output_problem(const std::string &what, const std::string &path) {
+    auto slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (access(dir.c_str(), W_OK) != 0) return what + " " + path + ": its folder cannot be written";
+    return "";
+}
+
+// A FILE not in the working directory may be one we ship.
+static std::string find_media(const std::string &path) {
+    if (access(path.c_str(), F_OK) == 0 || path.find('/') != std::string::npos) return path;
+    return sys_data_path(path.c_str());
+}
+
+int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::string *error) {
+    sys_options o;
+    auto usage = [error](const std::string &line) {
+        *error = "kestrel: " + line + " (kestrel --help lists the options)";
+        return ARGS_USAGE;
+    };
+    bool options_end = false;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (options_end || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!o.file.empty()) return usage("more than one FILE: " + o.file + ", " + arg);
+            o.file = arg;
+            continue;
+        }
+        if (arg == "--") {
+            options_end = true;
+            continue;
+        }
+        std::string value;
+        bool inline_value = false;
+        auto eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inline_value = true;
+        }
+        auto take = [&](std::string *dst) {
+            if (inline_value) {
+                *dst = value;
+                return true;
+            }
+            if (i + 1 >= argc) return false;
+            *dst = argv[++i];
+            return true;
+        };
+        auto flag = [&](bool *dst) {
+            if (inline_value) return false;
+            *dst = true;
+            return true;
+        };
+        long n = 0;
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else if (arg == "--mute") {
+            if (!flag(&o.mute)) return usage("--mute takes no value");
+        } else if (arg == "--warp") {
+            if (!flag(&o.warp)) return usage("--warp takes no value");
+        } else if (arg == "--headless") {
+            if (!flag(&o.headless)) return usage("--headless takes no value");
+        } else if (arg == "--autostart" || arg == "--no-autostart") {
+            if (inline_value) return usage(arg + " takes no value");
+            o.autostart = arg == "--autostart" ? 1 : 0;
+        } else if (arg == "--speed") {
+            if (!take(&v)) return usage("--speed needs a value");
+            if (!parse_int(v.c_str(), 1, 4, &n) || n == 3)
+                return usage("--speed " + v + ": must be 1, 2 or 4");
+            o.speed = static_cast<int>(n);
+        } else if (arg == "--zoom") {
+            if (!take(&v)) return usage("--zoom needs a value");
+            if (!parse_int(v.c_str(), 0, 2, &n))
+                return usage("--zoom " + v + ": must be 0, 1 or 2");
+            o.zoom = static_cast<int>(n);
+        } else if (arg == "--frames") {
+            if (!take(&v)) return usage("--frames needs a value");
+            if (!parse_int(v.c_str(), 1, 1000000000L, &n))
+                return usage("--frames " + v + ": must be a whole number from 1");
+            o.frames = n;
+        } else if (arg == "--seconds") {
+            if (!take(&v)) return usage("--seconds needs a value");
+            char *end = nullptr;
+            double s = strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(s > 0) || s > 1e7)
+                return usage("--seconds " + v + ": must be a number above 0");
+            o.seconds = s;
+        } else if (arg == "--load-at") {
+            if (!take(&v)) return usage("--load-at needs a value");
+            char *end = nullptr;
+            long a = strtol(v.c_str(), &end, 16);
+            if (v.empty() || *end || a < 0 || a > 0xFFFF || v.size() > 4)
+                return usage("--load-at " + v + ": must be a hexadecimal address 0000-FFFF");
+            o.load_at = static_cast<int>(a);
+        } else if (arg == "--type") {
+            if (!take(&v)) return usage("--type needs a value");
+            o.type = unescape(v.c_str());
+            int bad = sys_type_check(o.type.c_str());
+            if (bad >= 0)
+                return usage("--type: '" + std::string(1, o.type[bad]) +
+                             "' is not on the machine's keyboard");
+        } else if (arg == "--rom" || arg == "--disk-rom" || arg == "--disk2" ||
+                   arg == "--screenshot" || arg == "--dump-ram" || arg == "--record") {
+            if (!take(&v) || v.empty()) return usage(arg + " needs a file name");
+            if (arg == "--rom") o.rom = v;
+            if (arg == "--disk-rom") o.disk_rom = v;
+            if (arg == "--disk2") o.disk2 = v;
+            if (arg == "--screenshot") o.screenshot = v;
+            if (arg == "--dump-ram") o.dump_ram = v;
+            if (arg == "--record") o.record = v;
+        } else {
+            return usage("unknown option " + arg);
+        }
+    }
+    if (o.help || o.version) {
+        *out = o;
+        return ARGS_OK;
+    }
+    if (!o.file.empty()) {
+        o.kind = kind_of(o.file);
+        if (o.kind == KIND_NONE)
+            return usage(o.file + ": unknown kind of file (.dsk .tap .dat .bas .txt .hrs .bin)");
+    }
+    if (o.kind == KIND_BIN && o.load_at < 0) return usage(o.file + ": a .bin FILE needs --load-at");
+    if (o.kind != KIND_BIN && o.load_at >= 0) return usage("--load-at needs a .bin FILE");
+    if (o.frames && o.seconds > 0) return usage("--frames and --seconds: give one of them");
+    if (!o.screenshot.empty() && !ends_with(o.screenshot, ".png"))
+        return usage("--screenshot " + o.screenshot + ": the name must end in .png");
+    if (!o.record.empty() && !ends_with(o.record, ".wav"))
+        return usage("--record " + o.record + ": the name must end in .wav");
+    if (o.autostart < 0) o.autostart = o.file.empty() ? 0 : 1;
+
+    // Files the run reads must be there now, before anything is written.
+    std::string problem;
+    auto check = [&problem](const std::string &p) {
+        if (problem.empty()) problem = p;
+    };
+    if (!o.file.empty()) {
+        o.file = find_media(o.file);
+        check(file_problem("FILE", o.file, o.kind == KIND_DISK ? FDC_IMAGE_SIZE : -1));
+    }
+    if (!o.disk2.empty()) {
+        o.disk2 = find_media(o.disk2);
+        check(file_problem("--disk2", o.disk2, FDC_IMAGE_SIZE));
+        if (o.kind == KIND_DISK && problem.empty()) {
+            struct stat a, b;
+            if (stat(o.file.c_str(), &a) == 0 && stat(o.disk2.c_str(), &b) == 0 &&
+                a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+                check("--disk2 " + o.disk2 + ": already in drive 1");
+        }
+    }
+    if (!o.rom.empty()) check(file_problem("--rom", o.rom, ROM_IMAGE_BYTES));
+    if (!o.disk_rom.empty()) check(file_problem("--disk-rom", o.disk_rom, DISK_ROM_IMAGE_BYTES));
+    if (!o.screenshot.empty()) check(output_problem("--screenshot", o.screenshot));
+    if (!o.dump_ram.empty()) check(output_problem("--dump-ram", o.dump_ram));
+    if (!o.record.empty()) check(output_problem("--record", o.record));
+    if (!problem.empty()) {
+        *error = "kestrel: " + problem;
+        return ARGS_FILE_ERROR;
+    }
+    *out = o;
+    return ARGS_OK;
+}
+
+const char *sys_args_autostart_text(const sys_options &opts) {
+    if (!opts.autostart) return "";
+    if (opts.kind == KIND_TAPE) return "LOAD\n";
+    if (opts.kind == KIND_DISK) return "BOOT\n";
+    if (ends_with(opts.file, ".bas") || ends_with(opts.file, ".txt")) return "BASIC\nRUN\n";
+    return "";
+}

@@ -1,0 +1,35 @@
+// sys_args: the command line, `kestrel [options] [FILE]`. Parsed and checked
+// by main before anything is written: a bad option is a usage error (exit
+// status 2), a file that cannot be used a file error (1), each with one line.
+// The options override the settings file for one run; they never change it.
+#pragma once
+#include <string>
+
+enum sys_file_kind : int { KIND_NONE, KIND_DISK, KIND_TAPE, KIND_PROGRAM, KIND_BIN };
+
+struct sys_options {
+    std::string file; // as found: the working directory first, then the data folder
+    sys_file_kind kind = KIND_NONE;
+    std::string rom, disk_rom, disk2;
+    int speed = 0; // 0: the settings file's
+    int zoom = -1; // -1: the settings file's
+    bool mute = false, warp = false, headless = false;
+    long frames = 0;    // 0: run until the user quits
+    double seconds = 0; // emulated; turned into frames once `refresh` is known
+    std::string screenshot, dump_ram, record;
+    std::string type;   // keys to type after start-up, '\n' for Return
+    int autostart = -1; // -1: on when a FILE is given
+    int load_at = -1;   // .bin load address
+    bool help = false, version = false;
+};
+
+constexpr int ARGS_OK = 0;
+constexpr int ARGS_FILE_ERROR = 1;
+constexpr int ARGS_USAGE = 2;
+
+// Fills *out; on failure `error` holds the one line to print (no newline).
+int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::string *error);
+// What --autostart types for the file's kind ("" when nothing).
+const char *sys_args_autostart_text(const sys_options &opts);
+// The --help text.
+const char *sys_args_usage();

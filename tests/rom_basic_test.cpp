@@ -1,0 +1,107 @@
+// The ROM's BASIC typed at its prompt and fed by the text loader, on the
+// scripts under rom/tests: programs, commands and the screen they leave.
+#include "rom_fixture.h"
+
+namespace {
+
+// Each script under rom/tests is typed into BASIC and the screen from its
+// last CLS compared with the .out file. Where the script's numbered lines
+// are a program as written, the text loader's bytes must equal the typed
+// ones.
+TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
+    const std::string at = std::string(KESTREL_TEST_DATA) + "/../../rom/tests/";
+    // 0: typed only; 1: the loader's bytes must equal the typed ones; 2: and
+    // the commands run again on the loaded program.
+    struct script {
+        const char *name;
+        int loaded;
+    };
+    boot();
+    keys("basic\n");
+    for (script t : {script{"tokens1", 1},
+                     {"tokens2", 1},
+                     {"edit", 0},
+                     {"flow", 1},
+                     {"primes", 2},
+                     {"errors", 1},
+                     {"arrays", 1},
+                     {"maths", 1},
+                     {"strings", 1},
+                     {"gfx", 1}}) {
+        SCOPED_TRACE(t.name);
+        basic("NEW\n");
+        std::string text = read_text(at + t.name + ".bas");
+        std::string expected = read_text(at + t.name + ".out");
+        EXPECT_EQ(expected, basic(text));
+        if (!t.loaded) continue;
+        std::vector<uint8_t> typed = program();
+        basic("NEW\n");
+        ASSERT_EQ(0, sys_file_load_txt((at + t.name + ".bas").c_str()));
+        EXPECT_EQ(typed, program());
+        if (t.loaded < 2) continue;
+        size_t commands = 0;
+        while (text[commands] >= '0' && text[commands] <= '9')
+            commands = text.find('\n', commands) + 1;
+        EXPECT_EQ(expected, basic(text.substr(commands)));
+    }
+}
+
+TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
+    boot();
+    keys("basic\n");
+    basic("");
+    EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  BASIC"));
+    for (char key : {'\x1b', '\x03'}) {
+        keys("10 A=A+1:GOTO 10\nCLS:RUN\n");
+        frames(20);
+        EXPECT_EQ("BREAK IN 10\n", basic(std::string(1, key)));
+        EXPECT_GT(word(word(0x9C) + 2), 10) << "the loop ran a while: A";
+    }
+    keys("mon\n");
+    ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
+    EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  MONITOR"));
+}
+
+// A BASIC block on the attached tape: "10 PRINT 42" at 0x0501.
+TEST_F(RomMachine, BasicLoadsATapeWithCload) {
+    write_file("p.tap", {0x16, 0x16, 0x24, 0,    0,    0x00, 0,   0x05, 0x0C, 0x05, 0x01, 0, 'P',
+                         0,    0x0A, 0x05, 0x0A, 0x00, 0xBA, ' ', '4',  '2',  0,    0,    0});
+    boot();
+    keys("basic\n");
+    basic("");
+    ASSERT_EQ(0, sys_file_mount_tap("p.tap"));
+    std::string out = basic("CLS:CLOAD \"P\"\nRUN\n");
+    EXPECT_NE(std::string::npos, out.find("LOADED 0501-050C BASIC\nREADY\nRUN\n 42\n")) << out;
+    EXPECT_EQ(0x050C, word(0x9C));
+    sys_file_mount_tap(nullptr);
+}
+
+// Each statement leaves the sound chip loud or quiet a few frames later.
+TEST_F(RomMachine, BasicSoundStatementsReachTheChip) {
+    boot();
+    keys("basic\n");
+    basic("");
+    struct step {
+        const char *line;
+        bool loud;
+    };
+    for (step s : {step{"SOUND 1,100,15", true},
+                   {"SOUND 1,100,0", false},
+                   {"MUSIC 2,4,10,12", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"PING", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"SOUND 5,20,12", true},
+                   {"SOUND 5,20,0", false},
+                   {"EXPLODE", true},
+                   {"PLAY 0,0,0,0", false},
+                   {"SOUND 1,200,0", false},
+                   {"PLAY 1,0,8,100", true},
+                   {"PLAY 0,0,0,0", false}}) {
+        basic(std::string(s.line) + "\n");
+        frames(3);
+        EXPECT_EQ(s.loud, loud) << s.line;
+    }
+}
+
+} // namespace
