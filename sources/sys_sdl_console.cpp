@@ -44,10 +44,11 @@ constexpr int FONT_DEFAULT = 1;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",     "?keys",   "mnt1",     "umnt1", "mnt2", "umnt2", "load", "save",   "tape",
-    "utape", "soundon", "soundoff", "dump",  "asm",  "dasm",  "shot", "record",
+    "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2", "load",
+    "save", "tape",  "utape",  "soundon", "soundoff", "dump",  "asm",
+    "dasm", "shot",  "record", "exacton", "exactoff",
 };
-static_assert(std::size(commands) == 17);
+static_assert(std::size(commands) == 19);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -102,6 +103,11 @@ constexpr const char *help_more[] = {
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
+    "----------------------------------------------------",
+};
+
+constexpr const char *help_timing[] = {
+    " exact{on|off}           - chips' real timing on/off",
     "----------------------------------------------------",
 };
 
@@ -441,6 +447,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say(line);
         for (const char *line : help_more)
             say(line);
+        for (const char *line : help_timing)
+            say(line);
         say("ready");
     } else if (is("?keys")) {
         clear_output();
@@ -470,6 +478,12 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
                 int (*op)() = is("soundon") ? audio->unpause : audio->pause;
                 if (op) op();
             }
+        }
+        say("ready");
+    } else if (is("exacton") || is("exactoff")) {
+        {
+            machine_guard hold;
+            sys_exact_timing(is("exacton"));
         }
         say("ready");
     } else if (is("tape")) {
