@@ -1,6 +1,6 @@
 // Emulated speed of the processor, alone and inside the whole emulation step,
 // running the functional conformance program to its success trap.
-//   kestrel_bench_cpu [cpu|step|both] [passes]
+//   kestrel_bench_cpu [cpu|step|both] [passes] [exact]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,6 +113,7 @@ int main(int argc, char **argv) {
     const char *mode = argc > 1 ? argv[1] : "both";
     int passes = argc > 2 ? atoi(argv[2]) : 3;
     if (passes < 1) passes = 1;
+    if (argc > 3 && strcmp(argv[3], "exact") == 0) sys_exact_timing(1);
     if (!load_image()) return 1;
     int failed = 0;
     if (strcmp(mode, "step") != 0) failed |= report("processor alone:", run_cpu, passes);

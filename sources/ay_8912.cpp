@@ -91,7 +91,8 @@ static struct ay_state {
     uint32_t noise_shift;
     uint32_t frame_cycle;
     uint32_t next_frame_cycle;
-    uint32_t synthesised; // timeline cycle the synthesis has reached
+    uint32_t frame_remainder; // exact timing: the fraction of a cycle, in 441ths
+    uint32_t synthesised;     // timeline cycle the synthesis has reached
     uint8_t keys[8];
     uint32_t write_count;
     uint32_t speaker_count;
@@ -109,6 +110,8 @@ static struct ay_state {
 } ay;
 
 audio_record *audio = &ay.audio;
+
+static int ay_exact; // outlives a reset, as a setting
 
 static uint8_t via_port_a; // the sound chip data bus
 static uint8_t via_port_b; // last port B output, bit 3 the keyboard sense
@@ -302,6 +305,23 @@ int ay_8912_event(const event &ev) {
     return 0;
 }
 
+// Frames lie 22 cycles apart, or 10,000 in 441 in exact timing.
+static uint32_t frame_ahead(uint32_t k) {
+    if (!ay_exact) return ay.next_frame_cycle + AY_CYCLES_PER_FRAME * k;
+    constexpr uint64_t step = AY_CYCLES_PER_FRAME * AY_FRAME_DIVISOR + AY_FRAME_REMAINDER;
+    return ay.next_frame_cycle +
+           static_cast<uint32_t>((ay.frame_remainder + step * k) / AY_FRAME_DIVISOR);
+}
+
+// How many frames the cycles counted so far have reached.
+static uint64_t frames_due() {
+    if (ay.cycle_counter < ay.next_frame_cycle) return 0;
+    uint64_t passed = ay.cycle_counter - ay.next_frame_cycle;
+    if (!ay_exact) return passed / AY_CYCLES_PER_FRAME + 1;
+    constexpr uint64_t step = AY_CYCLES_PER_FRAME * AY_FRAME_DIVISOR + AY_FRAME_REMAINDER;
+    return (AY_FRAME_DIVISOR * (passed + 1) - ay.frame_remainder - 1) / step + 1;
+}
+
 void ay_8912_callback(void *, uint8_t *stream, int len) {
     bool speaker_on = ay.sound_setting != 0;
     if (!speaker_on) ay.speaker_sample = 0;
@@ -328,6 +348,13 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
         memcpy(stream + 4 * f, &sample, 2);
         memcpy(stream + 4 * f + 2, &sample, 2);
         ay.next_frame_cycle += AY_CYCLES_PER_FRAME;
+        if (ay_exact) {
+            ay.frame_remainder += AY_FRAME_REMAINDER;
+            if (ay.frame_remainder >= AY_FRAME_DIVISOR) {
+                ay.frame_remainder -= AY_FRAME_DIVISOR;
+                ay.next_frame_cycle++;
+            }
+        }
     }
     // Whatever the emulation queued past this buffer's end still counts.
     for (; wi < ay.write_count; wi++) {
@@ -353,12 +380,10 @@ int ay_8912_render(uint8_t *stream, int cap) {
     // The lazy rebase serves a device whose buffers are not tied to the
     // machine's cycles; here they are, so the base moves exactly.
     rebase_if_due();
-    uint32_t due = ay.cycle_counter >= ay.next_frame_cycle
-                       ? (ay.cycle_counter - ay.next_frame_cycle) / AY_CYCLES_PER_FRAME + 1
-                       : 0;
-    int frames = due < static_cast<uint32_t>(cap) ? static_cast<int>(due) : cap;
+    uint64_t due = frames_due();
+    int frames = due < static_cast<uint64_t>(cap) ? static_cast<int>(due) : cap;
     if (frames <= 0) return 0;
-    uint32_t last = ay.next_frame_cycle + AY_CYCLES_PER_FRAME * static_cast<uint32_t>(frames - 1);
+    uint32_t last = frame_ahead(static_cast<uint32_t>(frames - 1));
     ay_8912_callback(nullptr, stream, 4 * frames);
     ay.cycle_counter -= last;
     ay.rebase_pending = 0;
@@ -379,6 +404,13 @@ int ay_8912_discard() {
     ay.synthesised = 0;
     ay.next_frame_cycle = AY_CYCLES_PER_FRAME;
     ay.cycle_counter = 0;
+    return 0;
+}
+
+int ay_8912_exact(int on) {
+    lock_audio();
+    ay_exact = on != 0;
+    unlock_audio();
     return 0;
 }
 

@@ -8,7 +8,8 @@
 // the queues of cycle-stamped register writes and speaker changes and in the
 // synthesis state, both touched under the audio lock (audio->lock/unlock;
 // the host holds it around the callback). `paused` is written by the main
-// thread and read by the timer thread, hence atomic.
+// thread and read by the timer thread, hence atomic. The timing mode is set
+// under the audio lock.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -31,16 +32,21 @@ struct audio_record {
 extern audio_record *audio;
 
 constexpr int AY_CYCLES_PER_FRAME = 22; // emulated cycles per output frame
-constexpr int AY_WRITE_QUEUE = 12288;   // register writes per audio buffer
-constexpr int AY_SPEAKER_QUEUE = 1024;  // speaker changes per audio buffer
-constexpr int AY_SPEAKER_LEVEL = 8192;  // what the speaker adds to the mix
+// Exact timing: the real clock over the host rate, 1,000,000 / 44,100 cycles
+// a frame, as 22 and a remainder of 298 in 441.
+constexpr int AY_FRAME_REMAINDER = 298;
+constexpr int AY_FRAME_DIVISOR = 441;
+constexpr int AY_WRITE_QUEUE = 12288;  // register writes per audio buffer
+constexpr int AY_SPEAKER_QUEUE = 1024; // speaker changes per audio buffer
+constexpr int AY_SPEAKER_LEVEL = 8192; // what the speaker adds to the mix
 
 extern const int32_t keytab[64]; // host key symbol at row * 8 + column; 0: none
 
 int ay_8912_init();                 // called by via_6522_init; installs the VIA handlers
 int ay_8912_run(int cycles);        // timeline clock, once per emulated cycle
 int ay_8912_event(const event &ev); // key down/up events set/clear matrix bits
-// Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame.
+// Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame
+// (22.676 in exact timing, which gives the chip's real pitch).
 void ay_8912_callback(void *user, uint8_t *stream, int len);
 // The machine's own clock in place of the host device's: renders every output
 // frame the emulated cycles have completed since the last call (at most
@@ -50,6 +56,7 @@ int ay_8912_render(uint8_t *stream, int cap);
 // As render, when nobody listens (warp without a recording): the queued
 // writes take effect, but no output is synthesised. Same thread and lock.
 int ay_8912_discard();
+int ay_8912_exact(int on); // 1: exact timing; takes the audio lock
 // Applies one register write to the sound parameters (queue or immediate path;
 // the caller holds the audio lock when the callback may run).
 void ay_8912_dowrite(uint8_t reg, uint8_t value);

@@ -47,6 +47,10 @@ constexpr int CPU_SEEN_CAP = 192;
 
 cpu_6502_registers cpu_6502;
 
+// Read by the traced step only: the others are chosen through cpu_6502_run
+// and cpu_6502_step.
+static struct { int exact; } cpu_timing;
+
 static struct {
     uint32_t seen[CPU_SEEN_SLOTS]; // (address << 8 | opcode) + 1; 0 = free
     int seen_count;
@@ -121,7 +125,8 @@ enum bus_mode { BUS_TRACED, BUS_CHECKED, BUS_DIRECT };
 
 // After an instruction of `cycles`: NMI first, then IRQ unless masked.
 // Returns the step's cycles, the entry's included.
-template <int MODE> [[gnu::noinline]] static int enter_interrupt(int cycles) {
+// Exact timing keeps D through the entry, as the NMOS part does.
+template <int MODE, bool EXACT> [[gnu::noinline]] static int enter_interrupt(int cycles) {
     cpu_6502_registers &r = cpu_6502;
     unsigned vector;
     if (r.flanknmi) {
@@ -143,7 +148,7 @@ template <int MODE> [[gnu::noinline]] static int enter_interrupt(int cycles) {
     push(r.pcreg >> 8);
     push(r.pcreg & 0xFF);
     push(r.flags & ~CPU_B);
-    r.flags = static_cast<uint8_t>((r.flags | CPU_I) & ~CPU_D);
+    r.flags = static_cast<uint8_t>((r.flags | CPU_I) & (EXACT ? 0xFF : ~CPU_D));
     unsigned lo = read_byte(vector);
     r.pcreg = static_cast<uint16_t>(lo | read_byte(vector + 1) << 8);
     r.totalcycles += 7;
@@ -151,6 +156,7 @@ template <int MODE> [[gnu::noinline]] static int enter_interrupt(int cycles) {
 }
 
 [[gnu::noinline]] static int execute_checked();
+[[gnu::noinline]] static int execute_checked_exact();
 
 // The IRQ level and the NMI latch sit side by side and are tested as one word.
 static_assert(offsetof(cpu_6502_registers, flanknmi) ==
@@ -201,6 +207,7 @@ ALWAYS_INLINE static inline void subtract_decimal(uint8_t m) {
 
 // Direct mode finishes decimal arithmetic out of line, end of step included,
 // so that its own path keeps no frame.
+template <bool EXACT>
 [[gnu::noinline]] static int finish_decimal(uint8_t m, bool subtract, uint16_t pc, int cycles) {
     cpu_6502_registers &r = cpu_6502;
     if (subtract)
@@ -210,13 +217,15 @@ ALWAYS_INLINE static inline void subtract_decimal(uint8_t m) {
     r.pcreg = pc;
     r.flags |= CPU_B | CPU_U;
     r.totalcycles += static_cast<uint64_t>(cycles);
-    if (interrupt_waiting()) return enter_interrupt<BUS_DIRECT>(cycles);
+    if (interrupt_waiting()) return enter_interrupt<BUS_DIRECT, EXACT>(cycles);
     return cycles;
 }
 
 // One instruction and the interrupt check after it. The registers live in
-// locals for the step; `ip` points at the opcode in direct mode.
-template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
+// locals for the step; `ip` points at the opcode in direct mode. EXACT adds
+// the cycle that an indexed read spends when its index carries into the high
+// byte.
+template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     cpu_6502_registers &r = cpu_6502;
     uint8_t &areg = r.areg;
     uint8_t &xreg = r.xreg;
@@ -227,7 +236,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     // The stack stays in page one: pushes and pulls move the low byte alone.
     uint8_t &sreg = *reinterpret_cast<uint8_t *>(&r.stack);
     uint8_t *__restrict const ram_image = ram.data;
-    uint64_t cycles; // one register serves the count and the result
+    uint64_t cycles;      // one register serves the count and the result
+    unsigned crossed = 0; // exact timing: the page-crossing cycle
 
     // Bus and stack. Every address handed to the bus is already within 16 bits.
     // A store through the decoder may flip the switches, so the high half is
@@ -310,6 +320,14 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         return lo | zrd((p + 1) & 0xFF) << 8;
     };
     auto ea_izy = [&]() ALWAYS_INLINE -> unsigned { return (ptr_zp() + yreg) & 0xFFFF; };
+    // The same for reads, which alone pay for a carry into the high byte.
+    auto indexed_read = [&](unsigned base, uint8_t index) ALWAYS_INLINE -> unsigned {
+        if constexpr (EXACT) crossed = ((base & 0xFF) + index) >> 8;
+        return (base + index) & 0xFFFF;
+    };
+    auto ea_abx_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ea_abs(), xreg); };
+    auto ea_aby_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ea_abs(), yreg); };
+    auto ea_izy_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ptr_zp(), yreg); };
 
     // Operations on the status byte, which is updated in place.
     auto nz = [&](uint8_t value) ALWAYS_INLINE {
@@ -464,7 +482,8 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     ({                                                                                             \
         uint8_t arith_m = (VALUE);                                                                 \
         if constexpr (MODE == BUS_DIRECT)                                                          \
-            if (flags & CPU_D) return finish_decimal(arith_m, SUBTRACT, pcreg, CYCLES);            \
+            if (flags & CPU_D)                                                                     \
+                return finish_decimal<EXACT>(arith_m, SUBTRACT, pcreg, CYCLES + crossed);          \
         OP(arith_m);                                                                               \
         cycles = CYCLES;                                                                           \
     })
@@ -501,12 +520,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0x0E: RMW(ea_abs(), asl); cycles = 6; break;
     // 1x
     case 0x10: cycles = branch(!(flags & CPU_N)); break;
-    case 0x11: ora(RD(ea_izy())); cycles = 5; break;
+    case 0x11: ora(RD(ea_izy_rd())); cycles = 5; break;
     case 0x15: ora(RD(ea_zpx())); cycles = 4; break;
     case 0x16: RMW(ea_zpx(), asl); cycles = 6; break;
     case 0x18: flags &= ~CPU_C; cycles = 2; break;
-    case 0x19: ora(RD(ea_aby())); cycles = 4; break;
-    case 0x1D: ora(RD(ea_abx())); cycles = 4; break;
+    case 0x19: ora(RD(ea_aby_rd())); cycles = 4; break;
+    case 0x1D: ora(RD(ea_abx_rd())); cycles = 4; break;
     case 0x1E: RMW(ea_abx(), asl); cycles = 7; break;
     // 2x
     case 0x20: {  // JSR pushes the address of its own last byte
@@ -530,12 +549,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0x2E: RMW(ea_abs(), rol); cycles = 6; break;
     // 3x
     case 0x30: cycles = branch(flags & CPU_N); break;
-    case 0x31: anda(RD(ea_izy())); cycles = 5; break;
+    case 0x31: anda(RD(ea_izy_rd())); cycles = 5; break;
     case 0x35: anda(RD(ea_zpx())); cycles = 4; break;
     case 0x36: RMW(ea_zpx(), rol); cycles = 6; break;
     case 0x38: flags |= CPU_C; cycles = 2; break;
-    case 0x39: anda(RD(ea_aby())); cycles = 4; break;
-    case 0x3D: anda(RD(ea_abx())); cycles = 4; break;
+    case 0x39: anda(RD(ea_aby_rd())); cycles = 4; break;
+    case 0x3D: anda(RD(ea_abx_rd())); cycles = 4; break;
     case 0x3E: RMW(ea_abx(), rol); cycles = 7; break;
     // 4x
     case 0x40: {  // RTI: no +1 on the pulled address
@@ -556,12 +575,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0x4E: RMW(ea_abs(), lsr); cycles = 6; break;
     // 5x
     case 0x50: cycles = branch(!(flags & CPU_V)); break;
-    case 0x51: eor(RD(ea_izy())); cycles = 5; break;
+    case 0x51: eor(RD(ea_izy_rd())); cycles = 5; break;
     case 0x55: eor(RD(ea_zpx())); cycles = 4; break;
     case 0x56: RMW(ea_zpx(), lsr); cycles = 6; break;
     case 0x58: flags &= ~CPU_I; cycles = 2; break;
-    case 0x59: eor(RD(ea_aby())); cycles = 4; break;
-    case 0x5D: eor(RD(ea_abx())); cycles = 4; break;
+    case 0x59: eor(RD(ea_aby_rd())); cycles = 4; break;
+    case 0x5D: eor(RD(ea_abx_rd())); cycles = 4; break;
     case 0x5E: RMW(ea_abx(), lsr); cycles = 7; break;
     // 6x
     case 0x60: {
@@ -587,12 +606,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0x6E: RMW(ea_abs(), ror); cycles = 6; break;
     // 7x
     case 0x70: cycles = branch(flags & CPU_V); break;
-    case 0x71: ARITH(adc, false, RD(ea_izy()), 5); break;
+    case 0x71: ARITH(adc, false, RD(ea_izy_rd()), 5); break;
     case 0x75: ARITH(adc, false, RD(ea_zpx()), 4); break;
     case 0x76: RMW(ea_zpx(), ror); cycles = 6; break;
     case 0x78: flags |= CPU_I; cycles = 2; break;
-    case 0x79: ARITH(adc, false, RD(ea_aby()), 4); break;
-    case 0x7D: ARITH(adc, false, RD(ea_abx()), 4); break;
+    case 0x79: ARITH(adc, false, RD(ea_aby_rd()), 4); break;
+    case 0x7D: ARITH(adc, false, RD(ea_abx_rd()), 4); break;
     case 0x7E: RMW(ea_abx(), ror); cycles = 7; break;
     // 8x
     case 0x81: WR(ea_izx(), areg); cycles = 6; break;
@@ -629,16 +648,16 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xAE: ldx(RD(ea_abs())); cycles = 4; break;
     // Bx
     case 0xB0: cycles = branch(flags & CPU_C); break;
-    case 0xB1: lda(RD(ea_izy())); cycles = 5; break;
+    case 0xB1: lda(RD(ea_izy_rd())); cycles = 5; break;
     case 0xB4: ldy(RD(ea_zpx())); cycles = 4; break;
     case 0xB5: lda(RD(ea_zpx())); cycles = 4; break;
     case 0xB6: ldx(RD(ea_zpy())); cycles = 4; break;
     case 0xB8: flags &= ~CPU_V; cycles = 2; break;
-    case 0xB9: lda(RD(ea_aby())); cycles = 4; break;
+    case 0xB9: lda(RD(ea_aby_rd())); cycles = 4; break;
     case 0xBA: nz(xreg = static_cast<uint8_t>(stack)); cycles = 2; break;
-    case 0xBC: ldy(RD(ea_abx())); cycles = 4; break;
-    case 0xBD: lda(RD(ea_abx())); cycles = 4; break;
-    case 0xBE: ldx(RD(ea_aby())); cycles = 4; break;
+    case 0xBC: ldy(RD(ea_abx_rd())); cycles = 4; break;
+    case 0xBD: lda(RD(ea_abx_rd())); cycles = 4; break;
+    case 0xBE: ldx(RD(ea_aby_rd())); cycles = 4; break;
     // Cx
     case 0xC0: compare(yreg, fetch()); cycles = 2; break;
     case 0xC1: compare(areg, RD(ea_izx())); cycles = 6; break;
@@ -653,12 +672,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xCE: RMW(ea_abs(), dec); cycles = 6; break;
     // Dx
     case 0xD0: cycles = branch(!(flags & CPU_Z)); break;
-    case 0xD1: compare(areg, RD(ea_izy())); cycles = 5; break;
+    case 0xD1: compare(areg, RD(ea_izy_rd())); cycles = 5; break;
     case 0xD5: compare(areg, RD(ea_zpx())); cycles = 4; break;
     case 0xD6: RMW(ea_zpx(), dec); cycles = 6; break;
     case 0xD8: flags &= ~CPU_D; cycles = 2; break;
-    case 0xD9: compare(areg, RD(ea_aby())); cycles = 4; break;
-    case 0xDD: compare(areg, RD(ea_abx())); cycles = 4; break;
+    case 0xD9: compare(areg, RD(ea_aby_rd())); cycles = 4; break;
+    case 0xDD: compare(areg, RD(ea_abx_rd())); cycles = 4; break;
     case 0xDE: RMW(ea_abx(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
@@ -674,12 +693,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xEE: RMW(ea_abs(), inc); cycles = 6; break;
     // Fx
     case 0xF0: cycles = branch(flags & CPU_Z); break;
-    case 0xF1: ARITH(sbc, true, RD(ea_izy()), 5); break;
+    case 0xF1: ARITH(sbc, true, RD(ea_izy_rd()), 5); break;
     case 0xF5: ARITH(sbc, true, RD(ea_zpx()), 4); break;
     case 0xF6: RMW(ea_zpx(), inc); cycles = 6; break;
     case 0xF8: flags |= CPU_D; cycles = 2; break;
-    case 0xF9: ARITH(sbc, true, RD(ea_aby()), 4); break;
-    case 0xFD: ARITH(sbc, true, RD(ea_abx()), 4); break;
+    case 0xF9: ARITH(sbc, true, RD(ea_aby_rd()), 4); break;
+    case 0xFD: ARITH(sbc, true, RD(ea_abx_rd()), 4); break;
     case 0xFE: RMW(ea_abx(), inc); cycles = 7; break;
 
     // Undocumented opcodes: each is reported, then executed as the NMOS part does.
@@ -708,9 +727,15 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         fetch();
         cycles = 4;
         break;
-    case 0x0C: case 0x1C: case 0x3C: case 0x5C: case 0x7C: case 0xDC: case 0xFC:
+    case 0x0C:
         UNDOCUMENTED();
         fetch();
+        fetch();
+        cycles = 4;
+        break;
+    case 0x1C: case 0x3C: case 0x5C: case 0x7C: case 0xDC: case 0xFC:
+        UNDOCUMENTED();
+        indexed_read(fetch(), xreg);  // the high byte cannot matter
         fetch();
         cycles = 4;
         break;
@@ -771,9 +796,9 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     case 0xA3: UNDOCUMENTED(); lax(RD(ea_izx())); cycles = 6; break;
     case 0xA7: UNDOCUMENTED(); lax(RD(ea_zp())); cycles = 3; break;
     case 0xAF: UNDOCUMENTED(); lax(RD(ea_abs())); cycles = 4; break;
-    case 0xB3: UNDOCUMENTED(); lax(RD(ea_izy())); cycles = 5; break;
+    case 0xB3: UNDOCUMENTED(); lax(RD(ea_izy_rd())); cycles = 5; break;
     case 0xB7: UNDOCUMENTED(); lax(RD(ea_zpy())); cycles = 4; break;
-    case 0xBF: UNDOCUMENTED(); lax(RD(ea_aby())); cycles = 4; break;
+    case 0xBF: UNDOCUMENTED(); lax(RD(ea_aby_rd())); cycles = 4; break;
 
     case 0x0B: case 0x2B:  // AND, with bit 7 copied into carry
         UNDOCUMENTED();
@@ -841,7 +866,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
         break;
     case 0xBB: {
         UNDOCUMENTED();
-        uint8_t t = static_cast<uint8_t>(stack) & RD(ea_aby());
+        uint8_t t = static_cast<uint8_t>(stack) & RD(ea_aby_rd());
         nz(areg = xreg = t);
         stack = static_cast<uint16_t>(0x0100 | t);
         cycles = 4;
@@ -858,11 +883,12 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     flags |= CPU_B | CPU_U;
     // Left alone, the compiler sets each case's count into two registers, one
     // for the sum and one for the result.
+    if constexpr (EXACT) cycles += crossed;
     asm("" : "+r"(cycles));
     r.totalcycles += cycles;
     // Interrupts are taken between instructions only.
     if (__builtin_expect(interrupt_waiting(), 0))
-        return enter_interrupt<MODE>(static_cast<int>(cycles));
+        return enter_interrupt<MODE, EXACT>(static_cast<int>(cycles));
     return static_cast<int>(cycles);
 
     // Direct mode met a device or an undocumented opcode before changing
@@ -870,7 +896,7 @@ template <int MODE> ALWAYS_INLINE static inline int execute(const uint8_t *ip) {
     // start.
 bail:
     __attribute__((unused));
-    if constexpr (MODE == BUS_DIRECT) return execute_checked();
+    if constexpr (MODE == BUS_DIRECT) return EXACT ? execute_checked_exact() : execute_checked();
     return 0;
 }
 
@@ -881,11 +907,16 @@ bail:
 #undef UNDOCUMENTED
 
 [[gnu::noinline]] static int execute_traced() {
-    return execute<BUS_TRACED>(nullptr);
+    if (cpu_timing.exact) return execute<BUS_TRACED, true>(nullptr);
+    return execute<BUS_TRACED, false>(nullptr);
+}
+
+[[gnu::noinline]] static int execute_checked_exact() {
+    return execute<BUS_CHECKED, true>(nullptr);
 }
 
 [[gnu::noinline]] static int execute_checked() {
-    return execute<BUS_CHECKED>(nullptr);
+    return execute<BUS_CHECKED, false>(nullptr);
 }
 
 // The system ROM's tape routines, served from the mounted tape. At most one
@@ -921,7 +952,7 @@ static bool at_tape_entry(unsigned pc) {
 // high half (ROM, or the RAM under it); an instruction whose bytes lie wholly
 // there is fetched straight from them.
 // The tape entries lie in the high half, so RAM code skips their test.
-template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
+template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untraced() {
     unsigned pc = cpu_6502.pcreg;
     const uint8_t *ip;
     if (pc - 0x0400u <= 0xBFFDu - 0x0400u) {
@@ -930,10 +961,11 @@ template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
         ip = ram.data + pc;
     } else {
         if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();
-        if (pc - 0xC000u > 0xFFFDu - 0xC000u) return execute_checked();
+        if (pc - 0xC000u > 0xFFFDu - 0xC000u)
+            return EXACT ? execute_checked_exact() : execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
     }
-    return execute<BUS_DIRECT>(ip);
+    return execute<BUS_DIRECT, EXACT>(ip);
 }
 
 [[gnu::noinline]] static int run_traced() {
@@ -944,17 +976,18 @@ template <bool TAPE> ALWAYS_INLINE static inline int execute_untraced() {
     return execute_traced();
 }
 
-// A write watch sends the step through the decoder like a trace, so that
-// every store reaches it.
-int cpu_6502_run() {
+template <bool EXACT> static int run() {
     if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced();
-    return execute_untraced<true>();
+    return execute_untraced<true, EXACT>();
 }
 
-int cpu_6502_step() {
+template <bool EXACT> static int step() {
     if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced();
-    return execute_untraced<false>();
+    return execute_untraced<false, EXACT>();
 }
+
+int (*cpu_6502_run)() = run<false>;
+int (*cpu_6502_step)() = step<false>;
 
 int cpu_6502_setnmi() {
     if (cpu_6502.flagnmi == 0) cpu_6502.flanknmi = 1;
@@ -974,6 +1007,13 @@ int cpu_6502_setirq() {
 
 int cpu_6502_clrirq() {
     cpu_6502.flagirq &= ~2;
+    return 0;
+}
+
+int cpu_6502_exact(int on) {
+    cpu_timing.exact = on != 0;
+    cpu_6502_run = on ? run<true> : run<false>;
+    cpu_6502_step = on ? step<true> : step<false>;
     return 0;
 }
 

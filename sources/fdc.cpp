@@ -45,7 +45,7 @@ static struct {
     uint8_t fdc_select = 0;   // bit 0 buffer latch, bit 1 write latch
     uint8_t fdc_motor_on = 0; // 0 or MOTOR_ON
     uint8_t fdc_write_ready = WRITE_READY;
-    uint8_t fdc_volume = 254; // written into every address field
+    uint8_t fdc_volume = 254;      // written into every address field
     uint8_t image[FDC_IMAGE_SIZE]; // scratch for mount and write-back
 } fdc;
 

@@ -153,6 +153,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "kestrel: the machine could not be set up\n");
         return 1;
     }
+    if (opts.exact_timing) sys_exact_timing(1);
     if (insert_media() != 0 || restore_state() != 0) {
         fdc_flush();
         return 1;

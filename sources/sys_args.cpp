@@ -32,6 +32,7 @@ constexpr const char *usage_text =
     "  --mute               no sound from the host\n"
     "  --warp               run as fast as the host allows\n"
     "  --headless           no window and no audio device\n"
+    "  --exact-timing       the chips' real timing: page-crossing cycles, timers, pitch\n"
     "  --frames N           run N frames of emulated time, then exit\n"
     "  --seconds S          run S seconds of emulated time, then exit\n"
     "  --screenshot F.png   write the screen at exit\n"
@@ -164,6 +165,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (!flag(&o.warp)) return usage("--warp takes no value");
         } else if (arg == "--headless") {
             if (!flag(&o.headless)) return usage("--headless takes no value");
+        } else if (arg == "--exact-timing") {
+            if (!flag(&o.exact_timing)) return usage("--exact-timing takes no value");
         } else if (arg == "--autostart" || arg == "--no-autostart") {
             if (inline_value) return usage(arg + " takes no value");
             o.autostart = arg == "--autostart" ? 1 : 0;

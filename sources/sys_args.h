@@ -14,6 +14,7 @@ struct sys_options {
     int speed = 0; // 0: the settings file's
     int zoom = -1; // -1: the settings file's
     bool mute = false, warp = false, headless = false;
+    bool exact_timing = false;
     long frames = 0;    // 0: run until the user quits
     double seconds = 0; // emulated; turned into frames once `refresh` is known
     std::string screenshot, dump_ram, record;

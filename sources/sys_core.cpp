@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "ay_8912.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "sys_cfg.h"
@@ -114,6 +115,13 @@ int sys_systemloop(int *cycles) {
         pull_event(&ev);
         sys_apply_event(ev);
     }
+    return 0;
+}
+
+int sys_exact_timing(int on) {
+    cpu_6502_exact(on);
+    via_6522_exact(on);
+    ay_8912_exact(on);
     return 0;
 }
 

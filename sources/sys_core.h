@@ -39,7 +39,7 @@ enum event_code : int32_t {
 
 struct event {
     int32_t code;
-    uint64_t value;  // host key symbol for key events, else 0
+    uint64_t value; // host key symbol for key events, else 0
 };
 
 constexpr int QUEUE_SLOTS = 128;
@@ -48,7 +48,7 @@ constexpr int QUEUE_SLOTS = 128;
 int push_event(const event &ev);
 // 0 with the oldest event; 2 with code 0 and value 0 when the queue is empty.
 int pull_event(event *ev);
-void sys_queue_reset();  // empties the ring (tests, start-up)
+void sys_queue_reset(); // empties the ring (tests, start-up)
 
 // Applies the configuration table to the settings (refresh floored at 20).
 void sys_apply_config();
@@ -60,6 +60,11 @@ void sys_apply_event(const event &ev);
 // One instruction, then the VIA and disk controller catch up cycle by cycle
 // taking at most one event per cycle. Stores the cycles used in *cycles.
 int sys_systemloop(int *cycles);
+
+// 1: the chips' real timing (processor page crossings and interrupt entry,
+// the timers' counting, the sound chip's pitch); 0: the simplified timing,
+// the default. The caller holds the machine lock once the timer thread runs.
+int sys_exact_timing(int on);
 
 void sys_machine_lock();
 void sys_machine_unlock();

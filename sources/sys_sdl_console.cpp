@@ -50,10 +50,11 @@ constexpr int FONT_DEFAULT = 1;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",     "?keys",   "mnt1",     "umnt1", "mnt2", "umnt2", "load", "save",   "tape",
-    "utape", "soundon", "soundoff", "dump",  "asm",  "dasm",  "shot", "record", "state",
+    "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
+    "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
+    "dasm", "shot",  "record", "state",   "exacton",  "exactoff",
 };
-static_assert(std::size(commands) == 18);
+static_assert(std::size(commands) == 20);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -151,6 +152,11 @@ static_assert(std::size(monitor_commands) == 13);
 
 constexpr int MONITOR_DUMP = 0x80; // bytes "m" shows without a length
 constexpr int MONITOR_LINES = 16;  // instructions "d" shows without a count
+
+constexpr const char *help_timing[] = {
+    " exact{on|off}           - chips' real timing on/off",
+    "----------------------------------------------------",
+};
 
 static struct {
     ConsoleInformation *console;
@@ -635,6 +641,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say(line);
         for (const char *line : help_monitor)
             say(line);
+        for (const char *line : help_timing)
+            say(line);
         say("ready");
     } else if (is("?keys")) {
         clear_output();
@@ -664,6 +672,12 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
                 int (*op)() = is("soundon") ? audio->unpause : audio->pause;
                 if (op) op();
             }
+        }
+        say("ready");
+    } else if (is("exacton") || is("exactoff")) {
+        {
+            machine_guard hold;
+            sys_exact_timing(is("exacton"));
         }
         say("ready");
     } else if (is("tape")) {

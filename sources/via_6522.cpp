@@ -1,6 +1,7 @@
 #include "via_6522.h"
 
 #include <cassert>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -18,6 +19,13 @@ constexpr const char *via_sym[] = {
 static_assert(std::size(via_sym) == 16);
 
 static via_state via;
+
+// The timing mode outlives a reset. `gate` keeps via_6522_run from counting in
+// one go while a counter load waits for its cycle.
+static struct {
+    int exact;
+    int gate;
+} via_timing;
 
 // ---- interrupt logic: IFR bit 7 always equals the processor's IRQ input ----
 
@@ -118,7 +126,7 @@ static uint8_t read_porta_value() {
 static uint8_t read_t2(bool high) {
     uint8_t lo = via.t2c & 0xFF;
     uint8_t hi = via.t2c >> 8;
-    if (via.t2_running || (via.acr & 0x20)) return high ? hi : lo;
+    if (via.t2_running || (via.acr & 0x20) || via_timing.exact) return high ? hi : lo;
     return high ? 0xFF : static_cast<uint8_t>(0xFF - (hi | lo));
 }
 
@@ -139,6 +147,32 @@ __attribute__((noinline, cold)) static void timeout_t2() {
     via.t2_running = 0;
     via.t2c = via.t2l;
     raise_flag_once(VIA_INT_T2);
+}
+
+// Exact timing: the counter has just passed from 0 to 0xFFFF.
+__attribute__((noinline, cold)) static void wrap_t1() {
+    if (via.acr & 0x40) {
+        via.t1_load = 1;
+        via_timing.gate = INT_MAX;
+        if (via.acr & 0x80) via.orb ^= 0x80;
+    } else if (via.t1_armed) {
+        via.t1_armed = 0;
+        if (via.acr & 0x80) via.orb |= 0x80;
+    } else {
+        return;
+    }
+    put_portb();
+    raise_flag(VIA_INT_T1);
+}
+
+__attribute__((noinline, cold)) static void wrap_t2() {
+    if (!via.t2_armed) return;
+    via.t2_armed = 0;
+    raise_flag(VIA_INT_T2);
+}
+
+static void load_later() {
+    if (via_timing.exact) via_timing.gate = INT_MAX;
 }
 
 // CA1 and CB1 are wired to nothing on this board.
@@ -272,6 +306,8 @@ int via_6522_write(unsigned address, uint8_t value) {
     case VIA_T1C_H:
         via.t1l = static_cast<uint16_t>((value << 8) | (via.t1l & 0xFF));
         via.t1c = via.t1l;
+        via.t1_load = via.t1_armed = 1;
+        load_later();
         clear_flags(VIA_INT_T1);
         if (via.acr & 0x80) {
             via.orb &= 0x7F;
@@ -289,6 +325,8 @@ int via_6522_write(unsigned address, uint8_t value) {
     case VIA_T2C_H:
         via.t2l = static_cast<uint16_t>((value << 8) | (via.t2l & 0xFF));
         via.t2c = via.t2l;
+        via.t2_load = via.t2_armed = 1;
+        load_later();
         clear_flags(VIA_INT_T2);
         // Pulse counting is not modelled: the counter loads and stays put.
         if (!(via.acr & 0x20)) via.t2_running = 1;
@@ -362,13 +400,36 @@ static inline void clock_timers() {
     }
 }
 
+// A counter that has just been loaded holds its value for one cycle.
+static inline void clock_timers_exact() {
+    if (via.t1_running) {
+        if (via.t1_load) {
+            via.t1_load = 0;
+            via.t1c = via.t1l;
+        } else if (via.t1c-- == 0) {
+            wrap_t1();
+        }
+    }
+    if (via.t2_running) {
+        if (via.t2_load) {
+            via.t2_load = 0;
+        } else if (via.t2c-- == 0) {
+            wrap_t2();
+        }
+    }
+}
+
 // Runs that may time out or are traced: cycle by cycle, kept apart so the
 // counting path needs no frame.
 __attribute__((noinline)) static int run_cycles(int cycles) {
     for (int i = 0; i < cycles; i++) {
-        clock_timers();
+        if (via_timing.exact)
+            clock_timers_exact();
+        else
+            clock_timers();
         ay_8912_run(1);
     }
+    if (via_timing.exact) via_timing.gate = via.t1_load || via.t2_load ? INT_MAX : 0;
     if (cycles > 0) {
         log_info_if(tr_on(0, TR_VIA_TIMER), "; via T1L:%.04X T1C:%.04X T2L:%.04X T2C:%.04X",
                     via.t1l, via.t1c, via.t2l, via.t2c);
@@ -385,7 +446,7 @@ int via_6522_can_batch(int cycles) {
 }
 
 int via_6522_run(int cycles) {
-    if (cycles > 0 && via_6522_can_batch(cycles)) {
+    if (cycles > via_timing.gate && via_6522_can_batch(cycles)) {
         if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
         if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
         return ay_8912_run(cycles);
@@ -395,6 +456,12 @@ int via_6522_run(int cycles) {
 
 void via_6522_event(const event &ev) {
     ay_8912_event(ev);
+}
+
+int via_6522_exact(int on) {
+    via_timing.exact = on != 0;
+    via_timing.gate = on ? INT_MAX : 0; // the next run settles it
+    return 0;
 }
 
 int via_6522_getctx(via_state **out) {

@@ -83,6 +83,10 @@ struct via_state {
     uint8_t ifr; // bit 7 mirrors the IRQ output
     uint32_t t1_running;
     uint32_t t2_running;
+    uint8_t t1_load; // exact timing: the latch reaches the counter at the next cycle
+    uint8_t t2_load;
+    uint8_t t1_armed; // exact timing: a one-shot time-out still raises its flag
+    uint8_t t2_armed;
     uint8_t shift_count;
     via_handlers handlers;
 };
@@ -95,6 +99,13 @@ int via_6522_run(int cycles); // clocks the timers and the sound chip's cycle co
 // them and no trace is on, so they may be clocked in one go.
 int via_6522_can_batch(int cycles);
 void via_6522_event(const event &ev); // forwarded to the keyboard matrix
+// 1: the timers as the chip has them: a write to a counter's high byte shows
+// the value from the next cycle on, each counter passes 0xFFFF at its time-out
+// (timer 1 free-running reloads after it, a period of N + 2; one-shot timers
+// count on, with no second flag), and reads give the counter as it is.
+// 0: the simplified timers. Every access is timed as an absolute one, at the
+// same point of its instruction.
+int via_6522_exact(int on);
 int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
 
 // Pin interface: devices drive the VIA's inputs. Port A's pins are read

@@ -132,6 +132,7 @@ class Machine : public ::testing::Test {
         ASSERT_EQ(0, cpu_6502_init());
     }
     void TearDown() override {
+        sys_exact_timing(0);
         tr[0] = tr[1] = 0;
         log_info_hook(nullptr);
         log_verbosity(0);

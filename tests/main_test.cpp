@@ -71,63 +71,75 @@ static std::vector<uint32_t> reference_picture(const std::vector<uint8_t> &ram) 
     return {video->pixels, video->pixels + VDC_WIDTH * VDC_HEIGHT};
 }
 
+// Both demos in both timings.
 TEST_F(Headless, DemoDiskBootsByItselfAndTheScreenshotIsTheScreen) {
-    ASSERT_EQ(0, run("--headless --warp --seconds 6 --screenshot out.png --dump-ram ram.bin "
-                     "demo.dsk"))
-        << read_text("out.txt");
-    EXPECT_NE(std::string::npos, text_screen().find("|DISK DEMO DONE")) << text_screen();
-    std::vector<uint32_t> shot = png_pixels("out.png");
-    ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
-    EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
+    for (std::string timing : {"", "--exact-timing "}) {
+        ASSERT_EQ(0, run("--headless --warp --seconds 6 --screenshot out.png --dump-ram ram.bin " +
+                         timing + "demo.dsk"))
+            << read_text("out.txt");
+        EXPECT_NE(std::string::npos, text_screen().find("|DISK DEMO DONE")) << timing;
+        std::vector<uint32_t> shot = png_pixels("out.png");
+        ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
+        EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
+    }
 }
 
 TEST_F(Headless, DemoTapeLoadsByItselfDrawsAndPlays) {
-    ASSERT_EQ(0, run("--headless --warp --seconds 8 --screenshot out.png --dump-ram ram.bin "
-                     "--record tune.wav demo.tap"))
-        << read_text("out.txt");
-    std::vector<uint32_t> shot = png_pixels("out.png");
-    ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
-    EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
-    int lit = 0; // the hires drawing, not a text screen
-    for (int i = 0; i < VDC_WIDTH * 200; i++)
-        lit += shot[i] != shot[0];
-    EXPECT_GT(lit, 500);
-    SF_INFO info{};
-    std::vector<short> s = read_wav("tune.wav", &info);
-    ASSERT_FALSE(s.empty());
-    EXPECT_EQ(std::pair(44100, 2), std::pair(info.samplerate, info.channels));
-    EXPECT_NEAR(8.0 * 1000000 / 22, double(info.frames), 8.0 * 1000000 / 22 * 0.03);
-    EXPECT_NE(*std::min_element(s.begin(), s.end()), *std::max_element(s.begin(), s.end()));
+    for (int exact : {0, 1}) {
+        ASSERT_EQ(0,
+                  run("--headless --warp --seconds 8 --screenshot out.png --dump-ram ram.bin " +
+                      std::string(exact ? "--exact-timing " : "") + "--record tune.wav demo.tap"))
+            << read_text("out.txt");
+        std::vector<uint32_t> shot = png_pixels("out.png");
+        ASSERT_EQ(size_t{VDC_WIDTH * VDC_HEIGHT}, shot.size());
+        EXPECT_TRUE(shot == reference_picture(read_file("ram.bin")));
+        int lit = 0; // the hires drawing, not a text screen
+        for (int i = 0; i < VDC_WIDTH * 200; i++)
+            lit += shot[i] != shot[0];
+        EXPECT_GT(lit, 500);
+        SF_INFO info{};
+        std::vector<short> s = read_wav("tune.wav", &info);
+        ASSERT_FALSE(s.empty());
+        EXPECT_EQ(std::pair(44100, 2), std::pair(info.samplerate, info.channels));
+        const double frames = 8.0 * (exact ? 44100 : 1e6 / 22); // emulated time, not the host's
+        EXPECT_NEAR(frames, double(info.frames), frames * 0.02);
+        EXPECT_NE(*std::min_element(s.begin(), s.end()), *std::max_element(s.begin(), s.end()));
+    }
 }
 
 // A tone program typed into the monitor: channel A at period 100 and full
-// volume; its pitch in the recording is the chip's at 22 cycles a sample.
+// volume; its pitch in the recording is the chip's at 22 cycles a sample, or
+// in exact timing the chip's own, 1,000,000 / (16 x 100) Hz, within 0.1 %.
 TEST_F(Headless, TypedKeysReachTheMonitorAndTheRecordingHasTheTonesPitch) {
-    write_file("tone.bin", {0xA2, 0x00, 0xA9, 0x64, 0x20, 0x12, 0xC0, 0xA2, 0x01, 0xA9,
-                            0x00, 0x20, 0x12, 0xC0, 0xA2, 0x07, 0xA9, 0x3E, 0x20, 0x12,
-                            0xC0, 0xA2, 0x08, 0xA9, 0x0F, 0x20, 0x12, 0xC0, 0x60});
-    ASSERT_EQ(0, run("--headless --warp --seconds 5 --load-at 0600 --record tone.wav "
-                     "--dump-ram ram.bin --type 'GO 600\\nDUMP 600\\n' tone.bin"))
-        << read_text("out.txt");
-    EXPECT_NE(std::string::npos, text_screen().find("|0600 A2 00 A9 64")) << text_screen();
-    SF_INFO info{};
-    std::vector<short> s = read_wav("tone.wav", &info);
-    ASSERT_FALSE(s.empty());
-    // Rising edges over the last second, left channel.
-    const size_t from = s.size() - 2 * 44100;
-    int rises = 0, first = -1, last = -1;
-    const int mid = (*std::min_element(s.begin() + from, s.end()) +
-                     *std::max_element(s.begin() + from, s.end())) /
-                    2;
-    for (size_t i = from + 2; i < s.size(); i += 2)
-        if (s[i - 2] < mid && s[i] >= mid) {
-            rises++;
-            last = int(i / 2);
-            if (first < 0) first = last;
-        }
-    ASSERT_GT(rises, 100);
-    const double hz = (rises - 1) * 44100.0 / (last - first);
-    EXPECT_NEAR(606.4, hz, 3.0); // 44,100 / (2 * 8 * 100 / 22)
+    for (auto [timing, want, within] :
+         {std::tuple{"", 606.4, 3.0}, {"--exact-timing ", 625.0, 0.625}}) {
+        write_file("tone.bin", {0xA2, 0x00, 0xA9, 0x64, 0x20, 0x12, 0xC0, 0xA2, 0x01, 0xA9,
+                                0x00, 0x20, 0x12, 0xC0, 0xA2, 0x07, 0xA9, 0x3E, 0x20, 0x12,
+                                0xC0, 0xA2, 0x08, 0xA9, 0x0F, 0x20, 0x12, 0xC0, 0x60});
+        ASSERT_EQ(0, run("--headless --warp --seconds 5 --load-at 0600 --record tone.wav " +
+                         std::string(timing) +
+                         "--dump-ram ram.bin --type 'GO 600\\nDUMP 600\\n' tone.bin"))
+            << read_text("out.txt");
+        EXPECT_NE(std::string::npos, text_screen().find("|0600 A2 00 A9 64")) << text_screen();
+        SF_INFO info{};
+        std::vector<short> s = read_wav("tone.wav", &info);
+        ASSERT_FALSE(s.empty());
+        // Rising edges over the last second, left channel.
+        const size_t from = s.size() - 2 * 44100;
+        int rises = 0, first = -1, last = -1;
+        const int mid = (*std::min_element(s.begin() + from, s.end()) +
+                         *std::max_element(s.begin() + from, s.end())) /
+                        2;
+        for (size_t i = from + 2; i < s.size(); i += 2)
+            if (s[i - 2] < mid && s[i] >= mid) {
+                rises++;
+                last = int(i / 2);
+                if (first < 0) first = last;
+            }
+        ASSERT_GT(rises, 100);
+        const double hz = (rises - 1) * 44100.0 / (last - first);
+        EXPECT_NEAR(want, hz, within) << timing; // 606.4: 44,100 / (2 * 8 * 100 / 22)
+    }
 }
 
 TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {

@@ -18,12 +18,13 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     sys_options o;
     std::string err;
     ASSERT_EQ(ARGS_OK, parse({"--speed", "4", "--zoom=0", "--warp", "--headless", "--mute",
-                              "--seconds", "2.5", "--type", "A\\nb\\\\", "--disk2", "b.dsk",
-                              "--screenshot", "x.png", "a.dsk"},
+                              "--exact-timing", "--seconds", "2.5", "--type", "A\\nb\\\\",
+                              "--disk2", "b.dsk", "--screenshot", "x.png", "a.dsk"},
                              &o, &err))
         << err;
-    EXPECT_EQ(std::tuple(4, 0, true, true, true, 2.5, KIND_DISK),
-              std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.seconds, o.kind));
+    EXPECT_EQ(
+        std::tuple(4, 0, true, true, true, true, 2.5, KIND_DISK),
+        std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.exact_timing, o.seconds, o.kind));
     EXPECT_EQ("A\nb\\", o.type);
     EXPECT_EQ(std::string("BOOT\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({"--load-at", "C0de", "--no-autostart", "p.BIN"}, &o, &err)) << err;
@@ -64,6 +65,7 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
         {{"--load-at", "400", "a.dsk"}, ARGS_USAGE, "--load-at needs a .bin FILE"},
         {{"--type", "caf\xC3\xA9"}, ARGS_USAGE, "is not on the machine's keyboard"},
         {{"--warp=1"}, ARGS_USAGE, "--warp takes no value"},
+        {{"--exact-timing=1"}, ARGS_USAGE, "--exact-timing takes no value"},
         {{"--bogus"}, ARGS_USAGE, "unknown option --bogus"},
         {{"a.dsk", "p.bin"}, ARGS_USAGE, "more than one FILE"},
         {{"notes.doc"}, ARGS_USAGE, "notes.doc: unknown kind of file"},

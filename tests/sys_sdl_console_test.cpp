@@ -83,6 +83,7 @@ class SysSdlConsoleCommands : public SdlScreen {
 };
 
 constexpr int TAPE = 0x10000, PAUSED = 0x10001; // not RAM: the next tape byte, audio->paused
+constexpr int EXACT = 0x10002; // not RAM: the cycle LDA abs,X pays for a page crossing
 
 TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     for (const char *line : {"frobnicate x", "   ", "utape", "??", "mnt1 a b", "load", "load a b c",
@@ -126,6 +127,8 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
                 {"dasm A0500 L2 d.asm",
                  "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
                 {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"},
+                {"exacton", "ready|", EXACT, 1},
+                {"ExactOff", "ready|", EXACT, 0},
                 {"shot s.png", "screenshot 's.png'|ready|"},
                 {"save s.bmp", "saving 's.bmp'|ready|"},
                 {"record r.wav", "recording to 'r.wav'|ready|"},
@@ -141,6 +144,11 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
         if (r.at == TAPE) via_6522_tapein_byte(&byte);
+        if (r.at == EXACT) {
+            poke(0x1000, {0xBD, 0xFF, 0x10}); // LDA $10FF,X with X = 1
+            cpu_6502.pcreg = 0x1000, cpu_6502.xreg = 1;
+            byte = static_cast<uint8_t>(cpu_6502_step() - 4);
+        }
         EXPECT_TRUE(r.at < 0 || byte == r.value) << r.line << ": " << int{byte};
     }
     run("wc");
@@ -151,11 +159,11 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 24 lines, 4 more, 4 on states, the monitor's 20
-    // (or 16 keys) and ready.
+    // Help clears the view, then lists 24 lines, 4 more, 4 on states, the monitor's 20,
+    // 2 on timing (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(54).find("|=== HELP/COMMANDS ==="));
-    EXPECT_EQ(0u, view(21).find("=== MONITOR ==="));
+    EXPECT_EQ(0u, view(56).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
 }

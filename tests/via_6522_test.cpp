@@ -2,6 +2,7 @@
 // handler slots; one program shows the processor taking its interrupt.
 #include "via_6522.h"
 
+#include <array>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -92,6 +93,20 @@ TEST_F(Via6522Timers, TimeOutOnTheCycleTheModeSays) {
         fresh(script);
 }
 
+// Exact timing: a loaded counter shows N from the next cycle, passes 0xFFFF at its time-out
+// and counts on; timer 1 free-running reloads after 0xFFFF. Rows: T1 one-shot, T1
+// free-running (a period of N+2), T2 one-shot; neither one-shot flags its second pass.
+TEST_F(Via6522Timers, ExactCountersPassFfffAndOneShotsCountOn) {
+    via_6522_exact(1);
+    for (const char *script : {
+             "4=04 5=00 +1 4?04 +4 4?00 D?00 +1 D?40 5?FF 4?FF D?00 +1 4?FE +FFFE 4?00 5?00 +1 "
+             "4?FF D?00",
+             "B=40 4=04 5=00 +1 4?04 +4 4?00 +1 D?40 4?FF +1 4?04 5?00 +5 D?40 4?FF +1 4?04",
+             "8=04 9=00 +1 8?04 +4 8?00 D?00 +1 D?20 9?FF 8?FF D?00 +FFFF 8?00 9?00 +1 8?FF D?00",
+         })
+        fresh(script);
+}
+
 TEST_F(Via6522Timers, Timer1DrivesPb7WhileAcrBit7IsSet) {
     EXPECT_EQ("pb_w 00 pb_w 80 pb_w 00 pb_w 80 pb_w 00 pb_w 80 pb_w 81 pb_w 82 pb_w 02 pb_w 82 "
               "pb_w 82 pb_w 02 pb_w 02 pb_w 00 pb_w 00 pb_w 81 pb_w 81 pb_r 03 ",
@@ -178,13 +193,50 @@ TEST_F(Via6522, AddressesOutsideTheChipReadZeroAndWritesStop) {
     EXPECT_DEATH(via_6522_write(VIA_BASE + 0x10, 0), "addr <= 0x0F");
 }
 
+// Free-running with latch 99: a period of 100 cycles, 101 in exact timing.
 TEST_F(Via6522Interrupts, ProcessorTakesTheTimerInterruptEveryPeriod) {
-    poke(FIX_IRQ, {0xAD, 0x04, 0x03, 0xE6, 0x10, 0x40}); // LDA T1C_L, INC $10, RTI
-    code(FIX_RESET, {0x58, 0x4C, 0x01, 0x04});           // CLI, JMP *
-    play("B=40 E=C0 4=E7 5=03");                         // free-running, latch 999
-    for (int cycles = 0, n = 0; cycles < 100000; cycles += n)
-        via_6522_run(n = cpu_6502_run());
-    EXPECT_NEAR(100, ram_range(0x10, 1)[0], 1); // 1000 cycles a period
+    for (int exact : {0, 1}) {
+        sys_exact_timing(exact);
+        reset();
+        ram_getptr()[0x10] = 0;
+        poke(FIX_IRQ, {0xAD, 0x04, 0x03, 0xE6, 0x10, 0x40}); // LDA T1C_L, INC $10, RTI
+        code(FIX_RESET, {0x58, 0x4C, 0x01, 0x04});           // CLI, JMP *
+        play("B=40 E=C0 4=63 5=00");
+        for (int cycles = 0, n = 0; cycles < 20200; cycles += n)
+            via_6522_run(n = cpu_6502_run());
+        EXPECT_NEAR(exact ? 200 : 202, ram_range(0x10, 1)[0], 1);
+    }
+}
+
+// A program loads a counter with 4 (STA abs, whose write is its last cycle), then reads its
+// low byte six times, 4, 11, ... 39 cycles after the write (LDA abs; PHA). Exact timing gives
+// what the chip's timing diagrams give; the simplified one its own counts.
+TEST_F(Via6522Timers, ProgramReadsTheCountersAtKnownCycles) {
+    using reads = std::array<uint8_t, 6>;
+    for (auto [exact, acr, reg, want] : {
+             std::tuple{1, 0x00, 4, reads{0x01, 0xFA, 0xF3, 0xEC, 0xE5, 0xDE}}, // T1 one-shot
+             {1, 0x40, 4, reads{0x01, 0x00, 0xFF, 0x04, 0x03, 0x02}},           // T1 free-running
+             {1, 0x00, 8, reads{0x01, 0xFA, 0xF3, 0xEC, 0xE5, 0xDE}},           // T2 one-shot
+             {0, 0x00, 4, reads{0x00, 0x04, 0x04, 0x04, 0x04, 0x04}},
+             {0, 0x40, 4, reads{0x00, 0x03, 0x01, 0x04, 0x02, 0x00}},
+             {0, 0x00, 8, reads{0x00, 0xFB, 0xFB, 0xFB, 0xFB, 0xFB}},
+         }) {
+        sys_exact_timing(exact);
+        reset();
+        ASSERT_EQ(0, cpu_6502_init());
+        const uint8_t lo = static_cast<uint8_t>(reg), hi = static_cast<uint8_t>(reg + 1);
+        std::vector<uint8_t> program = {0xA9, uint8_t(acr), 0x8D, 0x0B, 0x03, 0xA9, 0x04, 0x8D,
+                                        lo,   0x03,         0xA9, 0x00, 0x8D, hi,   0x03};
+        for (int i = 0; i < 6; i++)
+            program.insert(program.end(), {0xAD, lo, 0x03, 0x48});
+        code(FIX_RESET, program);
+        for (int i = 0; i < 6 + 12; i++)
+            via_6522_run(cpu_6502_run());
+        reads got;
+        for (int i = 0; i < 6; i++)
+            got[i] = ram_range(0x01FC - i, 1)[0]; // pushed from 0x01FC down
+        EXPECT_EQ(want, got) << "exact " << exact << ", register " << reg;
+    }
 }
 
 } // namespace
