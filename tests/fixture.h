@@ -18,6 +18,9 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
+#include "sys_cfg.h"
+#include "sys_core.h"
+#include "vdc.h"
 #include "via_6522.h"
 
 // Makes a fresh directory, enters it, and on destruction leaves and removes it.
@@ -151,9 +154,21 @@ class Machine : public ::testing::Test {
 inline void ay_write(uint8_t reg, uint8_t value) {
     via_6522_write(VIA_BASE + VIA_DDRA, 0xFF);
     via_6522_write(VIA_BASE + VIA_IORA, reg);
-    via_6522_write(VIA_BASE + VIA_PCR, 0xFF);  // BC1 = BDIR = 1: latch address
+    via_6522_write(VIA_BASE + VIA_PCR, 0xFF); // BC1 = BDIR = 1: latch address
     via_6522_write(VIA_BASE + VIA_PCR, 0xDD);
     via_6522_write(VIA_BASE + VIA_IORA, value);
-    via_6522_write(VIA_BASE + VIA_PCR, 0xFD);  // BDIR = 1, BC1 = 0: write
+    via_6522_write(VIA_BASE + VIA_PCR, 0xFD); // BDIR = 1, BC1 = 0: write
     via_6522_write(VIA_BASE + VIA_PCR, 0xDD);
+}
+
+// The machine as the program starts it: default settings, an empty event
+// queue, then memory, display, VIA and processor in start-up order.
+inline void start_machine() {
+    sys_cfg_defaults();
+    sys_apply_config();
+    sys_queue_reset();
+    mem_init();
+    vdc_init();
+    via_6522_init();
+    cpu_6502_init();
 }

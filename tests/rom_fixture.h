@@ -34,13 +34,7 @@ class RomMachine : public ::testing::Test {
     void SetUp() override {
         for (const char *name : {"z5.rom", "z5dos.rom", "demo.dsk"})
             std::filesystem::copy_file(run_dir + "/" + name, name);
-        sys_cfg_defaults();
-        sys_apply_config();
-        sys_queue_reset();
-        mem_init();
-        vdc_init();
-        via_6522_init();
-        cpu_6502_init();
+        start_machine();
         ram = ram_getptr();
     }
     void TearDown() override {

@@ -108,13 +108,7 @@ class StateMachine : public ::testing::Test {
     void SetUp() override {
         for (const char *name : {"z5.rom", "z5dos.rom", "demo.dsk", "demo.tap"})
             std::filesystem::copy_file(run_dir + "/" + name, name);
-        sys_cfg_defaults();
-        sys_apply_config();
-        sys_queue_reset();
-        mem_init();
-        vdc_init();
-        via_6522_init();
-        cpu_6502_init();
+        start_machine();
         sys_file_set_logger(keep_line);
         said.clear();
     }
