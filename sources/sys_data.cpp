@@ -14,7 +14,8 @@ static bool readable(const std::string &path) {
     return access(path.c_str(), R_OK) == 0;
 }
 
-std::string sys_data_dir() {
+// The installed data folder beside the running program ("" when unknown).
+static std::string installed_dir() {
     char exe[4096];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0) return "";
@@ -32,7 +33,7 @@ std::string sys_data_path(const char *name) {
     auto it = sys_data.overrides.find(name);
     if (it != sys_data.overrides.end()) return it->second;
     if (readable(name) || name[0] == '/') return name;
-    for (const std::string &dir : {sys_data_dir(), std::string(KESTREL_DATA_DIR)}) {
+    for (const std::string &dir : {installed_dir(), std::string(KESTREL_DATA_DIR)}) {
         if (dir.empty()) continue;
         std::string path = dir + "/" + name;
         if (readable(path)) return path;

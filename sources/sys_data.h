@@ -12,5 +12,3 @@
 std::string sys_data_path(const char *name);
 // From now on `name` opens `path` whatever the folders hold; nullptr clears it.
 int sys_data_override(const char *name, const char *path);
-// The installed data folder beside the running program ("" when unknown).
-std::string sys_data_dir();

@@ -361,16 +361,6 @@ int sys_sdl_warp(int on) {
     return 0;
 }
 
-bool sys_sdl_warping() {
-    machine_guard hold;
-    return host.warp;
-}
-
-long sys_sdl_frames() {
-    machine_guard hold;
-    return host.frames;
-}
-
 int sys_sdl_finish() {
     SDL_Quit();
     return 0;

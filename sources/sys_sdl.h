@@ -43,8 +43,6 @@ int sys_sdl_finish();
 // of every 20 ms of host time is shown, the sound device is silent and the
 // title shows the factor. Main thread (F9, --warp).
 int sys_sdl_warp(int on);
-bool sys_sdl_warping();
-long sys_sdl_frames(); // frames run so far
 // Shows the formatted text in the console as one line (at most 2046
 // characters formatted; the console keeps 126).
 int sys_sdl_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -83,7 +83,3 @@ int sys_type_frame(long frame) {
         sys_apply_event(typist.steps[typist.next++].ev);
     return 0;
 }
-
-bool sys_type_busy() {
-    return typist.next < typist.steps.size();
-}

@@ -14,5 +14,3 @@ int sys_type_check(const char *text);
 int sys_type_start(const char *text, long first);
 // Timer thread, at the start of frame `frame`: acts on the key events due.
 int sys_type_frame(long frame);
-// True while keys remain to be typed.
-bool sys_type_busy();
