@@ -1,5 +1,6 @@
 // The three threads on SDL's own clock: the event loop takes keys and console
-// commands from another thread, the timer thread runs our ROM (its keyboard
+// commands from another thread (the monitor stops, steps and resumes the
+// machine), the timer thread runs our ROM (its keyboard
 // scan drives the sound chip), the audio thread plays. TSan proves the locks.
 #include <atomic>
 #include <filesystem>
@@ -67,7 +68,8 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
             for (std::string line :
                  {"mnt1 disk.dsk", "state save t.state", "state load t.state",
                   "load data.bin a0400", "record r.wav", "soundoff", "save out.bin a0400 l0010",
-                  "shot s.png", "soundon", "record off", "umnt1"})
+                  "shot s.png", "soundon", "record off", "umnt1", "p", "s 5", "r", "d",
+                  "w a0000 l0100", "c", "wc", "b ac000", "bc", "exacton", "c", "exactoff"})
                 for (char c : line + "\r")
                     tap(static_cast<SDLKey>(c), c);
             tap(SDLK_ESCAPE);
