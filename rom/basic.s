@@ -105,7 +105,7 @@ DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
 CSTK    = $0400                 ; control stack, 256 bytes
 VARSIZE = 7
-FORSIZE = 18
+FORSIZE = 20
 SUBSIZE = 6
 
 T_DATA  = $91
@@ -667,12 +667,6 @@ isalpha:
 @no:    clc
         rts
 
-isalnum:
-        jsr isdig
-        bcs @r
-        jmp isalpha
-@r:     rts
-
 ; Skips the character A or stops with a syntax error.
 chkc:   sta ctmp
         jsr peekc
@@ -1226,8 +1220,11 @@ s_if:   jsr evnum
 synerr3:
         jmp synerr
 
-; FOR frame: variable, limit, step, line, text position, run flag, T_FOR.
+; FOR frame: variable, limit, step, line, text position, run flag, the
+; variable's name, T_FOR.
 s_for:  jsr getvar
+        lda arrf                ; a simple variable counts
+        bne synerr3
         lda #0
         sta anyf
         jsr findfor
@@ -1241,6 +1238,10 @@ s_for:  jsr getvar
         sta CSTK,x
         lda varp+1
         sta CSTK+1,x
+        lda vn1                 ; the name: NEXT finds its loop without a lookup
+        sta CSTK+17,x
+        lda vn2
+        sta CSTK+18,x
         lda #T_EQ
         jsr chkc
         jsr evnum
@@ -1280,20 +1281,11 @@ s_for:  jsr getvar
         lda runf
         sta CSTK+16,x
         lda #T_FOR
-        sta CSTK+17,x
+        sta CSTK+19,x
         txa
         clc
         adc #FORSIZE
         sta cstk
-        rts
-
-; fptr := CSTK + X + A
-fpx:    stx fptr
-        clc
-        adc fptr
-        sta fptr
-        lda #>CSTK
-        sta fptr+1
         rts
 
 findfor:
@@ -1309,11 +1301,11 @@ findfor:
         tax
         lda anyf
         bne @yes
-        lda CSTK,x
-        cmp varp
+        lda CSTK+17,x
+        cmp vn1
         bne @l
-        lda CSTK+1,x
-        cmp varp+1
+        lda CSTK+18,x
+        cmp vn2
         bne @l
 @yes:   sec
         rts
@@ -1325,9 +1317,8 @@ s_next: lda #1
         jsr peekc
         jsr isalpha
         bcc @find
-        jsr getvar
-        lda #0
-        sta anyf
+        jsr getname
+        dec anyf
 @find:  jsr findfor
         bcs @f
         jmp err_next
@@ -1355,9 +1346,30 @@ s_next: lda #1
         ldx forb
         lda #2
         jsr fpx
-        jsr ldarg
+        lda facx                ; both positive: the stored bytes in order decide
+        beq @full
+        lda facs
+        ldy #1
+        ora (fptr),y
+        bmi @full
+        asl facm
+        lsr facm
+        dey
+@pc:    lda facx,y
+        cmp (fptr),y
+        bne @ne
+        iny
+        cpy #5
+        bne @pc
+        lda #2
+        bne @res
+@ne:    lda #1
+        bcs @res
+        lda #4
+        bne @res
+@full:  jsr ldarg
         jsr fcmp                ; limit against the new value
-        ldx forb
+@res:   ldx forb
         ldy CSTK+8,x            ; the step's sign
         bpl @up
         cmp #4

@@ -582,6 +582,22 @@ f2i:    jsr fround
         jmp negx
 @r:     rts
 
+; C=1 for a letter or digit (the interpreter's, kept here for room).
+isalnum:
+        jsr isdig
+        bcs @r
+        jmp isalpha
+@r:     rts
+
+; fptr := CSTK + X + A, a FOR frame's field.
+fpx:    stx fptr
+        clc
+        adc fptr
+        sta fptr
+        lda #>CSTK
+        sta fptr+1
+        rts
+
 ; ival, signed, to fac.
 i2f:    lda ival+3
         and #$80
