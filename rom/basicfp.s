@@ -168,12 +168,13 @@ fnorm:  lda facm
         ora facg
         bne @all
         lda facm
-@one:   bmi @r
+@one:   bmi @st
         dec facx
         beq fzero
         asl
-        sta facm
         bcc @one
+@st:    sta facm
+        rts
 @all:   lda facm
         bmi @r
         asl facg
