@@ -1585,6 +1585,32 @@ GetTapeByte:                    ; 0xE6C9
         sta TAPEBYTE
         sec
         rts
+
+; BASIC's loop search (basic.s), in the room before the next entry point.
+; The loop of the variable vn1, vn2, or the newest when vn1 is 0: C=1 and
+; X its base.
+findfor:
+        ldx cstk
+@l:     cpx #0
+        beq @no
+        lda CSTK-1,x
+        cmp #T_FOR
+        bne @no
+        txa
+        sec
+        sbc #FORSIZE
+        tax
+        lda vn1
+        beq @yes
+        cmp CSTK+12,x
+        bne @l
+        lda vn2
+        cmp CSTK+13,x
+        bne @l
+@yes:   sec
+        rts
+@no:    clc
+        rts
         .res $E6FB - *, $FF
 GetTapeDone:                    ; 0xE6FB, the byte in A and at $2F
         clc
