@@ -850,8 +850,17 @@ exec:   ldx #$FF
         beq @nk
         lda #0
         jsr chkbrkm
-@nk:    jsr gcchk
-        jsr peekc
+@nk:    lda #0                  ; no string is new yet; collect when short of room
+        sta tmpok
+        lda fretop
+        sec
+        sbc varend
+        lda fretop+1
+        sbc varend+1
+        cmp #2
+        bcs @room
+        jsr gc
+@room:  jsr peekc
         beq eol
         cmp #':'
         bne @st

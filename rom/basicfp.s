@@ -8,21 +8,28 @@
 ; a guard byte below its mantissa, rounded in before it is stored or used.
 
 ; fac from the five bytes at (fptr).
-ldfac:  ldy #4
-@l:     lda (fptr),y
-        sta facx,y
+ldfac:  ldy #4                  ; unrolled: every variable read comes here
+        lda (fptr),y
+        sta facm+3
         dey
-        bpl @l
-        lda facm
-        and #$80
-        beq @p
-        lda #$FF
-@p:     sta facs
-        lda facm
+        lda (fptr),y
+        sta facm+2
+        dey
+        lda (fptr),y
+        sta facm+1
+        ldy #0
+        lda (fptr),y
+        sta facx
+        iny
+        lda (fptr),y
+        cmp #$80                ; C: the sign
         ora #$80
         sta facm
         lda #0
         sta facg
+        bcc @p
+        lda #$FF
+@p:     sta facs
         rts
 
 ldarg:  ldy #4
