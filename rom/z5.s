@@ -659,8 +659,8 @@ setcol: sta VIA_ORA2
 ; Read the 8x8 matrix into krows: a row select on port B bits 0-2, columns
 ; driven low through the sound chip's port, the answer on port B bit 3.
 ; The column mask stays at 0 from row to row while no key is found, so an
-; idle keyboard costs one port write and one read per row. itmp+3 gets the
-; rows ORed together.
+; idle keyboard costs one port write and one read per row. itmp+3 gets
+; $80 when a key is held, else 0.
 kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
         and #$80
         sta itmp+2
@@ -696,7 +696,7 @@ kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
         bcs @col
         lda itmp
         sta krows,x
-        ora itmp+3
+        lda #$80                ; a key is held
         sta itmp+3
         dex
         bpl @all
@@ -714,9 +714,6 @@ kproc:  lda itmp+3
         bne @go
         rts
 @go:    lda itmp+3
-        cmp #1
-        lda #0
-        ror
         sta itmp
         lda krows+4             ; left shift
         ora krows+7             ; right shift
