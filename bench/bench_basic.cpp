@@ -68,6 +68,9 @@ static const bench benches[] = {
 
 int main() {
     if (chdir(KESTREL_RUN_DIR) != 0) return 1;
+    // One file per run: two benchmarks may run at once.
+    const std::string file = "/tmp/kestrel_bench_basic." + std::to_string(getpid()) + ".txt";
+    const char *path = file.c_str();
     sys_cfg_defaults();
     sys_apply_config();
     sys_queue_reset();
@@ -91,7 +94,6 @@ int main() {
                 if (at == 0 || text[at - 1] == '\n')
                     sorted += text.substr(at, text.find('\n', at) - at + 1);
         }
-        const char *path = "/tmp/kestrel_bench_basic.txt";
         FILE *f = fopen(path, "w");
         if (!f) return 1;
         fputs(sorted.c_str(), f);
@@ -109,13 +111,13 @@ int main() {
         n++;
     }
     // Ten square roots of N, then ten squares, summed over N = 1 to 100.
-    FILE *f = fopen("/tmp/kestrel_bench_basic.txt", "w");
+    FILE *f = fopen(path, "w");
     if (!f) return 1;
     fputs("100 S=0:FOR N=1 TO 100:A=N\n110 FOR I=1 TO 10:A=SQR(A):NEXT\n"
           "120 FOR I=1 TO 10:A=A*A:NEXT\n130 S=S+A:NEXT:PRINT ABS(1010-S/5)\n",
           f);
     fclose(f);
-    if (sys_file_load_txt("/tmp/kestrel_bench_basic.txt") != 0) return 1;
+    if (sys_file_load_txt(path) != 0) return 1;
     type("CLS:RUN\n");
     if (!run_until("READY", 400000000)) return 1;
     std::string result;
@@ -123,6 +125,6 @@ int main() {
         result += static_cast<char>(mem[0xBB80 + 40 + c] & 0x7F);
     printf("accuracy: ABS(1010-S/5) =%s\n",
            result.substr(0, result.find_last_not_of(' ') + 1).c_str());
-    unlink("/tmp/kestrel_bench_basic.txt");
+    unlink(path);
     return 0;
 }

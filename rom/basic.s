@@ -41,7 +41,6 @@ dt      = $8C                   ; 4
 remx    = $90
 opc     = $91
 oprec   = $92
-anyf    = $93
 lsthi   = $94                   ; 2
 callv   = $96                   ; 2
 kwp     = $98                   ; 2
@@ -105,7 +104,7 @@ DIGS    = $0270                 ; nine digits being printed
 SUBS    = $0280                 ; subscripts of an array element, 2 bytes each
 CSTK    = $0400                 ; control stack, 256 bytes
 VARSIZE = 7
-FORSIZE = 18
+FORSIZE = 20
 SUBSIZE = 6
 
 T_DATA  = $91
@@ -667,12 +666,6 @@ isalpha:
 @no:    clc
         rts
 
-isalnum:
-        jsr isdig
-        bcs @r
-        jmp isalpha
-@r:     rts
-
 ; Skips the character A or stops with a syntax error.
 chkc:   sta ctmp
         jsr peekc
@@ -857,8 +850,17 @@ exec:   ldx #$FF
         beq @nk
         lda #0
         jsr chkbrkm
-@nk:    jsr gcchk
-        jsr peekc
+@nk:    lda #0                  ; no string is new yet; collect when short of room
+        sta tmpok
+        lda fretop
+        sec
+        sbc varend
+        lda fretop+1
+        sbc varend+1
+        cmp #2
+        bcs @room
+        jsr gc
+@room:  jsr peekc
         beq eol
         cmp #':'
         bne @st
@@ -1226,10 +1228,11 @@ s_if:   jsr evnum
 synerr3:
         jmp synerr
 
-; FOR frame: variable, limit, step, line, text position, run flag, T_FOR.
+; FOR frame: variable, limit, step, the variable's name, then a record as
+; GOSUB's: line, text position, run flag, T_FOR.
 s_for:  jsr getvar
-        lda #0
-        sta anyf
+        lda arrf                ; a simple variable counts
+        bne synerr3
         jsr findfor
         bcc @new
         stx cstk                ; the same variable's loop starts again
@@ -1241,6 +1244,10 @@ s_for:  jsr getvar
         sta CSTK,x
         lda varp+1
         sta CSTK+1,x
+        lda vn1                 ; the name: NEXT finds its loop without a lookup
+        sta CSTK+12,x
+        lda vn2
+        sta CSTK+13,x
         lda #T_EQ
         jsr chkc
         jsr evnum
@@ -1268,66 +1275,20 @@ s_for:  jsr getvar
         lda #7
         jsr fpx
         jsr stfac
-        ldx cstk
-        lda curlp
-        sta CSTK+12,x
-        lda curlp+1
-        sta CSTK+13,x
-        lda txtptr
-        sta CSTK+14,x
-        lda txtptr+1
-        sta CSTK+15,x
-        lda runf
-        sta CSTK+16,x
-        lda #T_FOR
-        sta CSTK+17,x
-        txa
+        lda cstk
         clc
-        adc #FORSIZE
+        adc #14
         sta cstk
-        rts
+        lda #T_FOR
+        jmp pushf
 
-; fptr := CSTK + X + A
-fpx:    stx fptr
-        clc
-        adc fptr
-        sta fptr
-        lda #>CSTK
-        sta fptr+1
-        rts
-
-findfor:
-        ldx cstk
-@l:     cpx #0
-        beq @no
-        lda CSTK-1,x
-        cmp #T_FOR
-        bne @no
-        txa
-        sec
-        sbc #FORSIZE
-        tax
-        lda anyf
-        bne @yes
-        lda CSTK,x
-        cmp varp
-        bne @l
-        lda CSTK+1,x
-        cmp varp+1
-        bne @l
-@yes:   sec
-        rts
-@no:    clc
-        rts
-
-s_next: lda #1
-        sta anyf
-        jsr peekc
+s_next: jsr peekc
         jsr isalpha
-        bcc @find
-        jsr getvar
+        bcs @nm
         lda #0
-        sta anyf
+        sta vn1
+        beq @find
+@nm:    jsr getname
 @find:  jsr findfor
         bcs @f
         jmp err_next
@@ -1340,7 +1301,70 @@ s_next: lda #1
         sta fptr
         lda CSTK+1,x
         sta fptr+1
-        jsr ldfac
+; A step that is a positive power of two, added to a positive value not
+; below a half, is one bit added into the stored mantissa: worked on a
+; copy in fac, which stays in the stored form for the comparison.
+        lda CSTK+8,x
+        ora CSTK+9,x
+        ora CSTK+10,x
+        ora CSTK+11,x
+        bne @gen
+        ldy #4
+@cp:    lda (fptr),y
+        sta facx,y
+        dey
+        bpl @cp
+        lda facm
+        bmi @gen
+        lda facx
+        bpl @gen
+        sec
+        sbc CSTK+7,x
+        cmp #32
+        bcs @gen
+        tay                     ; the step's bit: byte Y/8, bit 7 - Y%8
+        and #7
+        eor #7
+        tax
+        tya
+        lsr
+        lsr
+        lsr
+        tay
+        lda bitmask,x
+        clc
+@ad:    adc facm,y
+        sta facm,y
+        lda #0
+        dey
+        bcs @ad                 ; never past the top byte, below $80
+        lda facm
+        bmi @gen                ; a carry into the hidden bit: the long way
+        ldy #4
+@wb:    lda facx,y
+        sta (fptr),y
+        dey
+        bpl @wb
+        ldx forb
+        lda #2
+        jsr fpx
+        ldy #1
+        lda (fptr),y
+        bmi @ab                 ; a negative limit is below
+        dey
+@pc:    lda facx,y              ; both positive: the stored bytes in order decide
+        cmp (fptr),y
+        bne @ne
+        iny
+        cpy #5
+        bne @pc
+        lda #2
+        bne @res
+@ne:    lda #4
+        bcc @res
+@ab:    lda #1
+        bne @res
+@gen:   jsr ldfac
         ldx forb
         lda #7
         jsr fpx
@@ -1356,25 +1380,18 @@ s_next: lda #1
         lda #2
         jsr fpx
         jsr ldarg
-        jsr fcmp                ; limit against the new value
-        ldx forb
-        ldy CSTK+8,x            ; the step's sign
+        jsr fcmp                ; limit against the new value: 1 below, 4 above
+@res:   ldx forb
+        ldy CSTK+8,x            ; counting down, 4 ends it
         bpl @up
-        cmp #4
-        beq @done
-        bne @loop
-@up:    cmp #1
-        beq @done
-@loop:  lda CSTK+12,x
-        sta curlp
-        lda CSTK+13,x
-        sta curlp+1
-        lda CSTK+14,x
-        sta txtptr
-        lda CSTK+15,x
-        sta txtptr+1
-        lda CSTK+16,x
-        jmp resume
+        lsr
+        lsr
+@up:    lsr
+        bcs @done
+        txa
+        adc #14                 ; C=0
+        tax
+        jmp restf
 @done:  stx cstk
         jsr peekc
         cmp #','

@@ -8,21 +8,28 @@
 ; a guard byte below its mantissa, rounded in before it is stored or used.
 
 ; fac from the five bytes at (fptr).
-ldfac:  ldy #4
-@l:     lda (fptr),y
-        sta facx,y
+ldfac:  ldy #4                  ; unrolled: every variable read comes here
+        lda (fptr),y
+        sta facm+3
         dey
-        bpl @l
-        lda facm
-        and #$80
-        beq @p
-        lda #$FF
-@p:     sta facs
-        lda facm
+        lda (fptr),y
+        sta facm+2
+        dey
+        lda (fptr),y
+        sta facm+1
+        ldy #0
+        lda (fptr),y
+        sta facx
+        iny
+        lda (fptr),y
+        cmp #$80                ; C: the sign
         ora #$80
         sta facm
         lda #0
         sta facg
+        bcc @p
+        lda #$FF
+@p:     sta facs
         rts
 
 ldarg:  ldy #4
@@ -168,12 +175,13 @@ fnorm:  lda facm
         ora facg
         bne @all
         lda facm
-@one:   bmi @r
+@one:   bmi @st
         dec facx
         beq fzero
         asl
-        sta facm
         bcc @one
+@st:    sta facm
+        rts
 @all:   lda facm
         bmi @r
         asl facg
@@ -581,6 +589,22 @@ f2i:    jsr fround
         ldx #ival
         jmp negx
 @r:     rts
+
+; C=1 for a letter or digit (the interpreter's, kept here for room).
+isalnum:
+        jsr isdig
+        bcs @r
+        jmp isalpha
+@r:     rts
+
+; fptr := CSTK + X + A, a FOR frame's field.
+fpx:    stx fptr
+        clc
+        adc fptr
+        sta fptr
+        lda #>CSTK
+        sta fptr+1
+        rts
 
 ; ival, signed, to fac.
 i2f:    lda ival+3

@@ -7,18 +7,8 @@
 ; highest first, so none overwrites another.
 
 
-; Frees garbage when fewer than 512 bytes are left between variables and
-; strings. Called before every statement.
-gcchk:  lda #0
-        sta tmpok
-        lda fretop
-        sec
-        sbc varend
-        lda fretop+1
-        sbc varend+1
-        cmp #2
-        bcc gc
-        rts
+; Frees garbage. exec calls it before a statement when fewer than 512
+; bytes are left between variables and strings.
 gc:     lda #<HIMEM
         sta gcnew
         sta gclim

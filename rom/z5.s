@@ -50,7 +50,7 @@ repkey  = $0D                   ; matrix index of the repeating key, $FF none
 repct   = $0E
 clickct = $0F
 ticks   = $10                   ; 3 bytes, 100 per second
-mods    = $13                   ; bit 0 shift, bit 1 control, bit 2 caps
+mods    = $13                   ; bit 0 shift, bit 1 control, bit 2 caps, bit 7 any key
 tmp     = $14                   ; 4 bytes, main program
 krows   = $18                   ; 8 bytes, keys held now
 kprev   = $20                   ; 8 bytes, keys held at the previous scan
@@ -658,6 +658,9 @@ setcol: sta VIA_ORA2
 
 ; Read the 8x8 matrix into krows: a row select on port B bits 0-2, columns
 ; driven low through the sound chip's port, the answer on port B bit 3.
+; The column mask stays at 0 from row to row while no key is found, so an
+; idle keyboard costs one port write and one read per row. itmp+3 gets
+; $80 when a key is held, else 0.
 kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
         and #$80
         sta itmp+2
@@ -667,12 +670,14 @@ kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
         sta VIA_PCR
         lda #PCR_IDLE
         sta VIA_PCR
+        ldx #0
+        stx itmp+3
         ldx #7
+@all:   lda #$00                ; every column at once first
+        jsr setcol
 @row:   txa
         ora itmp+2
         sta VIA_ORB
-        lda #$00                ; every column at once first
-        jsr setcol
         lda VIA_ORB
         and #$08
         beq @put
@@ -690,15 +695,25 @@ kscan:  lda VIA_ORB               ; the speaker on bit 7 keeps its level
         ror itmp+1
         bcs @col
         lda itmp
+        sta krows,x
+        lda #$80                ; a key is held
+        sta itmp+3
+        dex
+        bpl @all
+        bmi @end
 @put:   sta krows,x
         dex
         bpl @row
-        lda #$FF                ; leave the bus quiet
-        jsr setcol
-        rts
+@end:   lda #$FF                ; leave the bus quiet
+        jmp setcol
 
 ; Modifiers, newly pressed keys and auto-repeat.
-kproc:  lda #0
+; Nothing held now nor at the previous scan (mods bit 7): nothing to do.
+kproc:  lda itmp+3
+        ora mods
+        bne @go
+        rts
+@go:    lda itmp+3
         sta itmp
         lda krows+4             ; left shift
         ora krows+7             ; right shift
@@ -1566,6 +1581,32 @@ GetTapeByte:                    ; 0xE6C9
         lda #$FF
         sta TAPEBYTE
         sec
+        rts
+
+; BASIC's loop search (basic.s), in the room before the next entry point.
+; The loop of the variable vn1, vn2, or the newest when vn1 is 0: C=1 and
+; X its base.
+findfor:
+        ldx cstk
+@l:     cpx #0
+        beq @no
+        lda CSTK-1,x
+        cmp #T_FOR
+        bne @no
+        txa
+        sec
+        sbc #FORSIZE
+        tax
+        lda vn1
+        beq @yes
+        cmp CSTK+12,x
+        bne @l
+        lda vn2
+        cmp CSTK+13,x
+        bne @l
+@yes:   sec
+        rts
+@no:    clc
         rts
         .res $E6FB - *, $FF
 GetTapeDone:                    ; 0xE6FB, the byte in A and at $2F

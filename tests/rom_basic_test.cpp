@@ -27,7 +27,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"arrays", 1},
                      {"maths", 1},
                      {"strings", 1},
-                     {"gfx", 1}}) {
+                     {"gfx", 1},
+                     {"loops", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
