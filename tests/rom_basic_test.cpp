@@ -27,7 +27,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"arrays", 1},
                      {"maths", 1},
                      {"strings", 1},
-                     {"gfx", 1}}) {
+                     {"gfx", 1},
+                     {"colour", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
@@ -101,6 +102,35 @@ TEST_F(RomMachine, BasicSoundStatementsReachTheChip) {
         basic(std::string(s.line) + "\n");
         frames(3);
         EXPECT_EQ(s.loud, loud) << s.line;
+    }
+}
+
+// The colour statements as the display shows them: a pixel of each line's
+// result, where the attributes it wrote take effect.
+TEST_F(RomMachine, BasicColoursAndShapesReachThePicture) {
+    constexpr uint32_t BLACK = 0, WHITE = 0xFFFFFF, GREEN = 0x00FF00;
+    struct shot {
+        const char *line;
+        int x, y;
+        uint32_t colour;
+    };
+    boot();
+    keys("basic\n");
+    basic("");
+    basic("HIRES:PAPER 4:INK 3\n");
+    for (shot s : {shot{"CURSET 60,20,3:FILL 1,1,127", 60, 20, YELLOW},
+                   {"", 60, 21, BLUE},
+                   {"", 0, 199, BLUE},
+                   {"CURSET 60,30,3:CHAR 127,1,2", 60, 37, YELLOW},
+                   {"", 63, 37, BLUE},
+                   {"TEXT:INK 1:PAPER 2", 0, 8, GREEN},
+                   {"PLOT 10,3,65", 200, 215, GREEN},
+                   {"LORES 1:PLOT 10,3,79", 60, 39, BLACK},
+                   {"", 63, 39, WHITE},
+                   {"", 60, 32, WHITE}}) {
+        if (*s.line) keys(std::string(s.line) + "\n"); // past the colour columns: no READY
+        frames(20);
+        EXPECT_EQ(s.colour, pixel(s.x, s.y)) << s.line << " at " << s.x << "," << s.y;
     }
 }
 
