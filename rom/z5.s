@@ -316,14 +316,13 @@ cls:    ldx top
         jmp setrow
 
 ; Blanks the row at scr from the margin on. Keeps X.
-blank:  ldy #39
+blank:  ldy lmarg
         lda #' '
 @c:     sta (scr),y
-        dey
-        bmi @r
-        cpy lmarg
-        bcs @c
-@r:     rts
+        iny
+        cpy #40
+        bcc @c
+        rts
 
 setrow: ldx cury
         lda rowlo,x
