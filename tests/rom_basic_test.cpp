@@ -134,4 +134,30 @@ TEST_F(RomMachine, BasicColoursAndShapesReachThePicture) {
     }
 }
 
+// CHAR and FILL draw up to the screen's last pixel and cell, and not past:
+// a refused line stops before its TEXT, leaving the hires screen shown.
+TEST_F(RomMachine, BasicShapesStopAtTheScreensEdges) {
+    struct edge {
+        const char *line;
+        bool refused;
+    };
+    boot();
+    keys("basic\n");
+    basic("");
+    for (edge e : {edge{"CURSET 234,192,3:CHAR 65,0,1", false},
+                   {"CURSET 235,0,3:CHAR 65,0,1", true},
+                   {"CURSET 0,193,3:CHAR 65,0,1", true},
+                   {"CHAR 31,0,1", true},
+                   {"CHAR 128,0,1", true},
+                   {"CURSET 228,0,3:FILL 200,2,64", false},
+                   {"CURSET 228,0,3:FILL 200,3,64", true},
+                   {"CURSET 0,199,3:FILL 2,1,64", true},
+                   {"FILL 1,1,256", true},
+                   {"FILL 1,0,64", true},
+                   {"INK 7:PAPER 0:PATTERN 0", false}}) {
+        basic("HIRES:" + std::string(e.line) + ":TEXT\n");
+        EXPECT_EQ(e.refused, ram[0x3E] != 0) << e.line;
+    }
+}
+
 } // namespace
