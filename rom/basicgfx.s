@@ -1,6 +1,6 @@
-; BASIC's colour and shape statements: INK, PAPER, LORES, FILL, PATTERN,
-; CHAR. Colours are the display's serial attributes, kept in the first
-; cells of each row: paper in column 0, ink in column 1 and, on the text
+; BASIC's INK, PAPER and CHAR (LORES, PATTERN and FILL are in
+; basicgfx2.s). Colours are the display's serial attributes, kept in the
+; first cells of each row: paper in column 0, ink in column 1 and, on the text
 ; screen, the character set in column 2, where the editor no longer writes.
 
 ; INK c, PAPER c (0-7): the whole text screen, or the hires picture while

@@ -1306,7 +1306,7 @@ c_hires:
         lda #>HIRES
         sta ptr+1
         ldx #0                  ; line
-@line:  txa                     ; ink: a band of 25 lines each
+@line:  txa                     ; ink 1-7 for a band of 25 lines each; 8 is white
         ldy #0
         sec
 @b:     iny
