@@ -200,14 +200,7 @@ scrinit:
         lda #0
         sta hiresf
         sta lmarg
-        lda #<FONT
-        sta ptr
-        lda #>FONT
-        sta ptr+1
-        lda #<(CHARSET+$100)
-        sta ptr2
         lda #>(CHARSET+$100)
-        sta ptr2+1
         jsr copyfont
         jsr blkgen
         ldx #39
@@ -219,10 +212,16 @@ scrinit:
         sta top
         jmp cls
 
-; 768 bytes of shapes from (ptr) to (ptr2).
+; The 768 bytes of shapes to the page A on.
 copyfont:
+        sta ptr2+1
+        lda #<FONT
+        sta ptr
+        lda #>FONT
+        sta ptr+1
         ldx #3
         ldy #0
+        sty ptr2
 @c:     lda (ptr),y
         sta (ptr2),y
         iny
@@ -1329,7 +1328,7 @@ c_hires:
         cpx #200
         bne @line
         jsr primm
-        .byte "PRESS A KEY FOR THE TEXT SCREEN", 0
+        .byte "PRESS A KEY", 0
         jsr getkey
         jmp text
 
@@ -1363,14 +1362,7 @@ hgr:    php
         bpl @row25
         lda #$1E                ; hires from here on, held while this cell lasts
         sta HROW25
-        lda #<FONT
-        sta ptr
-        lda #>FONT
-        sta ptr+1
-        lda #<(HCHARSET+$100)
-        sta ptr2
         lda #>(HCHARSET+$100)
-        sta ptr2+1
         jsr copyfont
         lda #26
         sta top
