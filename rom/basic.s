@@ -83,7 +83,6 @@ gcnew   = $D9                   ; 2, where the moved strings begin
 ltype   = $DB                   ; the type of the variable LET sets
 nbl     = $DC                   ; characters in NBUF
 outf    = $DD                   ; $80: number output goes to NBUF
-kwl     = $DE                   ; length of the keyword being tried
 lint    = $DF                   ; the variable LET sets has a %
 NBUF    = $02A0                 ; 32 bytes: STR$, VAL, HEX$
 ARGS    = $02C0                 ; statement arguments, two bytes each
@@ -98,6 +97,7 @@ herr    = $02D7                 ; 2
 hn      = $02D9                 ; 2
 hcx     = $02DB                 ; CIRCLE's centre
 hcy     = $02DC
+hpat    = $02DD                 ; DRAW's dash pattern, inverted
 USRVEC  = $02FE                 ; USR's routine; an RTS until set
 FT1     = $0250                 ; parked numbers, six bytes each
 DIGS    = $0270                 ; nine digits being printed
@@ -113,7 +113,12 @@ T_GOTO  = $97
 T_IF    = $99
 T_GOSUB = $9B
 T_REM   = $9D
+T_UNTIL = $8C
 T_FOR   = $8D
+T_NEXT  = $90
+T_DIM   = $93
+T_RETURN = $9C
+T_CONT  = $BB
 T_ON    = $B4
 T_TAB   = $C2
 T_TO    = $C3
@@ -134,11 +139,7 @@ T_LAST  = $F6
 ; ---- entry and the line loop ----------------------------------------------------
 c_basic:
         jsr endargs
-        ldx #6
-@m:     lda basicnm,x
-        sta STATUS+24,x
-        dex
-        bpl @m
+        jsr bname
         lda #<rts1
         sta USRVEC
         lda #>rts1
@@ -154,11 +155,7 @@ ready:  ldx #$FF
         .byte "READY", 13, 0
 main:   ldx #$FF
         txs
-        ldy #39                 ; a fresh row, as the monitor's prompt has
-        lda #' '
-@clr:   sta (scr),y
-        dey
-        bpl @clr
+        jsr blank               ; a fresh row, as the monitor's prompt has
         jsr getline
         jsr upline
         lda #<inbuf
@@ -187,11 +184,19 @@ main:   ldx #$FF
         bpl @mm
         jmp warm
 @run:   jmp exec
+; The status row names BASIC.
+bname:  ldx #6
+@m:     lda basicnm,x
+        sta STATUS+24,x
+        dex
+        bpl @m
+        rts
 basicnm: .byte "BASIC  "
 monnm:  .byte "MONITOR"
 
 ; Prints a newline unless the cursor is at the start of a row.
 newln:  lda curx
+        cmp lmarg
         beq @r
         jmp crlf
 @r:     rts
@@ -575,26 +580,24 @@ kwmatch:
         lda #$80
         sta kwi
 @kw:    ldy #0
-        lda (kwp),y
-        sta kwl                 ; its length
         ldx tki
-        iny
 @ch:    lda (kwp),y
-        cmp inbuf,x
+        eor inbuf,x             ; 0, or $80 on the keyword's last letter
+        asl
         bne @no
-        cpy kwl
-        beq @yes
         iny
         inx
-        bne @ch
-@yes:   inx
+        bcc @ch
         stx tki
         lda kwi
+        rts                     ; C=1 from the last letter
+@no:    lda (kwp),y             ; past the last letter
+        bmi @e
+        iny
+        bne @no
+@e:     tya
         sec
-        rts
-@no:    lda kwp
-        sec
-        adc kwl
+        adc kwp
         sta kwp
         bcc @i
         inc kwp+1
@@ -618,23 +621,20 @@ prkw:   sec
         lda #>kwtab
         sta kwp+1
         ldy #0
-@sk:    txa
-        beq @pr
-        lda (kwp),y
-        sec
-        adc kwp
-        sta kwp
-        bcc @n
+@l:     lda (kwp),y
+        inc kwp
+        bne @n
         inc kwp+1
-@n:     dex
-        jmp @sk
-@pr:    lda (kwp),y
-        tax
-@c:     iny
-        lda (kwp),y
+@n:     cpx #0
+        bne @s
+        pha
+        and #$7F
         jsr chrout
+        pla
+@s:     asl                     ; the last letter ends the keyword
+        bcc @l
         dex
-        bne @c
+        bpl @l
         rts
 
 ; ---- reading the statement -----------------------------------------------------
@@ -710,46 +710,46 @@ getlnum:
 
 ; ---- errors ----------------------------------------------------------------------
 synerr: ldx #0
-        beq basicerr
+        .byte $2C               ; skips the next load
 err_line:
         ldx #1
-        bne basicerr
+        .byte $2C
 err_ret:
         ldx #2
-        bne basicerr
+        .byte $2C
 err_next:
         ldx #3
-        bne basicerr
+        .byte $2C
 err_div:
         ldx #4
-        bne basicerr
+        .byte $2C
 err_mem:
         ldx #5
-        bne basicerr
+        .byte $2C
 notimpl:
         ldx #6
-        bne basicerr
+        .byte $2C
 err_ovf:
         ldx #8
-        bne basicerr
+        .byte $2C
 err_qty:
         ldx #9
-        bne basicerr
+        .byte $2C
 err_sub:
         ldx #10
-        bne basicerr
+        .byte $2C
 err_redim:
         ldx #11
-        bne basicerr
+        .byte $2C
 err_data:
         ldx #12
-        bne basicerr
+        .byte $2C
 err_until:
         ldx #13
-        bne basicerr
+        .byte $2C
 err_cont:
         ldx #14
-        bne basicerr
+        .byte $2C
 err_deep:
         ldx #7
 basicerr:
@@ -762,10 +762,25 @@ basicerr:
         jsr newln
         lda #'?'
         jsr chrout
-        ldx ctmp
-        lda errlo,x
-        ldy errhi,x
-        jsr strout
+        ldx ctmp                ; past X texts
+        ldy #$FF
+@sk:    dex
+        bmi @pr
+@z:     iny
+        lda e_syn,y
+        bne @z
+        beq @sk
+@pr:    iny
+        lda e_syn,y
+        beq @e
+        bmi @kw
+        jsr chrout
+        bne @pr
+@kw:    sty ctmp
+        jsr prkw
+        ldy ctmp
+        jmp @pr
+@e:
         jsr primm
         .byte " ERROR", 0
 inln: lda runf
@@ -818,29 +833,27 @@ chkbrkm:
         jmp stopped
 @r:     rts
 
+; The texts in error number order; keywords stand as their tokens.
 e_syn:  .byte "SYNTAX", 0
-e_line: .byte "UNDEFINED LINE", 0
-e_ret:  .byte "RETURN WITHOUT GOSUB", 0
-e_next: .byte "NEXT WITHOUT FOR", 0
-e_div:  .byte "DIVISION BY ZERO", 0
-e_mem:  .byte "OUT OF MEMORY", 0
-e_ni:   .byte "NOT IMPLEMENTED", 0
-e_deep: .byte "FORMULA TOO COMPLEX", 0
-e_ovf:  .byte "OVERFLOW", 0
-e_qty:  .byte "ILLEGAL QUANTITY", 0
-e_sub:  .byte "BAD SUBSCRIPT", 0
-e_redim: .byte "REDIM'D ARRAY", 0
-e_data: .byte "OUT OF DATA", 0
-e_until: .byte "UNTIL WITHOUT REPEAT", 0
-e_cont: .byte "CAN'T CONTINUE", 0
-e_type: .byte "TYPE MISMATCH", 0
-e_long: .byte "STRING TOO LONG", 0
-e_dir:  .byte "ILLEGAL DIRECT", 0
-e_fn:   .byte "UNDEF'D FUNCTION", 0
-errlo:  .lobytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .lobytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long, e_dir, e_fn
-errhi:  .hibytes e_syn, e_line, e_ret, e_next, e_div, e_mem, e_ni, e_deep, e_ovf, e_qty
-        .hibytes e_sub, e_redim, e_data, e_until, e_cont, e_type, e_long, e_dir, e_fn
+        .byte "UNDEFINED LINE", 0
+        .byte T_RETURN, " WITHOUT ", T_GOSUB, 0
+        .byte T_NEXT, " WITHOUT ", T_FOR, 0
+        .byte "DIVISI", T_ON, " BY ZERO", 0
+        .byte "OUT OF MEMORY", 0
+        .byte T_NOT, " IMPLEMENTED", 0
+        .byte T_FOR, "MULA ", T_TO, "O COMPLEX", 0
+        .byte "OVERFLOW", 0
+        .byte "ILLEGAL QUANTITY", 0
+        .byte "BAD SUBSCRIPT", 0
+        .byte "RE", T_DIM, "'D ARRAY", 0
+        .byte "OUT OF ", T_DATA, 0
+        .byte T_UNTIL, " WITHOUT ", T_REPEAT, 0
+        .byte "CAN'T ", T_CONT, "INUE", 0
+        .byte "TYPE MISMATCH", 0
+        .byte "STRING ", T_TO, "O LONG", 0
+        .byte "ILLEGAL DIRECT", 0
+        .byte "UNDEF'D FUNCTI", T_ON, 0
+        .assert * - e_syn < 256, error, "the error texts fit one index"
 
 ; ---- execution -----------------------------------------------------------------
 exec:   ldx #$FF
@@ -979,9 +992,12 @@ s_clear:
 s_cls:  lda #$0C
         jmp chrout
 
-s_text: jmp text
+s_text: jsr text
+        jmp bname
 
 s_hires:
+        lda #0
+        sta hpat                ; solid lines again
         jmp hgr
 
 ; REM, ELSE met while running, and the false side of IF: the rest of the line.
@@ -2901,7 +2917,7 @@ idiv10: lda #0
 ; Statement tokens $80-$C8.
 stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE RECALL
         .word notimpl-1, notimpl-1, s_pop-1, s_plot-1       ; TRON TROFF POP PLOT
-        .word notimpl-1, notimpl-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
+        .word notimpl-1, s_lores-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
         .word s_until-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
         .word s_next-1, s_data-1, s_input-1, s_dim-1        ; NEXT DATA INPUT DIM
         .word s_cls-1, s_read-1, s_let-1, s_goto-1          ; CLS READ LET GOTO
@@ -2910,8 +2926,8 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word notimpl-1, s_text-1, s_hires-1                ; RELEASE TEXT HIRES
         .word s_shoot-1, s_explode-1, s_zap-1, s_ping-1     ; SHOOT EXPLODE ZAP PING
         .word s_sound-1, s_music-1, s_play-1, s_curset-1    ; SOUND MUSIC PLAY CURSET
-        .word s_curmov-1, s_draw-1, s_circle-1, notimpl-1   ; CURMOV DRAW CIRCLE PATTERN
-        .word notimpl-1, notimpl-1, notimpl-1, notimpl-1    ; FILL CHAR PAPER INK
+        .word s_curmov-1, s_draw-1, s_circle-1, s_pattern-1 ; CURMOV DRAW CIRCLE PATTERN
+        .word s_fill-1, s_char-1, s_paper-1, s_ink-1        ; FILL CHAR PAPER INK
         .word s_stop-1, s_on-1, s_wait-1, s_cload-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
         .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
@@ -2936,9 +2952,12 @@ ftab:   .word f_sgn-1, f_int-1, f_abs-1, f_usr-1              ; SGN INT ABS USR
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"
 
 .macro kw s
-        .byte .strlen(s), s
+        .repeat .strlen(s) - 1, i
+        .byte .strat(s, i)
+        .endrepeat
+        .byte .strat(s, .strlen(s) - 1) | $80
 .endmacro
-; Keywords in token order from $80, each after its length.
+; Keywords in token order from $80, bit 7 set on each one's last letter.
 kwtab:  kw "END"
         kw "EDIT"
         kw "STORE"

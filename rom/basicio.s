@@ -193,10 +193,18 @@ sfxtab: .byte $30, $00, $00, $00, $00, $00, $00, $7E, $10, $00, $00, $00, $08, $
 ; leftmost), bit 6 set in picture bytes. A cursor (hx, hy) and a mode fb:
 ; 0 clears, 1 sets, 2 inverts, 3 leaves the pixels as they are.
 
+; Plots the cursor's pixel when the dash pattern's next bit is set:
+; DRAW and CIRCLE step through the pattern, one bit a point.
+hplotp: lda hpat                ; held inverted: 0 is a solid line
+        asl
+        adc #0
+        sta hpat
+        lsr
+        bcs hret
 ; Plots the cursor's pixel.
 hplot:  lda hfb
         cmp #3
-        beq @r
+        beq hret
         jsr haddr
         ldy #0
         ldx hfb
@@ -210,7 +218,7 @@ hplot:  lda hfb
 @clr:   eor #$FF
         and (bp),y
 @w:     sta (bp),y
-@r:     rts
+hret:   rts
 
 ; bp := the cursor's byte, A := its pixel's bit; C=1.
 haddr:  lda hy
@@ -328,7 +336,7 @@ s_draw: lda #3
         txa
         lsr
         sta herr
-        jsr hplot
+        jsr hplotp
 @l:     lda hn
         beq @r
         dec hn
@@ -344,7 +352,7 @@ s_draw: lda #3
         jsr @smin
         jmp @p
 @keep:  sta herr
-@p:     jsr hplot
+@p:     jsr hplotp
         jmp @l
 @r:     rts
 @smaj:  bit ai
@@ -508,7 +516,7 @@ plot8:  ldy #7
 @c2:    cmp #200
         bcs @skip
         sta hy
-        jsr hplot
+        jsr hplotp
 @skip:  ldy hn
         dey
         bpl @p

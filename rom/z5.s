@@ -82,6 +82,7 @@ BAS_END   = $9C
 
 inbuf   = $0200                 ; 41 bytes, the line taken by Return
 dumpbuf = $0230                 ; 8 bytes
+lmarg   = $0238                 ; the editor's first column: BASIC's colours keep 0-2
 kbuf    = $0240                 ; 16 keys
 
         .segment "ROM"
@@ -198,14 +199,8 @@ scrinit:
         sta HIRES
         lda #0
         sta hiresf
-        lda #<FONT
-        sta ptr
-        lda #>FONT
-        sta ptr+1
-        lda #<(CHARSET+$100)
-        sta ptr2
+        sta lmarg
         lda #>(CHARSET+$100)
-        sta ptr2+1
         jsr copyfont
         jsr blkgen
         ldx #39
@@ -217,10 +212,16 @@ scrinit:
         sta top
         jmp cls
 
-; 768 bytes of shapes from (ptr) to (ptr2).
+; The 768 bytes of shapes to the page A on.
 copyfont:
+        sta ptr2+1
+        lda #<FONT
+        sta ptr
+        lda #>FONT
+        sta ptr+1
         ldx #3
         ldy #0
+        sty ptr2
 @c:     lda (ptr),y
         sta (ptr2),y
         iny
@@ -238,7 +239,19 @@ blkgen: lda #<(ALTSET+$100)
         lda #>(ALTSET+$100)
         sta ptr+1
         ldx #0
-@c:     txa
+@c:     jsr blkchr
+        lda ptr
+        clc
+        adc #8
+        sta ptr
+        bcc @n
+        inc ptr+1
+@n:     inx
+        cpx #96
+        bne @c
+        rts
+; The eight lines of block shape X (code - 0x20) at (ptr). Keeps X.
+blkchr: txa
         and #$3F
         sta tmp
         and #3
@@ -277,15 +290,6 @@ blkgen: lda #<(ALTSET+$100)
         sta (ptr),y
         dey
         sta (ptr),y
-        lda ptr
-        clc
-        adc #8
-        sta ptr
-        bcc @n
-        inc ptr+1
-@n:     inx
-        cpx #96
-        bne @c
         rts
 blkpat: .byte $00, $38, $07, $3F
 
@@ -295,23 +299,29 @@ statln: .byte $14, $03, "KESTREL OPEN ROM 1.0  MONITOR         "
 ; Clears the editor's rows and homes the cursor.
 cls:    ldx top
 @r:     lda rowlo,x
-        sta ptr
+        sta scr
         lda rowhi,x
-        sta ptr+1
-        lda #' '
-        ldy #39
-@c:     sta (ptr),y
-        dey
-        bpl @c
+        sta scr+1
+        jsr blank
         inx
         cpx #28
         bne @r
         lda top
         sta cury
-        lda #0
+        lda lmarg
         sta curx
+        lda #0
         sta curon
         jmp setrow
+
+; Blanks the row at scr from the margin on. Keeps X.
+blank:  ldy lmarg
+        lda #' '
+@c:     sta (scr),y
+        iny
+        cpy #40
+        bcc @c
+        rts
 
 setrow: ldx cury
         lda rowlo,x
@@ -368,7 +378,7 @@ right:  inc curx
         lda curx
         cmp #40
         bcc ret
-        lda #0
+        lda lmarg
         sta curx
         jmp down
 ctrl:   cmp #$0D
@@ -388,7 +398,7 @@ ctrl:   cmp #$0D
         bne ret
         lda #20
         jmp beep
-cr:     lda #0
+cr:     lda lmarg
         sta curx
 down:   lda cury
         cmp #27
@@ -396,6 +406,7 @@ down:   lda cury
         inc cury
         jmp setrow
 left:   lda curx
+        cmp lmarg
         beq leftw
         dec curx
 ret:    rts
@@ -412,6 +423,7 @@ up:     lda cury
         dec cury
         jmp setrow
 delch:  lda curx
+        cmp lmarg
         beq ret
         dec curx
         ldy curx
@@ -446,12 +458,7 @@ scroll: ldx top
         inx
         cpx #27
         bne @r
-@last:  lda #' '
-        ldy #39
-@l:     sta (scr),y
-        dey
-        bpl @l
-        rts
+@last:  jmp blank
 
 rowlo:
         .repeat 28, i
@@ -931,13 +938,10 @@ monitor:
         txs
         cli
 @loop:  lda curx
+        cmp lmarg
         beq @p
         jsr crlf
-@p:     ldy #39                 ; a fresh row for the prompt
-        lda #' '
-@clr:   sta (scr),y
-        dey
-        bpl @clr
+@p:     jsr blank               ; a fresh row for the prompt
         lda #'>'
         jsr chrout
         jsr getline
@@ -1315,66 +1319,33 @@ c_hires:
         sta ptr
         lda #>HIRES
         sta ptr+1
-        lda #0
-        sta tmp                 ; band 0-7
-        sta tmp+1               ; line within the band 0-24
-        ldx #200
-@line:  ldy tmp
-        lda inks,y
+        ldx #0                  ; line
+@line:  txa                     ; ink 1-7 for a band of 25 lines each; 8 is white
+        ldy #0
+        sec
+@b:     iny
+        sbc #25
+        bcs @b
+        tya
         ldy #0
         sta (ptr),y
-        iny
-        lda #$10
+        lda #$7F
+@c:     iny
         sta (ptr),y
-@cell:  iny
-        lda tmp+1
-        beq @solid
-        cmp #24
-        beq @solid
-        tya
-        and #3
-        cmp #2
-        bne @dith
-        lda #$60
-        bne @put
-@dith:  lda tmp+1
-        and #1
-        beq @d2
-        lda #$55
-        bne @put
-@d2:    lda #$6A
-        bne @put
-@solid: lda #$7F
-@put:   sta (ptr),y
         cpy #39
-        bne @cell
+        bne @c
         lda ptr
-        clc
-        adc #40
+        adc #40-1               ; C=1 from the compare
         sta ptr
-        bcc @nb
+        bcc @n
         inc ptr+1
-@nb:    inc tmp+1
-        lda tmp+1
-        cmp #25
-        bne @nl
-        lda #0
-        sta tmp+1
-        inc tmp
-@nl:    dex
+@n:     inx
+        cpx #200
         bne @line
-        ldx #0
-@t:     lda htitle,x
-        beq @k
-        sta HROW25+1,x
-        inx
-        bne @t
-@k:     jsr primm
-        .byte "PRESS A KEY FOR THE TEXT SCREEN", 0
+        jsr primm
+        .byte "PRESS A KEY", 0
         jsr getkey
         jmp text
-inks:   .byte 1, 2, 3, 4, 5, 6, 7, 3
-htitle: .byte "HIRES TEST PATTERN", 0
 
 c_load: jsr endargs
         jmp tapeload
@@ -1391,6 +1362,7 @@ hgr:    php
         sta ptr+1
         ldx #>(8000+255)        ; whole pages: also covers 0xBF40-0xBFFF
         ldy #0
+        sty lmarg
         lda #$40
 @f:     sta (ptr),y
         iny
@@ -1405,14 +1377,7 @@ hgr:    php
         bpl @row25
         lda #$1E                ; hires from here on, held while this cell lasts
         sta HROW25
-        lda #<FONT
-        sta ptr
-        lda #>FONT
-        sta ptr+1
-        lda #<(HCHARSET+$100)
-        sta ptr2
         lda #>(HCHARSET+$100)
-        sta ptr2+1
         jsr copyfont
         lda #26
         sta top
@@ -1539,6 +1504,7 @@ tapeload:
 @r:     rts
 
         .include "basic.s"
+        .include "basicgfx.s"
 
 ; ---- command table ---------------------------------------------------------------
 cmdnames:
@@ -1628,6 +1594,7 @@ SyncFound:                      ; 0xE759
 ; ---- character shapes ----------------------------------------------------------
         .res FONT - *, $FF
         .include "font.inc"
+        .include "basicgfx2.s"
 
 ; ---- vectors -------------------------------------------------------------------
         .res $FFFA - *, $FF

@@ -28,7 +28,8 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"maths", 1},
                      {"strings", 1},
                      {"gfx", 1},
-                     {"loops", 1}}) {
+                     {"loops", 1},
+                     {"colour", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
@@ -102,6 +103,61 @@ TEST_F(RomMachine, BasicSoundStatementsReachTheChip) {
         basic(std::string(s.line) + "\n");
         frames(3);
         EXPECT_EQ(s.loud, loud) << s.line;
+    }
+}
+
+// The colour statements as the display shows them: a pixel of each line's
+// result, where the attributes it wrote take effect.
+TEST_F(RomMachine, BasicColoursAndShapesReachThePicture) {
+    constexpr uint32_t BLACK = 0, WHITE = 0xFFFFFF, GREEN = 0x00FF00;
+    struct shot {
+        const char *line;
+        int x, y;
+        uint32_t colour;
+    };
+    boot();
+    keys("basic\n");
+    basic("");
+    basic("HIRES:PAPER 4:INK 3\n");
+    for (shot s : {shot{"CURSET 60,20,3:FILL 1,1,127", 60, 20, YELLOW},
+                   {"", 60, 21, BLUE},
+                   {"", 0, 199, BLUE},
+                   {"CURSET 60,30,3:CHAR 127,1,2", 60, 37, YELLOW},
+                   {"", 63, 37, BLUE},
+                   {"TEXT:INK 1:PAPER 2", 0, 8, GREEN},
+                   {"PLOT 10,3,65", 200, 215, GREEN},
+                   {"LORES 1:PLOT 10,3,79", 60, 39, BLACK},
+                   {"", 63, 39, WHITE},
+                   {"", 60, 32, WHITE}}) {
+        if (*s.line) keys(std::string(s.line) + "\n"); // past the colour columns: no READY
+        frames(20);
+        EXPECT_EQ(s.colour, pixel(s.x, s.y)) << s.line << " at " << s.x << "," << s.y;
+    }
+}
+
+// CHAR and FILL draw up to the screen's last pixel and cell, and not past:
+// a refused line stops before its TEXT, leaving the hires screen shown.
+TEST_F(RomMachine, BasicShapesStopAtTheScreensEdges) {
+    struct edge {
+        const char *line;
+        bool refused;
+    };
+    boot();
+    keys("basic\n");
+    basic("");
+    for (edge e : {edge{"CURSET 234,192,3:CHAR 65,0,1", false},
+                   {"CURSET 235,0,3:CHAR 65,0,1", true},
+                   {"CURSET 0,193,3:CHAR 65,0,1", true},
+                   {"CHAR 31,0,1", true},
+                   {"CHAR 128,0,1", true},
+                   {"CURSET 228,0,3:FILL 200,2,64", false},
+                   {"CURSET 228,0,3:FILL 200,3,64", true},
+                   {"CURSET 0,199,3:FILL 2,1,64", true},
+                   {"FILL 1,1,256", true},
+                   {"FILL 1,0,64", true},
+                   {"INK 7:PAPER 0:PATTERN 0", false}}) {
+        basic("HIRES:" + std::string(e.line) + ":TEXT\n");
+        EXPECT_EQ(e.refused, ram[0x3E] != 0) << e.line;
     }
 }
 
