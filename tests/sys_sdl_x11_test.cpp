@@ -1,5 +1,6 @@
 // The program with our ROM in a window on an X server of its own, driven as
-// a person does; every outside command runs under a time limit.
+// a person does (a BASIC program typed and run included); every outside
+// command runs under a time limit.
 #include <filesystem>
 
 #include "sys_sdl_fixture.h"
@@ -41,6 +42,18 @@ struct ProgramWindow : ::testing::Test {
             window + " " + key);
     }
     // Waits up to 10 s for a shape in text cell (col, row), or none: some lit.
+    void type(const std::string &text) { // each key held, one after another
+        std::string chain;
+        for (char c : text) {
+            std::string key = c == ' '    ? "space"
+                              : c == ','  ? "comma"
+                              : c == '\r' ? "Return"
+                                          : std::string(1, c);
+            chain += " keydown --window " + window + " " + key + " sleep 0.12 keyup --window " +
+                     window + " " + key + " sleep 0.04";
+        }
+        run("xdotool" + chain);
+    }
     bool shape_within_10s(int col, int row, bool want = true) {
         for (int t = 0; t < 100; t++, usleep(100000)) {
             run("import -window " + window + " -depth 8 rgb:shot.rgb");
@@ -76,6 +89,11 @@ TEST_F(ProgramWindow, KeysReachTheMachineF1OpensTheConsoleF10Quits) {
     ASSERT_TRUE(shape_within_10s(1, 4)) << "the key did not reach the machine";
     hold("F1");
     ASSERT_TRUE(shape_within_10s(1, 4, false)) << "the console did not dim the picture";
+    hold("F1");
+    type("\rbasic\rcls\r10 plot 30,9,42\r");
+    EXPECT_TRUE(shape_within_10s(30, 10, false)) << "the line ran before RUN";
+    type("run\r");
+    EXPECT_TRUE(shape_within_10s(30, 10)) << "a typed BASIC program did not run";
     hold("F10");
     EXPECT_EQ(0, kestrel.wait_exit());
 }
