@@ -47,10 +47,6 @@ constexpr int CPU_SEEN_CAP = 192;
 
 cpu_6502_registers cpu_6502;
 
-// Read by the traced step only: the others are chosen through cpu_6502_run
-// and cpu_6502_step.
-static struct { int exact; } cpu_timing;
-
 static struct {
     uint32_t seen[CPU_SEEN_SLOTS]; // (address << 8 | opcode) + 1; 0 = free
     int seen_count;
@@ -906,9 +902,8 @@ bail:
 #undef ARITH
 #undef UNDOCUMENTED
 
-[[gnu::noinline]] static int execute_traced() {
-    if (cpu_timing.exact) return execute<BUS_TRACED, true>(nullptr);
-    return execute<BUS_TRACED, false>(nullptr);
+template <bool EXACT> [[gnu::noinline]] static int execute_traced() {
+    return execute<BUS_TRACED, EXACT>(nullptr);
 }
 
 [[gnu::noinline]] static int execute_checked_exact() {
@@ -937,10 +932,12 @@ bail:
     }
 }
 
+template <bool EXACT> static inline int step();
+
 // Out of line, so that the quick path makes no call that needs a frame.
-[[gnu::noinline]] static int serve_tape_then_step() {
+template <bool EXACT> [[gnu::noinline]] static int serve_tape_then_step() {
     serve_tape();
-    return cpu_6502_step();
+    return step<EXACT>();
 }
 
 // One test covers both entry points (0xE6C9 and 0xE735).
@@ -960,7 +957,7 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
     } else if (pc <= 0x02FD) {
         ip = ram.data + pc;
     } else {
-        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();
+        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step<EXACT>();
         if (pc - 0xC000u > 0xFFFDu - 0xC000u)
             return EXACT ? execute_checked_exact() : execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
@@ -968,26 +965,41 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
     return execute<BUS_DIRECT, EXACT>(ip);
 }
 
-[[gnu::noinline]] static int run_traced() {
+template <bool EXACT> [[gnu::noinline]] static int run_traced() {
     cpu_6502_registers &r = cpu_6502;
     if (at_tape_entry(r.pcreg)) serve_tape();
     if (tr[0] & TR_CPU)
         cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
-    return execute_traced();
+    return execute_traced<EXACT>();
 }
 
-template <bool EXACT> static int run() {
-    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced();
+// A write watch sends the step through the decoder like a trace, so that
+// every store reaches it.
+template <bool EXACT> ALWAYS_INLINE static inline int run() {
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced<EXACT>();
     return execute_untraced<true, EXACT>();
 }
 
-template <bool EXACT> static int step() {
-    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced();
+template <bool EXACT> ALWAYS_INLINE static inline int step() {
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced<EXACT>();
     return execute_untraced<false, EXACT>();
 }
 
-int (*cpu_6502_run)() = run<false>;
-int (*cpu_6502_step)() = step<false>;
+int cpu_6502_run() {
+    return run<false>();
+}
+
+int cpu_6502_run_exact() {
+    return run<true>();
+}
+
+int cpu_6502_step() {
+    return step<false>();
+}
+
+int cpu_6502_step_exact() {
+    return step<true>();
+}
 
 int cpu_6502_setnmi() {
     if (cpu_6502.flagnmi == 0) cpu_6502.flanknmi = 1;
@@ -1007,13 +1019,6 @@ int cpu_6502_setirq() {
 
 int cpu_6502_clrirq() {
     cpu_6502.flagirq &= ~2;
-    return 0;
-}
-
-int cpu_6502_exact(int on) {
-    cpu_timing.exact = on != 0;
-    cpu_6502_run = on ? run<true> : run<false>;
-    cpu_6502_step = on ? step<true> : step<false>;
     return 0;
 }
 

@@ -544,28 +544,35 @@ void via_cb2_w(uint8_t level) {
 
 // ---- saved state ----
 
-// One field list for both directions, so the two cannot drift apart.
-template <class F> static void each_field(via_state &v, F &&field) {
+// One field list for both directions, so the two cannot drift apart. The
+// exact timing's loads and armed flags came with format version 2.
+template <class F> static void each_field(via_state &v, uint32_t format, F &&field) {
     field(v.porta_in), field(v.ca1), field(v.ca2_in), field(v.ora), field(v.ca2_out);
     field(v.ddra), field(v.portb_in), field(v.cb1), field(v.cb2_in), field(v.orb);
     field(v.cb2_out), field(v.ddrb), field(v.t1c), field(v.t1l), field(v.t2c), field(v.t2l);
     field(v.sr), field(v.pcr), field(v.acr), field(v.ier), field(v.ifr);
     field(v.t1_running), field(v.t2_running), field(v.shift_count);
+    if (format >= 2) field(v.t1_load), field(v.t2_load), field(v.t1_armed), field(v.t2_armed);
 }
 
 void via_6522_state_save(std::vector<uint8_t> &out) {
-    each_field(via, [&](auto &f) { state_put(out, f); });
+    each_field(via, STATE_VERSION, [&](auto &f) { state_put(out, f); });
 }
 
 int via_6522_state_load(const uint8_t *data, size_t size, int apply) {
     via_state v = via;
+    v.t1_load = v.t2_load = v.t1_armed = v.t2_armed = 0;
     state_reader in{data, size};
-    each_field(v, [&](auto &f) { in.get(f); });
+    each_field(v, sys_state_format(), [&](auto &f) { in.get(f); });
     if (in.finish("via")) return 1;
     if ((v.ca1 | v.ca2_in | v.ca2_out | v.cb1 | v.cb2_in | v.cb2_out) > 1 ||
         (v.t1_running | v.t2_running) > 1 || v.shift_count > 7 || v.ier > 0x7F ||
-        !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F))
+        !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F) ||
+        (v.t1_load | v.t2_load | v.t1_armed | v.t2_armed) > 1)
         return sys_state_refuse("via: a line, timer or flag value out of range");
-    if (apply) via = v;
+    if (apply) {
+        via = v;
+        load_later(); // a load may be pending: the next run settles it
+    }
     return 0;
 }
