@@ -985,11 +985,13 @@ template <bool EXACT> ALWAYS_INLINE static inline int step() {
     return execute_untraced<false, EXACT>();
 }
 
-int cpu_6502_run() {
+// Each entry starts a cache line: the whole step measured a few per cent
+// faster so, the processor alone no slower.
+[[gnu::aligned(64)]] int cpu_6502_run() {
     return run<false>();
 }
 
-int cpu_6502_run_exact() {
+[[gnu::aligned(64)]] int cpu_6502_run_exact() {
     return run<true>();
 }
 

@@ -93,11 +93,11 @@ template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
     int n = EXACT ? cpu_6502_run_exact() : cpu_6502_run();
     *cycles = n;
     if (n <= 0) return 0;
-    if (via_6522_can_batch(n)) {
+    if (EXACT ? via_6522_can_batch_exact(n) : via_6522_can_batch(n)) {
         // No timer runs out within the step, so the VIA and the disk controller
         // change nothing an event acts on: they count the cycles in one go, and
         // the queue is still polled once per cycle.
-        via_6522_run(n);
+        via_6522_count(n);
         fdc_run(static_cast<uint32_t>(n));
         // Only this thread moves the read index: a poll needs the write index alone.
         // An event pushed during the step is taken at the next one, a few cycles on.

@@ -445,12 +445,18 @@ int via_6522_can_batch(int cycles) {
     return 1;
 }
 
+int via_6522_can_batch_exact(int cycles) {
+    return cycles > via_timing.gate && via_6522_can_batch(cycles);
+}
+
+int via_6522_count(int cycles) {
+    if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
+    if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
+    return ay_8912_run(cycles);
+}
+
 int via_6522_run(int cycles) {
-    if (cycles > via_timing.gate && via_6522_can_batch(cycles)) {
-        if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
-        if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
-        return ay_8912_run(cycles);
-    }
+    if (via_6522_can_batch_exact(cycles)) return via_6522_count(cycles);
     return run_cycles(cycles);
 }
 

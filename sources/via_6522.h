@@ -96,8 +96,13 @@ int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the regis
 int via_6522_write(unsigned addr, uint8_t value);
 int via_6522_run(int cycles); // clocks the timers and the sound chip's cycle count
 // 1 when the next `cycles` cycles would only count: no timer runs out within
-// them and no trace is on, so they may be clocked in one go.
+// them and no trace is on, so they may be clocked in one go. The exact
+// timing's test adds that no counter load waits for its cycle.
 int via_6522_can_batch(int cycles);
+int via_6522_can_batch_exact(int cycles);
+// Clocks cycles in one go, as via_6522_run does once the timing's test above
+// has given 1: the step makes that test itself, and it costs no second one.
+int via_6522_count(int cycles);
 void via_6522_event(const event &ev); // forwarded to the keyboard matrix
 // 1: the timers as the chip has them: a write to a counter's high byte shows
 // the value from the next cycle on, each counter passes 0xFFFF at its time-out
