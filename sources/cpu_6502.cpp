@@ -11,6 +11,7 @@
 #include "mem.h"
 #include "ram.h"
 #include "sys_state.h"
+#include "via_6522.h"
 #include "via_6522_tapein.h"
 
 // Entry points of the system ROM's tape routines and where the short-cuts
@@ -234,15 +235,26 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     uint8_t *__restrict const ram_image = ram.data;
     uint64_t cycles;      // one register serves the count and the result
     unsigned crossed = 0; // exact timing: the page-crossing cycle
+    // Exact timing: how many cycles later in the instruction the next access
+    // at the effective address falls than an absolute-addressed one's.
+    [[maybe_unused]] int late = 0;
 
     // Bus and stack. Every address handed to the bus is already within 16 bits.
     // A store through the decoder may flip the switches, so the high half is
     // looked up on each access there.
+    // A device access in exact timing first brings the VIA to its cycle.
+    auto device = [&]() ALWAYS_INLINE {
+        if constexpr (EXACT) via_6522_catch_up(late);
+    };
     auto rd = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
         if constexpr (MODE == BUS_TRACED) {
+            device();
             return read_decoded(addr);
         } else {
-            if (__builtin_expect(!mem_plain_read(addr), 0)) return read_decoded(addr);
+            if (__builtin_expect(!mem_plain_read(addr), 0)) {
+                device();
+                return read_decoded(addr);
+            }
             return mem_plain_byte(addr);
         }
     };
@@ -253,6 +265,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
                 return;
             }
         }
+        device();
         mem_write_decoded(addr, value);
     };
     auto fetch = [&]() ALWAYS_INLINE -> uint8_t {
@@ -466,14 +479,20 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
             ram_image[rmw_addr] = OP(mem_plain_byte(rmw_addr));                                    \
         } else {                                                                                   \
             uint8_t rmw_value = rd(rmw_addr);                                                      \
-            if constexpr (EXACT) wr(rmw_addr, rmw_value); /* the byte unchanged goes out first */  \
+            if constexpr (EXACT) { /* the byte unchanged goes out first, a cycle each */           \
+                late++;                                                                            \
+                wr(rmw_addr, rmw_value);                                                           \
+                late++;                                                                            \
+            }                                                                                      \
             wr(rmw_addr, OP(rmw_value));                                                           \
         }                                                                                          \
     })
     // Exact timing: an indexed access first reads the address whose high byte
-    // the carry has not reached yet; stores and read-modify-write always do,
-    // reads only when there is a carry. A device may notice (a read clears a
-    // VIA flag); in direct mode that address must be plain.
+    // the carry has not reached yet, a cycle before its own access; stores and
+    // read-modify-write always do, reads only when there is a carry (their
+    // access then a cycle later). A device may notice (a read clears a VIA
+    // flag); in direct mode that address must be plain. LATE: the access's
+    // lateness without a carry, against an absolute-addressed one.
 #define PARTIAL_READ(BASE, EA)                                                                     \
     ({                                                                                             \
         unsigned partial = ((BASE)&0xFF00) | ((EA)&0xFF);                                          \
@@ -483,27 +502,42 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
             rd(partial);                                                                           \
         }                                                                                          \
     })
-#define INDEXED(BASE, INDEX)                                                                       \
+#define INDEXED(BASE, INDEX, LATE)                                                                 \
     ({                                                                                             \
         unsigned ix_base = (BASE);                                                                 \
         unsigned ix_ea = (ix_base + (INDEX)) & 0xFFFF;                                             \
-        if constexpr (EXACT) PARTIAL_READ(ix_base, ix_ea);                                         \
+        if constexpr (EXACT) {                                                                     \
+            late = (LATE)-1;                                                                       \
+            PARTIAL_READ(ix_base, ix_ea);                                                          \
+            late = (LATE);                                                                         \
+        }                                                                                          \
         ix_ea;                                                                                     \
     })
-#define INDEXED_RD(BASE, INDEX)                                                                    \
+#define INDEXED_RD(BASE, INDEX, LATE)                                                              \
     ({                                                                                             \
         unsigned ix_base = (BASE);                                                                 \
         unsigned ix_ea = indexed_read(ix_base, (INDEX));                                           \
-        if constexpr (EXACT)                                                                       \
-            if (crossed) PARTIAL_READ(ix_base, ix_ea);                                             \
+        if constexpr (EXACT) {                                                                     \
+            late = (LATE);                                                                         \
+            if (crossed) {                                                                         \
+                PARTIAL_READ(ix_base, ix_ea);                                                      \
+                late = (LATE) + 1;                                                                 \
+            }                                                                                      \
+        }                                                                                          \
         ix_ea;                                                                                     \
     })
-#define EA_ABX() INDEXED(ea_abs(), xreg)
-#define EA_ABY() INDEXED(ea_abs(), yreg)
-#define EA_IZY() INDEXED(ptr_zp(), yreg)
-#define EA_ABX_RD() INDEXED_RD(ea_abs(), xreg)
-#define EA_ABY_RD() INDEXED_RD(ea_abs(), yreg)
-#define EA_IZY_RD() INDEXED_RD(ptr_zp(), yreg)
+#define EA_ABX() INDEXED(ea_abs(), xreg, 1)
+#define EA_ABY() INDEXED(ea_abs(), yreg, 1)
+#define EA_IZY() INDEXED(ptr_zp(), yreg, 2)
+#define EA_ABX_RD() INDEXED_RD(ea_abs(), xreg, 0)
+#define EA_ABY_RD() INDEXED_RD(ea_abs(), yreg, 0)
+#define EA_IZY_RD() INDEXED_RD(ptr_zp(), yreg, 1)
+#define EA_IZX()                                                                                   \
+    ({                                                                                             \
+        unsigned izx_ea = ea_izx();                                                                \
+        if constexpr (EXACT) late = 2;                                                             \
+        izx_ea;                                                                                    \
+    })
 #define ARITH(OP, SUBTRACT, VALUE, CYCLES)                                                         \
     ({                                                                                             \
         uint8_t arith_m = (VALUE);                                                                 \
@@ -536,7 +570,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 7;
         break;
     }
-    case 0x01: ora(RD(ea_izx())); cycles = 6; break;
+    case 0x01: ora(RD(EA_IZX())); cycles = 6; break;
     case 0x05: ora(RD(ea_zp())); cycles = 3; break;
     case 0x06: RMW(ea_zp(), asl); cycles = 5; break;
     case 0x08: push(flags | CPU_B | CPU_U); cycles = 3; break;
@@ -563,7 +597,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x21: anda(RD(ea_izx())); cycles = 6; break;
+    case 0x21: anda(RD(EA_IZX())); cycles = 6; break;
     case 0x24: bit(RD(ea_zp())); cycles = 3; break;
     case 0x25: anda(RD(ea_zp())); cycles = 3; break;
     case 0x26: RMW(ea_zp(), rol); cycles = 5; break;
@@ -590,7 +624,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x41: eor(RD(ea_izx())); cycles = 6; break;
+    case 0x41: eor(RD(EA_IZX())); cycles = 6; break;
     case 0x45: eor(RD(ea_zp())); cycles = 3; break;
     case 0x46: RMW(ea_zp(), lsr); cycles = 5; break;
     case 0x48: push(areg); cycles = 3; break;
@@ -615,7 +649,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x61: ARITH(adc, false, RD(ea_izx()), 6); break;
+    case 0x61: ARITH(adc, false, RD(EA_IZX()), 6); break;
     case 0x65: ARITH(adc, false, RD(ea_zp()), 3); break;
     case 0x66: RMW(ea_zp(), ror); cycles = 5; break;
     case 0x68: lda(pull()); cycles = 4; break;
@@ -640,7 +674,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x7D: ARITH(adc, false, RD(EA_ABX_RD()), 4); break;
     case 0x7E: RMW(EA_ABX(), ror); cycles = 7; break;
     // 8x
-    case 0x81: WR(ea_izx(), areg); cycles = 6; break;
+    case 0x81: WR(EA_IZX(), areg); cycles = 6; break;
     case 0x84: WR(ea_zp(), yreg); cycles = 3; break;
     case 0x85: WR(ea_zp(), areg); cycles = 3; break;
     case 0x86: WR(ea_zp(), xreg); cycles = 3; break;
@@ -661,7 +695,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x9D: WR(EA_ABX(), areg); cycles = 5; break;
     // Ax
     case 0xA0: ldy(fetch()); cycles = 2; break;
-    case 0xA1: lda(RD(ea_izx())); cycles = 6; break;
+    case 0xA1: lda(RD(EA_IZX())); cycles = 6; break;
     case 0xA2: ldx(fetch()); cycles = 2; break;
     case 0xA4: ldy(RD(ea_zp())); cycles = 3; break;
     case 0xA5: lda(RD(ea_zp())); cycles = 3; break;
@@ -686,7 +720,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xBE: ldx(RD(EA_ABY_RD())); cycles = 4; break;
     // Cx
     case 0xC0: compare(yreg, fetch()); cycles = 2; break;
-    case 0xC1: compare(areg, RD(ea_izx())); cycles = 6; break;
+    case 0xC1: compare(areg, RD(EA_IZX())); cycles = 6; break;
     case 0xC4: compare(yreg, RD(ea_zp())); cycles = 3; break;
     case 0xC5: compare(areg, RD(ea_zp())); cycles = 3; break;
     case 0xC6: RMW(ea_zp(), dec); cycles = 5; break;
@@ -707,7 +741,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xDE: RMW(EA_ABX(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
-    case 0xE1: ARITH(sbc, true, RD(ea_izx()), 6); break;
+    case 0xE1: ARITH(sbc, true, RD(EA_IZX()), 6); break;
     case 0xE4: compare(xreg, RD(ea_zp())); cycles = 3; break;
     case 0xE5: ARITH(sbc, true, RD(ea_zp()), 3); break;
     case 0xE6: RMW(ea_zp(), inc); cycles = 5; break;
@@ -766,7 +800,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 4;
         break;
 
-    case 0x03: UNDOCUMENTED(); slo(ea_izx()); cycles = 8; break;
+    case 0x03: UNDOCUMENTED(); slo(EA_IZX()); cycles = 8; break;
     case 0x07: UNDOCUMENTED(); slo(ea_zp()); cycles = 5; break;
     case 0x0F: UNDOCUMENTED(); slo(ea_abs()); cycles = 6; break;
     case 0x13: UNDOCUMENTED(); slo(EA_IZY()); cycles = 8; break;
@@ -774,7 +808,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x1B: UNDOCUMENTED(); slo(EA_ABY()); cycles = 7; break;
     case 0x1F: UNDOCUMENTED(); slo(EA_ABX()); cycles = 7; break;
 
-    case 0x23: UNDOCUMENTED(); rla(ea_izx()); cycles = 8; break;
+    case 0x23: UNDOCUMENTED(); rla(EA_IZX()); cycles = 8; break;
     case 0x27: UNDOCUMENTED(); rla(ea_zp()); cycles = 5; break;
     case 0x2F: UNDOCUMENTED(); rla(ea_abs()); cycles = 6; break;
     case 0x33: UNDOCUMENTED(); rla(EA_IZY()); cycles = 8; break;
@@ -782,7 +816,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x3B: UNDOCUMENTED(); rla(EA_ABY()); cycles = 7; break;
     case 0x3F: UNDOCUMENTED(); rla(EA_ABX()); cycles = 7; break;
 
-    case 0x43: UNDOCUMENTED(); sre(ea_izx()); cycles = 8; break;
+    case 0x43: UNDOCUMENTED(); sre(EA_IZX()); cycles = 8; break;
     case 0x47: UNDOCUMENTED(); sre(ea_zp()); cycles = 5; break;
     case 0x4F: UNDOCUMENTED(); sre(ea_abs()); cycles = 6; break;
     case 0x53: UNDOCUMENTED(); sre(EA_IZY()); cycles = 8; break;
@@ -790,7 +824,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x5B: UNDOCUMENTED(); sre(EA_ABY()); cycles = 7; break;
     case 0x5F: UNDOCUMENTED(); sre(EA_ABX()); cycles = 7; break;
 
-    case 0x63: UNDOCUMENTED(); rra(ea_izx()); cycles = 8; break;
+    case 0x63: UNDOCUMENTED(); rra(EA_IZX()); cycles = 8; break;
     case 0x67: UNDOCUMENTED(); rra(ea_zp()); cycles = 5; break;
     case 0x6F: UNDOCUMENTED(); rra(ea_abs()); cycles = 6; break;
     case 0x73: UNDOCUMENTED(); rra(EA_IZY()); cycles = 8; break;
@@ -798,7 +832,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x7B: UNDOCUMENTED(); rra(EA_ABY()); cycles = 7; break;
     case 0x7F: UNDOCUMENTED(); rra(EA_ABX()); cycles = 7; break;
 
-    case 0xC3: UNDOCUMENTED(); dcp(ea_izx()); cycles = 8; break;
+    case 0xC3: UNDOCUMENTED(); dcp(EA_IZX()); cycles = 8; break;
     case 0xC7: UNDOCUMENTED(); dcp(ea_zp()); cycles = 5; break;
     case 0xCF: UNDOCUMENTED(); dcp(ea_abs()); cycles = 6; break;
     case 0xD3: UNDOCUMENTED(); dcp(EA_IZY()); cycles = 8; break;
@@ -806,7 +840,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xDB: UNDOCUMENTED(); dcp(EA_ABY()); cycles = 7; break;
     case 0xDF: UNDOCUMENTED(); dcp(EA_ABX()); cycles = 7; break;
 
-    case 0xE3: UNDOCUMENTED(); isc(ea_izx()); cycles = 8; break;
+    case 0xE3: UNDOCUMENTED(); isc(EA_IZX()); cycles = 8; break;
     case 0xE7: UNDOCUMENTED(); isc(ea_zp()); cycles = 5; break;
     case 0xEF: UNDOCUMENTED(); isc(ea_abs()); cycles = 6; break;
     case 0xF3: UNDOCUMENTED(); isc(EA_IZY()); cycles = 8; break;
@@ -814,12 +848,12 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xFB: UNDOCUMENTED(); isc(EA_ABY()); cycles = 7; break;
     case 0xFF: UNDOCUMENTED(); isc(EA_ABX()); cycles = 7; break;
 
-    case 0x83: UNDOCUMENTED(); WR(ea_izx(), areg & xreg); cycles = 6; break;
+    case 0x83: UNDOCUMENTED(); WR(EA_IZX(), areg & xreg); cycles = 6; break;
     case 0x87: UNDOCUMENTED(); WR(ea_zp(), areg & xreg); cycles = 3; break;
     case 0x8F: UNDOCUMENTED(); WR(ea_abs(), areg & xreg); cycles = 4; break;
     case 0x97: UNDOCUMENTED(); WR(ea_zpy(), areg & xreg); cycles = 4; break;
 
-    case 0xA3: UNDOCUMENTED(); lax(RD(ea_izx())); cycles = 6; break;
+    case 0xA3: UNDOCUMENTED(); lax(RD(EA_IZX())); cycles = 6; break;
     case 0xA7: UNDOCUMENTED(); lax(RD(ea_zp())); cycles = 3; break;
     case 0xAF: UNDOCUMENTED(); lax(RD(ea_abs())); cycles = 4; break;
     case 0xB3: UNDOCUMENTED(); lax(RD(EA_IZY_RD())); cycles = 5; break;
@@ -939,6 +973,7 @@ bail:
 #undef EA_ABX_RD
 #undef EA_ABY_RD
 #undef EA_IZY_RD
+#undef EA_IZX
 #undef UNDOCUMENTED
 
 template <bool EXACT> [[gnu::noinline]] static int execute_traced() {

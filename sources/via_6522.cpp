@@ -21,10 +21,12 @@ static_assert(std::size(via_sym) == 16);
 static via_state via;
 
 // The timing mode outlives a reset. `gate` keeps via_6522_run from counting in
-// one go while a counter load waits for its cycle.
+// one go while a counter load waits for its cycle, or while `ahead` cycles of
+// the running instruction have been clocked already (via_6522_catch_up).
 static struct {
     int exact;
     int gate;
+    int ahead;
 } via_timing;
 
 // ---- interrupt logic: IFR bit 7 always equals the processor's IRQ input ----
@@ -183,6 +185,7 @@ static void dump_cb1_w(uint8_t) {}
 
 int via_6522_init() {
     memset(&via, 0, sizeof via);
+    via_timing.ahead = 0;
     via.base = VIA_BASE;
     via.handlers.ca1_w = dump_ca1_w;
     via.handlers.cb1_w = dump_cb1_w;
@@ -420,16 +423,19 @@ static inline void clock_timers_exact() {
 }
 
 // Runs that may time out or are traced: cycle by cycle, kept apart so the
-// counting path needs no frame.
+// counting path needs no frame. Cycles clocked ahead are not clocked again.
 __attribute__((noinline)) static int run_cycles(int cycles) {
-    for (int i = 0; i < cycles; i++) {
+    int skip = cycles < via_timing.ahead ? cycles : via_timing.ahead;
+    via_timing.ahead -= skip;
+    for (int i = skip; i < cycles; i++) {
         if (via_timing.exact)
             clock_timers_exact();
         else
             clock_timers();
         ay_8912_run(1);
     }
-    if (via_timing.exact) via_timing.gate = via.t1_load || via.t2_load ? INT_MAX : 0;
+    if (via_timing.exact)
+        via_timing.gate = via.t1_load || via.t2_load || via_timing.ahead ? INT_MAX : 0;
     if (cycles > 0) {
         log_info_if(tr_on(0, TR_VIA_TIMER), "; via T1L:%.04X T1C:%.04X T2L:%.04X T2C:%.04X",
                     via.t1l, via.t1c, via.t2l, via.t2c);
@@ -460,12 +466,23 @@ int via_6522_run(int cycles) {
     return run_cycles(cycles);
 }
 
+int via_6522_catch_up(int cycles) {
+    if (cycles <= via_timing.ahead) return 0;
+    int ahead = via_timing.ahead;
+    via_timing.ahead = 0;
+    run_cycles(cycles - ahead);
+    via_timing.ahead = cycles;
+    via_timing.gate = INT_MAX;
+    return 0;
+}
+
 void via_6522_event(const event &ev) {
     ay_8912_event(ev);
 }
 
 int via_6522_exact(int on) {
     via_timing.exact = on != 0;
+    via_timing.ahead = 0;
     via_timing.gate = on ? INT_MAX : 0; // the next run settles it
     return 0;
 }

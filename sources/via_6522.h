@@ -109,8 +109,12 @@ void via_6522_event(const event &ev); // forwarded to the keyboard matrix
 // (timer 1 free-running reloads after it, a period of N + 2; one-shot timers
 // count on, with no second flag), and reads give the counter as it is.
 // 0: the simplified timers. Every access is timed as an absolute one, at the
-// same point of its instruction.
+// same point of its instruction, unless the processor catches the VIA up.
 int via_6522_exact(int on);
+// Exact timing, from the processor before a device access that falls
+// `cycles` cycles later in its instruction than an absolute one's: clocks the
+// VIA up to there. The instruction's own via_6522_run skips what was clocked.
+int via_6522_catch_up(int cycles);
 int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
 
 // Pin interface: devices drive the VIA's inputs. Port A's pins are read

@@ -239,6 +239,35 @@ TEST_F(Via6522Timers, ProgramReadsTheCountersAtKnownCycles) {
     }
 }
 
+// Exact timing times each access at its own cycle of the instruction: T1
+// loaded with 0xFF by STA abs (its 4th cycle) or STA abs,X (its 5th), then
+// read by LDA abs (4th), LDA abs,X carrying (5th), LDA (zp),Y carrying (6th)
+// and LDA abs again, each followed by PHA: 4, 12, 21 and 28 cycles after the
+// load the counter reads 0xFF less 3, 11, 20 and 27.
+TEST_F(Via6522Timers, ExactTimingTimesEachAccessAtItsOwnCycle) {
+    using reads = std::array<uint8_t, 4>;
+    for (auto [exact, store, want] : {
+             std::tuple{1, std::vector<uint8_t>{0x8D, 0x05, 0x03}, reads{0xFC, 0xF4, 0xEB, 0xE4}},
+             {1, {0x9D, 0xF5, 0x02}, reads{0xFC, 0xF4, 0xEB, 0xE4}},
+             {0, {0x8D, 0x05, 0x03}, reads{0xFB, 0xF4, 0xED, 0xE5}},
+         }) {
+        reset();
+        ASSERT_EQ(0, cpu_6502_init());
+        poke(0x80, {0xF4, 0x02});
+        std::vector<uint8_t> program = {0xA2, 0x10, 0xA0, 0x10, 0xA9, 0xFF,
+                                        0x8D, 0x04, 0x03, 0xA9, 0x00};
+        program.insert(program.end(), store.begin(), store.end());
+        program.insert(program.end(), {0xAD, 0x04, 0x03, 0x48, 0xBD, 0xF4, 0x02, 0x48, 0xB1, 0x80,
+                                       0x48, 0xAD, 0x04, 0x03, 0x48});
+        code(FIX_RESET, program);
+        sys_exact_timing(exact);
+        for (int i = 0; i < 6 + 8; i++)
+            via_6522_run(exact ? cpu_6502_run_exact() : cpu_6502_run());
+        const std::vector<uint8_t> pushed = ram_range(0x01F9, 4); // the last pushed lowest
+        EXPECT_EQ(want, (reads{pushed[3], pushed[2], pushed[1], pushed[0]})) << "exact " << exact;
+    }
+}
+
 // Exact timing's extra bus cycles, seen in the flags: an indexed store reads
 // the address before the carry ($0304, T1C_L, whose read clears T1's flag),
 // an indexed read when it carries; read-modify-write writes the byte
