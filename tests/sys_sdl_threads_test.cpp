@@ -64,10 +64,10 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
             tap(SDLK_F3);
             tap(SDLK_F9); // warp on: the machine's clock drives the sound
             tap(SDLK_F1);
-            for (std::string line :
-                 {"mnt1 disk.dsk", "state save t.state", "state load t.state",
-                  "load data.bin a0400", "record r.wav", "soundoff", "save out.bin a0400 l0010",
-                  "shot s.png", "soundon", "record off", "umnt1"})
+            for (std::string line : {"mnt1 disk.dsk", "exacton", "state save t.state", "exactoff",
+                                     "state load t.state", "load data.bin a0400", "record r.wav",
+                                     "soundoff", "save out.bin a0400 l0010", "shot s.png",
+                                     "soundon", "record off", "exactoff", "umnt1"})
                 for (char c : line + "\r")
                     tap(static_cast<SDLKey>(c), c);
             tap(SDLK_ESCAPE);
