@@ -1059,8 +1059,8 @@ template <bool EXACT> ALWAYS_INLINE static inline int step() {
     return execute_untraced<false, EXACT>();
 }
 
-// Each entry starts a cache line: the whole step measured a few per cent
-// faster so, the processor alone no slower.
+// Each entry starts a cache line: the whole step's speed was measured to
+// swing by several per cent with where the linker happened to put them.
 [[gnu::aligned(64)]] int cpu_6502_run() {
     return run<false>();
 }

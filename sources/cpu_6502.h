@@ -26,9 +26,12 @@ struct cpu_6502_registers {
 extern cpu_6502_registers cpu_6502;
 
 int cpu_6502_init(); // reset: takes the vector at 0xFFFC/0xFFFD
-// Each in the simplified timing, and as _exact in the exact one (an indexed
-// read crossing a page takes its extra cycle, an interrupt entry leaves D
-// alone). The caller picks the pair once, so that a step tests no mode.
+// Each in the simplified timing, and as _exact in the exact one: an indexed
+// read crossing a page takes its extra cycle, indexed accesses make the
+// part's read before the carry, read-modify-write writes the byte unchanged
+// first, a device access brings the VIA to its own cycle first
+// (via_6522_catch_up), an interrupt entry leaves D alone. The caller picks
+// the pair once, so that a step tests no mode.
 int cpu_6502_run(); // tape short-cuts, trace hook, one step; cycles used (>= 2)
 int cpu_6502_run_exact();
 int cpu_6502_step(); // one instruction (+7 when an interrupt was entered)
