@@ -2,15 +2,15 @@
 
 #include <mutex>
 
-// The step's parts must vanish into it, as the processor's do into the step.
-#define ALWAYS_INLINE __attribute__((always_inline))
-
 #include "ay_8912.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "sys_cfg.h"
 #include "sys_state.h"
 #include "via_6522.h"
+
+// The step's parts must vanish into it, as the processor's do into the step.
+#define ALWAYS_INLINE __attribute__((always_inline))
 
 int refresh = 20;
 std::atomic<int> zoom{1};
