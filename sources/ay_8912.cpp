@@ -559,6 +559,7 @@ void ay_8912_state_save(std::vector<uint8_t> &out) {
         state_put(out, ay.speaker_queue[i].stamp);
         state_put(out, ay.speaker_queue[i].level);
     }
+    state_put(out, ay.frame_remainder);
     unlock_audio();
 }
 
@@ -583,6 +584,8 @@ static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *p
         in.get(a.speaker_queue[i].stamp);
         in.get(a.speaker_queue[i].level);
     }
+    a.frame_remainder = 0; // format version 1 ran whole cycles only
+    if (sys_state_format() >= 2) in.get(a.frame_remainder);
     if (in.finish("ay")) return 1;
     if (shape > 15 || a.envelope_step >= shape_steps(eshapes[shape]))
         return sys_state_refuse("ay: envelope shape %d step %u out of range", shape,
@@ -591,7 +594,8 @@ static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *p
     for (int k = 0; k < 3; k++)
         flags_ok = flags_ok && (a.tone_off[k] | a.noise_off[k] | a.tone_out[k]) <= 1;
     if (!flags_ok || a.bus > 3 || a.speaker_level > 1 || a.noise_out > 1 || a.noise_shift >> 17 ||
-        a.dropped >> 14 || a.speaker_dropped > 2 || a.rebase_pending > 1)
+        a.dropped >> 14 || a.speaker_dropped > 2 || a.rebase_pending > 1 ||
+        a.frame_remainder >= AY_FRAME_DIVISOR)
         return sys_state_refuse("ay: a counter or flag value out of range");
     a.envelope = eshapes[shape];
     return 0;

@@ -11,6 +11,7 @@
 #include "mem.h"
 #include "ram.h"
 #include "sys_state.h"
+#include "via_6522.h"
 #include "via_6522_tapein.h"
 
 // Entry points of the system ROM's tape routines and where the short-cuts
@@ -46,10 +47,6 @@ constexpr int CPU_SEEN_CAP = 192;
 #define ALWAYS_INLINE __attribute__((always_inline))
 
 cpu_6502_registers cpu_6502;
-
-// Read by the traced step only: the others are chosen through cpu_6502_run
-// and cpu_6502_step.
-static struct { int exact; } cpu_timing;
 
 static struct {
     uint32_t seen[CPU_SEEN_SLOTS]; // (address << 8 | opcode) + 1; 0 = free
@@ -238,15 +235,26 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     uint8_t *__restrict const ram_image = ram.data;
     uint64_t cycles;      // one register serves the count and the result
     unsigned crossed = 0; // exact timing: the page-crossing cycle
+    // Exact timing: how many cycles later in the instruction the next access
+    // at the effective address falls than an absolute-addressed one's.
+    [[maybe_unused]] int late = 0;
 
     // Bus and stack. Every address handed to the bus is already within 16 bits.
     // A store through the decoder may flip the switches, so the high half is
     // looked up on each access there.
+    // A device access in exact timing first brings the VIA to its cycle.
+    auto device = [&]() ALWAYS_INLINE {
+        if constexpr (EXACT) via_6522_catch_up(late);
+    };
     auto rd = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
         if constexpr (MODE == BUS_TRACED) {
+            device();
             return read_decoded(addr);
         } else {
-            if (__builtin_expect(!mem_plain_read(addr), 0)) return read_decoded(addr);
+            if (__builtin_expect(!mem_plain_read(addr), 0)) {
+                device();
+                return read_decoded(addr);
+            }
             return mem_plain_byte(addr);
         }
     };
@@ -257,6 +265,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
                 return;
             }
         }
+        device();
         mem_write_decoded(addr, value);
     };
     auto fetch = [&]() ALWAYS_INLINE -> uint8_t {
@@ -307,8 +316,6 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         unsigned lo = fetch();
         return lo | fetch() << 8;
     };
-    auto ea_abx = [&]() ALWAYS_INLINE -> unsigned { return (ea_abs() + xreg) & 0xFFFF; };
-    auto ea_aby = [&]() ALWAYS_INLINE -> unsigned { return (ea_abs() + yreg) & 0xFFFF; };
     auto ea_izx = [&]() ALWAYS_INLINE -> unsigned {
         unsigned p = (fetch() + xreg) & 0xFF;
         unsigned lo = zrd(p);
@@ -319,15 +326,11 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         unsigned lo = zrd(p);
         return lo | zrd((p + 1) & 0xFF) << 8;
     };
-    auto ea_izy = [&]() ALWAYS_INLINE -> unsigned { return (ptr_zp() + yreg) & 0xFFFF; };
-    // The same for reads, which alone pay for a carry into the high byte.
+    // Indexed reads alone pay for a carry into the high byte.
     auto indexed_read = [&](unsigned base, uint8_t index) ALWAYS_INLINE -> unsigned {
         if constexpr (EXACT) crossed = ((base & 0xFF) + index) >> 8;
         return (base + index) & 0xFFFF;
     };
-    auto ea_abx_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ea_abs(), xreg); };
-    auto ea_aby_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ea_abs(), yreg); };
-    auto ea_izy_rd = [&]() ALWAYS_INLINE -> unsigned { return indexed_read(ptr_zp(), yreg); };
 
     // Operations on the status byte, which is updated in place.
     auto nz = [&](uint8_t value) ALWAYS_INLINE {
@@ -475,8 +478,65 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
             if (!mem_plain_write(rmw_addr)) goto bail;                                             \
             ram_image[rmw_addr] = OP(mem_plain_byte(rmw_addr));                                    \
         } else {                                                                                   \
-            wr(rmw_addr, OP(rd(rmw_addr)));                                                        \
+            uint8_t rmw_value = rd(rmw_addr);                                                      \
+            if constexpr (EXACT) { /* the byte unchanged goes out first, a cycle each */           \
+                late++;                                                                            \
+                wr(rmw_addr, rmw_value);                                                           \
+                late++;                                                                            \
+            }                                                                                      \
+            wr(rmw_addr, OP(rmw_value));                                                           \
         }                                                                                          \
+    })
+    // Exact timing: an indexed access first reads the address whose high byte
+    // the carry has not reached yet, a cycle before its own access; stores and
+    // read-modify-write always do, reads only when there is a carry (their
+    // access then a cycle later). A device may notice (a read clears a VIA
+    // flag); in direct mode that address must be plain. LATE: the access's
+    // lateness without a carry, against an absolute-addressed one.
+#define PARTIAL_READ(BASE, EA)                                                                     \
+    ({                                                                                             \
+        unsigned partial = ((BASE)&0xFF00) | ((EA)&0xFF);                                          \
+        if constexpr (MODE == BUS_DIRECT) {                                                        \
+            if (!mem_plain_read(partial)) goto bail;                                               \
+        } else {                                                                                   \
+            rd(partial);                                                                           \
+        }                                                                                          \
+    })
+#define INDEXED(BASE, INDEX, LATE)                                                                 \
+    ({                                                                                             \
+        unsigned ix_base = (BASE);                                                                 \
+        unsigned ix_ea = (ix_base + (INDEX)) & 0xFFFF;                                             \
+        if constexpr (EXACT) {                                                                     \
+            late = (LATE)-1;                                                                       \
+            PARTIAL_READ(ix_base, ix_ea);                                                          \
+            late = (LATE);                                                                         \
+        }                                                                                          \
+        ix_ea;                                                                                     \
+    })
+#define INDEXED_RD(BASE, INDEX, LATE)                                                              \
+    ({                                                                                             \
+        unsigned ix_base = (BASE);                                                                 \
+        unsigned ix_ea = indexed_read(ix_base, (INDEX));                                           \
+        if constexpr (EXACT) {                                                                     \
+            late = (LATE);                                                                         \
+            if (crossed) {                                                                         \
+                PARTIAL_READ(ix_base, ix_ea);                                                      \
+                late = (LATE) + 1;                                                                 \
+            }                                                                                      \
+        }                                                                                          \
+        ix_ea;                                                                                     \
+    })
+#define EA_ABX() INDEXED(ea_abs(), xreg, 1)
+#define EA_ABY() INDEXED(ea_abs(), yreg, 1)
+#define EA_IZY() INDEXED(ptr_zp(), yreg, 2)
+#define EA_ABX_RD() INDEXED_RD(ea_abs(), xreg, 0)
+#define EA_ABY_RD() INDEXED_RD(ea_abs(), yreg, 0)
+#define EA_IZY_RD() INDEXED_RD(ptr_zp(), yreg, 1)
+#define EA_IZX()                                                                                   \
+    ({                                                                                             \
+        unsigned izx_ea = ea_izx();                                                                \
+        if constexpr (EXACT) late = 2;                                                             \
+        izx_ea;                                                                                    \
     })
 #define ARITH(OP, SUBTRACT, VALUE, CYCLES)                                                         \
     ({                                                                                             \
@@ -510,7 +570,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 7;
         break;
     }
-    case 0x01: ora(RD(ea_izx())); cycles = 6; break;
+    case 0x01: ora(RD(EA_IZX())); cycles = 6; break;
     case 0x05: ora(RD(ea_zp())); cycles = 3; break;
     case 0x06: RMW(ea_zp(), asl); cycles = 5; break;
     case 0x08: push(flags | CPU_B | CPU_U); cycles = 3; break;
@@ -520,13 +580,13 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x0E: RMW(ea_abs(), asl); cycles = 6; break;
     // 1x
     case 0x10: cycles = branch(!(flags & CPU_N)); break;
-    case 0x11: ora(RD(ea_izy_rd())); cycles = 5; break;
+    case 0x11: ora(RD(EA_IZY_RD())); cycles = 5; break;
     case 0x15: ora(RD(ea_zpx())); cycles = 4; break;
     case 0x16: RMW(ea_zpx(), asl); cycles = 6; break;
     case 0x18: flags &= ~CPU_C; cycles = 2; break;
-    case 0x19: ora(RD(ea_aby_rd())); cycles = 4; break;
-    case 0x1D: ora(RD(ea_abx_rd())); cycles = 4; break;
-    case 0x1E: RMW(ea_abx(), asl); cycles = 7; break;
+    case 0x19: ora(RD(EA_ABY_RD())); cycles = 4; break;
+    case 0x1D: ora(RD(EA_ABX_RD())); cycles = 4; break;
+    case 0x1E: RMW(EA_ABX(), asl); cycles = 7; break;
     // 2x
     case 0x20: {  // JSR pushes the address of its own last byte
         unsigned lo = fetch();
@@ -537,7 +597,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x21: anda(RD(ea_izx())); cycles = 6; break;
+    case 0x21: anda(RD(EA_IZX())); cycles = 6; break;
     case 0x24: bit(RD(ea_zp())); cycles = 3; break;
     case 0x25: anda(RD(ea_zp())); cycles = 3; break;
     case 0x26: RMW(ea_zp(), rol); cycles = 5; break;
@@ -549,13 +609,13 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x2E: RMW(ea_abs(), rol); cycles = 6; break;
     // 3x
     case 0x30: cycles = branch(flags & CPU_N); break;
-    case 0x31: anda(RD(ea_izy_rd())); cycles = 5; break;
+    case 0x31: anda(RD(EA_IZY_RD())); cycles = 5; break;
     case 0x35: anda(RD(ea_zpx())); cycles = 4; break;
     case 0x36: RMW(ea_zpx(), rol); cycles = 6; break;
     case 0x38: flags |= CPU_C; cycles = 2; break;
-    case 0x39: anda(RD(ea_aby_rd())); cycles = 4; break;
-    case 0x3D: anda(RD(ea_abx_rd())); cycles = 4; break;
-    case 0x3E: RMW(ea_abx(), rol); cycles = 7; break;
+    case 0x39: anda(RD(EA_ABY_RD())); cycles = 4; break;
+    case 0x3D: anda(RD(EA_ABX_RD())); cycles = 4; break;
+    case 0x3E: RMW(EA_ABX(), rol); cycles = 7; break;
     // 4x
     case 0x40: {  // RTI: no +1 on the pulled address
         pull_flags();
@@ -564,7 +624,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x41: eor(RD(ea_izx())); cycles = 6; break;
+    case 0x41: eor(RD(EA_IZX())); cycles = 6; break;
     case 0x45: eor(RD(ea_zp())); cycles = 3; break;
     case 0x46: RMW(ea_zp(), lsr); cycles = 5; break;
     case 0x48: push(areg); cycles = 3; break;
@@ -575,13 +635,13 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x4E: RMW(ea_abs(), lsr); cycles = 6; break;
     // 5x
     case 0x50: cycles = branch(!(flags & CPU_V)); break;
-    case 0x51: eor(RD(ea_izy_rd())); cycles = 5; break;
+    case 0x51: eor(RD(EA_IZY_RD())); cycles = 5; break;
     case 0x55: eor(RD(ea_zpx())); cycles = 4; break;
     case 0x56: RMW(ea_zpx(), lsr); cycles = 6; break;
     case 0x58: flags &= ~CPU_I; cycles = 2; break;
-    case 0x59: eor(RD(ea_aby_rd())); cycles = 4; break;
-    case 0x5D: eor(RD(ea_abx_rd())); cycles = 4; break;
-    case 0x5E: RMW(ea_abx(), lsr); cycles = 7; break;
+    case 0x59: eor(RD(EA_ABY_RD())); cycles = 4; break;
+    case 0x5D: eor(RD(EA_ABX_RD())); cycles = 4; break;
+    case 0x5E: RMW(EA_ABX(), lsr); cycles = 7; break;
     // 6x
     case 0x60: {
         unsigned lo = pull();
@@ -589,7 +649,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 6;
         break;
     }
-    case 0x61: ARITH(adc, false, RD(ea_izx()), 6); break;
+    case 0x61: ARITH(adc, false, RD(EA_IZX()), 6); break;
     case 0x65: ARITH(adc, false, RD(ea_zp()), 3); break;
     case 0x66: RMW(ea_zp(), ror); cycles = 5; break;
     case 0x68: lda(pull()); cycles = 4; break;
@@ -606,15 +666,15 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x6E: RMW(ea_abs(), ror); cycles = 6; break;
     // 7x
     case 0x70: cycles = branch(flags & CPU_V); break;
-    case 0x71: ARITH(adc, false, RD(ea_izy_rd()), 5); break;
+    case 0x71: ARITH(adc, false, RD(EA_IZY_RD()), 5); break;
     case 0x75: ARITH(adc, false, RD(ea_zpx()), 4); break;
     case 0x76: RMW(ea_zpx(), ror); cycles = 6; break;
     case 0x78: flags |= CPU_I; cycles = 2; break;
-    case 0x79: ARITH(adc, false, RD(ea_aby_rd()), 4); break;
-    case 0x7D: ARITH(adc, false, RD(ea_abx_rd()), 4); break;
-    case 0x7E: RMW(ea_abx(), ror); cycles = 7; break;
+    case 0x79: ARITH(adc, false, RD(EA_ABY_RD()), 4); break;
+    case 0x7D: ARITH(adc, false, RD(EA_ABX_RD()), 4); break;
+    case 0x7E: RMW(EA_ABX(), ror); cycles = 7; break;
     // 8x
-    case 0x81: WR(ea_izx(), areg); cycles = 6; break;
+    case 0x81: WR(EA_IZX(), areg); cycles = 6; break;
     case 0x84: WR(ea_zp(), yreg); cycles = 3; break;
     case 0x85: WR(ea_zp(), areg); cycles = 3; break;
     case 0x86: WR(ea_zp(), xreg); cycles = 3; break;
@@ -625,17 +685,17 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0x8E: WR(ea_abs(), xreg); cycles = 4; break;
     // 9x
     case 0x90: cycles = branch(!(flags & CPU_C)); break;
-    case 0x91: WR(ea_izy(), areg); cycles = 6; break;
+    case 0x91: WR(EA_IZY(), areg); cycles = 6; break;
     case 0x94: WR(ea_zpx(), yreg); cycles = 4; break;
     case 0x95: WR(ea_zpx(), areg); cycles = 4; break;
     case 0x96: WR(ea_zpy(), xreg); cycles = 4; break;
     case 0x98: nz(areg = yreg); cycles = 2; break;
-    case 0x99: WR(ea_aby(), areg); cycles = 5; break;
+    case 0x99: WR(EA_ABY(), areg); cycles = 5; break;
     case 0x9A: stack = static_cast<uint16_t>(0x0100 | xreg); cycles = 2; break;
-    case 0x9D: WR(ea_abx(), areg); cycles = 5; break;
+    case 0x9D: WR(EA_ABX(), areg); cycles = 5; break;
     // Ax
     case 0xA0: ldy(fetch()); cycles = 2; break;
-    case 0xA1: lda(RD(ea_izx())); cycles = 6; break;
+    case 0xA1: lda(RD(EA_IZX())); cycles = 6; break;
     case 0xA2: ldx(fetch()); cycles = 2; break;
     case 0xA4: ldy(RD(ea_zp())); cycles = 3; break;
     case 0xA5: lda(RD(ea_zp())); cycles = 3; break;
@@ -648,19 +708,19 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xAE: ldx(RD(ea_abs())); cycles = 4; break;
     // Bx
     case 0xB0: cycles = branch(flags & CPU_C); break;
-    case 0xB1: lda(RD(ea_izy_rd())); cycles = 5; break;
+    case 0xB1: lda(RD(EA_IZY_RD())); cycles = 5; break;
     case 0xB4: ldy(RD(ea_zpx())); cycles = 4; break;
     case 0xB5: lda(RD(ea_zpx())); cycles = 4; break;
     case 0xB6: ldx(RD(ea_zpy())); cycles = 4; break;
     case 0xB8: flags &= ~CPU_V; cycles = 2; break;
-    case 0xB9: lda(RD(ea_aby_rd())); cycles = 4; break;
+    case 0xB9: lda(RD(EA_ABY_RD())); cycles = 4; break;
     case 0xBA: nz(xreg = static_cast<uint8_t>(stack)); cycles = 2; break;
-    case 0xBC: ldy(RD(ea_abx_rd())); cycles = 4; break;
-    case 0xBD: lda(RD(ea_abx_rd())); cycles = 4; break;
-    case 0xBE: ldx(RD(ea_aby_rd())); cycles = 4; break;
+    case 0xBC: ldy(RD(EA_ABX_RD())); cycles = 4; break;
+    case 0xBD: lda(RD(EA_ABX_RD())); cycles = 4; break;
+    case 0xBE: ldx(RD(EA_ABY_RD())); cycles = 4; break;
     // Cx
     case 0xC0: compare(yreg, fetch()); cycles = 2; break;
-    case 0xC1: compare(areg, RD(ea_izx())); cycles = 6; break;
+    case 0xC1: compare(areg, RD(EA_IZX())); cycles = 6; break;
     case 0xC4: compare(yreg, RD(ea_zp())); cycles = 3; break;
     case 0xC5: compare(areg, RD(ea_zp())); cycles = 3; break;
     case 0xC6: RMW(ea_zp(), dec); cycles = 5; break;
@@ -672,16 +732,16 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xCE: RMW(ea_abs(), dec); cycles = 6; break;
     // Dx
     case 0xD0: cycles = branch(!(flags & CPU_Z)); break;
-    case 0xD1: compare(areg, RD(ea_izy_rd())); cycles = 5; break;
+    case 0xD1: compare(areg, RD(EA_IZY_RD())); cycles = 5; break;
     case 0xD5: compare(areg, RD(ea_zpx())); cycles = 4; break;
     case 0xD6: RMW(ea_zpx(), dec); cycles = 6; break;
     case 0xD8: flags &= ~CPU_D; cycles = 2; break;
-    case 0xD9: compare(areg, RD(ea_aby_rd())); cycles = 4; break;
-    case 0xDD: compare(areg, RD(ea_abx_rd())); cycles = 4; break;
-    case 0xDE: RMW(ea_abx(), dec); cycles = 7; break;
+    case 0xD9: compare(areg, RD(EA_ABY_RD())); cycles = 4; break;
+    case 0xDD: compare(areg, RD(EA_ABX_RD())); cycles = 4; break;
+    case 0xDE: RMW(EA_ABX(), dec); cycles = 7; break;
     // Ex
     case 0xE0: compare(xreg, fetch()); cycles = 2; break;
-    case 0xE1: ARITH(sbc, true, RD(ea_izx()), 6); break;
+    case 0xE1: ARITH(sbc, true, RD(EA_IZX()), 6); break;
     case 0xE4: compare(xreg, RD(ea_zp())); cycles = 3; break;
     case 0xE5: ARITH(sbc, true, RD(ea_zp()), 3); break;
     case 0xE6: RMW(ea_zp(), inc); cycles = 5; break;
@@ -693,13 +753,13 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     case 0xEE: RMW(ea_abs(), inc); cycles = 6; break;
     // Fx
     case 0xF0: cycles = branch(flags & CPU_Z); break;
-    case 0xF1: ARITH(sbc, true, RD(ea_izy_rd()), 5); break;
+    case 0xF1: ARITH(sbc, true, RD(EA_IZY_RD()), 5); break;
     case 0xF5: ARITH(sbc, true, RD(ea_zpx()), 4); break;
     case 0xF6: RMW(ea_zpx(), inc); cycles = 6; break;
     case 0xF8: flags |= CPU_D; cycles = 2; break;
-    case 0xF9: ARITH(sbc, true, RD(ea_aby_rd()), 4); break;
-    case 0xFD: ARITH(sbc, true, RD(ea_abx_rd()), 4); break;
-    case 0xFE: RMW(ea_abx(), inc); cycles = 7; break;
+    case 0xF9: ARITH(sbc, true, RD(EA_ABY_RD()), 4); break;
+    case 0xFD: ARITH(sbc, true, RD(EA_ABX_RD()), 4); break;
+    case 0xFE: RMW(EA_ABX(), inc); cycles = 7; break;
 
     // Undocumented opcodes: each is reported, then executed as the NMOS part does.
     case 0x02: case 0x12: case 0x22: case 0x32: case 0x42: case 0x52:
@@ -740,65 +800,65 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         cycles = 4;
         break;
 
-    case 0x03: UNDOCUMENTED(); slo(ea_izx()); cycles = 8; break;
+    case 0x03: UNDOCUMENTED(); slo(EA_IZX()); cycles = 8; break;
     case 0x07: UNDOCUMENTED(); slo(ea_zp()); cycles = 5; break;
     case 0x0F: UNDOCUMENTED(); slo(ea_abs()); cycles = 6; break;
-    case 0x13: UNDOCUMENTED(); slo(ea_izy()); cycles = 8; break;
+    case 0x13: UNDOCUMENTED(); slo(EA_IZY()); cycles = 8; break;
     case 0x17: UNDOCUMENTED(); slo(ea_zpx()); cycles = 6; break;
-    case 0x1B: UNDOCUMENTED(); slo(ea_aby()); cycles = 7; break;
-    case 0x1F: UNDOCUMENTED(); slo(ea_abx()); cycles = 7; break;
+    case 0x1B: UNDOCUMENTED(); slo(EA_ABY()); cycles = 7; break;
+    case 0x1F: UNDOCUMENTED(); slo(EA_ABX()); cycles = 7; break;
 
-    case 0x23: UNDOCUMENTED(); rla(ea_izx()); cycles = 8; break;
+    case 0x23: UNDOCUMENTED(); rla(EA_IZX()); cycles = 8; break;
     case 0x27: UNDOCUMENTED(); rla(ea_zp()); cycles = 5; break;
     case 0x2F: UNDOCUMENTED(); rla(ea_abs()); cycles = 6; break;
-    case 0x33: UNDOCUMENTED(); rla(ea_izy()); cycles = 8; break;
+    case 0x33: UNDOCUMENTED(); rla(EA_IZY()); cycles = 8; break;
     case 0x37: UNDOCUMENTED(); rla(ea_zpx()); cycles = 6; break;
-    case 0x3B: UNDOCUMENTED(); rla(ea_aby()); cycles = 7; break;
-    case 0x3F: UNDOCUMENTED(); rla(ea_abx()); cycles = 7; break;
+    case 0x3B: UNDOCUMENTED(); rla(EA_ABY()); cycles = 7; break;
+    case 0x3F: UNDOCUMENTED(); rla(EA_ABX()); cycles = 7; break;
 
-    case 0x43: UNDOCUMENTED(); sre(ea_izx()); cycles = 8; break;
+    case 0x43: UNDOCUMENTED(); sre(EA_IZX()); cycles = 8; break;
     case 0x47: UNDOCUMENTED(); sre(ea_zp()); cycles = 5; break;
     case 0x4F: UNDOCUMENTED(); sre(ea_abs()); cycles = 6; break;
-    case 0x53: UNDOCUMENTED(); sre(ea_izy()); cycles = 8; break;
+    case 0x53: UNDOCUMENTED(); sre(EA_IZY()); cycles = 8; break;
     case 0x57: UNDOCUMENTED(); sre(ea_zpx()); cycles = 6; break;
-    case 0x5B: UNDOCUMENTED(); sre(ea_aby()); cycles = 7; break;
-    case 0x5F: UNDOCUMENTED(); sre(ea_abx()); cycles = 7; break;
+    case 0x5B: UNDOCUMENTED(); sre(EA_ABY()); cycles = 7; break;
+    case 0x5F: UNDOCUMENTED(); sre(EA_ABX()); cycles = 7; break;
 
-    case 0x63: UNDOCUMENTED(); rra(ea_izx()); cycles = 8; break;
+    case 0x63: UNDOCUMENTED(); rra(EA_IZX()); cycles = 8; break;
     case 0x67: UNDOCUMENTED(); rra(ea_zp()); cycles = 5; break;
     case 0x6F: UNDOCUMENTED(); rra(ea_abs()); cycles = 6; break;
-    case 0x73: UNDOCUMENTED(); rra(ea_izy()); cycles = 8; break;
+    case 0x73: UNDOCUMENTED(); rra(EA_IZY()); cycles = 8; break;
     case 0x77: UNDOCUMENTED(); rra(ea_zpx()); cycles = 6; break;
-    case 0x7B: UNDOCUMENTED(); rra(ea_aby()); cycles = 7; break;
-    case 0x7F: UNDOCUMENTED(); rra(ea_abx()); cycles = 7; break;
+    case 0x7B: UNDOCUMENTED(); rra(EA_ABY()); cycles = 7; break;
+    case 0x7F: UNDOCUMENTED(); rra(EA_ABX()); cycles = 7; break;
 
-    case 0xC3: UNDOCUMENTED(); dcp(ea_izx()); cycles = 8; break;
+    case 0xC3: UNDOCUMENTED(); dcp(EA_IZX()); cycles = 8; break;
     case 0xC7: UNDOCUMENTED(); dcp(ea_zp()); cycles = 5; break;
     case 0xCF: UNDOCUMENTED(); dcp(ea_abs()); cycles = 6; break;
-    case 0xD3: UNDOCUMENTED(); dcp(ea_izy()); cycles = 8; break;
+    case 0xD3: UNDOCUMENTED(); dcp(EA_IZY()); cycles = 8; break;
     case 0xD7: UNDOCUMENTED(); dcp(ea_zpx()); cycles = 6; break;
-    case 0xDB: UNDOCUMENTED(); dcp(ea_aby()); cycles = 7; break;
-    case 0xDF: UNDOCUMENTED(); dcp(ea_abx()); cycles = 7; break;
+    case 0xDB: UNDOCUMENTED(); dcp(EA_ABY()); cycles = 7; break;
+    case 0xDF: UNDOCUMENTED(); dcp(EA_ABX()); cycles = 7; break;
 
-    case 0xE3: UNDOCUMENTED(); isc(ea_izx()); cycles = 8; break;
+    case 0xE3: UNDOCUMENTED(); isc(EA_IZX()); cycles = 8; break;
     case 0xE7: UNDOCUMENTED(); isc(ea_zp()); cycles = 5; break;
     case 0xEF: UNDOCUMENTED(); isc(ea_abs()); cycles = 6; break;
-    case 0xF3: UNDOCUMENTED(); isc(ea_izy()); cycles = 8; break;
+    case 0xF3: UNDOCUMENTED(); isc(EA_IZY()); cycles = 8; break;
     case 0xF7: UNDOCUMENTED(); isc(ea_zpx()); cycles = 6; break;
-    case 0xFB: UNDOCUMENTED(); isc(ea_aby()); cycles = 7; break;
-    case 0xFF: UNDOCUMENTED(); isc(ea_abx()); cycles = 7; break;
+    case 0xFB: UNDOCUMENTED(); isc(EA_ABY()); cycles = 7; break;
+    case 0xFF: UNDOCUMENTED(); isc(EA_ABX()); cycles = 7; break;
 
-    case 0x83: UNDOCUMENTED(); WR(ea_izx(), areg & xreg); cycles = 6; break;
+    case 0x83: UNDOCUMENTED(); WR(EA_IZX(), areg & xreg); cycles = 6; break;
     case 0x87: UNDOCUMENTED(); WR(ea_zp(), areg & xreg); cycles = 3; break;
     case 0x8F: UNDOCUMENTED(); WR(ea_abs(), areg & xreg); cycles = 4; break;
     case 0x97: UNDOCUMENTED(); WR(ea_zpy(), areg & xreg); cycles = 4; break;
 
-    case 0xA3: UNDOCUMENTED(); lax(RD(ea_izx())); cycles = 6; break;
+    case 0xA3: UNDOCUMENTED(); lax(RD(EA_IZX())); cycles = 6; break;
     case 0xA7: UNDOCUMENTED(); lax(RD(ea_zp())); cycles = 3; break;
     case 0xAF: UNDOCUMENTED(); lax(RD(ea_abs())); cycles = 4; break;
-    case 0xB3: UNDOCUMENTED(); lax(RD(ea_izy_rd())); cycles = 5; break;
+    case 0xB3: UNDOCUMENTED(); lax(RD(EA_IZY_RD())); cycles = 5; break;
     case 0xB7: UNDOCUMENTED(); lax(RD(ea_zpy())); cycles = 4; break;
-    case 0xBF: UNDOCUMENTED(); lax(RD(ea_aby_rd())); cycles = 4; break;
+    case 0xBF: UNDOCUMENTED(); lax(RD(EA_ABY_RD())); cycles = 4; break;
 
     case 0x0B: case 0x2B:  // AND, with bit 7 copied into carry
         UNDOCUMENTED();
@@ -866,7 +926,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
         break;
     case 0xBB: {
         UNDOCUMENTED();
-        uint8_t t = static_cast<uint8_t>(stack) & RD(ea_aby_rd());
+        uint8_t t = static_cast<uint8_t>(stack) & RD(EA_ABY_RD());
         nz(areg = xreg = t);
         stack = static_cast<uint16_t>(0x0100 | t);
         cycles = 4;
@@ -904,11 +964,20 @@ bail:
 #undef WR
 #undef RMW
 #undef ARITH
+#undef PARTIAL_READ
+#undef INDEXED
+#undef INDEXED_RD
+#undef EA_ABX
+#undef EA_ABY
+#undef EA_IZY
+#undef EA_ABX_RD
+#undef EA_ABY_RD
+#undef EA_IZY_RD
+#undef EA_IZX
 #undef UNDOCUMENTED
 
-[[gnu::noinline]] static int execute_traced() {
-    if (cpu_timing.exact) return execute<BUS_TRACED, true>(nullptr);
-    return execute<BUS_TRACED, false>(nullptr);
+template <bool EXACT> [[gnu::noinline]] static int execute_traced() {
+    return execute<BUS_TRACED, EXACT>(nullptr);
 }
 
 [[gnu::noinline]] static int execute_checked_exact() {
@@ -937,10 +1006,12 @@ bail:
     }
 }
 
+template <bool EXACT> static inline int step();
+
 // Out of line, so that the quick path makes no call that needs a frame.
-[[gnu::noinline]] static int serve_tape_then_step() {
+template <bool EXACT> [[gnu::noinline]] static int serve_tape_then_step() {
     serve_tape();
-    return cpu_6502_step();
+    return step<EXACT>();
 }
 
 // One test covers both entry points (0xE6C9 and 0xE735).
@@ -960,7 +1031,7 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
     } else if (pc <= 0x02FD) {
         ip = ram.data + pc;
     } else {
-        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step();
+        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step<EXACT>();
         if (pc - 0xC000u > 0xFFFDu - 0xC000u)
             return EXACT ? execute_checked_exact() : execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
@@ -968,26 +1039,43 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
     return execute<BUS_DIRECT, EXACT>(ip);
 }
 
-[[gnu::noinline]] static int run_traced() {
+template <bool EXACT> [[gnu::noinline]] static int run_traced() {
     cpu_6502_registers &r = cpu_6502;
     if (at_tape_entry(r.pcreg)) serve_tape();
     if (tr[0] & TR_CPU)
         cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
-    return execute_traced();
+    return execute_traced<EXACT>();
 }
 
-template <bool EXACT> static int run() {
-    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced();
+// A write watch sends the step through the decoder like a trace, so that
+// every store reaches it.
+template <bool EXACT> ALWAYS_INLINE static inline int run() {
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return run_traced<EXACT>();
     return execute_untraced<true, EXACT>();
 }
 
-template <bool EXACT> static int step() {
-    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced();
+template <bool EXACT> ALWAYS_INLINE static inline int step() {
+    if (__builtin_expect(tr[0] & (TR_MASTER | TR_WATCH), 0)) return execute_traced<EXACT>();
     return execute_untraced<false, EXACT>();
 }
 
-int (*cpu_6502_run)() = run<false>;
-int (*cpu_6502_step)() = step<false>;
+// Each entry starts a cache line: the whole step's speed was measured to
+// swing by several per cent with where the linker happened to put them.
+[[gnu::aligned(64)]] int cpu_6502_run() {
+    return run<false>();
+}
+
+[[gnu::aligned(64)]] int cpu_6502_run_exact() {
+    return run<true>();
+}
+
+int cpu_6502_step() {
+    return step<false>();
+}
+
+int cpu_6502_step_exact() {
+    return step<true>();
+}
 
 int cpu_6502_setnmi() {
     if (cpu_6502.flagnmi == 0) cpu_6502.flanknmi = 1;
@@ -1007,13 +1095,6 @@ int cpu_6502_setirq() {
 
 int cpu_6502_clrirq() {
     cpu_6502.flagirq &= ~2;
-    return 0;
-}
-
-int cpu_6502_exact(int on) {
-    cpu_timing.exact = on != 0;
-    cpu_6502_run = on ? run<true> : run<false>;
-    cpu_6502_step = on ? step<true> : step<false>;
     return 0;
 }
 

@@ -26,10 +26,17 @@ struct cpu_6502_registers {
 extern cpu_6502_registers cpu_6502;
 
 int cpu_6502_init(); // reset: takes the vector at 0xFFFC/0xFFFD
-// Pointers, set by cpu_6502_exact, so that the timing costs no test per step.
-extern int (*cpu_6502_run)();  // tape short-cuts, trace hook, one step; cycles used (>= 2)
-extern int (*cpu_6502_step)(); // one instruction (+7 when an interrupt was entered)
-int cpu_6502_setnmi();         // an inactive-to-active edge latches one NMI
+// Each in the simplified timing, and as _exact in the exact one: an indexed
+// read crossing a page takes its extra cycle, indexed accesses make the
+// part's read before the carry, read-modify-write writes the byte unchanged
+// first, a device access brings the VIA to its own cycle first
+// (via_6522_catch_up), an interrupt entry leaves D alone. The caller picks
+// the pair once, so that a step tests no mode.
+int cpu_6502_run(); // tape short-cuts, trace hook, one step; cycles used (>= 2)
+int cpu_6502_run_exact();
+int cpu_6502_step(); // one instruction (+7 when an interrupt was entered)
+int cpu_6502_step_exact();
+int cpu_6502_setnmi(); // an inactive-to-active edge latches one NMI
 int cpu_6502_clrnmi();
 int cpu_6502_setirq(); // level input, driven by the VIA
 int cpu_6502_clrirq();
@@ -39,8 +46,3 @@ uint64_t cpu_6502_cycles(); // since the last reset, the reset's 7 included
 // apply 0 only checks the section; 1 checks it, then takes it. 1 refused.
 void cpu_6502_state_save(std::vector<uint8_t> &out);
 int cpu_6502_state_load(const uint8_t *data, size_t size, int apply);
-
-// 1: exact timing (an indexed read crossing a page takes its extra cycle, an
-// interrupt entry leaves D alone); 0: the simplified counts. Timer thread, or
-// under the machine lock.
-int cpu_6502_exact(int on);

@@ -9,6 +9,9 @@
 #include "sys_state.h"
 #include "via_6522.h"
 
+// The step's parts must vanish into it, as the processor's do into the step.
+#define ALWAYS_INLINE __attribute__((always_inline))
+
 int refresh = 20;
 std::atomic<int> zoom{1};
 std::atomic<int> speed{1};
@@ -19,6 +22,7 @@ static struct {
     std::atomic<int32_t> queueinptr{0};
     std::atomic<int32_t> queueoutptr{0};
     std::mutex machine;
+    int exact; // the timing in force; machine lock
 } core;
 
 int push_event(const event &ev) {
@@ -85,15 +89,15 @@ void sys_apply_event(const event &ev) {
     }
 }
 
-int sys_systemloop(int *cycles) {
-    int n = cpu_6502_run();
+template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
+    int n = EXACT ? cpu_6502_run_exact() : cpu_6502_run();
     *cycles = n;
     if (n <= 0) return 0;
-    if (via_6522_can_batch(n)) {
+    if (EXACT ? via_6522_can_batch_exact(n) : via_6522_can_batch(n)) {
         // No timer runs out within the step, so the VIA and the disk controller
         // change nothing an event acts on: they count the cycles in one go, and
         // the queue is still polled once per cycle.
-        via_6522_run(n);
+        via_6522_count(n);
         fdc_run(static_cast<uint32_t>(n));
         // Only this thread moves the read index: a poll needs the write index alone.
         // An event pushed during the step is taken at the next one, a few cycles on.
@@ -118,8 +122,25 @@ int sys_systemloop(int *cycles) {
     return 0;
 }
 
+int sys_systemloop(int *cycles) {
+    return core.exact ? systemloop<true>(cycles) : systemloop<false>(cycles);
+}
+
+int sys_systemloop_simplified(int *cycles) {
+    return systemloop<false>(cycles);
+}
+
+int sys_systemloop_exact(int *cycles) {
+    return systemloop<true>(cycles);
+}
+
+sys_step_fn sys_timed_step(sys_step_fn step) {
+    if (step != sys_systemloop) return step;
+    return core.exact ? sys_systemloop_exact : sys_systemloop_simplified;
+}
+
 int sys_exact_timing(int on) {
-    cpu_6502_exact(on);
+    core.exact = on != 0;
     via_6522_exact(on);
     ay_8912_exact(on);
     return 0;
@@ -134,15 +155,22 @@ void sys_machine_unlock() {
 
 void sys_core_state_save(std::vector<uint8_t> &out) {
     state_put(out, static_cast<uint8_t>(speed));
+    state_put(out, static_cast<uint8_t>(core.exact));
 }
 
+// Version 1 had no timing byte: those machines ran the simplified timing.
 int sys_core_state_load(const uint8_t *data, size_t size, int apply) {
-    uint8_t multiplier = 0;
+    uint8_t multiplier = 0, exact = 0;
     state_reader in{data, size};
     in.get(multiplier);
+    if (sys_state_format() >= 2) in.get(exact);
     if (in.finish("core")) return 1;
     if (multiplier < 1 || multiplier > 4)
         return sys_state_refuse("core: speed %d out of range", multiplier);
-    if (apply) speed = multiplier;
+    if (exact > 1) return sys_state_refuse("core: timing %d out of range", exact);
+    if (apply) {
+        speed = multiplier;
+        sys_exact_timing(exact);
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 // `zoom` and `speed` are changed only by the timer thread after start-up (and
 // `speed` by a state restore on the main thread, under the machine lock), and
 // are atomics because the main thread and the audio thread read them.
+// The timing (sys_exact_timing) belongs to the machine lock.
 //
 // Machine lock: the timer thread holds it while it runs a frame; any other
 // thread that touches machine state (memory, drives, tape, ROM charset)
@@ -59,11 +60,22 @@ void sys_apply_event(const event &ev);
 
 // One instruction, then the VIA and disk controller catch up cycle by cycle
 // taking at most one event per cycle. Stores the cycles used in *cycles.
+// The timing in force is looked up at each call.
 int sys_systemloop(int *cycles);
+// The same in one timing each, for callers that pick it once.
+int sys_systemloop_simplified(int *cycles);
+int sys_systemloop_exact(int *cycles);
+
+// For sys_systemloop, the one of the two above the timing in force runs
+// (frames take it once each, so a step tests no mode); any other step as it
+// is. Machine lock.
+using sys_step_fn = int (*)(int *cycles);
+sys_step_fn sys_timed_step(sys_step_fn step);
 
 // 1: the chips' real timing (processor page crossings and interrupt entry,
 // the timers' counting, the sound chip's pitch); 0: the simplified timing,
 // the default. The caller holds the machine lock once the timer thread runs.
+// Saved states keep it.
 int sys_exact_timing(int on);
 
 void sys_machine_lock();
@@ -77,6 +89,7 @@ struct machine_guard {
     machine_guard &operator=(const machine_guard &) = delete;
 };
 
-// Saved state (sys_state): the speed setting. apply as for cpu_6502_state_load.
+// Saved state (sys_state): the speed setting and the timing. apply as for
+// cpu_6502_state_load.
 void sys_core_state_save(std::vector<uint8_t> &out);
 int sys_core_state_load(const uint8_t *data, size_t size, int apply);

@@ -309,8 +309,9 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
             host.totalcycles = 0;
         }
         uint32_t before = host.totalcycles;
-        // The monitor's checks cost a frame nothing until one is armed.
-        step_fn machine_step = sys_debug_active() ? sys_debug_systemloop : step;
+        // The monitor's checks cost a frame nothing until one is armed, nor
+        // the timing's choice, made here for the frame's steps.
+        step_fn machine_step = sys_debug_active() ? sys_debug_systemloop : sys_timed_step(step);
         long frames_before = host.frames;
         if (host.warp) {
             // Frames back to back; only the last of each stretch is shown. A

@@ -49,7 +49,8 @@ constexpr state_section sections[] = {
 };
 constexpr size_t STATE_SECTIONS = std::size(sections);
 
-static const char *loading = ""; // the file being read, for the refusal line
+static const char *loading = "";        // the file being read, for the refusal line
+static uint32_t format = STATE_VERSION; // the version being read
 
 static void report_line(const char *prefix, const char *fmt, va_list ap) {
     char line[512];
@@ -75,6 +76,10 @@ int sys_state_refuse(const char *fmt, ...) {
     report_line(prefix, fmt, ap);
     va_end(ap);
     return 1;
+}
+
+uint32_t sys_state_format() {
+    return format;
 }
 
 uint64_t sys_state_hash(const uint8_t *bytes, size_t size) {
@@ -141,18 +146,8 @@ static int split(const std::vector<uint8_t> &body, const uint8_t *found[], size_
     return 0;
 }
 
-int sys_state_read(const uint8_t *file, size_t size) {
-    if (size < STATE_HEADER) return sys_state_refuse("too short for a state file");
-    if (memcmp(file, STATE_MAGIC, sizeof STATE_MAGIC) != 0)
-        return sys_state_refuse("not a kestrel state file");
-    state_reader header{file + sizeof STATE_MAGIC, 8};
-    uint32_t version = 0, body_size = 0;
-    header.get(version);
-    header.get(body_size);
-    // Older formats would be converted here, each by name; none exist yet.
-    if (version != STATE_VERSION)
-        return sys_state_refuse("format version %u, this kestrel reads version %u", version,
-                                STATE_VERSION);
+// The body after a header that passed, in the version `format` names.
+static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
     if (body_size > STATE_BODY_MAX) return sys_state_refuse("body of %u bytes", body_size);
     std::vector<uint8_t> body(body_size);
     uLongf unpacked = body_size;
@@ -172,6 +167,25 @@ int sys_state_read(const uint8_t *file, size_t size) {
     for (size_t k = 0; k < STATE_SECTIONS; k++)
         sections[k].load(found[k], sizes[k], 1);
     return 0;
+}
+
+int sys_state_read(const uint8_t *file, size_t size) {
+    if (size < STATE_HEADER) return sys_state_refuse("too short for a state file");
+    if (memcmp(file, STATE_MAGIC, sizeof STATE_MAGIC) != 0)
+        return sys_state_refuse("not a kestrel state file");
+    state_reader header{file + sizeof STATE_MAGIC, 8};
+    uint32_t version = 0, body_size = 0;
+    header.get(version);
+    header.get(body_size);
+    // Older versions lack fields at the end of some sections; their loaders
+    // ask which version they read.
+    if (version < 1 || version > STATE_VERSION)
+        return sys_state_refuse("format version %u, this kestrel reads versions 1 to %u", version,
+                                STATE_VERSION);
+    format = version;
+    int result = read_body(file, size, body_size);
+    format = STATE_VERSION;
+    return result;
 }
 
 int sys_state_save(const char *path) {

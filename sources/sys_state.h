@@ -19,7 +19,10 @@
 #include <type_traits>
 #include <vector>
 
-constexpr uint32_t STATE_VERSION = 1;
+// Version 2 added the timing (core), the VIA's pending loads and armed
+// timers, and the sound chip's fraction of a cycle; version 1 files still
+// load, as the simplified timing with those at zero.
+constexpr uint32_t STATE_VERSION = 2;
 constexpr const char *STATE_QUICK_FILE = "kestrel.state"; // F2 / F3
 
 // Writes the drives' changes back to their images, then the machine to
@@ -32,6 +35,10 @@ int sys_state_load(const char *path);
 // The same on bytes in memory (a whole state file's), without the write-back.
 int sys_state_write(std::vector<uint8_t> &file);
 int sys_state_read(const uint8_t *file, size_t size);
+
+// The format version of the state being read, for the sections' loaders;
+// STATE_VERSION otherwise.
+uint32_t sys_state_format();
 
 // A line for the user: the error log and the console.
 int sys_state_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -21,10 +21,12 @@ static_assert(std::size(via_sym) == 16);
 static via_state via;
 
 // The timing mode outlives a reset. `gate` keeps via_6522_run from counting in
-// one go while a counter load waits for its cycle.
+// one go while a counter load waits for its cycle, or while `ahead` cycles of
+// the running instruction have been clocked already (via_6522_catch_up).
 static struct {
     int exact;
     int gate;
+    int ahead;
 } via_timing;
 
 // ---- interrupt logic: IFR bit 7 always equals the processor's IRQ input ----
@@ -183,6 +185,7 @@ static void dump_cb1_w(uint8_t) {}
 
 int via_6522_init() {
     memset(&via, 0, sizeof via);
+    via_timing.ahead = 0;
     via.base = VIA_BASE;
     via.handlers.ca1_w = dump_ca1_w;
     via.handlers.cb1_w = dump_cb1_w;
@@ -420,16 +423,19 @@ static inline void clock_timers_exact() {
 }
 
 // Runs that may time out or are traced: cycle by cycle, kept apart so the
-// counting path needs no frame.
+// counting path needs no frame. Cycles clocked ahead are not clocked again.
 __attribute__((noinline)) static int run_cycles(int cycles) {
-    for (int i = 0; i < cycles; i++) {
+    int skip = cycles < via_timing.ahead ? cycles : via_timing.ahead;
+    via_timing.ahead -= skip;
+    for (int i = skip; i < cycles; i++) {
         if (via_timing.exact)
             clock_timers_exact();
         else
             clock_timers();
         ay_8912_run(1);
     }
-    if (via_timing.exact) via_timing.gate = via.t1_load || via.t2_load ? INT_MAX : 0;
+    if (via_timing.exact)
+        via_timing.gate = via.t1_load || via.t2_load || via_timing.ahead ? INT_MAX : 0;
     if (cycles > 0) {
         log_info_if(tr_on(0, TR_VIA_TIMER), "; via T1L:%.04X T1C:%.04X T2L:%.04X T2C:%.04X",
                     via.t1l, via.t1c, via.t2l, via.t2c);
@@ -445,13 +451,29 @@ int via_6522_can_batch(int cycles) {
     return 1;
 }
 
+int via_6522_can_batch_exact(int cycles) {
+    return cycles > via_timing.gate && via_6522_can_batch(cycles);
+}
+
+int via_6522_count(int cycles) {
+    if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
+    if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
+    return ay_8912_run(cycles);
+}
+
 int via_6522_run(int cycles) {
-    if (cycles > via_timing.gate && via_6522_can_batch(cycles)) {
-        if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
-        if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
-        return ay_8912_run(cycles);
-    }
+    if (via_6522_can_batch_exact(cycles)) return via_6522_count(cycles);
     return run_cycles(cycles);
+}
+
+int via_6522_catch_up(int cycles) {
+    if (cycles <= via_timing.ahead) return 0;
+    int ahead = via_timing.ahead;
+    via_timing.ahead = 0;
+    run_cycles(cycles - ahead);
+    via_timing.ahead = cycles;
+    via_timing.gate = INT_MAX;
+    return 0;
 }
 
 void via_6522_event(const event &ev) {
@@ -460,6 +482,7 @@ void via_6522_event(const event &ev) {
 
 int via_6522_exact(int on) {
     via_timing.exact = on != 0;
+    via_timing.ahead = 0;
     via_timing.gate = on ? INT_MAX : 0; // the next run settles it
     return 0;
 }
@@ -544,28 +567,35 @@ void via_cb2_w(uint8_t level) {
 
 // ---- saved state ----
 
-// One field list for both directions, so the two cannot drift apart.
-template <class F> static void each_field(via_state &v, F &&field) {
+// One field list for both directions, so the two cannot drift apart. The
+// exact timing's loads and armed flags came with format version 2.
+template <class F> static void each_field(via_state &v, uint32_t format, F &&field) {
     field(v.porta_in), field(v.ca1), field(v.ca2_in), field(v.ora), field(v.ca2_out);
     field(v.ddra), field(v.portb_in), field(v.cb1), field(v.cb2_in), field(v.orb);
     field(v.cb2_out), field(v.ddrb), field(v.t1c), field(v.t1l), field(v.t2c), field(v.t2l);
     field(v.sr), field(v.pcr), field(v.acr), field(v.ier), field(v.ifr);
     field(v.t1_running), field(v.t2_running), field(v.shift_count);
+    if (format >= 2) field(v.t1_load), field(v.t2_load), field(v.t1_armed), field(v.t2_armed);
 }
 
 void via_6522_state_save(std::vector<uint8_t> &out) {
-    each_field(via, [&](auto &f) { state_put(out, f); });
+    each_field(via, STATE_VERSION, [&](auto &f) { state_put(out, f); });
 }
 
 int via_6522_state_load(const uint8_t *data, size_t size, int apply) {
     via_state v = via;
+    v.t1_load = v.t2_load = v.t1_armed = v.t2_armed = 0;
     state_reader in{data, size};
-    each_field(v, [&](auto &f) { in.get(f); });
+    each_field(v, sys_state_format(), [&](auto &f) { in.get(f); });
     if (in.finish("via")) return 1;
     if ((v.ca1 | v.ca2_in | v.ca2_out | v.cb1 | v.cb2_in | v.cb2_out) > 1 ||
         (v.t1_running | v.t2_running) > 1 || v.shift_count > 7 || v.ier > 0x7F ||
-        !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F))
+        !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F) ||
+        (v.t1_load | v.t2_load | v.t1_armed | v.t2_armed) > 1)
         return sys_state_refuse("via: a line, timer or flag value out of range");
-    if (apply) via = v;
+    if (apply) {
+        via = v;
+        load_later(); // a load may be pending: the next run settles it
+    }
     return 0;
 }

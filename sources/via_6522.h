@@ -96,16 +96,27 @@ int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the regis
 int via_6522_write(unsigned addr, uint8_t value);
 int via_6522_run(int cycles); // clocks the timers and the sound chip's cycle count
 // 1 when the next `cycles` cycles would only count: no timer runs out within
-// them and no trace is on, so they may be clocked in one go.
+// them and no trace is on, so they may be clocked in one go. The exact
+// timing's test adds that no counter load waits for its cycle and that none
+// of them was clocked ahead (via_6522_catch_up).
 int via_6522_can_batch(int cycles);
+int via_6522_can_batch_exact(int cycles);
+// Clocks cycles in one go, as via_6522_run does once the timing's test above
+// has given 1: the step makes that test itself, and it costs no second one.
+int via_6522_count(int cycles);
 void via_6522_event(const event &ev); // forwarded to the keyboard matrix
 // 1: the timers as the chip has them: a write to a counter's high byte shows
 // the value from the next cycle on, each counter passes 0xFFFF at its time-out
 // (timer 1 free-running reloads after it, a period of N + 2; one-shot timers
 // count on, with no second flag), and reads give the counter as it is.
-// 0: the simplified timers. Every access is timed as an absolute one, at the
-// same point of its instruction.
+// 0: the simplified timers. Either way an access is timed as an absolute one,
+// at the same point of its instruction, unless the exact processor has caught
+// the VIA up to its own cycle first.
 int via_6522_exact(int on);
+// Exact timing, from the processor before a device access that falls
+// `cycles` cycles later in its instruction than an absolute one's: clocks the
+// VIA up to there. The instruction's own via_6522_run skips what was clocked.
+int via_6522_catch_up(int cycles);
 int via_6522_getctx(via_state **out); // 0; the state record, for installing handlers
 
 // Pin interface: devices drive the VIA's inputs. Port A's pins are read

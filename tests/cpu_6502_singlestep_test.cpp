@@ -91,15 +91,13 @@ TEST_P(Cpu6502SingleStep, MatchesRecordedStateAndCycles) {
         for (int exact : {0, 1})
             for (int traced : {0, 1}) {
                 const int want_cycles = recorded - (crossed && !store && !exact);
-                cpu_6502_exact(exact);
                 memcpy(ram_getptr(), start, sizeof start);
                 cpu_6502 = {
                     u8(from[A]),           u8(from[X]), u8(from[Y]), u8(from[P]), u16(from[PC]),
                     u16(0x0100 | from[S]), 0,           0,           0,           0};
                 tr[0] = traced ? TR_MASTER : 0;
-                const int cycles = cpu_6502_step();
+                const int cycles = exact ? cpu_6502_step_exact() : cpu_6502_step();
                 tr[0] = 0;
-                cpu_6502_exact(0);
                 // B has no latch: the status byte reads it as 1 between instructions.
                 const registers got{cpu_6502.pcreg, cpu_6502.stack & 0xFF, cpu_6502.areg,
                                     cpu_6502.xreg,  cpu_6502.yreg,         cpu_6502.flags & ~0x10};

@@ -33,12 +33,11 @@ TEST_F(Cpu6502Interrupts, IrqPushesWithoutBAndClearsDecimalUnlessExactBrkKeepsIt
                                                      {1, 0, 7, 0x38, 0x3C},
                                                      {1, 1, 7, 0x38, 0x3C}}) {
         ASSERT_EQ(0, cpu_6502_init());
-        cpu_6502_exact(exact);
         cpu_6502.flags = 0x08; // B and bit 5 read 1 again after the step
         cpu_6502.areg = 0x19;
         if (!brk) cpu_6502_setirq();
         code(0x1000, brk ? bytes{0x00, 0xFF} : bytes{0x69, 0x01}); // BRK skips a byte
-        EXPECT_EQ(cycles, cpu_6502_run());
+        EXPECT_EQ(cycles, exact ? cpu_6502_run_exact() : cpu_6502_run());
         EXPECT_EQ(7u + cycles, cpu_6502_cycles());
         EXPECT_EQ(brk ? 0x19 : 0x20, cpu_6502.areg);
         EXPECT_EQ(FIX_IRQ, cpu_6502.pcreg);

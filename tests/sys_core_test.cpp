@@ -104,6 +104,24 @@ TEST_F(SysCoreStep, ResetEventLetsTheInstructionFinishAndTheCyclesRunOn) {
     EXPECT_EQ(2, cpu_6502.flagirq);
 }
 
+// A frame picks the step of the timing in force; any other step passes as it
+// is. LDA $10FF,X with X = 1 shows the timing each step ran.
+TEST_F(SysCoreStep, FramesTakeTheStepOfTheTimingInForce) {
+    for (int exact : {0, 1, 0}) {
+        sys_exact_timing(exact);
+        const sys_step_fn timed = sys_timed_step(sys_systemloop);
+        EXPECT_EQ(exact ? sys_systemloop_exact : sys_systemloop_simplified, timed);
+        EXPECT_EQ(sys_systemloop_exact, sys_timed_step(sys_systemloop_exact));
+        for (sys_step_fn f : {sys_systemloop, timed}) {
+            code(0x1000, {0xBD, 0xFF, 0x10});
+            cpu_6502.xreg = 1;
+            int cycles = 0;
+            EXPECT_EQ(0, f(&cycles));
+            EXPECT_EQ(4 + exact, cycles) << "exact " << exact;
+        }
+    }
+}
+
 TEST_F(SysCoreStep, NmiEventIsEnteredAfterTheNextInstruction) {
     poke(FIX_NMI, {0xEA});
     EXPECT_EQ(2, step({0xEA}, {EV_NMI_SET, EV_NMI_CLEAR}));

@@ -166,38 +166,46 @@ std::map<int, std::vector<event>> script() {
 
 // Saved between a frame's steps and its sound, so the queued register
 // writes are in the state: during start-up, with a key held, in the middle
-// of the disk read, after it.
+// of the disk read, after it. In each timing; the machine is switched to the
+// other one before each restore, which the state must undo.
 TEST_F(StateMachine, RestoredMachineRunsTheSameFutureFromManyMoments) {
     constexpr int N = 20;
     const int moments[] = {3, 37, 41, 55, 66, 68, 70, 73, 76, 79, 104, 112};
-    ASSERT_EQ(0, fdc_mount("demo.dsk", 0, 0));
     auto events = script();
     // Each frame's samples and whole machine afterwards.
     auto fingerprint = [](const std::vector<uint8_t> &samples) {
         return std::pair{hash_of(samples), hash_of(machine_bytes())};
     };
-    std::map<int, std::vector<uint8_t>> saved;
-    std::vector<std::pair<uint64_t, uint64_t>> reference;
-    int in_disk_rom = 0;
-    for (int f = 0; f <= 112 + N; f++) {
-        for (const event &ev : events[f])
-            push_event(ev);
-        emulate();
-        if (std::count(std::begin(moments), std::end(moments), f)) {
-            saved[f] = machine_bytes();
-            in_disk_rom += cpu_6502.pcreg >= 0x0320 && cpu_6502.pcreg < 0x0400;
+    for (int exact : {0, 1}) {
+        fdc_flush();
+        start_machine();
+        fdc_init();
+        sys_exact_timing(exact);
+        ASSERT_EQ(0, fdc_mount("demo.dsk", 0, 0));
+        std::map<int, std::vector<uint8_t>> saved;
+        std::vector<std::pair<uint64_t, uint64_t>> reference;
+        int in_disk_rom = 0;
+        for (int f = 0; f <= 112 + N; f++) {
+            for (const event &ev : events[f])
+                push_event(ev);
+            emulate();
+            if (std::count(std::begin(moments), std::end(moments), f)) {
+                saved[f] = machine_bytes();
+                in_disk_rom += cpu_6502.pcreg >= 0x0320 && cpu_6502.pcreg < 0x0400;
+            }
+            reference.push_back(fingerprint(sound()));
         }
-        reference.push_back(fingerprint(sound()));
-    }
-    EXPECT_GE(in_disk_rom, 3); // the boot ROM was reading sectors at those moments
-    std::vector<uint8_t> text = ram_range(0xBB80, 28 * 40);
-    EXPECT_NE(std::string::npos, std::string(text.begin(), text.end()).find("DISK DEMO DONE"));
-    for (const auto &[t, state] : saved) {
-        ASSERT_EQ(0, sys_state_read(state.data(), state.size())) << t;
-        EXPECT_EQ(reference[t], fingerprint(sound())) << "frame " << t;
-        for (int f = t + 1; f <= t + N; f++)
-            ASSERT_EQ(reference[f], fingerprint(frame(events[f])))
-                << "saved " << t << ", frame " << f;
+        EXPECT_GE(in_disk_rom, 3) << exact; // the boot ROM was reading sectors then
+        std::vector<uint8_t> text = ram_range(0xBB80, 28 * 40);
+        EXPECT_NE(std::string::npos, std::string(text.begin(), text.end()).find("DISK DEMO DONE"));
+        for (const auto &[t, state] : saved) {
+            sys_exact_timing(!exact);
+            ASSERT_EQ(0, sys_state_read(state.data(), state.size())) << t;
+            EXPECT_EQ(reference[t], fingerprint(sound())) << "frame " << t;
+            for (int f = t + 1; f <= t + N; f++)
+                ASSERT_EQ(reference[f], fingerprint(frame(events[f])))
+                    << "exact " << exact << ", saved " << t << ", frame " << f;
+        }
     }
     EXPECT_EQ(std::vector<std::string>{}, said);
 }
@@ -229,8 +237,9 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
         {[](auto &, auto &f) { f.resize(f.size() / 2); }, "truncated or damaged"},
         {[](auto &, auto &f) { f.resize(12); }, "too short for a state file"},
         {[](auto &, auto &f) { f[0] = 'k'; }, "not a kestrel state file"},
-        {[](auto &b, auto &f) { f = pack(b, 2); },
-         "format version 2, this kestrel reads version 1"},
+        {[](auto &b, auto &f) { f = pack(b, 3); },
+         "format version 3, this kestrel reads versions 1 to 2"},
+        {[](auto &b, auto &f) { f = pack(b, 0); }, "format version 0"},
         {[](auto &b, auto &) { b[section_at(b, "ram") + 8 + 0x1234] ^= 1; },
          "section 'ram' fails its CRC"},
         {[](auto &b, auto &) {
@@ -242,10 +251,13 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
          "section 'mem' has 1 bytes"},
         {[](auto &b, auto &) { b[section_at(b, "vdc") - 1] = 'x'; }, "unknown section 'vdx'"},
         {poke_section("fdc", 10, {70, 0}), "drive 1 at track 35, past the last (34)"},
-        {poke_section("ay", 2, {14}, true), "queued write to register 14"},
+        {poke_section("ay", 6, {14}, true), "queued write to register 14"},
+        {poke_section("ay", 4, {0xB9, 0x01}, true), "ay: a counter or flag value"}, // 441
         {poke_section("cpu", 6, {0x00, 0x02}), "stack at 0200"},
-        {poke_section("via", 1, {9}, true), "via: a line, timer or flag value"},
+        {poke_section("via", 5, {9}, true), "via: a line, timer or flag value"},
+        {poke_section("via", 2, {2}, true), "via: a line, timer or flag value"},
         {poke_section("core", 0, {8}), "speed 8"},
+        {poke_section("core", 1, {2}), "core: timing 2"},
         {poke_section("mem", 0, {2}), "switches 2 0"},
         {poke_section("vdc", 0, {0xE0, 0}), "line 224"},
         {poke_section("tape", 0, {2}), "tape: position"},
@@ -263,6 +275,34 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
     }
     EXPECT_EQ(0, sys_state_read(good.data(), good.size()));
     EXPECT_EQ(good, machine_bytes());
+}
+
+// Version 1 lacked the timing byte, the VIA's pending loads and armed flags
+// and the sound chip's fraction, the last bytes of their sections: such a
+// file loads as the simplified timing with those at zero.
+TEST_F(StateMachine, VersionOneFileLoadsAsTheSimplifiedTimingWithTheNewFieldsZero) {
+    sys_exact_timing(1);
+    for (int f = 0; f < 5; f++)
+        frame(); // the system ROM's timer set, a sound fraction on its way
+    const std::vector<uint8_t> body = unpack(machine_bytes());
+    std::vector<uint8_t> v1 = body, zeroed = body;
+    for (auto [name, cut] : {std::pair{"core", 1u}, {"via", 4u}, {"ay", 4u}}) {
+        size_t at = section_at(zeroed, name);
+        auto end = zeroed.begin() + static_cast<long>(at + 8 + section_size(zeroed, at));
+        EXPECT_NE(std::vector<uint8_t>(cut, 0), std::vector<uint8_t>(end - cut, end)) << name;
+        std::fill(end - cut, end, 0);
+        seal(zeroed, at);
+        at = section_at(v1, name);
+        uint32_t size = section_size(v1, at) - cut;
+        auto from = v1.begin() + static_cast<long>(at + 8 + size);
+        v1.erase(from, from + cut);
+        memcpy(&v1[at], &size, 4);
+        seal(v1, at);
+    }
+    const std::vector<uint8_t> file = pack(v1, 1);
+    ASSERT_EQ(0, sys_state_read(file.data(), file.size()));
+    EXPECT_TRUE(zeroed == unpack(machine_bytes()));
+    EXPECT_EQ(std::vector<std::string>{}, said);
 }
 
 // The image file a saved drive came from, between the save and the restore:

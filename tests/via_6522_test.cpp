@@ -203,7 +203,7 @@ TEST_F(Via6522Interrupts, ProcessorTakesTheTimerInterruptEveryPeriod) {
         code(FIX_RESET, {0x58, 0x4C, 0x01, 0x04});           // CLI, JMP *
         play("B=40 E=C0 4=63 5=00");
         for (int cycles = 0, n = 0; cycles < 20200; cycles += n)
-            via_6522_run(n = cpu_6502_run());
+            via_6522_run(n = exact ? cpu_6502_run_exact() : cpu_6502_run());
         EXPECT_NEAR(exact ? 200 : 202, ram_range(0x10, 1)[0], 1);
     }
 }
@@ -231,11 +231,67 @@ TEST_F(Via6522Timers, ProgramReadsTheCountersAtKnownCycles) {
             program.insert(program.end(), {0xAD, lo, 0x03, 0x48});
         code(FIX_RESET, program);
         for (int i = 0; i < 6 + 12; i++)
-            via_6522_run(cpu_6502_run());
+            via_6522_run(exact ? cpu_6502_run_exact() : cpu_6502_run());
         reads got;
         for (int i = 0; i < 6; i++)
             got[i] = ram_range(0x01FC - i, 1)[0]; // pushed from 0x01FC down
         EXPECT_EQ(want, got) << "exact " << exact << ", register " << reg;
+    }
+}
+
+// Exact timing times each access at its own cycle of the instruction: T1
+// loaded with 0xFF by STA abs (its 4th cycle) or STA abs,X (its 5th), then
+// read by LDA abs (4th), LDA abs,X carrying (5th), LDA (zp),Y carrying (6th)
+// and LDA abs again, each followed by PHA: 4, 12, 21 and 28 cycles after the
+// load the counter reads 0xFF less 3, 11, 20 and 27.
+TEST_F(Via6522Timers, ExactTimingTimesEachAccessAtItsOwnCycle) {
+    using reads = std::array<uint8_t, 4>;
+    for (auto [exact, store, want] : {
+             std::tuple{1, std::vector<uint8_t>{0x8D, 0x05, 0x03}, reads{0xFC, 0xF4, 0xEB, 0xE4}},
+             {1, {0x9D, 0xF5, 0x02}, reads{0xFC, 0xF4, 0xEB, 0xE4}},
+             {0, {0x8D, 0x05, 0x03}, reads{0xFB, 0xF4, 0xED, 0xE5}},
+         }) {
+        reset();
+        ASSERT_EQ(0, cpu_6502_init());
+        poke(0x80, {0xF4, 0x02});
+        std::vector<uint8_t> program = {0xA2, 0x10, 0xA0, 0x10, 0xA9, 0xFF,
+                                        0x8D, 0x04, 0x03, 0xA9, 0x00};
+        program.insert(program.end(), store.begin(), store.end());
+        program.insert(program.end(), {0xAD, 0x04, 0x03, 0x48, 0xBD, 0xF4, 0x02, 0x48, 0xB1, 0x80,
+                                       0x48, 0xAD, 0x04, 0x03, 0x48});
+        code(FIX_RESET, program);
+        sys_exact_timing(exact);
+        for (int i = 0; i < 6 + 8; i++)
+            via_6522_run(exact ? cpu_6502_run_exact() : cpu_6502_run());
+        const std::vector<uint8_t> pushed = ram_range(0x01F9, 4); // the last pushed lowest
+        EXPECT_EQ(want, (reads{pushed[3], pushed[2], pushed[1], pushed[0]})) << "exact " << exact;
+    }
+}
+
+// Exact timing's extra bus cycles, seen in the flags: an indexed store reads
+// the address before the carry ($0304, T1C_L, whose read clears T1's flag),
+// an indexed read when it carries; read-modify-write writes the byte
+// unchanged before the result (LSR IFR: 0x20 clears T2's flag, 0x10 would not).
+TEST_F(Via6522Timers, ExactTimingMakesThePartialReadsAndTheUnchangedWrite) {
+    using bytes = std::vector<uint8_t>;
+    for (auto [exact, program, flag] : {
+             std::tuple{0, bytes{0x9D, 0xF4, 0x03}, 0x40}, // STA $03F4,X
+             {1, bytes{0x9D, 0xF4, 0x03}, 0x00},
+             {0, bytes{0xBD, 0xF4, 0x03}, 0x40}, // LDA $03F4,X
+             {1, bytes{0xBD, 0xF4, 0x03}, 0x00},
+             {1, bytes{0x91, 0x80}, 0x00},       // STA ($80),Y
+             {1, bytes{0x1E, 0xF4, 0x03}, 0x00}, // ASL $03F4,X
+             {0, bytes{0x4E, 0x0D, 0x03}, 0x20}, // LSR IFR
+             {1, bytes{0x4E, 0x0D, 0x03}, 0x00},
+         }) {
+        reset();
+        const bool t2 = program[0] == 0x4E;
+        play(t2 ? "B=00 8=01 9=00 +5" : "B=00 4=01 5=00 +5"); // one shot: the flag, IRQ off
+        poke(0x80, {0xF4, 0x03});
+        code(0x1000, program);
+        cpu_6502.xreg = 0x10, cpu_6502.yreg = 0x10;
+        via_6522_run(exact ? cpu_6502_run_exact() : cpu_6502_run());
+        EXPECT_EQ(flag, rd(VIA_IFR)) << "exact " << exact << ", opcode " << int{program[0]};
     }
 }
 
