@@ -33,12 +33,16 @@ colset: sta ctmp
         bne colrun
 @t:     lda lmarg
         bne @have
+        jsr colshift
         lda #3
         sta lmarg
-        cmp curx                ; the cursor leaves them too
+        clc                     ; the cursor moves with its text
+        adc curx
+        cmp #40
         bcc @c
-        sta curx
-@c:     tya
+        lda #39
+@c:     sta curx
+        tya
         pha
         lda ctmp
         pha
@@ -69,16 +73,18 @@ fillbx: sty ai
         iny
         dec hn+1
         bne @c
-        lda bp
+        jsr nextrow
+        dex
+        bne @r
+        ldy ai
+        rts
+nextrow: lda bp                 ; bp on to the next row (or hires line)
         clc
         adc #40
         sta bp
         bcc @n
         inc bp+1
-@n:     dex
-        bne @r
-        ldy ai
-        rts
+@n:     rts
 coldef: .byte $10, $07, $08     ; black paper, white ink, standard set
 
 badch:  jmp err_qty

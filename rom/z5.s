@@ -1578,6 +1578,41 @@ findfor:
 GetTapeDone:                    ; 0xE6FB, the byte in A and at $2F
         clc
         rts
+
+; BASIC's first colour on the text screen (basicgfx.s): every row under the
+; status row moves 3 cells right, so its text stays readable beside the
+; colour columns; the last 3 cells of each row are lost. The cursor's
+; inversion is undone first, or it would move with the text. Keeps Y.
+colshift:
+        php
+        sei
+        jsr curhide
+        lda #<(SCREEN+40)
+        sta bp
+        lda #>(SCREEN+40)
+        sta bp+1
+        tya
+        pha
+        ldx #27
+@r:     ldy #36
+@c:     lda (bp),y
+        iny
+        iny
+        iny
+        sta (bp),y
+        dey
+        dey
+        dey
+        dey
+        bpl @c
+        jsr nextrow
+        dex
+        bne @r
+        pla
+        tay
+        plp
+        rts
+
         .res $E735 - *, $FF
 SyncTape:                       ; 0xE735
         sec                     ; no block

@@ -135,6 +135,24 @@ TEST_F(RomMachine, BasicColoursAndShapesReachThePicture) {
     }
 }
 
+// The first colour on the text screen moves every row 3 cells right, past
+// the colour columns: old text stays readable, the cursor keeps its place.
+TEST_F(RomMachine, BasicFirstTextColourKeepsTheScreensText) {
+    boot();
+    keys("basic\n");
+    basic("");
+    basic("A$=\"0123456789\"\n");
+    basic("A$=A$+A$+A$+\"ABCDEFGHI\":?A$\n"); // 39 cells
+    keys("?\"AB\";:INK 3:?\"+\"\n");          // READY past the colour columns
+    frames(20);
+    const std::string kept = "012345678901234567890123456789ABCDEFG";
+    const int r = row_of(kept);
+    ASSERT_GT(r, 0) << screen();
+    EXPECT_EQ(kept, row(r).substr(3)) << "the row's last 3 cells are lost";
+    EXPECT_EQ("AB+", row(row_of("AB+")).substr(3, 3)) << screen();
+    EXPECT_EQ(3, ram[0x0238]) << "the editor's first column";
+}
+
 // CHAR and FILL draw up to the screen's last pixel and cell, and not past:
 // a refused line stops before its TEXT, leaving the hires screen shown.
 TEST_F(RomMachine, BasicShapesStopAtTheScreensEdges) {
