@@ -58,13 +58,26 @@ bool key(uint8_t c) {
     return true;
 }
 
-// Keys wait while a program runs; those it never takes are left out.
-void type(const std::string &text, int &max_frames) {
-    for (char c : text)
-        while (!key(static_cast<uint8_t>(c))) {
-            if (--max_frames < 0) return;
-            frame();
+// Keys wait while a program runs. Lines go in whole (a line cut short
+// would run into the next one) while the frames last; a line not taken
+// within more frames is dropped, as Esc drops keys typed ahead.
+void type(const std::string &text, int max_frames) {
+    size_t at = 0;
+    while (at < text.size() && max_frames > 0) {
+        int more = 200;
+        for (; at < text.size(); at++) {
+            while (!key(static_cast<uint8_t>(text[at]))) {
+                if (--more < 0) {
+                    mem[KHEAD] = mem[KTAIL];
+                    return;
+                }
+                max_frames--;
+                frame();
+            }
+            if (text[at] == '\r') break;
         }
+        at++;
+    }
 }
 
 // Lines of printable characters, at most 39 to a line.
@@ -127,8 +140,7 @@ void boot() {
     mem = ram_getptr();
     for (int n = 0; n < 100 && last_row() != ">"; n++)
         frame();
-    int budget = 100;
-    type("BASIC\r", budget);
+    type("BASIC\r", 100);
     if (!run_until_prompt(100) || sys_state_write(booted) != 0) abort();
 }
 
@@ -141,9 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text = lines(data, size);
     if (skipped(text)) return 0;
     FUZZ_CHECK(sys_state_read(booted.data(), booted.size()) == 0);
-    int budget = 60;
-    type(text, budget);
-    run_until_prompt(std::max(budget, 20));
+    type(text, 60);
+    run_until_prompt(20);
     if (((mem[KTAIL] + 1) & 15) == mem[KHEAD]) mem[KHEAD] = mem[KTAIL];
     key(0x1B);
     int frames = 50;
@@ -151,8 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         frame();
     PROMISE(frames > 0);
     frame();
-    budget = 20;
-    type("TEXT:?\"OK7\"\r", budget);
+    type("TEXT:?\"OK7\"\r", 20);
     PROMISE(run_until_prompt(50));
     bool answered = false;
     for (int r = 1; r < 28; r++)

@@ -1559,13 +1559,14 @@ s_input:
         sta instmt
         lda txtptr+1
         sta instmt+1
-@ask:   jsr primm
+inask:  jsr primm
         .byte "? ", 0
         lda curx
         sta inptr
         lda #>inbuf
         sta inptr+1
         jsr getline
+inret:                          ; a break in getline knows INPUT by this
 @v:     jsr getvar
         jsr keepv
         jsr swapin
@@ -1591,7 +1592,7 @@ s_input:
         sta txtptr+1
         jsr primm
         .byte "?REDO FROM START", 13, 0
-        jmp @ask
+        jmp inask
 
 swapin: ldx #1
 @l:     lda txtptr,x

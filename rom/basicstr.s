@@ -701,7 +701,7 @@ f_mid:  jsr sarg
 
 s_get:  jsr getvar
         jsr keepv
-        jsr getkey
+        jsr gkey
         ldx ltype
         bne @s
         jsr setbyte

@@ -578,7 +578,7 @@ getline:
 @k:     jsr getkey
         cmp #$0D
         beq @ret
-        cmp #$1B
+        jsr inesc
         beq @k
         jsr chrout
         jmp @k
@@ -1579,6 +1579,15 @@ GetTapeDone:                    ; 0xE6FB, the byte in A and at $2F
         clc
         rts
 
+; GET's key: Esc or Ctrl+C breaks the program (found before the key is
+; taken, the statement's check would miss it).
+gkey:   jsr getkey
+        cmp #3
+        beq brkst
+        cmp #$1B
+        beq brkst
+        rts
+
 ; BASIC's first colour on the text screen (basicgfx.s): every row under the
 ; status row moves 3 cells right, so its text stays readable beside the
 ; colour columns; the last 3 cells of each row are lost. The cursor's
@@ -1617,6 +1626,25 @@ colshift:
 SyncTape:                       ; 0xE735
         sec                     ; no block
         rts
+
+; The editor passes over Esc and Ctrl+C (Z=1), except while a program's
+; INPUT waits: then they break it, and CONT goes on after the INPUT.
+inesc:  cmp #3
+        beq @e
+        cmp #$1B
+        bne @r
+@e:     tsx                     ; getline's caller, above our return
+        lda $0104,x
+        cmp #>(inret-1)
+        bne @i
+        lda $0103,x
+        cmp #<(inret-1)
+        beq inbrk
+@i:     lda #0
+@r:     rts
+inbrk:  jsr s_data
+brkst:  lda #1
+        jmp stopped
         .res $E759 - *, $FF
 SyncFound:                      ; 0xE759
         clc

@@ -53,12 +53,22 @@ TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
     keys("basic\n");
     basic("");
     EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  BASIC"));
-    for (char key : {'\x1b', '\x03'}) {
-        keys("10 A=A+1:GOTO 10\nCLS:RUN\n");
-        frames(20);
-        EXPECT_EQ("BREAK IN 10\n", basic(std::string(1, key)));
-        EXPECT_GT(word(word(0x9C) + 2), 10) << "the loop ran a while: A";
-    }
+    // Also while GET or INPUT waits for keys; CONT goes on after the INPUT.
+    struct stop {
+        const char *program, *shown;
+    };
+    for (stop t : {stop{"10 A=A+1:GOTO 10", "BREAK IN 10\n"},
+                   {"10 GET K$:GOTO 10", "BREAK IN 10\n"},
+                   {"10 INPUT K:PRINT \"ON\"", "?\nBREAK IN 10\n"}})
+        for (char key : {'\x1b', '\x03'}) {
+            SCOPED_TRACE(t.program);
+            keys(std::string("NEW\n") + t.program + "\nCLS:RUN\n");
+            frames(20);
+            EXPECT_EQ(t.shown, basic(std::string(1, key)));
+            std::string more = t.program[3] == 'I' ? basic("CONT\n") : "CONT\nON\n";
+            EXPECT_NE(std::string::npos, more.find("CONT\nON\n")) << "INPUT goes on";
+            EXPECT_TRUE(t.program[3] != 'A' || word(word(0x9C) + 2) > 10) << "the loop ran: A";
+        }
     keys("mon\n");
     ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
     EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  MONITOR"));
