@@ -121,7 +121,11 @@ bool program_linked() {
         if (next <= at + 4 || next + 2 > end) return false;
         at = next;
     }
-    return at + 2 == end;
+    if (at + 2 != end) return false;
+    // Then the simple variables, the arrays, free room and the strings.
+    unsigned vars = fuzz_word(0x71), arrays = fuzz_word(0xAB), varend = fuzz_word(0x73);
+    return vars == end && vars <= arrays && arrays <= varend && varend <= fuzz_word(0xCB) &&
+           fuzz_word(0xCB) <= 0x9800;
 }
 
 // A broken promise shows the screen it left.
@@ -160,8 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (skipped(text)) return 0;
     FUZZ_CHECK(sys_state_read(booted.data(), booted.size()) == 0);
     type(text, 60);
-    run_until_prompt(20);
-    PROMISE(!getenv("BASIC_FUZZ_SHOW")); // to see what an input does
+    const char *show = getenv("BASIC_FUZZ_SHOW"); // to see what an input does
+    run_until_prompt(show ? atoi(show) : 20);
+    PROMISE(!show);
     if (((mem[KTAIL] + 1) & 15) == mem[KHEAD]) mem[KHEAD] = mem[KTAIL];
     key(0x1B);
     int frames = 50;
