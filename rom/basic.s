@@ -673,7 +673,8 @@ chkc:   sta ctmp
         bne synerr
         jmp nextc
 
-; A line number into linnum.
+; A line number into linnum; one past 65535 is a syntax error (it would
+; wrap round to another line). From 6656 on, ten times is too many at once.
 getlnum:
         jsr peekc
         jsr isdig
@@ -685,6 +686,8 @@ getlnum:
         pha
         lda linnum
         ldx linnum+1
+        cpx #$1A
+        bcs synerr
         asl linnum
         rol linnum+1
         asl linnum
@@ -698,11 +701,13 @@ getlnum:
         pla
         asl linnum
         rol linnum+1
+        bcs synerr
         clc
         adc linnum
         sta linnum
         bcc @n
         inc linnum+1
+        beq synerr
 @n:     jsr nextc
         jsr isdig
         bcs @l
