@@ -1,9 +1,8 @@
 // BASIC typed at its prompt: whatever is typed and run, Esc brings the
 // prompt back within a few frames, a known line is answered, the processor
 // never leaves the ROM, the program's lines stay linked and the variable
-// areas in order. Inputs that may
-// run machine code or change memory at will (CALL USR POKE DOKE CLOAD MON)
-// are skipped.
+// areas in order. Inputs that may run machine code or change memory at
+// will (CALL USR POKE DOKE CLOAD MON) are skipped.
 #include <algorithm>
 
 #include "cpu_6502.h"
