@@ -183,7 +183,7 @@ main:   ldx #$FF
         dex
         bpl @mm
         jmp warm
-@run:   jmp exec
+@run:   jmp direct
 ; The status row names BASIC.
 bname:  ldx #6
 @m:     lda basicnm,x

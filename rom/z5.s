@@ -1659,6 +1659,13 @@ SyncFound:                      ; 0xE759
         .include "font.inc"
         .include "basicgfx2.s"
 
+; A typed line forgets the loops and subroutines of earlier ones unless
+; CONT may still go on with them: their text in the line buffer is gone.
+direct: lda contf
+        bne @g
+        sta cstk
+@g:     jmp exec
+
 ; ---- vectors -------------------------------------------------------------------
         .res $FFFA - *, $FF
         .word nmi, reset, irq

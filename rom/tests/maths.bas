@@ -8,3 +8,5 @@
 100 X=RND(-7):A=RND(1):B=RND(1)
 110 ?A>=0 AND A<1;A<>B;RND(0)=B
 CLS:RUN
+FOR I=1 TO 3:?"A";:X
+NEXT
