@@ -617,25 +617,13 @@ f_key:  jsr keyin
         jmp strset
 @k:     jmp chrstr
 
-f_left: jsr sarg
-        jsr pushs
-        jsr bytarg
-        sta slen1
-        jsr pulls
-        lda slen1
-        cmp facm
+f_left: jsr lrarg
         bcs @r
         sta facm
 @r:     rts
 
 f_right:
-        jsr sarg
-        jsr pushs
-        jsr bytarg
-        sta slen1
-        jsr pulls
-        lda slen1
-        cmp facm
+        jsr lrarg
         bcs @r
         lda facm
         sec
@@ -648,6 +636,17 @@ f_right:
 @s:     lda slen1
         sta facm
 @r:     rts
+
+; LEFT$ and RIGHT$'s string and count: the count in slen1 and A, C=1 when
+; it keeps the whole string.
+lrarg:  jsr sarg
+        jsr pushs
+        jsr bytarg
+        sta slen1
+        jsr pulls
+        lda slen1
+        cmp facm
+        rts
 
 f_mid:  jsr sarg
         jsr pushs
