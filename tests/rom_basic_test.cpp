@@ -7,46 +7,47 @@ namespace {
 // Each script under rom/tests is typed into BASIC and the screen from its
 // last CLS compared with the .out file. Where the script's numbered lines
 // are a program as written, the text loader's bytes must equal the typed
-// ones.
-TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
-    const std::string at = std::string(KESTREL_TEST_DATA) + "/../../rom/tests/";
+// ones. One case per script, so each has its own time limit.
+struct BasicScript {
+    const char *name;
     // 0: typed only; 1: the loader's bytes must equal the typed ones; 2: and
     // the commands run again on the loaded program.
-    struct script {
-        const char *name;
-        int loaded;
-    };
+    int loaded;
+};
+
+class BasicScripts : public RomMachine, public testing::WithParamInterface<BasicScript> {};
+
+TEST_P(BasicScripts, TypedAndLoaded) {
+    const std::string at = std::string(KESTREL_TEST_DATA) + "/../../rom/tests/";
+    const BasicScript t = GetParam();
     boot();
     keys("basic\n");
-    for (script t : {script{"tokens1", 1},
-                     {"tokens2", 1},
-                     {"edit", 0},
-                     {"flow", 1},
-                     {"primes", 2},
-                     {"errors", 1},
-                     {"arrays", 1},
-                     {"maths", 1},
-                     {"strings", 1},
-                     {"gfx", 1},
-                     {"loops", 1},
-                     {"colour", 1}}) {
-        SCOPED_TRACE(t.name);
-        basic("NEW\n");
-        std::string text = read_text(at + t.name + ".bas");
-        std::string expected = read_text(at + t.name + ".out");
-        EXPECT_EQ(expected, basic(text));
-        if (!t.loaded) continue;
-        std::vector<uint8_t> typed = program();
-        basic("NEW\n");
-        ASSERT_EQ(0, sys_file_load_txt((at + t.name + ".bas").c_str()));
-        EXPECT_EQ(typed, program());
-        if (t.loaded < 2) continue;
-        size_t commands = 0;
-        while (text[commands] >= '0' && text[commands] <= '9')
-            commands = text.find('\n', commands) + 1;
-        EXPECT_EQ(expected, basic(text.substr(commands)));
-    }
+    basic("NEW\n");
+    std::string text = read_text(at + t.name + ".bas");
+    std::string expected = read_text(at + t.name + ".out");
+    EXPECT_EQ(expected, basic(text));
+    if (!t.loaded) return;
+    std::vector<uint8_t> typed = program();
+    basic("NEW\n");
+    ASSERT_EQ(0, sys_file_load_txt((at + t.name + ".bas").c_str()));
+    EXPECT_EQ(typed, program());
+    if (t.loaded < 2) return;
+    size_t commands = 0;
+    while (text[commands] >= '0' && text[commands] <= '9')
+        commands = text.find('\n', commands) + 1;
+    EXPECT_EQ(expected, basic(text.substr(commands)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Rom, BasicScripts,
+                         testing::Values(BasicScript{"tokens1", 1}, BasicScript{"tokens2", 1},
+                                         BasicScript{"edit", 0}, BasicScript{"flow", 1},
+                                         BasicScript{"primes", 2}, BasicScript{"errors", 1},
+                                         BasicScript{"arrays", 1}, BasicScript{"maths", 1},
+                                         BasicScript{"strings", 1}, BasicScript{"gfx", 1},
+                                         BasicScript{"loops", 1}, BasicScript{"colour", 1}),
+                         [](const testing::TestParamInfo<BasicScript> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(RomMachine, BasicBreaksOnEscOrCtrlCAndMonLeaves) {
     boot();

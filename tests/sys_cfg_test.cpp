@@ -21,7 +21,13 @@ TEST(CfgFile, MissingFileIsWrittenWithEveryKeyAndItsComments) {
 
 TEST(CfgFile, LinesSetTheirKeyOrNothing) {
     TempDir dir;
-    const std::tuple<std::string, int, int> rows[] = {
+    // Plain records: a tuple of std::string here made GCC's link-time
+    // optimiser warn about its inlined copies.
+    struct row {
+        std::string text;
+        int key, value;
+    };
+    const row rows[] = {
         {"   SPEED   =   4\r\n", CFG_SPEED, 4},
         {"verbosity extra = 2\n", CFG_VERBOSITY, 2},
         {"refresh = 30\nrefresh = 10\n", CFG_REFRESH, 10},
