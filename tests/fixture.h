@@ -23,6 +23,14 @@
 #include "vdc.h"
 #include "via_6522.h"
 
+// The sanitizers cost the emulated machine most of its speed: the longest
+// runs do a smaller share of their work under them.
+#ifdef KESTREL_SANITIZED
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
 // Makes a fresh directory, enters it, and on destruction leaves and removes it.
 class TempDir {
   public:
