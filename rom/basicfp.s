@@ -1304,27 +1304,10 @@ frnd:   lda facx
         bpl @cl
         rts
 
-f_sqr:  jsr parg
-        jmp fsqr
-f_ln:   jsr parg
-        jmp fln
-f_log:  jsr parg
-        jsr fln
+f_log:  jsr fln
         lda #<crln10
         ldy #>crln10
         jmp cmul
-f_exp:  jsr parg
-        jmp fexp
-f_cos:  jsr parg
-        jmp fcos
-f_sin:  jsr parg
-        jmp fsin
-f_tan:  jsr parg
-        jmp ftan
-f_atn:  jsr parg
-        jmp fatn
-f_rnd:  jsr parg
-        jmp frnd
 f_pi:   lda #<cpi
         ldy #>cpi
         jmp ldc

@@ -531,11 +531,7 @@ f_chr:  lda #'('
         jsr barg
         jmp chrstr
 
-f_str:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
+f_str:  jsr parg
         lda #$80
         sta outf
         lda #0
@@ -579,12 +575,7 @@ f_val:  jsr sarg
         sta vtype
         rts
 
-f_hex:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
-        jsr f2i
+f_hex:  jsr f2i
         lda #0
         sta nbl
         lda ival+1
