@@ -885,7 +885,9 @@ exec:   ldx #$FF
         bne @st
         jsr nextc
         jmp exec
-@st:    tax                     ; statements return to stmtend
+@st:    cmp #$27                ; ' is REM
+        beq rest
+        tax                     ; statements return to stmtend
         lda #>(stmtend-1)
         pha
         lda #<(stmtend-1)
@@ -918,8 +920,10 @@ stmtend:
         jsr nextc
         jmp exec
 @e:     cmp #T_ELSE
+        beq rest
+        cmp #$27
         bne synerr2
-        jsr s_rem
+rest:   jsr s_rem
 eol:    lda runf
         beq ready2
         ldy #0
@@ -1547,6 +1551,7 @@ getnum: lda #0
         rts
 
 s_input:
+        jsr nodirect
         jsr peekc
         cmp #'"'
         bne @ask0
@@ -2926,9 +2931,10 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
         .word s_cont-1, s_list-1, clearv-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
-        .repeat 6                                           ; TAB( TO FN SPC( @ AUTO
+        .repeat 4                                           ; TAB( TO FN SPC(
         .word synerr-1
         .endrepeat
+        .word notimpl-1, notimpl-1                          ; @ AUTO
         .word s_rem-1                                       ; ELSE
         .assert * - stab = 2 * (T_ELSE - $7F), error, "a statement per token"
 
