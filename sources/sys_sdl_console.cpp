@@ -106,6 +106,7 @@ static_assert(std::size(help_text) == 24);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
+    " mnt{1|2} image.dsk ro   - insert write-protected",
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
@@ -649,10 +650,11 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         for (const char *line : help_keys)
             say(line);
         say("ready");
-    } else if ((is("mnt1") || is("mnt2")) && n == 2) {
-        sayf("mounting '%s' in drive %c", words[1], digit);
+    } else if ((is("mnt1") || is("mnt2")) &&
+               (n == 2 || (n == 3 && strings_cmpi(words[2], "ro") == 0))) {
+        sayf("mounting '%s' in drive %c%s", words[1], digit, n == 3 ? " write-protected" : "");
         machine_guard hold;
-        say_result(fdc_mount(words[1], digit - '1', 0));
+        say_result(fdc_mount(words[1], digit - '1', n == 3));
     } else if ((is("mnt1") || is("mnt2")) && n == 1) {
         run_umount(digit);
     } else if (is("umnt1") || is("umnt2")) {

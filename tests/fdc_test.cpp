@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -325,4 +327,113 @@ TEST_F(FdcImageFiles, WriteBackKilledAnywhereLeavesTheOldDiskOrTheNew) {
         newest = std::max(newest, int(disk[0]));
     }
     EXPECT_GT(newest, 0); // some stores finished before their kill
+}
+
+namespace {
+
+// Runs f in a child process as the user nobody when we are root (root writes
+// anything); f's result is the child's exit status, its standard error lands in
+// "child.txt".
+template <typename F> int as_a_user(const F &f) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("child.txt", "w", stderr)) _exit(99);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(98);
+        _exit(f());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Mounts `path` read-write in drive 1 and tries to write a byte: 0 when it came up
+// write-protected (sense bit set), the byte refused and the file untouched.
+int mounts_protected(const char *path) {
+    bytes before = read_file(path);
+    if (fdc_mount(path, 0, 0) != 0) return 1;
+    rd(0x0319);
+    rd(0x031F);
+    rd(0x031D);
+    fdc_write(0x031D, 0xE7);
+    rd(0x031D);
+    int sense = rd(0x031E); // buffer latch alone: write protect | motor
+    if (fdc_flush() != 0 || !(sense & 1)) return 2;
+    return read_file(path) == before ? 0 : 3;
+}
+
+} // namespace
+
+TEST_F(FdcImageFiles, DisksTheUserCannotStoreMountWriteProtectedAndSayWhy) {
+    // As installed (a root-owned 0644 image in a root-owned folder), in a folder that
+    // takes no new file, in a sticky folder of someone else's; then a disk that works.
+    log_verbosity(0);
+    chmod(".", 0755);
+    const bool root = running_as_root();
+    const std::tuple<const char *, mode_t, mode_t, const char *> rows[] = {
+        {"ro/demo.dsk", 0755, 0644,
+         "'ro/demo.dsk' mounted write-protected: it may not be written "
+         "(Permission denied)\n"},
+        {"shut/a.dsk", 0555, 0666, "mounted write-protected: its folder "},
+        {"sticky/a.dsk", 01777, 0666, "sticky and the file is not yours to replace\n"},
+        {"open/a.dsk", 0777, 0666, ""},
+    };
+    for (auto &[path, folder_mode, file_mode, says] : rows) {
+        if (!root && std::string(path).find("sticky") == 0) continue; // needs two users
+        std::string folder = std::string(path).substr(0, std::string(path).find('/'));
+        mkdir(folder.c_str(), 0700);
+        write_file(path, random_bytes(143360, 5));
+        chmod(path, root ? file_mode : file_mode & 0555);
+        chmod(folder.c_str(), root ? folder_mode : folder_mode & 01555);
+        if (*says) {
+            EXPECT_EQ(0, as_a_user([&] { return mounts_protected(path); })) << path;
+            std::string said = read_text("child.txt");
+            EXPECT_NE(std::string::npos, said.find(says)) << said;
+            EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        } else {
+            EXPECT_EQ(2, as_a_user([&] { return mounts_protected(path); })) << path;
+            EXPECT_EQ("", read_text("child.txt"));
+        }
+    }
+}
+
+TEST_F(FdcImageFiles, AFullFileSystemIsSaidAtMountAndAtEveryFailedStore) {
+    // A 400 KiB file system: b.dsk mounts with room for its next copy, which a.dsk
+    // then takes; the failed stores keep the old file and leave nothing behind.
+    log_verbosity(0);
+    mkdir("small", 0755);
+    if (mount("tmpfs", "small", "tmpfs", 0, "size=400k") != 0) GTEST_SKIP() << "no tmpfs here";
+    bytes old = random_bytes(143360, 6);
+    write_file("small/b.dsk", old);
+    write_file("small/filler", bytes(100 * 1024, 1));
+    std::string said = errors_of([] { EXPECT_EQ(0, fdc_mount("small/b.dsk", 1, 0)); });
+    EXPECT_EQ("", said);
+    write_file("small/a.dsk", old);
+    said = errors_of([] { EXPECT_EQ(0, fdc_mount("small/a.dsk", 0, 0)); });
+    EXPECT_EQ("kestrel: drive 1: 'small/a.dsk' mounted write-protected: its file system has 20 "
+              "KiB free, a write-back needs 140\n",
+              said);
+    rd(0x031B);
+    rd(0x0319);
+    rd(0x031F);
+    for (int i = 0; i < 3; i++) {
+        rd(0x031C);
+        fdc_write(0x031D, 0xFF); // over the end gap: no sector changes, yet the disk is written
+        said = errors_of([] {
+            rd(0x0318);
+            rd(0x0319);
+        });
+        EXPECT_EQ(i == 0 ? "kestrel: drive 2: 'small/b.dsk' could not be written back: No space "
+                           "left on device; the file keeps its old contents, the changes stay in "
+                           "the drive for the next write-back\n"
+                         : "",
+                  said);
+    }
+    said = errors_of([] { EXPECT_EQ(1, fdc_flush()); });
+    EXPECT_EQ("kestrel: drive 2: 'small/b.dsk' could not be written back: No space left on device; "
+              "the drive's changes are lost, the file keeps its old contents\n",
+              said);
+    EXPECT_EQ(old, read_file("small/b.dsk"));
+    EXPECT_EQ(old, read_file("small/a.dsk"));
+    EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator("small"), {}));
+    umount("small");
 }
