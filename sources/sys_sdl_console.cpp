@@ -518,6 +518,7 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
     sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
+    fdc_set_teller(sys_sdl_log);      // what the disks must tell
     return 0;
 }
 
@@ -525,6 +526,7 @@ int SDLCON_Init() {
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
+    fdc_set_teller(nullptr);
     {
         machine_guard machine;
         sys_debug_set_printer(nullptr);
