@@ -212,8 +212,7 @@ unsigned fdc_image_decode_track(const uint8_t *track, unsigned *pos, uint8_t *se
             continue;
         }
         if (s >= FDC_SECTORS) continue; // no place for it in the image
-        int damage = get_data(at, k + 3, sector_buf);
-        if (damage < 0 && !one_write(k, DATA_FIELD)) damage = FDC_DATA_CUT;
+        int damage = one_write(k, DATA_FIELD) ? get_data(at, k + 3, sector_buf) : FDC_DATA_CUT;
         if (damage < 0 && (at(k + DATA_FIELD) != 0xDE || at(k + DATA_FIELD + 1) != 0xAA))
             damage = FDC_DATA_CHECKSUM;
         if (damage >= 0) {
