@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,14 +29,17 @@ constexpr int LATER_WAITING = 0;
 constexpr int LATER_BUSY = 1; // being worked out: meeting it again is a loop
 constexpr int LATER_FAILED = 2;
 
-// A constant that names a label defined further down. Pass one leaves it
-// unknown, as every instruction before that label must be sized without it;
-// pass two works it out where it is first used.
+// A constant that names something defined further down. It is worked out
+// where it is first used: in pass one once every constant it names is
+// known, and labels only if they stand above it (the standard assemblers'
+// rule, so that ported code keeps its sizes); in pass two in any case.
 struct asm_later {
     std::string text; // the expression after "="
     long pc;          // "*" on its line
-    bool byte_part;   // "<" or ">": one byte wide whatever the label
-    int state;        // LATER_*
+    int line;
+    bool byte_part; // "<" or ">": one byte wide whatever the label
+    int state;      // LATER_*
+    size_t tried;   // pass one's symbol count when it last failed
 };
 
 // One run: the symbols and pass one's choices outlive pass one; the rest is
@@ -44,8 +48,9 @@ struct asm_run {
     const char *name;
     std::map<std::string, long> symbols;
     std::map<std::string, asm_later> later;
-    std::vector<int8_t> choice; // per line, pass one's: 1 zero page, or origin taken
-    std::vector<long> line_end; // per line, pass one's address after it
+    std::map<std::string, int> label_line; // where each label stands
+    std::vector<int8_t> choice;            // per line, pass one's: 1 zero page, or origin taken
+    std::vector<long> line_end;            // per line, pass one's address after it
     int pass;
     int line;
     int errors;
@@ -55,6 +60,7 @@ struct asm_run {
     bool overlap; // this line wrote over placed bytes (said once)
     // The operand being read:
     int depth;
+    int horizon;    // pass one, working out a later constant: its line
     bool undefined; // it named an unknown symbol
     bool byte_part; // pass one may size it as one byte
     std::string missing;
@@ -168,14 +174,16 @@ static bool resolve_later(asm_run &run, const std::string &name) {
     auto found = run.later.find(name);
     if (found == run.later.end() || found->second.state != LATER_WAITING) return false;
     asm_later &later = found->second;
+    if (run.pass == 1 && later.tried == run.symbols.size()) return false; // nothing new yet
     later.state = LATER_BUSY;
     const bool quiet = run.quiet, undefined = run.undefined, byte_part = run.byte_part;
     const long pc = run.pc;
-    const int stopped = run.stop;
+    const int stopped = run.stop, horizon = run.horizon;
     std::string missing = run.missing;
     run.quiet = true;
     run.pc = later.pc;
     run.stop = 0;
+    run.horizon = run.pass == 1 ? later.line : 0;
     const char *s = later.text.c_str();
     bool known = false;
     long v = expression(run, s, &known);
@@ -183,11 +191,15 @@ static bool resolve_later(asm_run &run, const std::string &name) {
     run.stop = run.stop == STOP_DEEP ? STOP_DEEP : stopped;
     run.quiet = quiet;
     run.pc = pc;
+    run.horizon = horizon;
     run.undefined = undefined;
     run.byte_part = byte_part;
     run.missing = missing;
-    later.state = ok ? LATER_WAITING : LATER_FAILED;
-    if (ok) run.symbols[name] = v;
+    later.state = ok || run.pass == 1 ? LATER_WAITING : LATER_FAILED;
+    if (ok)
+        run.symbols[name] = v;
+    else
+        later.tried = run.symbols.size();
     return ok;
 }
 
@@ -234,8 +246,10 @@ static long expr_primary(asm_run &run, const char *&s) {
     if (base != 10 || !ident_start(c)) return syntax(run);
     std::string name = read_ident(s);
     auto found = run.symbols.find(name);
-    if (found != run.symbols.end()) return found->second;
-    if (run.pass == 2 && resolve_later(run, name)) return run.symbols[name];
+    auto label = run.label_line.find(name);
+    bool hidden = run.horizon && label != run.label_line.end() && label->second > run.horizon;
+    if (found != run.symbols.end() && !hidden) return found->second;
+    if (found == run.symbols.end() && resolve_later(run, name)) return run.symbols[name];
     if (run.stop) return 0;
     if (!run.undefined) run.missing = name;
     run.undefined = true;
@@ -353,6 +367,7 @@ static void define_label(asm_run &run, const std::string &name) {
         fail_now(run, "label '%s' defined twice", name.c_str());
     } else {
         run.symbols[name] = run.pc;
+        run.label_line[name] = run.line;
     }
 }
 
@@ -371,7 +386,7 @@ static void define_constant(asm_run &run, const std::string &name, const char *s
     } else if (known) {
         run.symbols[name] = v;
     } else {
-        run.later[name] = {text, run.pc, run.byte_part, LATER_WAITING};
+        run.later[name] = {text, run.pc, run.line, run.byte_part, LATER_WAITING, SIZE_MAX};
     }
 }
 

@@ -270,6 +270,10 @@ TEST(Asm6502Passes, ForwardReferencesKeepEveryLineItsSize) {
         // Constants that wait for later labels, used before they are defined.
         {"*=$2000\n lda c\n ldy d,x\nc = d+1\nd = fwd-$2000\nfwd: rts",
          {0xAD, 0x07, 0x00, 0xBC, 0x06, 0x00, 0x60}},
+        // Known by its use through later constants, zero page; through a
+        // label below its definition, absolute, as the standard assemblers do.
+        {"*=$2000\nc = d+1\nd = 5\n lda c\ne = fwd-$2000\nfwd: lda e",
+         {0xA5, 0x06, 0xAD, 0x02, 0x00}},
         {"*=$2000\n bne fwd\n lda 2*(fwd-*)-4\nfwd: .byte fwd-*+1",
          {0xD0, 0x03, 0xAD, 0x02, 0x00, 0x01}},
     };
