@@ -202,8 +202,14 @@ __attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
     say(line);
 }
 
+// A failure says why when the file operation gave a reason.
 static void say_result(int result) {
-    say(result == 0 ? "ready" : "error");
+    if (result == 0)
+        say("ready");
+    else if (*sys_file_why())
+        sayf("error: %s", sys_file_why());
+    else
+        say("error");
 }
 
 static void clear_output() {
@@ -268,8 +274,12 @@ static void run_load(char **words, int n) {
         say("? syntax error");
         return;
     }
-    if (!begins_with(words[2], 'A')) {
-        say("ready"); // no address given: nothing to load
+    // "A" alone is 0; anything but hex digits after it is no address.
+    const char *digits = words[2] + 1;
+    if (!begins_with(words[2], 'A') || strspn(digits, "0123456789abcdefABCDEF") != strlen(digits)) {
+        // A bare number would read "A000" and "B000" differently: ask for the letter.
+        say("the address is written with an A: load file.bin A0500");
+        say("? syntax error");
         return;
     }
     uint32_t addr = 0;
@@ -630,6 +640,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
+    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();
