@@ -89,7 +89,7 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
 
 static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
     if (sys_atomic_write(path, bytes.data(), bytes.size()) != 0) {
-        sys_file_report("unable to write '%s'", path);
+        sys_file_report("unable to write '%s': %s", path, sys_atomic_error());
         return 1;
     }
     return 0;
