@@ -1410,8 +1410,8 @@ tapeload:
         beq @hdr
         inc tlen
         bne @sync
-@bad:   jsr primm
-        .byte "? BAD TAPE HEADER", 13, 0
+@bad:   jsr primm               ; a header we cannot take, or a block cut short
+        .byte "? BAD/SHORT TAPE", 13, 0
         rts
 @hdr:   jsr GetTapeByte
         jsr GetTapeByte
@@ -1434,7 +1434,7 @@ tapeload:
 @name:  jsr GetTapeByte
         beq @ne
         cpx #16
-        bcs @bad
+@long:  bcs @bad
         jsr chrout
         inx
         bne @name
@@ -1464,6 +1464,7 @@ tapeload:
         cmp tend+1
         beq @done
 @b:     jsr GetTapeByte
+        bcs @long               ; the tape ended (C=1): no pointers, no run
         sta (ptr),y
         inc ptr
         bne @data
@@ -1540,7 +1541,8 @@ d_basic: .byte "ENTER BASIC (MON RETURNS)", 0
 
 ; ---- tape routines at the addresses the machine intercepts ----------------------
 ; With a tape image mounted, arriving at GetTapeByte delivers the next byte
-; and continues at GetTapeDone; arriving at SyncTape with a block ahead
+; and continues at GetTapeDone (C=0); past the tape's end the code here runs
+; (C=1); arriving at SyncTape with a block ahead
 ; continues at SyncFound. Without a tape the code here gives up at once.
         .res $E6C9 - *, $FF
 GetTapeByte:                    ; 0xE6C9

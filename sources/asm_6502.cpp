@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -506,8 +507,10 @@ int asm_6502_text(const char *name, const char *source, asm_6502_image *out) {
 }
 
 int asm_6502_file(const char *path, int to_memory, const char *out_path) {
+    sys_file_set_why("%s", "");
     FILE *f = fopen(path, "rb");
     if (!f) {
+        sys_file_set_why_errno(errno);
         sys_file_report("asm: cannot open '%s'", path);
         return 1;
     }
@@ -516,7 +519,8 @@ int asm_6502_file(const char *path, int to_memory, const char *out_path) {
     fclose(f);
     source.resize(n);
     asm_6502_image image;
-    if (asm_6502_text(path, source.c_str(), &image) != 0) return 1;
+    if (asm_6502_text(path, source.c_str(), &image) != 0)
+        return sys_file_set_why("the source has errors (listed above); nothing written");
     if (to_memory) {
         for (size_t i = 0; i < image.bytes.size(); i++)
             if (image.used[i]) mem_write(static_cast<unsigned>(image.origin + i), image.bytes[i]);
@@ -535,10 +539,7 @@ int asm_6502_file(const char *path, int to_memory, const char *out_path) {
     int failed = out_path ? sys_atomic_write(out.c_str(), image.bytes.data(), image.bytes.size())
                           : sys_atomic_write_derived(out.c_str(), path, image.bytes.data(),
                                                      image.bytes.size());
-    if (failed) {
-        sys_file_report("asm: %s", sys_atomic_error());
-        return 1;
-    }
+    if (failed) return sys_file_set_why("%s", sys_atomic_error());
     sys_file_list("%zu bytes from $%.4X to '%s'", image.bytes.size(), image.origin, out.c_str());
     return 0;
 }

@@ -154,10 +154,7 @@ static int write_source(const char *path, uint16_t origin, const std::vector<uin
     dasm_6502_source(origin, bytes.data(), bytes.size(), &source);
     int failed = named ? sys_atomic_write(path, source.data(), source.size())
                        : sys_atomic_write_derived(path, input, source.data(), source.size());
-    if (failed) {
-        sys_file_report("dasm: %s", sys_atomic_error());
-        return 1;
-    }
+    if (failed) return sys_file_set_why("%s", sys_atomic_error());
     sys_file_list("%zu bytes from $%.4X to '%s'", bytes.size(), origin, path);
     return 0;
 }

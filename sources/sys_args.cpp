@@ -14,6 +14,7 @@
 #include "sys_cfg.h"
 #include "sys_atomic.h"
 #include "sys_data.h"
+#include "sys_file.h"
 #include "sys_type.h"
 
 constexpr long ROM_IMAGE_BYTES = 16384;
@@ -270,6 +271,10 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.file.empty()) {
         o.file = find_media(o.file);
         check(file_problem("FILE", o.file, o.kind == KIND_DISK ? FDC_IMAGE_SIZE : -1));
+        // A program that would not load must not start a run that types RUN.
+        bool program = o.kind == KIND_PROGRAM || o.kind == KIND_BIN;
+        if (problem.empty() && program && sys_file_check(o.file.c_str(), o.kind == KIND_BIN) != 0)
+            check("FILE " + o.file + ": cannot be loaded: " + sys_file_why());
     }
     if (!o.disk2.empty()) {
         o.disk2 = find_media(o.disk2);

@@ -203,8 +203,14 @@ __attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
     say(line);
 }
 
+// A failure says why when the file operation gave a reason.
 static void say_result(int result) {
-    say(result == 0 ? "ready" : "error");
+    if (result == 0)
+        say("ready");
+    else if (*sys_file_why())
+        sayf("error: %s", sys_file_why());
+    else
+        say("error");
 }
 
 // A file written, or why not: the writer's reason when it gave one.
@@ -285,8 +291,12 @@ static void run_load(char **words, int n) {
         say("? syntax error");
         return;
     }
-    if (!begins_with(words[2], 'A')) {
-        say("ready"); // no address given: nothing to load
+    // "A" alone is 0; anything but hex digits after it is no address.
+    const char *digits = words[2] + 1;
+    if (!begins_with(words[2], 'A') || strspn(digits, "0123456789abcdefABCDEF") != strlen(digits)) {
+        // A bare number would read "A000" and "B000" differently: ask for the letter.
+        say("the address is written with an A: load file.bin A0500");
+        say("? syntax error");
         return;
     }
     uint32_t addr = 0;
@@ -320,17 +330,15 @@ static void run_save_range(char **words) {
     }
     sayf("saving '%s' $%.4X - $%.4X (size = $%.4X)", words[1], start, end, size);
     machine_guard hold;
-    say_written([&] {
-        return sys_file_save_bin(words[1], static_cast<uint16_t>(start),
-                                 static_cast<uint16_t>(size));
-    });
+    say_result(
+        sys_file_save_bin(words[1], static_cast<uint16_t>(start), static_cast<uint16_t>(size)));
 }
 
 static void run_save(char **words, int n) {
     if (n == 2) {
         sayf("saving '%s'", words[1]);
         machine_guard hold;
-        say_written([&] { return sys_file_save(words[1]); });
+        say_result(sys_file_save(words[1]));
     } else if (n == 4) {
         run_save_range(words);
     } else {
@@ -656,6 +664,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
+    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();

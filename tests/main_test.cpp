@@ -158,11 +158,25 @@ TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
     EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
 }
 
+// A program that passed the check at start but cannot be loaded when its time comes: one
+// line, exit 1, and nothing typed.
+TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
+    write_text("p.txt", "10 PRINT 42\n");
+    std::string cmd = "(sleep 0.3; printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
+                      " --headless --seconds 5 --dump-ram ram.bin p.txt >out.txt 2>&1";
+    EXPECT_EQ(1, WEXITSTATUS(system(cmd.c_str())));
+    EXPECT_EQ("kestrel: FILE p.txt: cannot be loaded: text line 1: line number over 65535\n",
+              read_text("out.txt"));
+    EXPECT_EQ(std::string::npos, text_screen().find("RUN")) << text_screen();
+    EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+}
+
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
     std::pair<const char *, int> rows[] = {
         {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
-        {"--rom demo.tap", 1}, {"x.bin", 2},
+        {"--rom demo.tap", 1}, {"x.bin", 2},        {"bad.txt", 1},
     };
+    write_text("bad.txt", "10 PRINT\n70000 END\n");
     for (const auto &[args, status] : rows) {
         EXPECT_EQ(status, run(std::string("--headless ") + args)) << args;
         const std::string said = read_text("out.txt");

@@ -32,7 +32,7 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     ASSERT_EQ(ARGS_OK, parse({"t.dat", "--frames", "7"}, &o, &err)) << err;
     EXPECT_EQ(std::string("LOAD\n"), sys_args_autostart_text(o));
     EXPECT_EQ(7, o.frames);
-    write_text("p.bas", "");
+    write_file("p.bas", {0, 0}); // an empty program
     ASSERT_EQ(ARGS_OK, parse({"p.bas"}, &o, &err)) << err;
     EXPECT_EQ(std::string("BASIC\nRUN\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({}, &o, &err));
@@ -45,6 +45,9 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
     write_file("a.dsk", std::vector<uint8_t>(143360));
     write_file("p.bin", {1});
     write_file("small.rom", {1});
+    write_text("bad.txt", "10 PRINT\n70000 END\n");
+    write_file("bad.bas", {0x05, 0x06, 0x0A}); // a link past its own bytes
+    write_file("big.bin", std::vector<uint8_t>(0x10001));
     struct {
         std::vector<const char *> args;
         int status;
@@ -86,6 +89,9 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
         {{"--record", "pipe.wav"}, ARGS_USAGE, "'pipe.wav' is not a regular file"},
         {{"--screenshot", "ro.png"}, ARGS_USAGE, "'ro.png' is read-only (mode 0444)"},
         {{"--dump-ram", "."}, ARGS_USAGE, "'.' is a folder"},
+        {{"bad.txt"}, ARGS_FILE_ERROR, "FILE bad.txt: cannot be loaded: text line 2: line number"},
+        {{"bad.bas"}, ARGS_FILE_ERROR, "FILE bad.bas: cannot be loaded: not a program"},
+        {{"--load-at", "400", "big.bin"}, ARGS_FILE_ERROR, "big.bin: cannot be loaded: larger"},
     };
     symlink("a.dsk", "link");
     mkfifo("pipe.wav", 0644);
