@@ -37,7 +37,9 @@ static std::string folder_of(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-__attribute__((format(printf, 1, 2))) static int refuse(const char *fmt, ...) {
+// Keeps the reason, logs it and leaves `err` in errno for callers that
+// say why from errno.
+__attribute__((format(printf, 2, 3))) static int refuse(int err, const char *fmt, ...) {
     char line[1024];
     va_list ap;
     va_start(ap, fmt);
@@ -45,6 +47,7 @@ __attribute__((format(printf, 1, 2))) static int refuse(const char *fmt, ...) {
     va_end(ap);
     atomic_reason = line;
     log_error("%s", line);
+    errno = err;
     return 1;
 }
 
@@ -54,7 +57,7 @@ static int follow_links(const char *path, target *t) {
     t->path = path;
     for (int hop = 0; hop < ATOMIC_HOPS; hop++) {
         if (lstat(t->path.c_str(), &t->st) != 0) {
-            if (errno != ENOENT) return refuse("'%s': %s", path, strerror(errno));
+            if (errno != ENOENT) return refuse(errno, "'%s': %s", path, strerror(errno));
             t->exists = false;
             return 0;
         }
@@ -64,11 +67,11 @@ static int follow_links(const char *path, target *t) {
         }
         char to[4096];
         ssize_t n = readlink(t->path.c_str(), to, sizeof to - 1);
-        if (n < 0) return refuse("'%s': %s", path, strerror(errno));
+        if (n < 0) return refuse(errno, "'%s': %s", path, strerror(errno));
         to[n] = 0;
         t->path = to[0] == '/' ? std::string(to) : folder_of(t->path) + "/" + to;
     }
-    return refuse("'%s': too many links", path);
+    return refuse(ELOOP, "'%s': too many links", path);
 }
 
 static bool may_write(const char *path) {
@@ -77,34 +80,37 @@ static bool may_write(const char *path) {
 
 // The checks shared by both ways of writing; `why` is the reason when refused.
 static int check(const char *path, int how, target *t) {
-    if (!path || !*path) return refuse("no file name given");
+    if (!path || !*path) return refuse(ENOENT, "no file name given");
     if (follow_links(path, t) != 0) return 1;
     const char *name = path;
     const std::string folder = folder_of(t->path);
     struct stat dir;
     if (stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
-        return refuse("'%s': its folder '%s' does not exist", name, folder.c_str());
+        return refuse(ENOENT, "'%s': its folder '%s' does not exist", name, folder.c_str());
     if (!t->exists || how == ATOMIC_REPLACE) {
         if (!may_write(folder.c_str()))
-            return refuse("'%s': its folder '%s' cannot be written: %s", name, folder.c_str(),
-                          strerror(errno));
+            return refuse(errno, "'%s': its folder '%s' cannot be written: %s", name,
+                          folder.c_str(), strerror(errno));
     }
     if (!t->exists) return 0;
     const struct stat &st = t->st;
-    if (S_ISDIR(st.st_mode)) return refuse("'%s' is a folder", name);
+    if (S_ISDIR(st.st_mode)) return refuse(EISDIR, "'%s' is a folder", name);
     if (!S_ISREG(st.st_mode))
-        return refuse("'%s' is not a regular file (a pipe or a device)", name);
+        return refuse(EINVAL, "'%s' is not a regular file (a pipe or a device)", name);
     // The owner's word counts for root too: a file without a write bit stays.
     if ((st.st_mode & 0222) == 0)
-        return refuse("'%s' is read-only (mode %04o): not replaced", name, st.st_mode & 07777);
+        return refuse(EACCES, "'%s' is read-only (mode %04o): not replaced", name,
+                      st.st_mode & 07777);
     if (geteuid() != 0 && !may_write(t->path.c_str()))
-        return refuse("'%s' may not be written: %s", name, strerror(errno));
+        return refuse(errno, "'%s' may not be written: %s", name, strerror(errno));
     if (how == ATOMIC_IN_PLACE) return 0;
     if (st.st_nlink > 1)
-        return refuse("'%s' has %lu names (hard links): not replaced, so that they stay one file",
+        return refuse(EMLINK,
+                      "'%s' has %lu names (hard links): not replaced, so that they stay one file",
                       name, static_cast<unsigned long>(st.st_nlink));
     if (geteuid() != 0 && st.st_uid != geteuid())
-        return refuse("'%s' belongs to another user: not replaced, so that it stays theirs", name);
+        return refuse(EPERM, "'%s' belongs to another user: not replaced, so that it stays theirs",
+                      name);
     return 0;
 }
 
@@ -112,17 +118,18 @@ static int check(const char *path, int how, target *t) {
 // be kept, so the replacement would change more than the content.
 static int keep_attributes(int fd, const target &t) {
     if (fchown(fd, t.st.st_uid, t.st.st_gid) != 0)
-        return refuse("'%s': can't keep its owner and group (%u:%u): %s", t.path.c_str(),
+        return refuse(errno, "'%s': can't keep its owner and group (%u:%u): %s", t.path.c_str(),
                       static_cast<unsigned>(t.st.st_uid), static_cast<unsigned>(t.st.st_gid),
                       strerror(errno));
     if (fchmod(fd, t.st.st_mode & 07777) != 0)
-        return refuse("'%s': can't keep its mode: %s", t.path.c_str(), strerror(errno));
+        return refuse(errno, "'%s': can't keep its mode: %s", t.path.c_str(), strerror(errno));
     ssize_t size = getxattr(t.path.c_str(), ACL_ACCESS, nullptr, 0);
     if (size <= 0) return 0; // none, or a file system without them
     std::vector<char> acl(static_cast<size_t>(size));
     size = getxattr(t.path.c_str(), ACL_ACCESS, acl.data(), acl.size());
     if (size < 0 || fsetxattr(fd, ACL_ACCESS, acl.data(), static_cast<size_t>(size), 0) != 0)
-        return refuse("'%s': can't keep its access list: %s", t.path.c_str(), strerror(errno));
+        return refuse(errno, "'%s': can't keep its access list: %s", t.path.c_str(),
+                      strerror(errno));
     return 0;
 }
 
@@ -159,7 +166,7 @@ int sys_atomic_open(sys_atomic *a, const char *path) {
     }
     if (fd < 0) {
         a->temp.clear();
-        return refuse("can't create a temporary file beside '%s': %s", a->path.c_str(),
+        return refuse(errno, "can't create a temporary file beside '%s': %s", a->path.c_str(),
                       strerror(errno));
     }
     if (t.exists && keep_attributes(fd, t) != 0) {
@@ -173,7 +180,7 @@ int sys_atomic_open(sys_atomic *a, const char *path) {
         close(fd);
         unlink(a->temp.c_str());
         a->temp.clear();
-        return refuse("can't write beside '%s': %s", a->path.c_str(), strerror(errno));
+        return refuse(errno, "can't write beside '%s': %s", a->path.c_str(), strerror(errno));
     }
     return 0;
 }
@@ -188,12 +195,12 @@ int sys_atomic_open_in_place(sys_atomic *a, const char *path) {
     int fd = open(a->path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0 || lseek(fd, 0, SEEK_END) < 0) {
         if (fd >= 0) close(fd);
-        return refuse("can't write '%s': %s", a->path.c_str(), strerror(errno));
+        return refuse(errno, "can't write '%s': %s", a->path.c_str(), strerror(errno));
     }
     a->file = fdopen(fd, "wb");
     if (!a->file) {
         close(fd);
-        return refuse("can't write '%s': %s", a->path.c_str(), strerror(errno));
+        return refuse(errno, "can't write '%s': %s", a->path.c_str(), strerror(errno));
     }
     return 0;
 }
@@ -208,7 +215,7 @@ int sys_atomic_commit(sys_atomic *a) {
     }
     a->file = nullptr;
     if (a->temp.empty()) {
-        if (!ok) return refuse("writing '%s' failed: %s", a->path.c_str(), strerror(err));
+        if (!ok) return refuse(err, "writing '%s' failed: %s", a->path.c_str(), strerror(err));
         atomic_reason.clear();
         return 0;
     }
@@ -219,7 +226,7 @@ int sys_atomic_commit(sys_atomic *a) {
     if (!ok) {
         unlink(a->temp.c_str());
         a->temp.clear();
-        return refuse("writing '%s' failed, the old file is kept: %s", a->path.c_str(),
+        return refuse(err, "writing '%s' failed, the old file is kept: %s", a->path.c_str(),
                       strerror(err));
     }
     a->temp.clear();
@@ -254,11 +261,12 @@ int sys_atomic_write_derived(const char *path, const char *input, const void *da
     struct stat st, in;
     if (stat(path, &st) == 0) {
         if (input && stat(input, &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
-            return refuse("'%s' is the file being read: name another output", path);
+            return refuse(EEXIST, "'%s' is the file being read: name another output", path);
         char mark[64] = "";
         ssize_t n = getxattr(path, MADE_MARK, mark, sizeof mark - 1);
         if (n <= 0 || std::string(mark, static_cast<size_t>(n)) != mark_of(st))
-            return refuse("'%s' exists and is not what kestrel wrote there: name another output",
+            return refuse(EEXIST,
+                          "'%s' exists and is not what kestrel wrote there: name another output",
                           path);
     }
     if (sys_atomic_write(path, data, size) != 0) return 1;

@@ -48,7 +48,8 @@ int sys_atomic_write(const char *path, const void *data, size_t size);
 // (a mark in an extended attribute says so), and never `input` itself. The
 // file written carries the mark. 0, or 1 with the reason.
 int sys_atomic_write_derived(const char *path, const char *input, const void *data, size_t size);
-// Why the calling thread's last failed call failed ("" after a success).
+// Why the calling thread's last failed call failed ("" after a success); on
+// every failure errno holds a code for it too.
 const char *sys_atomic_error();
 void sys_atomic_forget(); // clears it
 // Removes our temporaries in `folder` that a killed run left: our name
