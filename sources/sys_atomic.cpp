@@ -108,16 +108,15 @@ static int check(const char *path, int how, target *t) {
         return refuse(EMLINK,
                       "'%s' has %lu names (hard links): not replaced, so that they stay one file",
                       name, static_cast<unsigned long>(st.st_nlink));
-    if (geteuid() != 0 && st.st_uid != geteuid())
-        return refuse(EPERM, "'%s' belongs to another user: not replaced, so that it stays theirs",
-                      name);
     return 0;
 }
 
 // Gives the temporary file what the old one had; 1 when something cannot
 // be kept, so the replacement would change more than the content.
 static int keep_attributes(int fd, const target &t) {
-    if (fchown(fd, t.st.st_uid, t.st.st_gid) != 0)
+    // Only root may give a file away: another user's file that this user may
+    // write becomes theirs, as any editor's copy would.
+    if (fchown(fd, t.st.st_uid, t.st.st_gid) != 0 && geteuid() == 0)
         return refuse(errno, "'%s': can't keep its owner and group (%u:%u): %s", t.path.c_str(),
                       static_cast<unsigned>(t.st.st_uid), static_cast<unsigned>(t.st.st_gid),
                       strerror(errno));

@@ -6,10 +6,10 @@
 //
 // What it refuses, with the reason: folders, devices and pipes (a pipe would
 // block the run), a file with no write bit (its owner made it read-only; the
-// mode bits count even for root), a file the user may not write, a file of
-// another owner (replacing it would take it over), a file with other names
-// (hard links: a new file would part them). A symbolic link is followed to
-// the file it names, which is created when missing; the link stays.
+// mode bits count even for root), a file the user may not write, a file with
+// other names (hard links: a new file would part them). Only root can keep
+// another user's ownership; for anyone else such a file becomes theirs. A symbolic link is followed
+// to the file it names, which is created when missing; the link stays.
 //
 // No shared state but the per-thread reason of the last failure.
 #pragma once
