@@ -48,10 +48,16 @@ TEST_F(SysSdlAudio, OpensStereo16BitAt44100WithTheRecordsFill) {
     EXPECT_EQ(std::make_tuple("OR", 44100, AUDIO_S16LSB, 2, 0, 1024),
               std::make_tuple(calls, wanted.freq, wanted.format, wanted.channels, wanted.silence,
                               wanted.samples));
-    uint8_t buffer[16]; // the device's callback passes through the record's fill
+    // The device's callback passes through the record's fill. The device's
+    // own thread calls it too: paused and locked, it cannot while we count.
+    uint8_t buffer[16];
+    SDL_PauseAudio(1);
+    SDL_LockAudio();
     filled = 0;
     wanted.callback(nullptr, buffer, sizeof buffer);
-    EXPECT_EQ(16, filled);
+    int got = filled;
+    SDL_UnlockAudio();
+    EXPECT_EQ(16, got);
 }
 
 // The first unlock has nothing to release, the second lock nothing to take.
@@ -65,6 +71,19 @@ TEST_F(SysSdlAudio, OpensPausedTakesTheLockOnceAndFinishPausesUnderIt) {
         op();
     EXPECT_EQ("OPRLUPLPUQ", calls);
     EXPECT_EQ(std::pair(0, 1u), std::pair(sound, audio->paused.load()));
+}
+
+// An inner lock and unlock, as a state load inside a locked section makes
+// them, leave the outer lock held until its own unlock.
+TEST_F(SysSdlAudio, NestedLocksReleaseTheDeviceAtTheOuterUnlock) {
+    ASSERT_EQ(0, audio_sdl_init());
+    calls.clear();
+    audio->lock();
+    audio->lock();
+    audio->unlock();
+    EXPECT_EQ("L", calls) << "still held for the outer section";
+    audio->unlock();
+    EXPECT_EQ("LU", calls);
 }
 
 TEST_F(SysSdlAudio, SoundOffOrAFailedOpenLeavesEveryOperationInert) {
