@@ -7,6 +7,7 @@
 #include <ctime>
 #include <vector>
 
+#include "board.h"
 #include "cpu_6502.h"
 #include "mem.h"
 #include "ram.h"
@@ -34,8 +35,7 @@ bool load_image() {
 }
 
 void prepare() {
-    mem_init();
-    via_6522_init();
+    board_init();
     hiram = 1;
     memcpy(ram_getptr(), image.data(), image.size());
     cpu_6502_init();

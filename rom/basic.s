@@ -133,6 +133,7 @@ T_MINUS = $CD
 T_GT    = $D3
 T_EQ    = $D4
 T_SGN   = $D6
+T_LOG   = $E8
 T_AMP   = $DD
 T_LAST  = $F6
 
@@ -884,7 +885,9 @@ exec:   ldx #$FF
         bne @st
         jsr nextc
         jmp exec
-@st:    tax                     ; statements return to stmtend
+@st:    cmp #$27                ; ' is REM
+        beq rest
+        tax                     ; statements return to stmtend
         lda #>(stmtend-1)
         pha
         lda #<(stmtend-1)
@@ -917,8 +920,10 @@ stmtend:
         jsr nextc
         jmp exec
 @e:     cmp #T_ELSE
+        beq rest
+        cmp #$27
         bne synerr2
-        jsr s_rem
+rest:   jsr s_rem
 eol:    lda runf
         beq ready2
         ldy #0
@@ -991,8 +996,6 @@ s_new:  lda #<(LOMEM+1)
         jsr clearv
         jmp ready
 
-s_clear:
-        jmp clearv
 
 s_cls:  lda #$0C
         jmp chrout
@@ -1199,7 +1202,6 @@ popsub: ldx cstk
         rts
 @no:    jmp err_ret
 
-s_pop:  jmp popsub
 
 s_return:
         jsr popsub
@@ -1549,6 +1551,7 @@ getnum: lda #0
         rts
 
 s_input:
+        jsr nodirect
         jsr peekc
         cmp #'"'
         bne @ask0
@@ -2607,7 +2610,11 @@ primary:
         pha
         lda ftab,x
         pha
-        jmp nextc               ; its return enters the function
+        cpx #2*(T_LOG-T_SGN+1)  ; these take a number in parentheses
+        bcs @nx
+        jsr nextc
+        jmp parg                ; its return enters the function
+@nx:    jmp nextc
 
 ; Decimal: up to nine digits gathered exactly as an integer, the rest
 ; counted as powers of ten, then an exponent after E.
@@ -2763,13 +2770,10 @@ parg:   lda #'('
         jsr evnum
         lda #')'
         jmp chkc
-pint:   jsr parg
-        jmp f2i
 getint: jsr evnum
         jmp f2i
 
-f_sgn:  jsr parg
-        lda facx
+f_sgn:  lda facx
         beq @r
         lda facs
         pha
@@ -2778,15 +2782,11 @@ f_sgn:  jsr parg
         sta facs
 @r:     rts
 
-f_abs:  jsr parg
-        lda #0
+f_abs:  lda #0
         sta facs
         rts
 
-f_int:  jsr parg
-        jmp fint
-
-f_peek: jsr pint
+f_peek: jsr f2i
         ldy #0
         lda (ival),y
         ldx #0
@@ -2798,7 +2798,7 @@ setword:
         sta ival+3
         jmp i2f
 
-f_deek: jsr pint
+f_deek: jsr f2i
         ldy #1
         lda (ival),y
         tax
@@ -2806,8 +2806,7 @@ f_deek: jsr pint
         lda (ival),y
         jmp setword
 
-f_fre:  jsr parg
-        jsr gc
+f_fre:  jsr gc
         lda fretop
         sec
         sbc varend
@@ -2817,10 +2816,6 @@ f_fre:  jsr parg
         tax
         pla
         jmp setword
-
-f_true: jmp settrue
-f_false:
-        jmp setfalse
 
 ; ---- text screen ----------------------------------------------------------------
 ; PLOT x, y, c puts code c in column x (0-39) of row y (0-26, under the
@@ -2867,15 +2862,13 @@ s_cload:
 
 ; USR(x): the machine code whose address is at USRVEC, x in fac on the
 ; way in, the result in fac on the way out.
-f_usr:  jsr parg
-        jsr @j
+f_usr:  jsr @j
         lda #0
         sta vtype
         rts
 @j:     jmp (USRVEC)
 
-f_pos:  jsr parg
-        lda curx
+f_pos:  lda curx
         jmp setbyte
 
 ; ---- whole numbers out ---------------------------------------------------------
@@ -2922,7 +2915,7 @@ idiv10: lda #0
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.
 stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE RECALL
-        .word notimpl-1, notimpl-1, s_pop-1, s_plot-1       ; TRON TROFF POP PLOT
+        .word notimpl-1, notimpl-1, popsub-1, s_plot-1       ; TRON TROFF POP PLOT
         .word notimpl-1, s_lores-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
         .word s_until-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
         .word s_next-1, s_data-1, s_input-1, s_dim-1        ; NEXT DATA INPUT DIM
@@ -2936,23 +2929,24 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word s_fill-1, s_char-1, s_paper-1, s_ink-1        ; FILL CHAR PAPER INK
         .word s_stop-1, s_on-1, s_wait-1, s_cload-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
-        .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
+        .word s_cont-1, s_list-1, clearv-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
-        .repeat 6                                           ; TAB( TO FN SPC( @ AUTO
+        .repeat 4                                           ; TAB( TO FN SPC(
         .word synerr-1
         .endrepeat
+        .word notimpl-1, notimpl-1                          ; @ AUTO
         .word s_rem-1                                       ; ELSE
         .assert * - stab = 2 * (T_ELSE - $7F), error, "a statement per token"
 
 ; Function tokens $D6-$F6.
-ftab:   .word f_sgn-1, f_int-1, f_abs-1, f_usr-1              ; SGN INT ABS USR
+ftab:   .word f_sgn-1, fint-1, f_abs-1, f_usr-1             ; SGN INT ABS USR
         .word f_fre-1, f_pos-1, f_hex-1, notimpl-1          ; FRE POS HEX$ &
-        .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
-        .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
+        .word fsqr-1, frnd-1, fln-1, fexp-1                 ; SQR RND LN???? EXP
+        .word fcos-1, fsin-1, ftan-1, fatn-1                ; COS SIN TAN ATN
         .word f_peek-1, f_deek-1, f_log-1, f_len-1          ; PEEK DEEK LOG LEN
         .word f_str-1, f_val-1, f_asc-1, f_chr-1            ; STR$ VAL ASC CHR$
         .word f_pi-1                                        ; PI
-        .word f_true-1, f_false-1, f_key-1                  ; TRUE FALSE KEY$
+        .word settrue-1, setfalse-1, f_key-1                ; TRUE FALSE KEY$
         .word f_scrn-1, f_point-1                           ; SCRN POINT
         .word f_left-1, f_right-1, f_mid-1                  ; LEFT$ RIGHT$ MID$
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"

@@ -251,7 +251,14 @@ assign: lda ltype
         lda facx
         cmp #$90
         bcc @n
-        jmp err_qty
+        bne @bad
+        lda facm                ; 32768 itself: allowed when negative
+        asl
+        ora facm+1
+        bne @bad
+        lda facs
+        bmi @n
+@bad:   jmp err_qty
 @n:     jmp stfac
 @s:     jsr chkstr
         jsr keepstr
@@ -270,6 +277,13 @@ assign: lda ltype
         iny
         sta (fptr),y
         rts
+
+; ILLEGAL DIRECT unless a program runs.
+nodirect:
+        lda runf
+        bne rts1
+        ldx #17
+        jmp basicerr
 
 chknum: lda vtype
         beq rts1
@@ -531,11 +545,7 @@ f_chr:  lda #'('
         jsr barg
         jmp chrstr
 
-f_str:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
+f_str:  jsr parg
         lda #$80
         sta outf
         lda #0
@@ -579,12 +589,7 @@ f_val:  jsr sarg
         sta vtype
         rts
 
-f_hex:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
-        jsr f2i
+f_hex:  jsr f2i
         lda #0
         sta nbl
         lda ival+1
@@ -719,11 +724,8 @@ fnname: jsr getname
         sta vn1
         jmp findsv
 
-s_def:  lda runf
-        bne @ok
-        ldx #17
-        jmp basicerr
-@ok:    lda #T_FN
+s_def:  jsr nodirect
+        lda #T_FN
         jsr chkc
         jsr fnname
         lda varp

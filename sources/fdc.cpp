@@ -10,7 +10,7 @@
 #include "fdc_image.h"
 #include "log.h"
 #include "sys_atomic.h"
-#include "sys_state.h"
+#include "state.h"
 
 constexpr unsigned FDC_BASE = 0x0310;
 // Traces name a byte by slot and offset; the end gap shows as slot 0x10.
@@ -345,7 +345,7 @@ static int hash_file(const char *path, uint64_t *hash) {
     bool longer = fgetc(f) != EOF;
     fclose(f);
     if (got != sizeof fdc.image || longer) return 1;
-    *hash = sys_state_hash(fdc.image, sizeof fdc.image);
+    *hash = state_hash(fdc.image, sizeof fdc.image);
     return 0;
 }
 
@@ -387,11 +387,11 @@ static void restore_drive(int n, const saved_drive &s) {
     if (s.mounted) {
         const char *path = s.path.c_str();
         if (hash_file(path, &hash) != 0 || hash != s.hash)
-            sys_state_report("drive %d: '%s' is gone or changed since the state was saved: "
-                             "left empty, the file as it is",
-                             n + 1, path);
+            state_report("drive %d: '%s' is gone or changed since the state was saved: "
+                         "left empty, the file as it is",
+                         n + 1, path);
         else if (fdc_mount(path, n, s.write_protect) != 0)
-            sys_state_report("drive %d: '%s' can't be opened: left empty", n + 1, path);
+            state_report("drive %d: '%s' can't be opened: left empty", n + 1, path);
         else {
             memcpy(d.tracks, s.tracks, sizeof d.tracks);
             d.dirty = s.dirty;
@@ -426,15 +426,15 @@ int fdc_state_load(const uint8_t *data, size_t size, int apply) {
     if (in.finish("fdc")) return 1;
     if (current > 1 || select > 3 || (motor != 0 && motor != MOTOR_ON) ||
         (write_ready != 0 && write_ready != WRITE_READY))
-        return sys_state_refuse("fdc: controller value out of range");
+        return state_refuse("fdc: controller value out of range");
     for (int n = 0; n < 2; n++) {
         const saved_drive &s = drive[n];
         if (s.halftrack > LAST_HALFTRACK)
-            return sys_state_refuse("fdc: drive %d at track %d, past the last (%d)", n + 1,
-                                    s.halftrack / 2, FDC_TRACKS - 1);
+            return state_refuse("fdc: drive %d at track %d, past the last (%d)", n + 1,
+                                s.halftrack / 2, FDC_TRACKS - 1);
         if (s.position >= FDC_TRACK_BYTES || (s.mounted | s.write_protect | s.dirty) > 1 ||
             (s.mounted && s.path.empty()))
-            return sys_state_refuse("fdc: drive %d value out of range", n + 1);
+            return state_refuse("fdc: drive %d value out of range", n + 1);
     }
     if (!apply) return 0;
     fdc_flush();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ay_8912.h"
+#include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "log.h"
@@ -149,7 +150,7 @@ int main(int argc, char **argv) {
     if (opts.zoom >= 0) zoom = opts.zoom;
     if (opts.headless || opts.mute) sound = 0;
     // The processor reset reads its vector through memory: ROM first.
-    if (mem_init() != 0 || vdc_init() != 0 || via_6522_init() != 0 || cpu_6502_init() != 0) {
+    if (board_init() != 0) {
         fprintf(stderr, "kestrel: the machine could not be set up\n");
         return 1;
     }

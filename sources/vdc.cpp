@@ -6,7 +6,7 @@
 
 #include "log.h"
 #include "ram.h"
-#include "sys_state.h"
+#include "state.h"
 
 // Colour number: bit 0 red, bit 1 green, bit 2 blue. Red sits in the low byte.
 static constexpr uint32_t pal[] = {
@@ -175,12 +175,11 @@ int vdc_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(column);
     in.get(hires);
     uint8_t frames = 0; // before format 3: the blink's start
-    if (sys_state_format() >= 3) in.get(frames);
+    if (state_format() >= 3) in.get(frames);
     if (in.finish("vdc")) return 1;
     if (line < 0 || line >= VDC_HEIGHT || column < 0 || column > VDC_CELLS)
-        return sys_state_refuse("vdc: line %d or column %d out of range", line, column);
-    if (frames >= VDC_BLINK_FRAMES)
-        return sys_state_refuse("vdc: blink count %d out of range", frames);
+        return state_refuse("vdc: line %d or column %d out of range", line, column);
+    if (frames >= VDC_BLINK_FRAMES) return state_refuse("vdc: blink count %d out of range", frames);
     if (!apply) return 0;
     uint8_t *ram_bytes = ram_getptr();
     vdc.line = line;

@@ -29,7 +29,9 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"strings", 1},
                      {"gfx", 1},
                      {"loops", 1},
-                     {"colour", 1}}) {
+                     {"colour", 1},
+                     {"faults", 1},
+                     {"direct", 0}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
