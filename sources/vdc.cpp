@@ -161,6 +161,11 @@ int vdc_exact(int on) {
     return 0;
 }
 
+int vdc_skip_frame() {
+    vdc.frames = (vdc.frames + 1) % VDC_BLINK_FRAMES;
+    return 0;
+}
+
 void vdc_state_save(std::vector<uint8_t> &out) {
     state_put(out, vdc.line);
     state_put(out, vdc.column);

@@ -35,6 +35,8 @@ int vdc_hires(uint32_t flag);                // non-zero: hires mode; 0 always
 // Exact timing: blank-style cells blink, 16 frames drawn and 16 background
 // only, counted from vdc_init. Otherwise they show background only. 0 always.
 int vdc_exact(int on);
+// A frame the host ran without drawing it still counts for the blink. 0 always.
+int vdc_skip_frame();
 
 // Saved state (sys_state): the line reached, the mode and the blink count;
 // the screen pointers follow from the line. apply as for cpu_6502_state_load.
