@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -505,8 +506,10 @@ int asm_6502_text(const char *name, const char *source, asm_6502_image *out) {
 }
 
 int asm_6502_file(const char *path, int to_memory) {
+    sys_file_set_why("%s", "");
     FILE *f = fopen(path, "rb");
     if (!f) {
+        sys_file_set_why_errno(errno);
         sys_file_report("asm: cannot open '%s'", path);
         return 1;
     }
@@ -515,7 +518,8 @@ int asm_6502_file(const char *path, int to_memory) {
     fclose(f);
     source.resize(n);
     asm_6502_image image;
-    if (asm_6502_text(path, source.c_str(), &image) != 0) return 1;
+    if (asm_6502_text(path, source.c_str(), &image) != 0)
+        return sys_file_set_why("the source has errors (listed above); nothing written");
     if (to_memory) {
         for (size_t i = 0; i < image.bytes.size(); i++)
             if (image.used[i]) mem_write(static_cast<unsigned>(image.origin + i), image.bytes[i]);
@@ -532,7 +536,7 @@ int asm_6502_file(const char *path, int to_memory) {
         o && !image.bytes.empty() ? fwrite(image.bytes.data(), 1, image.bytes.size(), o) : 0;
     if (!o || (o && fclose(o) != 0) || written != image.bytes.size()) {
         sys_file_report("asm: unable to write '%s'", out.c_str());
-        return 1;
+        return sys_file_set_why("'%s' cannot be written", out.c_str());
     }
     sys_file_list("%zu bytes from $%.4X to '%s'", image.bytes.size(), image.origin, out.c_str());
     return 0;

@@ -33,6 +33,7 @@
 #endif
 
 static sys_options opts;
+static int load_failed; // timer thread: FILE did not load after all
 
 // Start-up failures go to stderr whatever the verbosity: a program that
 // cannot open its window must not just vanish.
@@ -49,11 +50,16 @@ static long frames_per_second() {
 // programs go in and typing begins once it has had an emulated second.
 static void at_frame(long frame) {
     if (frame == frames_per_second()) {
-        if (opts.kind == KIND_PROGRAM && sys_file_load(opts.file.c_str()) != 0)
-            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
-        if (opts.kind == KIND_BIN &&
-            sys_file_load_bin(opts.file.c_str(), static_cast<uint16_t>(opts.load_at)) != 0)
-            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
+        // Checked before the run; a file changed since is still no program to RUN.
+        if ((opts.kind == KIND_PROGRAM && sys_file_load(opts.file.c_str()) != 0) ||
+            (opts.kind == KIND_BIN &&
+             sys_file_load_bin(opts.file.c_str(), static_cast<uint16_t>(opts.load_at)) != 0)) {
+            fprintf(stderr, "kestrel: FILE %s: cannot be loaded: %s\n", opts.file.c_str(),
+                    *sys_file_why() ? sys_file_why() : "refused");
+            load_failed = 1;
+            sys_sdl_plan.stop_after = frame + 1;
+            return;
+        }
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
         sys_type_start(text.c_str(), frame);
     }
@@ -62,11 +68,12 @@ static void at_frame(long frame) {
 
 // Media named on the command line go in before the first frame.
 static int insert_media() {
-    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, 0) != 0) {
+    int wp = opts.write_protect ? 1 : 0;
+    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, wp) != 0) {
         fprintf(stderr, "kestrel: FILE %s: cannot be used as a disk\n", opts.file.c_str());
         return 1;
     }
-    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, 0) != 0) {
+    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, wp) != 0) {
         fprintf(stderr, "kestrel: --disk2 %s: cannot be used as a disk\n", opts.disk2.c_str());
         return 1;
     }
@@ -173,10 +180,12 @@ int main(int argc, char **argv) {
     sys_sdl_plan.at_frame = at_frame;
     if (opts.warp) sys_sdl_warp(1);
     sys_sdl_run(sys_systemloop);
-    int failed = write_outputs();
+    int failed = write_outputs() | load_failed;
     audio_sdl_finish();
     video_sdl_finish();
     sys_sdl_finish();
-    fdc_flush();
+    // The disks last: a write-back that fails has said which and why, and
+    // the run must not then look like a success.
+    if (fdc_flush() != 0) failed = 1;
     return failed;
 }

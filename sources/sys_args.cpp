@@ -10,6 +10,7 @@
 #include "fdc_image.h"
 #include "sys_cfg.h"
 #include "sys_data.h"
+#include "sys_file.h"
 #include "sys_type.h"
 
 constexpr long ROM_IMAGE_BYTES = 16384;
@@ -27,6 +28,7 @@ constexpr const char *usage_text =
     "  --rom FILE           system ROM image (16384 bytes)\n"
     "  --disk-rom FILE      disk boot ROM image (512 bytes)\n"
     "  --disk2 FILE         disk image for drive 2\n"
+    "  --write-protect      the disks named here are mounted write-protected\n"
     "  --speed 1|2|4        processor speed\n"
     "  --zoom 0|1|2         window zoom\n"
     "  --mute               no sound from the host\n"
@@ -159,6 +161,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             o.help = true;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--write-protect") {
+            if (!flag(&o.write_protect)) return usage("--write-protect takes no value");
         } else if (arg == "--mute") {
             if (!flag(&o.mute)) return usage("--mute takes no value");
         } else if (arg == "--warp") {
@@ -248,6 +252,10 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.file.empty()) {
         o.file = find_media(o.file);
         check(file_problem("FILE", o.file, o.kind == KIND_DISK ? FDC_IMAGE_SIZE : -1));
+        // A program that would not load must not start a run that types RUN.
+        bool program = o.kind == KIND_PROGRAM || o.kind == KIND_BIN;
+        if (problem.empty() && program && sys_file_check(o.file.c_str(), o.kind == KIND_BIN) != 0)
+            check("FILE " + o.file + ": cannot be loaded: " + sys_file_why());
     }
     if (!o.disk2.empty()) {
         o.disk2 = find_media(o.disk2);

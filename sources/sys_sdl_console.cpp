@@ -106,6 +106,7 @@ static_assert(std::size(help_text) == 24);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
+    " mnt{1|2} image.dsk ro   - insert write-protected",
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
@@ -202,8 +203,14 @@ __attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
     say(line);
 }
 
+// A failure says why when the file operation gave a reason.
 static void say_result(int result) {
-    say(result == 0 ? "ready" : "error");
+    if (result == 0)
+        say("ready");
+    else if (*sys_file_why())
+        sayf("error: %s", sys_file_why());
+    else
+        say("error");
 }
 
 static void clear_output() {
@@ -268,8 +275,12 @@ static void run_load(char **words, int n) {
         say("? syntax error");
         return;
     }
-    if (!begins_with(words[2], 'A')) {
-        say("ready"); // no address given: nothing to load
+    // "A" alone is 0; anything but hex digits after it is no address.
+    const char *digits = words[2] + 1;
+    if (!begins_with(words[2], 'A') || strspn(digits, "0123456789abcdefABCDEF") != strlen(digits)) {
+        // A bare number would read "A000" and "B000" differently: ask for the letter.
+        say("the address is written with an A: load file.bin A0500");
+        say("? syntax error");
         return;
     }
     uint32_t addr = 0;
@@ -517,6 +528,7 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
     sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
+    fdc_set_teller(sys_sdl_log);      // what the disks must tell
     return 0;
 }
 
@@ -524,6 +536,7 @@ int SDLCON_Init() {
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
+    fdc_set_teller(nullptr);
     {
         machine_guard machine;
         sys_debug_set_printer(nullptr);
@@ -630,6 +643,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
+    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();
@@ -649,10 +663,11 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         for (const char *line : help_keys)
             say(line);
         say("ready");
-    } else if ((is("mnt1") || is("mnt2")) && n == 2) {
-        sayf("mounting '%s' in drive %c", words[1], digit);
+    } else if ((is("mnt1") || is("mnt2")) &&
+               (n == 2 || (n == 3 && strings_cmpi(words[2], "ro") == 0))) {
+        sayf("mounting '%s' in drive %c%s", words[1], digit, n == 3 ? " write-protected" : "");
         machine_guard hold;
-        say_result(fdc_mount(words[1], digit - '1', 0));
+        say_result(fdc_mount(words[1], digit - '1', n == 3));
     } else if ((is("mnt1") || is("mnt2")) && n == 1) {
         run_umount(digit);
     } else if (is("umnt1") || is("umnt2")) {

@@ -55,7 +55,7 @@ int via_6522_tapein_sync() {
 int via_6522_tapein_byte(uint8_t *out) {
     if (!tapein.tape || tapein.tapeoff >= tapein.tapesize) {
         *out = 0xFF;
-        return 0;
+        return 1;
     }
     if (tapein.tapeoff == tapein.tapesync + TAPE_NAME_OFFSET) {
         while (tapein.tapeoff < tapein.tapesize && tapein.tape[tapein.tapeoff] != 0)

@@ -151,11 +151,25 @@ TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
     EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
 }
 
+// A program that passed the check at start but cannot be loaded when its time comes: one
+// line, exit 1, and nothing typed.
+TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
+    write_text("p.txt", "10 PRINT 42\n");
+    std::string cmd = "(sleep 0.3; printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
+                      " --headless --seconds 5 --dump-ram ram.bin p.txt >out.txt 2>&1";
+    EXPECT_EQ(1, WEXITSTATUS(system(cmd.c_str())));
+    EXPECT_EQ("kestrel: FILE p.txt: cannot be loaded: text line 1: line number over 65535\n",
+              read_text("out.txt"));
+    EXPECT_EQ(std::string::npos, text_screen().find("RUN")) << text_screen();
+    EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+}
+
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
     std::pair<const char *, int> rows[] = {
         {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
-        {"--rom demo.tap", 1}, {"x.bin", 2},
+        {"--rom demo.tap", 1}, {"x.bin", 2},        {"bad.txt", 1},
     };
+    write_text("bad.txt", "10 PRINT\n70000 END\n");
     for (const auto &[args, status] : rows) {
         EXPECT_EQ(status, run(std::string("--headless ") + args)) << args;
         const std::string said = read_text("out.txt");
@@ -191,6 +205,49 @@ TEST_F(Headless, ASignalEndsTheRunWithACompleteRecording) {
     for (const auto &f : std::filesystem::directory_iterator("."))
         EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
+// Drive 2's motor on, 6000 bytes read (into the gap at the end of track 0), ten 0xFF
+// written there, the motor off: the disk is stored with no sector changed.
+static const std::vector<uint8_t> gap_writer = {
+    0xAD, 0x1B, 0x03, 0xAD, 0x19, 0x03, 0xAD, 0x1C, 0x03, 0xAD, 0x1E, 0x03, 0xA0, 0x18, 0xA2, 0xFA,
+    0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xFA, 0x88, 0xD0, 0xF5, 0xAD, 0x1F, 0x03, 0xA2, 0x0A, 0xA9, 0xFF,
+    0x8D, 0x1D, 0x03, 0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xF5, 0xAD, 0x1E, 0x03, 0xAD, 0x18, 0x03, 0x60};
+
+TEST_F(Headless, AFailedWriteBackIsSaidAtEveryVerbosityAndTheRunEndsWithStatus1) {
+    // Files up to 64 KiB (RLIMIT_FSIZE): the stores fail; the run ends by itself or
+    // by SIGTERM. Without the limit the disk is stored, a new file in its place.
+    write_file("w.bin", gap_writer);
+    write_text("kestrel.cfg", "verbosity = 0\n");
+    // The motor-off store during the run, then the last one at the end.
+    const std::string lost =
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the file keeps "
+        "its old contents, the changes stay in the drive for the next write-back\n"
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the drive's "
+        "changes are lost, the file keeps its old contents\n";
+    // Write-protected, nothing is stored and nothing fails.
+    for (auto [limit, seconds, status, wp] : {std::tuple{false, 3, 0, ""},
+                                              {true, 3, 1, ""},
+                                              {true, 60, 1, ""},
+                                              {true, 3, 0, "--write-protect "}}) {
+        std::filesystem::remove("d2.dsk");
+        std::filesystem::copy("demo.dsk", "d2.dsk");
+        struct stat before = {}, after = {};
+        stat("d2.dsk", &before);
+        std::string cmd = std::string(limit ? "trap '' XFSZ; ulimit -f 128; " : "") +
+                          "timeout --preserve-status -k 5 4 " KESTREL_BINARY " --headless " + wp +
+                          "--seconds " + std::to_string(seconds) +
+                          " --disk2 d2.dsk --load-at 0600 --type 'GO 600\\n' w.bin >out.txt 2>&1";
+        int got = system(cmd.c_str());
+        EXPECT_EQ(status, WIFEXITED(got) ? WEXITSTATUS(got) : -1) << read_text("out.txt");
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(status ? lost : "", said);
+        EXPECT_EQ(read_file("demo.dsk"), read_file("d2.dsk"));
+        stat("d2.dsk", &after);
+        EXPECT_EQ(limit, before.st_ino == after.st_ino) << "stored unless limited or protected";
+        for (const auto &f : std::filesystem::directory_iterator("."))
+            EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
+    }
+}
+
 // A run split by a saved state ends in the state of one run of the whole
 // length; a file that is no state stops the start with the reason.
 TEST_F(Headless, RunSplitByASavedStateEndsAsOneRun) {
