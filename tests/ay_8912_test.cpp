@@ -355,7 +355,7 @@ std::pair<double, std::vector<int>> noise_bits(const std::vector<int> &s, int le
 // toggles with the feedback, taken from bits 0 and 2.
 TEST_F(Ay8912Measured, NoiseRateAndGeneratorFollowTheTiming) {
     for (auto [exact, n, seconds] : {std::tuple{1, 31, 2.0}, {1, 16, 34.0}, {0, 31, 2.0}}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         sys_exact_timing(exact);
         chip({{6, uint8_t(n)}, {7, 0x37}, {8, 15}});
         std::vector<int> heard = listen(seconds);
@@ -389,7 +389,7 @@ TEST_F(Ay8912Measured, LevelsAreTheRealChipsInExactTiming) {
         const double hz = heard(625, exact);
         double full = 0;
         for (int level = 15; level >= 1; level--) {
-            ASSERT_EQ(0, via_6522_init());
+            ASSERT_EQ(0, board_init_io());
             chip({{0, 100}, {7, 0x3E}, {8, uint8_t(level)}});
             std::vector<int> s = listen(1.2);
             double a = amplitude_at(s, 8820, 44100, hz);
@@ -416,7 +416,7 @@ std::vector<double> envelope_levels(const std::vector<int> &s, double at, int wi
 // shape restarts it in both, from a whole first step in exact timing.
 TEST_F(Ay8912Measured, ShapeWriteRestartsTheEnvelope) {
     for (int exact : {0, 1}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         sys_exact_timing(exact);
         const double full = 2 / M_PI * (exact ? 8570 : 16383); // the fundamental at level 15
         chip({{0, 25}, {7, 0x3E}, {11, 0xE8}, {12, 0x03}, {8, 0x10}, {13, 0x00}});
@@ -453,7 +453,7 @@ TEST_F(Ay8912Measured, ShapeWriteRestartsTheEnvelope) {
 // 0xFF written to every register reads back the bits the real chip keeps in exact timing.
 TEST_F(Ay8912Measured, ReadBackKeepsTheChipsBitsInExactTiming) {
     for (int exact : {0, 1}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         sys_exact_timing(exact);
         audio->paused = 1;
         std::string read;
@@ -480,7 +480,7 @@ TEST_F(Ay8912Measured, PeriodZeroPlaysAsOneInExactTiming) {
         for (const Writes &setup : setups) {
             std::vector<int> heard[2];
             for (int zero : {0, 1}) {
-                ASSERT_EQ(0, via_6522_init());
+                ASSERT_EQ(0, board_init_io());
                 sys_exact_timing(exact);
                 Writes w = setup;
                 if (zero) w.back()[0] == 13 ? w[2][1] = 0 : w.back()[1] = 0;
@@ -500,7 +500,7 @@ TEST_F(Ay8912Measured, TonesAliasFortyDecibelsDownInExactTiming) {
         sys_exact_timing(exact);
         double reference = 0;
         for (int period : {25, 1, 2, 3, 4, 5, 7, 11}) {
-            ASSERT_EQ(0, via_6522_init());
+            ASSERT_EQ(0, board_init_io());
             chip({{0, uint8_t(period)}, {7, 0x3E}, {8, 15}});
             const double hz = heard(1e6 / (16 * period), exact);
             auto [tone, alias] = tone_and_aliases(spectrum(listen(0.6), 8192, 14), hz);
@@ -521,7 +521,7 @@ TEST_F(Ay8912Measured, SpeakerAliasesFortyDecibelsDownInExactTiming) {
     sys_exact_timing(1);
     double reference = 0;
     for (int half : {33, 7, 17, 23, 29}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         via({{VIA_DDRB, 0xFF}, {VIA_ACR, 0xC0}, {VIA_T1C_L, uint8_t(half - 2)}, {VIA_T1C_H, 0}});
         std::vector<int> s;
         std::vector<uint8_t> buf(4 * 200);
@@ -543,7 +543,7 @@ TEST_F(Ay8912Measured, SpeakerAliasesFortyDecibelsDownInExactTiming) {
 // and all three channels and the speaker stepping on together do not clip.
 TEST_F(Ay8912Measured, ExactOutputStartsAndStaysCentred) {
     for (int exact : {0, 1}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         sys_exact_timing(exact);
         std::vector<int> s = listen(0.1);
         EXPECT_EQ(0, s[0]);
