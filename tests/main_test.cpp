@@ -241,7 +241,8 @@ TEST_F(Headless, AFailedWriteBackIsSaidAtEveryVerbosityAndTheRunEndsWithStatus1)
         stat("d2.dsk", &before);
         std::string cmd = std::string(limit ? "trap '' XFSZ; ulimit -f 128; " : "") +
                           "timeout --preserve-status -k 5 4 " KESTREL_BINARY " --headless " + wp +
-                          "--seconds " + std::to_string(seconds) +
+                          (seconds < 60 ? "--warp --seconds " : "--seconds ") +
+                          std::to_string(seconds) +
                           " --disk2 d2.dsk --load-at 0600 --type 'GO 600\\n' w.bin >out.txt 2>&1";
         int got = system(cmd.c_str());
         EXPECT_EQ(status, WIFEXITED(got) ? WEXITSTATUS(got) : -1) << read_text("out.txt");
