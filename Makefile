@@ -37,13 +37,10 @@ fuzz: deps
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # The whole suite, then again under AddressSanitizer and UBSan, then the
-# threaded tests under ThreadSanitizer, then each fuzz target for 10 seconds.
+# threaded tests under ThreadSanitizer, then each fuzz target for 10 seconds
+# (see scripts/test.sh).
 test: build build-asan build-tsan
-	./scripts/test-share.sh
-	cd build && ctest --output-on-failure -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=print_suppressions=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threads
-	./scripts/fuzz.sh 10
+	JOBS=$(JOBS) ./scripts/test.sh
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -395,8 +395,10 @@ TEST_F(Headless, AKillAtAnyMomentLeavesOldOrWholeFiles) {
         for (const char *f : {"ram.bin", "s.state", "s.png", "kestrel.cfg"})
             write_text(f, old);
         std::filesystem::remove("r.wav");
+        // The first is killed at once and the last not at all, so that both
+        // ends are seen however the machine's load changes the run's length.
         const int after = std::uniform_int_distribution<int>(0, whole + whole / 8)(random);
-        spawn(args, after, SIGKILL);
+        spawn(args, i ? after : 1, i < 15 ? SIGKILL : 0);
         const std::string ram = read_text("ram.bin"), state = read_text("s.state");
         EXPECT_TRUE(ram == old || ram.size() == 65536) << after;
         EXPECT_TRUE(state == old || state.rfind("KESTREL", 0) == 0) << after;
