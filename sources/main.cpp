@@ -66,6 +66,11 @@ static void at_frame(long frame) {
     sys_type_frame(frame);
 }
 
+// A setting the run cannot use is said once, at every verbosity.
+static void say_setting(const char *line) {
+    fprintf(stderr, "kestrel: %s\n", line);
+}
+
 // Media named on the command line go in before the first frame.
 static int insert_media() {
     if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, 0) != 0) {
@@ -149,6 +154,7 @@ int main(int argc, char **argv) {
     // Both always succeed: a missing file means defaults, an unwritable one is left alone.
     sys_cfg_load();
     sys_cfg_save();
+    sys_cfg_bound(say_setting);
     log_verbosity(config[CFG_VERBOSITY].value);
     sys_apply_config();
     // The command line overrides the file for this run only.
@@ -174,8 +180,7 @@ int main(int argc, char **argv) {
     // Without a device the machine's clock drives the sound: writes keep their cycle.
     audio->paused = 0;
     if (audio_sdl_init() != 0) fprintf(stderr, "kestrel: no sound: %s\n", SDL_GetError());
-    sys_sdl_plan.stop_after =
-        opts.frames ? opts.frames : static_cast<long>(opts.seconds * 1000.0 / refresh + 0.5);
+    sys_sdl_plan.stop_after = sys_args_frames(opts, refresh);
     sys_sdl_plan.at_frame = at_frame;
     if (opts.warp) sys_sdl_warp(1);
     sys_sdl_run(sys_systemloop);

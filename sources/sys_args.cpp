@@ -279,6 +279,14 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     return ARGS_OK;
 }
 
+long sys_args_frames(const sys_options &opts, int refresh) {
+    if (opts.frames) return opts.frames;
+    if (!(opts.seconds > 0)) return 0;
+    // A run shorter than half a frame still ends: 0 would mean "until quit".
+    double frames = opts.seconds * 1000.0 / (refresh > 0 ? refresh : 20) + 0.5;
+    return frames < 1 ? 1 : static_cast<long>(frames);
+}
+
 const char *sys_args_autostart_text(const sys_options &opts) {
     if (!opts.autostart) return "";
     if (opts.kind == KIND_TAPE) return "LOAD\n";

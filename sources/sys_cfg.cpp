@@ -28,7 +28,36 @@ cfg_entry config[CFG_ENTRIES] = {
 };
 
 void sys_cfg_defaults() {
-    for (int i = 0; i < CFG_ENTRIES; i++) config[i].value = cfg_defaults[i];
+    for (int i = 0; i < CFG_ENTRIES; i++)
+        config[i].value = cfg_defaults[i];
+}
+
+// What a run can use of each setting. Every verbosity and charset has a
+// meaning (below 1 silent, above 2 as 2; 0 Cyrillic, else Latin). A frame
+// longer than 100 ms makes typing and sound stutter; speed 3 has no key.
+struct cfg_range {
+    int32_t lo, hi;
+    const char *allowed; // nullptr: any value
+};
+static constexpr cfg_range cfg_ranges[CFG_ENTRIES] = {
+    {0, 0, nullptr},  {20, 100, "20 to 100"}, {0, 2, "0, 1 or 2"}, {1, 4, "1, 2 or 4"},
+    {0, 1, "0 or 1"}, {0, 0, nullptr},        {0, 3, "0 to 3"},    {0, 1, "0 or 1"},
+};
+
+int sys_cfg_bound(void (*say)(const char *line)) {
+    int replaced = 0;
+    for (int i = 0; i < CFG_ENTRIES; i++) {
+        const cfg_range &r = cfg_ranges[i];
+        int32_t v = config[i].value;
+        if (!r.allowed || (v >= r.lo && v <= r.hi && !(i == CFG_SPEED && v == 3))) continue;
+        char line[160];
+        snprintf(line, sizeof line, "%s: %s = %d is not %s; this run uses %d", CFG_FILE,
+                 config[i].name, v, r.allowed, cfg_defaults[i]);
+        config[i].value = cfg_defaults[i];
+        replaced++;
+        if (say) say(line);
+    }
+    return replaced;
 }
 
 static void parse_line(char *line) {
@@ -78,13 +107,16 @@ int sys_cfg_save() {
     return sys_atomic_commit(&a);
 }
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 int splitstr(char **words, int cap, char *line) {
     if (!line || !*line || cap < 1) return 0;
     int count = 0;
     char *src = line;
-    while (is_blank(*src)) src++;
+    while (is_blank(*src))
+        src++;
     while (true) {
         char *word = src;
         char *dst = src;
@@ -115,10 +147,11 @@ int splitstr(char **words, int cap, char *line) {
             }
         }
         bool at_end = *src == 0;
-        if (!at_end) src++;  // past the blank that ended the word
+        if (!at_end) src++; // past the blank that ended the word
         *dst = 0;
         words[count++] = word;
-        while (is_blank(*src)) src++;
+        while (is_blank(*src))
+            src++;
         if (at_end || !*src || count >= cap) break;
     }
     return count;

@@ -164,6 +164,21 @@ TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
     EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
 }
 
+// Runs end however short, and settings out of range are said once and do not hold the run.
+TEST_F(Headless, RunsEndAndOutOfRangeSettingsAreSaid) {
+    EXPECT_EQ(0, run("--headless --seconds 0.009", 20)) << read_text("out.txt");
+    write_text("kestrel.cfg", "refresh = 5000\nspeed = -1\n");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, run("--headless --seconds 1 --dump-ram ram.bin", 20));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(took, 10.0); // paced at 50 frames a second, not 0.2
+    EXPECT_EQ("kestrel: kestrel.cfg: refresh = 5000 is not 20 to 100; this run uses 20\n"
+              "kestrel: kestrel.cfg: speed = -1 is not 1, 2 or 4; this run uses 1\n",
+              read_text("out.txt"));
+    EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+    EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nrefresh = 5000\n"));
+}
+
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
     std::pair<const char *, int> rows[] = {
         {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
