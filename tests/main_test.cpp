@@ -177,6 +177,10 @@ TEST_F(Headless, RunsEndAndOutOfRangeSettingsAreSaid) {
               read_text("out.txt"));
     EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
     EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nrefresh = 5000\n"));
+    write_text("kestrel.cfg", "speed = 1000\n"); // a state saved from it loads
+    EXPECT_EQ(0, run("--headless --warp --seconds 0.5 --save-state s.state", 20));
+    EXPECT_EQ(0, run("--headless --warp --state s.state --seconds 0.5", 20))
+        << read_text("out.txt");
 }
 
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
