@@ -138,14 +138,16 @@ T_AMP   = $DD
 T_LAST  = $F6
 
 ; ---- entry and the line loop ----------------------------------------------------
-c_basic:
-        jsr endargs
-        jsr bname
+; BASIC entered: its name on the status row, USR an RTS, no variables.
+basini: jsr bname
         lda #<rts1
         sta USRVEC
         lda #>rts1
         sta USRVEC+1
-        jsr clearv
+        jmp clearv
+c_basic:
+        jsr endargs
+        jsr basini
 ready:  ldx #$FF
         txs
         cli
@@ -1082,7 +1084,7 @@ s_run:  jsr clearv
         jsr peekc
         jsr isdig
         bcs s_goto
-        lda BAS_START
+runprg: lda BAS_START
         sta curlp
         lda BAS_START+1
         sta curlp+1
@@ -1432,7 +1434,9 @@ s_restore:
         jmp setdat
 @n:     jsr getlnum
         jsr findline
-        lda bp
+        bcs @f
+        jmp err_line
+@f:     lda bp
         ldx bp+1
         jmp setdat
 
@@ -1446,6 +1450,12 @@ s_read: jsr getvar
         beq @ok
         jsr endst
         beq @ok
+        ldy #2                  ; the error is the DATA line's
+        lda (datln),y
+        sta curlin
+        iny
+        lda (datln),y
+        sta curlin+1
         jmp synerr
 @ok:    lda #1
         sta indata
@@ -1516,42 +1526,24 @@ seekdat:
 @out:   jsr swapdp              ; the error names the READ's line
         jmp err_data
 
-; An item of DATA or of an INPUT reply for the variable kept: C=1 when
-; a number is wanted and there is none.
-getitem:
-        lda ltype
-        beq getnum
-        jsr rawstr
-        clc
-        rts
-
-; A number as typed, untokenised: an optional sign, then digits.
-getnum: lda #0
-        sta vtype
-        jsr peekc
-        ldx #0
-        cmp #'-'
-        beq @m
-        cmp #T_MINUS
-        bne @p
-@m:     dex
-        jsr nextc
-@p:     stx ai
-        cmp #'.'
-        beq @n
-        jsr isdig
-        bcs @n
-@bad:   sec
-        rts
-@n:     jsr number
-        lda ai
-        beq @r
-        jsr fneg
-@r:     clc
-        rts
+s_get:  jsr getvar
+        jsr keepv
+        jsr gkey
+        ldx ltype
+        bne @s
+        jsr setbyte
+        jmp @a
+@s:     jsr chrstr
+@a:     jsr takev
+        jmp assign
 
 s_input:
         jsr nodirect
+        lda txtptr
+        sta instmt
+        lda txtptr+1
+        sta instmt+1
+inagain:
         jsr peekc
         cmp #'"'
         bne @ask0
@@ -1563,11 +1555,7 @@ s_input:
         beq @sk
         jmp synerr
 @sk:    jsr nextc
-@ask0:  lda txtptr
-        sta instmt
-        lda txtptr+1
-        sta instmt+1
-inask:  jsr primm
+@ask0:  jsr primm
         .byte "? ", 0
         lda curx
         sta inptr
@@ -1589,9 +1577,14 @@ inret:                          ; a break in getline knows INPUT by this
         jsr assign
         jsr peekc
         cmp #','
-        bne @r
+        bne @x
         jsr nextc
         jmp @v
+@x:     ldy #0                  ; more values than variables
+        lda (inptr),y
+        beq @r
+        jsr primm
+        .byte "?EXTRA IGNORED", 13, 0
 @r:     rts
 @redo:  jsr swapin
         lda instmt
@@ -1600,7 +1593,7 @@ inret:                          ; a break in getline knows INPUT by this
         sta txtptr+1
         jsr primm
         .byte "?REDO FROM START", 13, 0
-        jmp inask
+        jmp inagain
 
 swapin: ldx #1
 @l:     lda txtptr,x
@@ -1636,7 +1629,8 @@ evaddr: jsr getint
         sta bp+1
         rts
 
-s_poke: jsr evaddr
+; POKE's and DOKE's address into bp, the value into ival; Y = 0.
+pkargs: jsr evaddr
         lda bp
         pha
         lda bp+1
@@ -1649,11 +1643,16 @@ s_poke: jsr evaddr
         pla
         sta bp
         ldy #0
-        lda ival
+        rts
+
+s_poke: jsr pkargs
+        jsr chkb                ; 0-255, as CHR$ takes
         sta (bp),y
         rts
 
-s_doke: jsr s_poke
+s_doke: jsr pkargs
+        lda ival
+        sta (bp),y
         iny
         lda ival+1
         sta (bp),y
@@ -1717,9 +1716,7 @@ s_print:
         bne @num
 @tb:    pha
         jsr nextc
-        jsr getint
-        lda #')'
-        jsr chkc
+        jsr barg
         pla
         cmp #T_TAB
         bne @spc
@@ -2592,8 +2589,10 @@ primary:
         sta fptr+1
         jmp ldfac
 @tok:   cmp #T_AMP
+        beq @hex
+        cmp #'#'                ; the machine's own way of writing hex
         bne @str
-        jmp hexnum
+@hex:   jmp hexnum
 @str:   cmp #'"'
         bne @f
         jmp slit
@@ -2743,16 +2742,18 @@ idbl:   asl ival
         rol ival+3
         rts
 
-; & and hexadecimal digits.
-hexnum: ldx #0
+; & or # and hexadecimal digits.
+hexnum: jsr nextc
+        jsr hexval
+        bcc hexdigs
+        jmp synerr
+; The digits from the first, its value in A.
+hexdigs:
+        ldx #0
         stx ival
         stx ival+1
         stx ival+2
         stx ival+3
-        jsr nextc
-        jsr hexval
-        bcc @l
-        jmp synerr
 @l:     ldx #4
 @sh:    jsr idbl
         dex

@@ -868,8 +868,6 @@ prval:  lda facx
         jmp pchr
 @frac:  cmp #$FE
         bcc @sci
-        lda #'0'
-        jsr pchr
         lda #'.'
         jsr pchr
         lda sc

@@ -365,6 +365,51 @@ rawstr: jsr peekc
         inc txtptr+1
         bne strset
 
+; An item of DATA or of an INPUT reply for the variable kept: C=1 when
+; a number is wanted and there is none.
+getitem:
+        lda ltype
+        beq getnum
+        jsr rawstr
+        clc
+        rts
+
+; A number as typed, untokenised: an optional sign, then digits.
+getnum: lda #0
+        sta vtype
+        jsr peekc
+        ldx #0
+        cmp #'+'
+        beq @s
+        cmp #'-'
+        beq @m
+        cmp #T_MINUS
+        bne @p
+@m:     dex
+@s:     jsr nextc
+@p:     stx ai
+        cmp #'#'
+        beq @h
+        cmp #'&'
+        beq @h
+        cmp #'.'
+        beq @n
+        jsr isdig
+        bcs @n
+@bad:   sec
+        rts
+@h:     jsr nextc
+        jsr hexval
+        bcs @bad
+        jsr hexdigs
+        jmp @sg
+@n:     jsr number
+@sg:    lda ai
+        beq @r
+        jsr fneg
+@r:     clc
+        rts
+
 ; The string in fac printed.
 prstr:  ldy #0
 @l:     cpy facm
@@ -482,7 +527,8 @@ barg:   jsr evnum
         jsr f2i
         lda #')'
         jsr chkc
-        lda ival+1
+; ival as a byte in A, or ILLEGAL QUANTITY. Keeps Y.
+chkb:   lda ival+1
         ora ival+2
         ora ival+3
         beq @r
@@ -702,17 +748,6 @@ f_mid:  jsr sarg
 @k:     sta facm
         rts
 @bad:   jmp err_qty
-
-s_get:  jsr getvar
-        jsr keepv
-        jsr gkey
-        ldx ltype
-        bne @s
-        jsr setbyte
-        jmp @a
-@s:     jsr chrstr
-@a:     jsr takev
-        jmp assign
 
 ; ---- user functions -----------------------------------------------------------
 ; DEF FN A(X)=expression keeps, as the simple variable "FN A": the text of

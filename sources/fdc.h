@@ -20,7 +20,13 @@
 #include <cstdint>
 #include <vector>
 
-int fdc_init();                            // controller state only; mounted images stay in
+int fdc_init(); // controller state only; mounted images stay in
+// Lines the user must see whatever the verbosity (a failed write-back, a
+// disk mounted write-protected, a damaged sector) go to standard error and
+// to this slot, the console while it is open: one line per call, printf-like,
+// without a newline. nullptr: standard error alone. Either thread may call it.
+using fdc_teller_fn = int (*)(const char *fmt, ...);
+void fdc_set_teller(fdc_teller_fn fn);
 int fdc_read(unsigned addr, uint8_t *out); // 0 always
 int fdc_write(unsigned addr, uint8_t value);
 // 0; the disk turns with the controller's reads, not with these cycles, so the

@@ -73,11 +73,12 @@ static void say_setting(const char *line) {
 
 // Media named on the command line go in before the first frame.
 static int insert_media() {
-    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, 0) != 0) {
+    int wp = opts.write_protect ? 1 : 0;
+    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, wp) != 0) {
         fprintf(stderr, "kestrel: FILE %s: cannot be used as a disk\n", opts.file.c_str());
         return 1;
     }
-    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, 0) != 0) {
+    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, wp) != 0) {
         fprintf(stderr, "kestrel: --disk2 %s: cannot be used as a disk\n", opts.disk2.c_str());
         return 1;
     }
@@ -188,6 +189,8 @@ int main(int argc, char **argv) {
     audio_sdl_finish();
     video_sdl_finish();
     sys_sdl_finish();
-    fdc_flush();
+    // The disks last: a write-back that fails has said which and why, and
+    // the run must not then look like a success.
+    if (fdc_flush() != 0) failed = 1;
     return failed;
 }

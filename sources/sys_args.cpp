@@ -28,6 +28,7 @@ constexpr const char *usage_text =
     "  --rom FILE           system ROM image (16384 bytes)\n"
     "  --disk-rom FILE      disk boot ROM image (512 bytes)\n"
     "  --disk2 FILE         disk image for drive 2\n"
+    "  --write-protect      the disks named here are mounted write-protected\n"
     "  --speed 1|2|4        processor speed\n"
     "  --zoom 0|1|2         window zoom\n"
     "  --mute               no sound from the host\n"
@@ -160,6 +161,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             o.help = true;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--write-protect") {
+            if (!flag(&o.write_protect)) return usage("--write-protect takes no value");
         } else if (arg == "--mute") {
             if (!flag(&o.mute)) return usage("--mute takes no value");
         } else if (arg == "--warp") {

@@ -15,8 +15,9 @@ struct sys_options {
     int zoom = -1; // -1: the settings file's
     bool mute = false, warp = false, headless = false;
     bool exact_timing = false;
-    long frames = 0;    // 0: run until the user quits
-    double seconds = 0; // emulated; turned into frames once `refresh` is known
+    bool write_protect = false; // the disks named here go in write-protected
+    long frames = 0;            // 0: run until the user quits
+    double seconds = 0;         // emulated; turned into frames once `refresh` is known
     std::string screenshot, dump_ram, record;
     // A saved state to start from, and the file to save one in at exit.
     std::string state, save_state;

@@ -61,8 +61,9 @@ int sys_atomic_open(sys_atomic *a, const char *path) {
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
-        log_error("can't create a temporary file beside '%s': %s", a->path.c_str(),
-                  strerror(errno));
+        int err = errno;
+        log_error("can't create a temporary file beside '%s': %s", a->path.c_str(), strerror(err));
+        errno = err; // the caller may say why
         return 1;
     }
     if (exists) fchmod(fd, st.st_mode & 07777);
@@ -98,6 +99,7 @@ int sys_atomic_commit(sys_atomic *a) {
     if (!ok) {
         unlink(a->temp.c_str());
         log_error("writing '%s' failed, the old file is kept: %s", a->path.c_str(), strerror(err));
+        errno = err;
         return 1;
     }
     sync_folder(a->path);

@@ -15,7 +15,8 @@ struct sys_atomic {
 };
 
 // Creates the temporary file for `path`, with the mode a new file would get
-// (or the old file's mode); 1 (logged) when it cannot be made.
+// (or the old file's mode); 1 (logged) when it cannot be made. On failure
+// here and in commit, errno tells why.
 int sys_atomic_open(sys_atomic *a, const char *path);
 // Flushes, syncs and renames the temporary file over the old one. 1 (logged)
 // when any step fails: the old file stays as it was and the temporary goes.

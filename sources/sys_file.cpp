@@ -426,8 +426,19 @@ int sys_file_load_bin(const char *path, uint16_t addr) {
         return sys_file_set_why("larger than 64 KiB");
     }
     sys_file_list("start : %.4X", addr);
-    for (size_t i = 0; i < bytes.size() && sys_file.scratch.empty(); i++)
-        mem_write((addr + i) & 0xFFFF, bytes[i]);
+    // The I/O page is the chips' registers and switches, not memory: a store
+    // there would drive the disk or switch the ROM out. A check stores nothing.
+    size_t skipped = 0;
+    for (size_t i = 0; i < bytes.size() && sys_file.scratch.empty(); i++) {
+        unsigned at = (addr + i) & 0xFFFF;
+        if (mem_plain_read(at))
+            mem_write(at, bytes[i]);
+        else
+            skipped++;
+    }
+    if (skipped)
+        sys_file_report("bin load: %zu bytes of '%s' for the I/O page 0300-03FF skipped", skipped,
+                        path);
     sys_file_list("end   : %.4X", static_cast<unsigned>((addr + bytes.size()) & 0xFFFF));
     sys_file_list("size  : %.4X", static_cast<unsigned>(bytes.size() & 0xFFFF));
     return 0;

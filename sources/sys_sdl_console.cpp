@@ -106,6 +106,7 @@ static_assert(std::size(help_text) == 24);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
+    " mnt{1|2} image.dsk ro   - insert write-protected",
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
@@ -550,6 +551,7 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
     sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
+    fdc_set_teller(sys_sdl_log);      // what the disks must tell
     return 0;
 }
 
@@ -557,6 +559,7 @@ int SDLCON_Init() {
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
+    fdc_set_teller(nullptr);
     {
         machine_guard machine;
         sys_debug_set_printer(nullptr);
@@ -685,10 +688,11 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         for (const char *line : help_keys)
             say(line);
         say("ready");
-    } else if ((is("mnt1") || is("mnt2")) && n == 2) {
-        sayf("mounting '%s' in drive %c", words[1], digit);
+    } else if ((is("mnt1") || is("mnt2")) &&
+               (n == 2 || (n == 3 && strings_cmpi(words[2], "ro") == 0))) {
+        sayf("mounting '%s' in drive %c%s", words[1], digit, n == 3 ? " write-protected" : "");
         machine_guard hold;
-        say_result(fdc_mount(words[1], digit - '1', 0));
+        say_result(fdc_mount(words[1], digit - '1', n == 3));
     } else if ((is("mnt1") || is("mnt2")) && n == 1) {
         run_umount(digit);
     } else if (is("umnt1") || is("umnt2")) {

@@ -224,6 +224,46 @@ TEST_F(Headless, ASignalEndsTheRunWithACompleteRecording) {
     for (const auto &f : std::filesystem::directory_iterator("."))
         EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
+// Drive 2's motor on, 6000 bytes read (into the gap at the end of track 0), ten 0xFF
+// written there, the motor off: the disk is stored with no sector changed.
+static const std::vector<uint8_t> gap_writer = {
+    0xAD, 0x1B, 0x03, 0xAD, 0x19, 0x03, 0xAD, 0x1C, 0x03, 0xAD, 0x1E, 0x03, 0xA0, 0x18, 0xA2, 0xFA,
+    0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xFA, 0x88, 0xD0, 0xF5, 0xAD, 0x1F, 0x03, 0xA2, 0x0A, 0xA9, 0xFF,
+    0x8D, 0x1D, 0x03, 0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xF5, 0xAD, 0x1E, 0x03, 0xAD, 0x18, 0x03, 0x60};
+
+TEST_F(Headless, AFailedWriteBackIsSaidAtEveryVerbosityAndTheRunEndsWithStatus1) {
+    // Files up to 64 KiB (RLIMIT_FSIZE): the stores fail; the run ends by itself or
+    // by SIGTERM. Without the limit the disk is stored, a new file in its place.
+    write_file("w.bin", gap_writer);
+    write_text("kestrel.cfg", "verbosity = 0\n");
+    // The motor-off store during the run, then the last one at the end.
+    const std::string lost =
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the file keeps "
+        "its old contents, the changes stay in the drive for the next write-back\n"
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the drive's "
+        "changes are lost, the file keeps its old contents\n";
+    for (auto [limit, seconds, status] : {std::tuple{false, 3, 0}, {true, 3, 1}, {true, 60, 1}}) {
+        std::filesystem::remove("d2.dsk");
+        std::filesystem::copy("demo.dsk", "d2.dsk");
+        struct stat before = {}, after = {};
+        stat("d2.dsk", &before);
+        std::string cmd = std::string(limit ? "trap '' XFSZ; ulimit -f 128; " : "") +
+                          "timeout --preserve-status -k 5 4 " KESTREL_BINARY
+                          " --headless --seconds " +
+                          std::to_string(seconds) +
+                          " --disk2 d2.dsk --load-at 0600 --type 'GO 600\\n' w.bin >out.txt 2>&1";
+        int got = system(cmd.c_str());
+        EXPECT_EQ(status, WIFEXITED(got) ? WEXITSTATUS(got) : -1) << read_text("out.txt");
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(limit ? lost : "", said);
+        EXPECT_EQ(read_file("demo.dsk"), read_file("d2.dsk"));
+        stat("d2.dsk", &after);
+        EXPECT_EQ(limit, before.st_ino == after.st_ino) << "stored unless limited";
+        for (const auto &f : std::filesystem::directory_iterator("."))
+            EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
+    }
+}
+
 // A run split by a saved state ends in the state of one run of the whole
 // length; a file that is no state stops the start with the reason.
 TEST_F(Headless, RunSplitByASavedStateEndsAsOneRun) {

@@ -1,5 +1,6 @@
 #include "sys_file.h"
 
+#include "fdc.h"
 #include "fixture.h"
 #include "sys_file_txt.h"
 
@@ -169,6 +170,37 @@ TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
     poke(0x9A, {0x01, 0x05, 0x13, 0x05});
     ASSERT_EQ(0, sys_file_save("t.txt"));
     EXPECT_EQ("7 LN???\?A~MID$\n2 B\n", read_text("t.txt"));
+}
+
+// A raw load never reaches the chips: a RAM dump loaded at 0x0000 keeps the ROM in and the
+// VIA's registers as they were, a .bin at 0x0310 puts nothing on a mounted disk.
+TEST_F(SysFile, RawLoadsSkipTheIoPageAndSaySoOnce) {
+    bytes dump(65536);
+    for (size_t i = 0; i < dump.size(); i++)
+        dump[i] = uint8_t(i * 13 + 1);
+    write_file("ram.bin", dump);
+    write_file("disk.bin", bytes(16, 0xD5)); // each a disk byte, written twice per switch pair
+    ASSERT_EQ(0, fdc_mount("d.dsk", 0, 0));
+    fdc_write(0x0319, 0); // motor on, drive 1, write latches set below
+    for (unsigned pass = 0; pass < 2; pass++) {
+        uint8_t ier = 0;
+        via_6522_read(VIA_BASE + VIA_IER, &ier);
+        logged.clear();
+        ASSERT_EQ(0,
+                  pass ? sys_file_load_bin("disk.bin", 0x0310) : sys_file_load_bin("ram.bin", 0));
+        EXPECT_EQ(0, hiram);
+        uint8_t after = 0;
+        via_6522_read(VIA_BASE + VIA_IER, &after);
+        EXPECT_EQ(ier, after);
+        const std::string line =
+            pass ? "bin load: 16 bytes of 'disk.bin' for the I/O page 0300-03FF skipped"
+                 : "bin load: 256 bytes of 'ram.bin' for the I/O page 0300-03FF skipped";
+        EXPECT_EQ(1, std::count(logged.begin(), logged.end(), line)) << joined_log();
+    }
+    EXPECT_EQ(bytes(dump.begin(), dump.begin() + 0x0300), ram_range(0, 0x0300));
+    EXPECT_EQ(bytes(dump.begin() + 0x0400, dump.begin() + 0xC000), ram_range(0x0400, 0xBC00));
+    EXPECT_EQ(0, fdc_flush());
+    EXPECT_EQ(bytes(143360, 0), read_file("d.dsk")); // never dirty: not even rewritten
 }
 
 // Text, its first line's bytes after the number (octal escapes: tokens), the text saved back.

@@ -101,6 +101,8 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"mnt1", "unmounting drive 1|ready|"},
         {"mnt2 g.dsk", "mounting 'g.dsk' in drive 2|ready|"},
         {"umnt2 extra words", "unmounting drive 2|ready|"},
+        {"mnt2 g.dsk RO", "mounting 'g.dsk' in drive 2 write-protected|ready|"},
+        {"umnt2", "unmounting drive 2|ready|"},
         {"load p.bin a0500", "loading 'p.bin'|start : 0500|end   : 0502|size  : 0002|ready|", 0x501,
          0x3C},
         {"load p.bin 0600", "the address is written with an A: load file.bin A0500|? syntax error|",
@@ -168,10 +170,10 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 24 lines, 4 more, 4 on states, the monitor's 20,
+    // Help clears the view, then lists 24 lines, 5 more, 4 on states, the monitor's 20,
     // 2 on timing (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(56).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(57).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
