@@ -329,13 +329,14 @@ TEST_F(FdcReference, SigtermDuringWritesLeavesEverySectorOldOrNew) {
             fdc_mount("k.dsk", 0, 0);
             software sw;
             sw.start();
+            std::vector<bytes> fields(251); // made first: the signal should find it writing
+            for (int v = 1; v <= 250; v++)
+                fields[size_t(v)] = bytes(5, 0xFF) + data_field(pattern(uint8_t(v)).data());
             if (write(ready[1], "r", 1) != 1) _exit(3);
             bool cut = false;
             for (uint8_t v = 1; !stop_writing; v = uint8_t(v % 250 + 1)) {
                 sw.seek(v % 3);
-                bytes d = pattern(v);
-                if (sw.find_address(v % 3, -1) >= 0)
-                    cut = sw.write(bytes(5, 0xFF) + data_field(d.data()), &stop_writing);
+                if (sw.find_address(v % 3, -1) >= 0) cut = sw.write(fields[v], &stop_writing);
             }
             _exit(fdc_flush() != 0 ? 1 : cut ? 0 : 4);
         }

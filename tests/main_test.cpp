@@ -242,23 +242,26 @@ TEST_F(Headless, AFailedWriteBackIsSaidAtEveryVerbosityAndTheRunEndsWithStatus1)
         "its old contents, the changes stay in the drive for the next write-back\n"
         "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the drive's "
         "changes are lost, the file keeps its old contents\n";
-    for (auto [limit, seconds, status] : {std::tuple{false, 3, 0}, {true, 3, 1}, {true, 60, 1}}) {
+    // Write-protected, nothing is stored and nothing fails.
+    for (auto [limit, seconds, status, wp] : {std::tuple{false, 3, 0, ""},
+                                              {true, 3, 1, ""},
+                                              {true, 60, 1, ""},
+                                              {true, 3, 0, "--write-protect "}}) {
         std::filesystem::remove("d2.dsk");
         std::filesystem::copy("demo.dsk", "d2.dsk");
         struct stat before = {}, after = {};
         stat("d2.dsk", &before);
         std::string cmd = std::string(limit ? "trap '' XFSZ; ulimit -f 128; " : "") +
-                          "timeout --preserve-status -k 5 4 " KESTREL_BINARY
-                          " --headless --seconds " +
-                          std::to_string(seconds) +
+                          "timeout --preserve-status -k 5 4 " KESTREL_BINARY " --headless " + wp +
+                          "--seconds " + std::to_string(seconds) +
                           " --disk2 d2.dsk --load-at 0600 --type 'GO 600\\n' w.bin >out.txt 2>&1";
         int got = system(cmd.c_str());
         EXPECT_EQ(status, WIFEXITED(got) ? WEXITSTATUS(got) : -1) << read_text("out.txt");
         const std::string said = read_text("out.txt");
-        EXPECT_EQ(limit ? lost : "", said);
+        EXPECT_EQ(status ? lost : "", said);
         EXPECT_EQ(read_file("demo.dsk"), read_file("d2.dsk"));
         stat("d2.dsk", &after);
-        EXPECT_EQ(limit, before.st_ino == after.st_ino) << "stored unless limited";
+        EXPECT_EQ(limit, before.st_ino == after.st_ino) << "stored unless limited or protected";
         for (const auto &f : std::filesystem::directory_iterator("."))
             EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
     }

@@ -18,13 +18,13 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     sys_options o;
     std::string err;
     ASSERT_EQ(ARGS_OK, parse({"--speed", "4", "--zoom=0", "--warp", "--headless", "--mute",
-                              "--exact-timing", "--seconds", "2.5", "--type", "A\\nb\\\\",
-                              "--disk2", "b.dsk", "--screenshot", "x.png", "a.dsk"},
+                              "--exact-timing", "--write-protect", "--seconds", "2.5", "--type",
+                              "A\\nb\\\\", "--disk2", "b.dsk", "--screenshot", "x.png", "a.dsk"},
                              &o, &err))
         << err;
-    EXPECT_EQ(
-        std::tuple(4, 0, true, true, true, true, 2.5, KIND_DISK),
-        std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.exact_timing, o.seconds, o.kind));
+    EXPECT_EQ(std::tuple(4, 0, true, true, true, true, true, 2.5, KIND_DISK),
+              std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.exact_timing,
+                         o.write_protect, o.seconds, o.kind));
     EXPECT_EQ("A\nb\\", o.type);
     EXPECT_EQ(std::string("BOOT\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({"--load-at", "C0de", "--no-autostart", "p.BIN"}, &o, &err)) << err;
