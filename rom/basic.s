@@ -654,11 +654,16 @@ peekc:  ldy #0
 
 ; C=1 for a digit.
 isdig:  cmp #'9'+1
-        bcs @no
+        bcs isno
         cmp #'0'
+isr:    rts
+isno:   clc
         rts
-@no:    clc
-        rts
+
+; C=1 for a letter or digit.
+isalnum:
+        jsr isdig
+        bcs isr
 
 ; C=1 for a capital letter.
 isalpha:
@@ -1105,6 +1110,15 @@ s_gosub:
 dosub:  lda #T_GOSUB
         jsr pushf
         jmp golin
+
+; fptr := CSTK + X + A, a FOR frame's field.
+fpx:    stx fptr
+        clc
+        adc fptr
+        sta fptr
+        lda #>CSTK
+        sta fptr+1
+        rts
 
 ; A GOSUB or REPEAT frame: line, text position, run flag, type A.
 pushf:  ldx cstk
@@ -2897,16 +2911,19 @@ prnum:  lda #0
 @r:     rts
 
 ; ival := ival / 10, the remainder in A. Keeps X.
-idiv10: lda #0
+idiv10: lda #10
+; ival := ival / A (up to 128, kept in tmp4), the remainder in A. Keeps X.
+idivn:  sta tmp4
+        lda #0
         ldy #32
 @b:     asl ival
         rol ival+1
         rol ival+2
         rol ival+3
         rol
-        cmp #10
+        cmp tmp4
         bcc @n
-        sbc #10
+        sbc tmp4
         inc ival
 @n:     dey
         bne @b

@@ -597,21 +597,6 @@ f2i:    jsr fround
         jmp negx
 @r:     rts
 
-; C=1 for a letter or digit (the interpreter's, kept here for room).
-isalnum:
-        jsr isdig
-        bcs @r
-        jmp isalpha
-@r:     rts
-
-; fptr := CSTK + X + A, a FOR frame's field.
-fpx:    stx fptr
-        clc
-        adc fptr
-        sta fptr
-        lda #>CSTK
-        sta fptr+1
-        rts
 
 ; ival, signed, to fac.
 i2f:    lda ival+3
@@ -828,9 +813,19 @@ prval:  lda facx
         dex
         bpl @e8
         inc dexp
-@dig:   ldx #8
-@dl:    jsr idiv10
-        ora #'0'
+@dig:   ldx #8                  ; two digits a division: the tenth is DIGS-1
+@dl:    lda #100
+        jsr idivn
+        ldy #'0'
+@te:    cmp #10
+        bcc @o
+        sbc #10
+        iny
+        bne @te
+@o:     ora #'0'
+        sta DIGS,x
+        dex
+        tya
         sta DIGS,x
         dex
         bpl @dl

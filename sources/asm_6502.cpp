@@ -13,6 +13,7 @@
 
 #include "cpu_6502_debug.h"
 #include "mem.h"
+#include "sys_atomic.h"
 #include "sys_file.h"
 
 constexpr int ASM_SOURCE_MAX = 4 << 20; // bytes of source text
@@ -667,7 +668,7 @@ int asm_6502_text(const char *name, const char *source, asm_6502_image *out) {
     return 0;
 }
 
-int asm_6502_file(const char *path, int to_memory) {
+int asm_6502_file(const char *path, int to_memory, const char *out_path) {
     sys_file_set_why("%s", "");
     FILE *f = fopen(path, "rb");
     if (!f) {
@@ -688,18 +689,19 @@ int asm_6502_file(const char *path, int to_memory) {
         sys_file_list("%zu bytes from $%.4X into memory", image.bytes.size(), image.origin);
         return 0;
     }
-    std::string out = path;
-    size_t dot = out.rfind('.');
-    size_t slash = out.rfind('/');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) out.resize(dot);
-    out += ".bin";
-    FILE *o = fopen(out.c_str(), "wb");
-    size_t written =
-        o && !image.bytes.empty() ? fwrite(image.bytes.data(), 1, image.bytes.size(), o) : 0;
-    if (!o || (o && fclose(o) != 0) || written != image.bytes.size()) {
-        sys_file_report("asm: unable to write '%s'", out.c_str());
-        return sys_file_set_why("'%s' cannot be written", out.c_str());
+    std::string out = out_path ? out_path : path;
+    if (!out_path) {
+        size_t dot = out.rfind('.');
+        size_t slash = out.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            out.resize(dot);
+        out += ".bin";
     }
+    // A name made up here may not replace a binary the user had.
+    int failed = out_path ? sys_atomic_write(out.c_str(), image.bytes.data(), image.bytes.size())
+                          : sys_atomic_write_derived(out.c_str(), path, image.bytes.data(),
+                                                     image.bytes.size());
+    if (failed) return sys_file_set_why("%s", sys_atomic_error());
     sys_file_list("%zu bytes from $%.4X to '%s'", image.bytes.size(), image.origin, out.c_str());
     return 0;
 }

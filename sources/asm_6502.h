@@ -28,7 +28,8 @@ struct asm_6502_image {
 
 // `name` only labels the error lines. 0 success, 1 with every error reported.
 int asm_6502_text(const char *name, const char *source, asm_6502_image *out);
-// Assembles the file and writes the image to the file's name with ".bin"
-// for its extension, or with `to_memory` 1 stores the bytes through the bus
-// at their own addresses instead.
-int asm_6502_file(const char *path, int to_memory);
+// Assembles the file and writes the image to `out_path`, or when that is
+// nullptr to the file's name with ".bin" for its extension (which replaces
+// only a binary an earlier assembly made and nobody changed since); with
+// `to_memory` 1 stores the bytes through the bus at their own addresses.
+int asm_6502_file(const char *path, int to_memory, const char *out_path = nullptr);

@@ -221,6 +221,10 @@ static std::string store_problem(const char *path) {
     if (stat(target.c_str(), &file) == 0 && stat(folder.c_str(), &dir) == 0 &&
         (dir.st_mode & S_ISVTX) && me != 0 && file.st_uid != me && dir.st_uid != me)
         return "its folder " + folder + " is sticky and the file is not yours to replace";
+    // What the writer itself refuses: a read-only file (root too), a file
+    // with other names, one of another owner.
+    std::string refused;
+    if (sys_atomic_check(path, ATOMIC_REPLACE, &refused) != 0) return refused;
     struct statvfs fs = {};
     if (statvfs(folder.c_str(), &fs) == 0) {
         unsigned long long room = (me == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;

@@ -1,6 +1,7 @@
 // sys_args: the command line, `kestrel [options] [FILE]`. Parsed and checked
-// by main before anything is written: a bad option is a usage error (exit
-// status 2), a file that cannot be used a file error (1), each with one line.
+// by main before anything is written: a bad option or an output that cannot
+// be written as asked is a usage error (exit status 2), an input file that
+// cannot be used a file error (1), each with one line.
 // The options override the settings file for one run; they never change it.
 #pragma once
 #include <string>

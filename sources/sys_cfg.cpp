@@ -27,9 +27,18 @@ cfg_entry config[CFG_ENTRIES] = {
       "emulate wire connection between pins 1 and 5 of cassette jack"}},
 };
 
+// The values sys_cfg_bound put back, as the file said them: the file is
+// rewritten with what the user wrote.
+static struct {
+    bool put_back[CFG_ENTRIES];
+    int32_t as_read[CFG_ENTRIES];
+} cfg_kept;
+
 void sys_cfg_defaults() {
-    for (int i = 0; i < CFG_ENTRIES; i++)
+    for (int i = 0; i < CFG_ENTRIES; i++) {
         config[i].value = cfg_defaults[i];
+        cfg_kept.put_back[i] = false;
+    }
 }
 
 // What a run can use of each setting. Every verbosity and charset has a
@@ -53,6 +62,8 @@ int sys_cfg_bound(void (*say)(const char *line)) {
         char line[160];
         snprintf(line, sizeof line, "%s: %s = %d is not %s; this run uses %d", CFG_FILE,
                  config[i].name, v, r.allowed, cfg_defaults[i]);
+        cfg_kept.put_back[i] = true;
+        cfg_kept.as_read[i] = v;
         config[i].value = cfg_defaults[i];
         replaced++;
         if (say) say(line);
@@ -69,16 +80,22 @@ static void parse_line(char *line) {
     if (splitstr(words, 1, line) != 1) return;
     int value;
     if (sscanf(eq + 1, "%d", &value) != 1) return;
-    for (auto &entry : config)
-        if (strings_cmpi(words[0], entry.name) == 0) entry.value = value;
+    for (int i = 0; i < CFG_ENTRIES; i++) {
+        if (strings_cmpi(words[0], config[i].name) != 0) continue;
+        config[i].value = value;
+        cfg_kept.put_back[i] = false;
+    }
 }
 
 int sys_cfg_load() {
+    if (sys_cfg_read() != 0) sys_cfg_save();
+    return 0;
+}
+
+// 1 when there is no file to read.
+int sys_cfg_read() {
     FILE *f = fopen(CFG_FILE, "rt");
-    if (!f) {
-        sys_cfg_save();
-        return 0;
-    }
+    if (!f) return 1;
     // Whole lines, however long: a piece of one must never read as a setting.
     char *line = nullptr;
     size_t cap = 0;
@@ -99,10 +116,12 @@ int sys_cfg_save() {
           "########################################\n"
           "\n",
           f);
-    for (const auto &entry : config) {
+    for (int k = 0; k < CFG_ENTRIES; k++) {
+        const cfg_entry &entry = config[k];
         for (int i = 0; i < CFG_MAX_COMMENTS && entry.comments[i]; i++)
             fprintf(f, "# %s\n", entry.comments[i]);
-        fprintf(f, "%s = %d\n\n", entry.name, entry.value);
+        fprintf(f, "%s = %d\n\n", entry.name,
+                cfg_kept.put_back[k] ? cfg_kept.as_read[k] : entry.value);
     }
     return sys_atomic_commit(&a);
 }

@@ -104,7 +104,7 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
 static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
     errno = 0;
     if (sys_atomic_write(path, bytes.data(), bytes.size()) != 0) {
-        sys_file_set_why_errno(errno ? errno : EIO);
+        sys_file_set_why("%s", sys_atomic_error());
         sys_file_report("unable to write '%s'", path);
         return 1;
     }

@@ -3,9 +3,16 @@
 // recording, exit status). The window itself is the x11 test's.
 #include <png.h>
 #include <sndfile.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <random>
+#include <thread>
 
 #include "sys_sdl_fixture.h"
 
@@ -279,6 +286,175 @@ TEST_F(Headless, RunSplitByASavedStateEndsAsOneRun) {
     EXPECT_EQ(1, run("--headless --state bad.state --seconds 1"));
     EXPECT_EQ("kestrel: state 'bad.state' refused: too short for a state file\n",
               read_text("out.txt"));
+}
+
+// The program as a child: `limit` bytes as its largest file when not 0, and
+// `sig` sent `after` ms into the run when not 0. Its exit status, 128 + the
+// signal that ended it, or -1 when it had to be killed after 30 s. What it
+// printed lands in "out.txt".
+static int spawn(std::vector<std::string> args, int after = 0, int sig = 0, rlim_t limit = 0) {
+    args.insert(args.begin(), KESTREL_BINARY);
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        rlimit r = {limit, limit};
+        if (limit) setrlimit(RLIMIT_FSIZE, &r);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (sig) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(after));
+        kill(pid, sig);
+    }
+    int status = 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited++) {
+        if (waited == 3000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A recording whose header says exactly the samples that follow it; its
+// frame count, or -1 when it is no such file.
+static long whole_wav(const char *path) {
+    SF_INFO info{};
+    std::vector<short> s = read_wav(path, &info);
+    const long size = long(read_file(path).size());
+    if (size < 44 || info.channels != 2 || 44 + info.frames * 4 != size) return -1;
+    return long(info.frames);
+}
+
+static bool temporaries_here() {
+    for (const auto &f : std::filesystem::directory_iterator("."))
+        if (f.path().string().find(".tmp") != std::string::npos) return true;
+    return false;
+}
+
+// Outputs that would fail or harm an input are refused before anything is
+// written: one line, status 2, the settings file not made, the input kept.
+TEST_F(Headless, OutputsAreCheckedBeforeTheRun) {
+    const std::vector<uint8_t> disk = read_file("demo.dsk");
+    mkfifo("pipe.wav", 0644);
+    std::filesystem::create_directory("folder");
+    write_text("ro.png", "mine");
+    chmod("ro.png", 0444);
+    std::filesystem::create_hard_link("demo.tap", "twin.bin");
+    std::pair<const char *, const char *> rows[] = {
+        {"--save-state demo.dsk demo.dsk", "--save-state demo.dsk: is the file of FILE"},
+        {"--record pipe.wav", "'pipe.wav' is not a regular file"},
+        {"--dump-ram folder", "'folder' is a folder"},
+        {"--screenshot ro.png", "'ro.png' is read-only (mode 0444)"},
+        {"--dump-ram twin.bin", "'twin.bin' has 2 names (hard links)"},
+        {"--dump-ram s --save-state ./s", "--save-state ./s: is the file of --dump-ram"},
+    };
+    for (const auto &[args, says] : rows) {
+        EXPECT_EQ(2, run(std::string("--headless --frames 5 ") + args, 10)) << args;
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        EXPECT_NE(std::string::npos, said.find(says)) << said;
+        EXPECT_FALSE(std::filesystem::exists("kestrel.cfg")) << args;
+    }
+    EXPECT_TRUE(disk == read_file("demo.dsk"));
+    EXPECT_EQ("mine", read_text("ro.png"));
+    EXPECT_TRUE(std::filesystem::is_fifo("pipe.wav"));
+    EXPECT_FALSE(std::filesystem::exists("s"));
+}
+
+// The settings file is rewritten only by a run that passed every check.
+TEST_F(Headless, SettingsAreRewrittenOnlyAfterEveryCheck) {
+    write_text("kestrel.cfg", "zoom=2\n");
+    write_text("bad.state", "KESTREL state?");
+    EXPECT_EQ(1, run("--headless --frames 5 --state bad.state"));
+    EXPECT_EQ(1, run("--headless --frames 5 --record r.wav --state bad.state"));
+    EXPECT_EQ("zoom=2\n", read_text("kestrel.cfg"));
+    EXPECT_FALSE(std::filesystem::exists("r.wav"));
+    EXPECT_EQ(0, run("--headless --frames 5"));
+    EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nzoom = 2\n"));
+}
+
+// Hang-up and quit end a run as terminate does: outputs written, status 0.
+TEST_F(Headless, EverySignalToStopEndsTheRunCleanly) {
+    for (int sig : {SIGHUP, SIGQUIT, SIGTERM, SIGINT}) {
+        std::filesystem::remove("ram.bin");
+        EXPECT_EQ(0, spawn({"--headless", "--record", "r.wav", "--dump-ram", "ram.bin"}, 700, sig))
+            << strsignal(sig) << ": " << read_text("out.txt");
+        EXPECT_EQ(65536u, read_file("ram.bin").size()) << strsignal(sig);
+        EXPECT_GT(whole_wav("r.wav"), 44100 / 4) << strsignal(sig);
+        EXPECT_FALSE(temporaries_here());
+    }
+}
+
+// Killed at any moment, every file is the old one or a whole new one, the
+// recording is playable, and the next run clears the temporaries left.
+TEST_F(Headless, AKillAtAnyMomentLeavesOldOrWholeFiles) {
+    const std::string old = "old content";
+    std::mt19937 random(22);
+    int recorded = 0, replaced = 0;
+    for (int i = 0; i < 16; i++) {
+        for (const char *f : {"ram.bin", "s.state", "s.png", "kestrel.cfg"})
+            write_text(f, old);
+        std::filesystem::remove("r.wav");
+        const int after = std::uniform_int_distribution<int>(0, 400)(random);
+        spawn({"--headless", "--warp", "--frames", "60", "--record", "r.wav", "--dump-ram",
+               "ram.bin", "--save-state", "s.state", "--screenshot", "s.png", "demo.dsk"},
+              after, SIGKILL);
+        const std::string ram = read_text("ram.bin"), state = read_text("s.state");
+        EXPECT_TRUE(ram == old || ram.size() == 65536) << after;
+        EXPECT_TRUE(state == old || state.rfind("KESTREL", 0) == 0) << after;
+        EXPECT_TRUE(read_text("s.png") == old || png_pixels("s.png").size() == 240 * 224) << after;
+        const std::string cfg = read_text("kestrel.cfg");
+        EXPECT_TRUE(cfg == old || (cfg.size() == 753 && cfg.find("\nzoom = 1\n"))) << after;
+        EXPECT_EQ(143360u, read_file("demo.dsk").size());
+        if (std::filesystem::exists("r.wav")) {
+            EXPECT_GE(whole_wav("r.wav"), 0) << after;
+            recorded++;
+        }
+        replaced += ram != old;
+    }
+    EXPECT_TRUE(recorded > 0 && replaced > 0 && replaced < 16) << recorded << " " << replaced;
+    EXPECT_EQ(0, spawn({"--headless", "--frames", "1"}));
+    EXPECT_FALSE(temporaries_here());
+}
+
+// A small file system of its own when this test may mount one, else a cap
+// on the size of every file the program writes.
+struct SmallDisk {
+    bool mounted = false;
+    SmallDisk() {
+        std::filesystem::create_directory("small");
+        mounted = geteuid() == 0 && mount("tmpfs", "small", "tmpfs", 0, "size=256k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted) umount("small");
+    }
+    rlim_t limit() const { return mounted ? 0 : 256 * 1024; }
+};
+
+// A full disk stops the recording: the header counts exactly the samples
+// that reached the file, the run says so and ends with status 1.
+TEST_F(Headless, AFullDiskEndsTheRecordingSaidAndWhole) {
+    SmallDisk small;
+    EXPECT_EQ(1, spawn({"--headless", "--warp", "--frames", "200", "--record", "small/r.wav",
+                        "--dump-ram", "ram.bin"},
+                       0, 0, small.limit()));
+    const std::string said = read_text("out.txt");
+    EXPECT_NE(std::string::npos,
+              said.find("kestrel: --record small/r.wav: the recording 'small/r.wav' stopped after"))
+        << said;
+    const long frames = whole_wav("small/r.wav");
+    EXPECT_GT(frames, 44100 / 2);
+    EXPECT_LT(frames, 44100 * 2);
+    EXPECT_EQ(65536u, read_file("ram.bin").size()) << "the rest is still written";
 }
 
 TEST(Program, StopsAtStartWithTheReason) {

@@ -80,11 +80,23 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
         {{"--disk2", "a.dsk", "a.dsk"}, ARGS_FILE_ERROR, "already in drive 1"},
         {{"--rom", "small.rom"}, ARGS_FILE_ERROR, "--rom small.rom: 1 bytes, not 16384"},
         {{"--disk-rom", "."}, ARGS_FILE_ERROR, "not a regular file"},
-        {{"--dump-ram", "no/such/ram.bin"}, ARGS_FILE_ERROR, "its folder cannot be written"},
+        {{"--dump-ram", "no/such/ram.bin"}, ARGS_USAGE, "its folder 'no/such' does not exist"},
+        // Outputs: never an input of the run, never two at once, only files.
+        {{"--save-state", "./a.dsk", "a.dsk"}, ARGS_USAGE, "./a.dsk: is the file of FILE"},
+        {{"--disk2", "a.dsk", "--dump-ram", "link"}, ARGS_USAGE, "link: is the file of --disk2"},
+        {{"--state", "p.bin", "--save-state", "p.bin"}, ARGS_USAGE, "is the file of --state"},
+        {{"--dump-ram", "new", "--save-state", "./new"}, ARGS_USAGE, "is the file of --dump-ram"},
+        {{"--record", "pipe.wav"}, ARGS_USAGE, "'pipe.wav' is not a regular file"},
+        {{"--screenshot", "ro.png"}, ARGS_USAGE, "'ro.png' is read-only (mode 0444)"},
+        {{"--dump-ram", "."}, ARGS_USAGE, "'.' is a folder"},
         {{"bad.txt"}, ARGS_FILE_ERROR, "FILE bad.txt: cannot be loaded: text line 2: line number"},
         {{"bad.bas"}, ARGS_FILE_ERROR, "FILE bad.bas: cannot be loaded: not a program"},
         {{"--load-at", "400", "big.bin"}, ARGS_FILE_ERROR, "big.bin: cannot be loaded: larger"},
     };
+    symlink("a.dsk", "link");
+    mkfifo("pipe.wav", 0644);
+    write_file("ro.png", {});
+    chmod("ro.png", 0444);
     for (const auto &r : rows) {
         sys_options o;
         std::string err;

@@ -289,7 +289,7 @@ TEST_F(SysFile, FailuresSayWhyAndCutTapesLoadNothing) {
     EXPECT_EQ(1, sys_file_mount_tap("gone.tap"));
     EXPECT_STREQ("no such file", sys_file_why());
     EXPECT_EQ(1, sys_file_save("no/such/dir.tap"));
-    EXPECT_STREQ("no such file", sys_file_why());
+    EXPECT_STREQ("'no/such/dir.tap': its folder 'no/such' does not exist", sys_file_why());
     std::vector<uint8_t> data;
     uint16_t start = 0;
     EXPECT_EQ(1, sys_file_read_tap("code.tap", &start, &data)); // what dasm reads

@@ -143,7 +143,9 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"record r.wav", "recording to 'r.wav'|ready|"},
         {"record off", "ready|"},
         {"record", "? syntax error|"},
-        {"shot /no/such/dir/s.png", "screenshot '/no/such/dir/s.png'|error|"},
+        {"shot /no/such/dir/s.png",
+         "screenshot '/no/such/dir/s.png'|error: '/no/such/dir/s.png': its folder '/no/such/dir' "
+         "does not e|xist|"},
         {"state save s.state", "saving state 's.state'|ready|"},
         {"state load s.state", "restoring state 's.state'|ready|"},
         {"state load n", "restoring state 'n'|state 'n' refused: No such file or "
@@ -177,6 +179,44 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
+}
+
+// Names the assembler and the disassembler make up replace only what they
+// made themselves and nobody changed since; a name the user gives is theirs.
+TEST_F(SysSdlConsoleCommands, AsmAndDasmNeverReplaceTheUsersFiles) {
+    const std::string source = "        .org $0600\n        lda #$42\n        rts\n";
+    write_text("hello.asm", source);
+    EXPECT_EQ("assembling 'hello.asm'|3 bytes from $0600 to 'hello.bin'|ready|",
+              run("asm hello.asm"));
+    EXPECT_EQ("assembling 'hello.asm'|3 bytes from $0600 to 'hello.bin'|ready|",
+              run("asm hello.asm"));
+    EXPECT_EQ("disassembling 'hello.bin'|error: 'hello.asm' exists and is not what kestrel wrote "
+              "there: na|me another output|",
+              run("dasm hello.bin 0600"));
+    EXPECT_EQ(source, read_text("hello.asm"));
+    write_text("notes.asm", "; my notes\n");
+    EXPECT_EQ("disassembling 'notes.asm'|error: 'notes.asm' is the file being read: name another "
+              "output|",
+              run("dasm notes.asm"));
+    EXPECT_EQ("; my notes\n", read_text("notes.asm"));
+    // A binary the user had stays, also when its disassembly is assembled.
+    write_file("game.bin", {0xEA, 0x60});
+    write_text("game.asm", "        .org $0600\n        rts\n");
+    EXPECT_NE(std::string::npos, run("asm game.asm").find("'game.bin' exists and is not what"));
+    EXPECT_EQ((std::vector<uint8_t>{0xEA, 0x60}), read_file("game.bin"));
+    EXPECT_EQ("disassembling 'game.bin'|2 bytes from $0600 to 'copy.asm'|ready|",
+              run("dasm game.bin 0600 copy.asm"));
+    EXPECT_EQ("disassembling 'game.bin'|2 bytes from $0600 to 'copy.asm'|ready|",
+              run("dasm game.bin A0600 copy.asm"));
+    EXPECT_EQ("assembling 'copy.asm'|2 bytes from $0600 to 'out.bin'|ready|",
+              run("asm copy.asm out.bin"));
+    EXPECT_EQ(read_file("game.bin"), read_file("out.bin"));
+    EXPECT_EQ(
+        "disassembling $0600-$0601 to 'kestrel.asm'|2 bytes from $0600 to 'kestrel.asm'|ready|",
+        run("dasm A0600 L2"));
+    write_text("kestrel.asm", "; edited\n"); // by the user, after
+    EXPECT_NE(std::string::npos, run("dasm A0600 L2").find("'kestrel.asm' exists and is not what"));
+    EXPECT_EQ("; edited\n", read_text("kestrel.asm"));
 }
 
 TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
