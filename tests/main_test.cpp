@@ -158,11 +158,12 @@ TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
     EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
 }
 
-// A program that passed the check at start but cannot be loaded when its time comes: one
-// line, exit 1, and nothing typed.
+// A program that passed the check at start (kestrel.cfg is written once every check has
+// passed) but cannot be loaded when its time comes: one line, exit 1, and nothing typed.
 TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
     write_text("p.txt", "10 PRINT 42\n");
-    std::string cmd = "(sleep 0.3; printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
+    std::string cmd = "(for i in $(seq 1000); do [ -e kestrel.cfg ] && break; sleep 0.01; done; "
+                      "printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
                       " --headless --seconds 5 --dump-ram ram.bin p.txt >out.txt 2>&1";
     EXPECT_EQ(1, WEXITSTATUS(system(cmd.c_str())));
     EXPECT_EQ("kestrel: FILE p.txt: cannot be loaded: text line 1: line number over 65535\n",
