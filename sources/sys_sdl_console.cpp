@@ -692,7 +692,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
-    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
+    {
+        machine_guard hold;         // the reason is the file module's, which frames use too
+        sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
+    }
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();
