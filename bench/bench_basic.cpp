@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "board.h"
 #include "cpu_6502.h"
 #include "mem.h"
 #include "ram.h"
@@ -74,10 +75,7 @@ int main() {
     sys_cfg_defaults();
     sys_apply_config();
     sys_queue_reset();
-    mem_init();
-    vdc_init();
-    via_6522_init();
-    cpu_6502_init();
+    board_init();
     mem = ram_getptr();
     run_until(">", 3000000);
     type("BASIC\n");

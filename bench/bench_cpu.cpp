@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "board.h"
 #include "cpu_6502.h"
 #include "mem.h"
 #include "ram.h"
@@ -40,7 +41,6 @@
 #include "sys_core.h"
 #include "sys_sdl_video.h"
 #include "vdc.h"
-#include "via_6522.h"
 
 namespace {
 
@@ -116,9 +116,7 @@ bool load_image() {
 }
 
 void prepare() {
-    mem_init();
-    vdc_init();
-    via_6522_init();
+    board_init();
     hiram = 1;
     memcpy(ram_getptr(), image.data(), image.size());
     cpu_6502_init();

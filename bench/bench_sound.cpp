@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "board.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "via_6522.h"
@@ -46,7 +47,7 @@ double seconds_since(double t0) {
 // Both timers running, timer 1 free-running on PB7 (the speaker), so every
 // branch of the per-cycle path is taken now and then.
 double via_ns_per_cycle() {
-    via_6522_init();
+    board_init_io();
     wr(VIA_DDRB, 0xFF);
     wr(VIA_ACR, 0xC0);
     wr(VIA_T1C_L, 0xFF);
@@ -64,7 +65,7 @@ double via_ns_per_cycle() {
 // fed like the running machine: a batch of register writes and speaker
 // changes before every buffer.
 double callback_ms_per_audio_second() {
-    via_6522_init();
+    board_init_io();
     ay_write(0, 0x55);
     ay_write(2, 0x34);
     ay_write(4, 0x12);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ay_8912.h"
+#include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "mem.h"
@@ -77,10 +78,7 @@ int main() {
     if (chdir(dir) != 0) return 1;
     sys_cfg_defaults();
     sys_apply_config();
-    mem_init();
-    vdc_init();
-    via_6522_init();
-    cpu_6502_init();
+    board_init();
     if (fdc_mount("demo.dsk", 0, 0) != 0) return 1;
     frames(40);
     for (char c : std::string("boot\r")) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "board.h"
 #include "mem.h"
 #include "ram.h"
 #include "vdc.h"
@@ -24,11 +25,9 @@ using bytes = std::vector<uint8_t>;
 
 inline std::string fuzz_folder;
 
-// The decoder and the devices behind the I/O page, as the program starts them.
+// The machine as the program starts it.
 inline void fuzz_machine() {
-    mem_init();
-    vdc_init();
-    via_6522_init();
+    board_init();
 }
 
 inline void fuzz_leave_folder() {

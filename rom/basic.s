@@ -133,18 +133,21 @@ T_MINUS = $CD
 T_GT    = $D3
 T_EQ    = $D4
 T_SGN   = $D6
+T_LOG   = $E8
 T_AMP   = $DD
 T_LAST  = $F6
 
 ; ---- entry and the line loop ----------------------------------------------------
-c_basic:
-        jsr endargs
-        jsr bname
+; BASIC entered: its name on the status row, USR an RTS, no variables.
+basini: jsr bname
         lda #<rts1
         sta USRVEC
         lda #>rts1
         sta USRVEC+1
-        jsr clearv
+        jmp clearv
+c_basic:
+        jsr endargs
+        jsr basini
 ready:  ldx #$FF
         txs
         cli
@@ -651,11 +654,16 @@ peekc:  ldy #0
 
 ; C=1 for a digit.
 isdig:  cmp #'9'+1
-        bcs @no
+        bcs isno
         cmp #'0'
+isr:    rts
+isno:   clc
         rts
-@no:    clc
-        rts
+
+; C=1 for a letter or digit.
+isalnum:
+        jsr isdig
+        bcs isr
 
 ; C=1 for a capital letter.
 isalpha:
@@ -884,7 +892,9 @@ exec:   ldx #$FF
         bne @st
         jsr nextc
         jmp exec
-@st:    tax                     ; statements return to stmtend
+@st:    cmp #$27                ; ' is REM
+        beq rest
+        tax                     ; statements return to stmtend
         lda #>(stmtend-1)
         pha
         lda #<(stmtend-1)
@@ -917,8 +927,10 @@ stmtend:
         jsr nextc
         jmp exec
 @e:     cmp #T_ELSE
+        beq rest
+        cmp #$27
         bne synerr2
-        jsr s_rem
+rest:   jsr s_rem
 eol:    lda runf
         beq ready2
         ldy #0
@@ -991,8 +1003,6 @@ s_new:  lda #<(LOMEM+1)
         jsr clearv
         jmp ready
 
-s_clear:
-        jmp clearv
 
 s_cls:  lda #$0C
         jmp chrout
@@ -1079,7 +1089,7 @@ s_run:  jsr clearv
         jsr peekc
         jsr isdig
         bcs s_goto
-        lda BAS_START
+runprg: lda BAS_START
         sta curlp
         lda BAS_START+1
         sta curlp+1
@@ -1100,6 +1110,15 @@ s_gosub:
 dosub:  lda #T_GOSUB
         jsr pushf
         jmp golin
+
+; fptr := CSTK + X + A, a FOR frame's field.
+fpx:    stx fptr
+        clc
+        adc fptr
+        sta fptr
+        lda #>CSTK
+        sta fptr+1
+        rts
 
 ; A GOSUB or REPEAT frame: line, text position, run flag, type A.
 pushf:  ldx cstk
@@ -1199,7 +1218,6 @@ popsub: ldx cstk
         rts
 @no:    jmp err_ret
 
-s_pop:  jmp popsub
 
 s_return:
         jsr popsub
@@ -1430,7 +1448,9 @@ s_restore:
         jmp setdat
 @n:     jsr getlnum
         jsr findline
-        lda bp
+        bcs @f
+        jmp err_line
+@f:     lda bp
         ldx bp+1
         jmp setdat
 
@@ -1444,6 +1464,12 @@ s_read: jsr getvar
         beq @ok
         jsr endst
         beq @ok
+        ldy #2                  ; the error is the DATA line's
+        lda (datln),y
+        sta curlin
+        iny
+        lda (datln),y
+        sta curlin+1
         jmp synerr
 @ok:    lda #1
         sta indata
@@ -1514,41 +1540,24 @@ seekdat:
 @out:   jsr swapdp              ; the error names the READ's line
         jmp err_data
 
-; An item of DATA or of an INPUT reply for the variable kept: C=1 when
-; a number is wanted and there is none.
-getitem:
-        lda ltype
-        beq getnum
-        jsr rawstr
-        clc
-        rts
-
-; A number as typed, untokenised: an optional sign, then digits.
-getnum: lda #0
-        sta vtype
-        jsr peekc
-        ldx #0
-        cmp #'-'
-        beq @m
-        cmp #T_MINUS
-        bne @p
-@m:     dex
-        jsr nextc
-@p:     stx ai
-        cmp #'.'
-        beq @n
-        jsr isdig
-        bcs @n
-@bad:   sec
-        rts
-@n:     jsr number
-        lda ai
-        beq @r
-        jsr fneg
-@r:     clc
-        rts
+s_get:  jsr getvar
+        jsr keepv
+        jsr gkey
+        ldx ltype
+        bne @s
+        jsr setbyte
+        jmp @a
+@s:     jsr chrstr
+@a:     jsr takev
+        jmp assign
 
 s_input:
+        jsr nodirect
+        lda txtptr
+        sta instmt
+        lda txtptr+1
+        sta instmt+1
+inagain:
         jsr peekc
         cmp #'"'
         bne @ask0
@@ -1560,11 +1569,7 @@ s_input:
         beq @sk
         jmp synerr
 @sk:    jsr nextc
-@ask0:  lda txtptr
-        sta instmt
-        lda txtptr+1
-        sta instmt+1
-inask:  jsr primm
+@ask0:  jsr primm
         .byte "? ", 0
         lda curx
         sta inptr
@@ -1586,9 +1591,14 @@ inret:                          ; a break in getline knows INPUT by this
         jsr assign
         jsr peekc
         cmp #','
-        bne @r
+        bne @x
         jsr nextc
         jmp @v
+@x:     ldy #0                  ; more values than variables
+        lda (inptr),y
+        beq @r
+        jsr primm
+        .byte "?EXTRA IGNORED", 13, 0
 @r:     rts
 @redo:  jsr swapin
         lda instmt
@@ -1597,7 +1607,7 @@ inret:                          ; a break in getline knows INPUT by this
         sta txtptr+1
         jsr primm
         .byte "?REDO FROM START", 13, 0
-        jmp inask
+        jmp inagain
 
 swapin: ldx #1
 @l:     lda txtptr,x
@@ -1633,7 +1643,8 @@ evaddr: jsr getint
         sta bp+1
         rts
 
-s_poke: jsr evaddr
+; POKE's and DOKE's address into bp, the value into ival; Y = 0.
+pkargs: jsr evaddr
         lda bp
         pha
         lda bp+1
@@ -1646,11 +1657,16 @@ s_poke: jsr evaddr
         pla
         sta bp
         ldy #0
-        lda ival
+        rts
+
+s_poke: jsr pkargs
+        jsr chkb                ; 0-255, as CHR$ takes
         sta (bp),y
         rts
 
-s_doke: jsr s_poke
+s_doke: jsr pkargs
+        lda ival
+        sta (bp),y
         iny
         lda ival+1
         sta (bp),y
@@ -1714,9 +1730,7 @@ s_print:
         bne @num
 @tb:    pha
         jsr nextc
-        jsr getint
-        lda #')'
-        jsr chkc
+        jsr barg
         pla
         cmp #T_TAB
         bne @spc
@@ -2589,8 +2603,10 @@ primary:
         sta fptr+1
         jmp ldfac
 @tok:   cmp #T_AMP
+        beq @hex
+        cmp #'#'                ; the machine's own way of writing hex
         bne @str
-        jmp hexnum
+@hex:   jmp hexnum
 @str:   cmp #'"'
         bne @f
         jmp slit
@@ -2607,7 +2623,11 @@ primary:
         pha
         lda ftab,x
         pha
-        jmp nextc               ; its return enters the function
+        cpx #2*(T_LOG-T_SGN+1)  ; these take a number in parentheses
+        bcs @nx
+        jsr nextc
+        jmp parg                ; its return enters the function
+@nx:    jmp nextc
 
 ; Decimal: up to nine digits gathered exactly as an integer, the rest
 ; counted as powers of ten, then an exponent after E.
@@ -2736,16 +2756,18 @@ idbl:   asl ival
         rol ival+3
         rts
 
-; & and hexadecimal digits.
-hexnum: ldx #0
+; & or # and hexadecimal digits.
+hexnum: jsr nextc
+        jsr hexval
+        bcc hexdigs
+        jmp synerr
+; The digits from the first, its value in A.
+hexdigs:
+        ldx #0
         stx ival
         stx ival+1
         stx ival+2
         stx ival+3
-        jsr nextc
-        jsr hexval
-        bcc @l
-        jmp synerr
 @l:     ldx #4
 @sh:    jsr idbl
         dex
@@ -2763,13 +2785,10 @@ parg:   lda #'('
         jsr evnum
         lda #')'
         jmp chkc
-pint:   jsr parg
-        jmp f2i
 getint: jsr evnum
         jmp f2i
 
-f_sgn:  jsr parg
-        lda facx
+f_sgn:  lda facx
         beq @r
         lda facs
         pha
@@ -2778,15 +2797,11 @@ f_sgn:  jsr parg
         sta facs
 @r:     rts
 
-f_abs:  jsr parg
-        lda #0
+f_abs:  lda #0
         sta facs
         rts
 
-f_int:  jsr parg
-        jmp fint
-
-f_peek: jsr pint
+f_peek: jsr f2i
         ldy #0
         lda (ival),y
         ldx #0
@@ -2798,7 +2813,7 @@ setword:
         sta ival+3
         jmp i2f
 
-f_deek: jsr pint
+f_deek: jsr f2i
         ldy #1
         lda (ival),y
         tax
@@ -2806,8 +2821,7 @@ f_deek: jsr pint
         lda (ival),y
         jmp setword
 
-f_fre:  jsr parg
-        jsr gc
+f_fre:  jsr gc
         lda fretop
         sec
         sbc varend
@@ -2817,10 +2831,6 @@ f_fre:  jsr parg
         tax
         pla
         jmp setword
-
-f_true: jmp settrue
-f_false:
-        jmp setfalse
 
 ; ---- text screen ----------------------------------------------------------------
 ; PLOT x, y, c puts code c in column x (0-39) of row y (0-26, under the
@@ -2867,15 +2877,13 @@ s_cload:
 
 ; USR(x): the machine code whose address is at USRVEC, x in fac on the
 ; way in, the result in fac on the way out.
-f_usr:  jsr parg
-        jsr @j
+f_usr:  jsr @j
         lda #0
         sta vtype
         rts
 @j:     jmp (USRVEC)
 
-f_pos:  jsr parg
-        lda curx
+f_pos:  lda curx
         jmp setbyte
 
 ; ---- whole numbers out ---------------------------------------------------------
@@ -2903,16 +2911,19 @@ prnum:  lda #0
 @r:     rts
 
 ; ival := ival / 10, the remainder in A. Keeps X.
-idiv10: lda #0
+idiv10: lda #10
+; ival := ival / A (up to 128, kept in tmp4), the remainder in A. Keeps X.
+idivn:  sta tmp4
+        lda #0
         ldy #32
 @b:     asl ival
         rol ival+1
         rol ival+2
         rol ival+3
         rol
-        cmp #10
+        cmp tmp4
         bcc @n
-        sbc #10
+        sbc tmp4
         inc ival
 @n:     dey
         bne @b
@@ -2922,7 +2933,7 @@ idiv10: lda #0
 ; ---- tables -------------------------------------------------------------------------
 ; Statement tokens $80-$C8.
 stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE RECALL
-        .word notimpl-1, notimpl-1, s_pop-1, s_plot-1       ; TRON TROFF POP PLOT
+        .word notimpl-1, notimpl-1, popsub-1, s_plot-1       ; TRON TROFF POP PLOT
         .word notimpl-1, s_lores-1, s_doke-1, s_repeat-1    ; PULL LORES DOKE REPEAT
         .word s_until-1, s_for-1, notimpl-1, notimpl-1      ; UNTIL FOR LLIST LPRINT
         .word s_next-1, s_data-1, s_input-1, s_dim-1        ; NEXT DATA INPUT DIM
@@ -2936,23 +2947,24 @@ stab:   .word s_end-1, notimpl-1, notimpl-1, notimpl-1      ; END EDIT STORE REC
         .word s_fill-1, s_char-1, s_paper-1, s_ink-1        ; FILL CHAR PAPER INK
         .word s_stop-1, s_on-1, s_wait-1, s_cload-1         ; STOP ON WAIT CLOAD
         .word notimpl-1, s_def-1, s_poke-1, s_print-1       ; CSAVE DEF POKE PRINT
-        .word s_cont-1, s_list-1, s_clear-1, s_get-1        ; CONT LIST CLEAR GET
+        .word s_cont-1, s_list-1, clearv-1, s_get-1        ; CONT LIST CLEAR GET
         .word s_call-1, notimpl-1, s_new-1                  ; CALL ! NEW
-        .repeat 6                                           ; TAB( TO FN SPC( @ AUTO
+        .repeat 4                                           ; TAB( TO FN SPC(
         .word synerr-1
         .endrepeat
+        .word notimpl-1, notimpl-1                          ; @ AUTO
         .word s_rem-1                                       ; ELSE
         .assert * - stab = 2 * (T_ELSE - $7F), error, "a statement per token"
 
 ; Function tokens $D6-$F6.
-ftab:   .word f_sgn-1, f_int-1, f_abs-1, f_usr-1              ; SGN INT ABS USR
+ftab:   .word f_sgn-1, fint-1, f_abs-1, f_usr-1             ; SGN INT ABS USR
         .word f_fre-1, f_pos-1, f_hex-1, notimpl-1          ; FRE POS HEX$ &
-        .word f_sqr-1, f_rnd-1, f_ln-1, f_exp-1             ; SQR RND LN???? EXP
-        .word f_cos-1, f_sin-1, f_tan-1, f_atn-1            ; COS SIN TAN ATN
+        .word fsqr-1, frnd-1, fln-1, fexp-1                 ; SQR RND LN???? EXP
+        .word fcos-1, fsin-1, ftan-1, fatn-1                ; COS SIN TAN ATN
         .word f_peek-1, f_deek-1, f_log-1, f_len-1          ; PEEK DEEK LOG LEN
         .word f_str-1, f_val-1, f_asc-1, f_chr-1            ; STR$ VAL ASC CHR$
         .word f_pi-1                                        ; PI
-        .word f_true-1, f_false-1, f_key-1                  ; TRUE FALSE KEY$
+        .word settrue-1, setfalse-1, f_key-1                ; TRUE FALSE KEY$
         .word f_scrn-1, f_point-1                           ; SCRN POINT
         .word f_left-1, f_right-1, f_mid-1                  ; LEFT$ RIGHT$ MID$
         .assert * - ftab = 2 * (T_LAST - T_SGN + 1), error, "a function per token"

@@ -304,17 +304,15 @@ fmul:   jsr fround
 @f:     lda argx
         bne @nz
         jmp fzero
-@nz:    clc
-        adc facx
+@nz:    clc                     ; exponent argx + facx - $80: 1-255 fits,
+        adc facx                ; 256 fits when the product needs a shift
+        eor #$80
         bcs @hi
-        sec
-        sbc #$80
-        bcc @z
+        bmi @z
         bne @e
 @z:     jmp fzero
-@hi:    clc
-        adc #$80
-        bcc @e
+@hi:    bmi @e
+        beq @e                  ; 256: facx 0 until the shift is known
         jmp err_ovf
 @e:     sta facx
         lda facs
@@ -366,16 +364,27 @@ fmul:   jsr fround
         bne @l
 @next:  dex
         bpl @byte
-        lda prod
-        sta facm
-        lda prod+1
-        sta facm+1
-        lda prod+2
-        sta facm+2
-        lda prod+3
-        sta facm+3
-        jmp fnorm
-@r:     rts
+; A product or quotient in prod and facg, whose top bit is 1 or the next
+; is, to fac; facx 0 stands for an exponent of 256.
+fnorm1: lda prod
+        bmi @top
+        asl facg
+        rol prod+3
+        rol prod+2
+        rol prod+1
+        rol prod
+        dec facx
+        bne @top
+        jmp fzero
+@top:   lda facx
+        bne @ok
+        jmp err_ovf
+@ok:    ldx #3
+@c:     lda prod,x
+        sta facm,x
+        dex
+        bpl @c
+        rts
 
 ; fac := arg / fac, restoring division: 40 quotient bits.
 fdiv:   jsr fround
@@ -398,12 +407,15 @@ fdiv:   jsr fround
         tya
         adc #0                  ; A:X = argx - facx + $81
         beq @e0
-        bpl @ov
-        jmp fzero
+        bmi @z
+        lsr                     ; 256 fits when the quotient needs a shift
+        bne @ov
+        txa
+        beq @e                  ; facx 0 until it is known
 @ov:    jmp err_ovf
 @e0:    txa
         bne @e
-        jmp fzero
+@z:     jmp fzero
 @e:     stx facx
         lda facs
         eor args
@@ -491,12 +503,7 @@ fdiv:   jsr fround
         rol prod
         dey
         bne @bits
-@done:  ldx #3
-@c:     lda prod,x
-        sta facm,x
-        dex
-        bpl @c
-        jmp fnorm
+@done:  jmp fnorm1
 
 ; arg against fac: 1 below, 2 equal, 4 above (the bits of < = >).
 fcmp:   jsr fround
@@ -590,21 +597,6 @@ f2i:    jsr fround
         jmp negx
 @r:     rts
 
-; C=1 for a letter or digit (the interpreter's, kept here for room).
-isalnum:
-        jsr isdig
-        bcs @r
-        jmp isalpha
-@r:     rts
-
-; fptr := CSTK + X + A, a FOR frame's field.
-fpx:    stx fptr
-        clc
-        adc fptr
-        sta fptr
-        lda #>CSTK
-        sta fptr+1
-        rts
 
 ; ival, signed, to fac.
 i2f:    lda ival+3
@@ -821,9 +813,19 @@ prval:  lda facx
         dex
         bpl @e8
         inc dexp
-@dig:   ldx #8
-@dl:    jsr idiv10
-        ora #'0'
+@dig:   ldx #8                  ; two digits a division: the tenth is DIGS-1
+@dl:    lda #100
+        jsr idivn
+        ldy #'0'
+@te:    cmp #10
+        bcc @o
+        sbc #10
+        iny
+        bne @te
+@o:     ora #'0'
+        sta DIGS,x
+        dex
+        tya
         sta DIGS,x
         dex
         bpl @dl
@@ -861,8 +863,6 @@ prval:  lda facx
         jmp pchr
 @frac:  cmp #$FE
         bcc @sci
-        lda #'0'
-        jsr pchr
         lda #'.'
         jsr pchr
         lda sc
@@ -1304,27 +1304,10 @@ frnd:   lda facx
         bpl @cl
         rts
 
-f_sqr:  jsr parg
-        jmp fsqr
-f_ln:   jsr parg
-        jmp fln
-f_log:  jsr parg
-        jsr fln
+f_log:  jsr fln
         lda #<crln10
         ldy #>crln10
         jmp cmul
-f_exp:  jsr parg
-        jmp fexp
-f_cos:  jsr parg
-        jmp fcos
-f_sin:  jsr parg
-        jmp fsin
-f_tan:  jsr parg
-        jmp ftan
-f_atn:  jsr parg
-        jmp fatn
-f_rnd:  jsr parg
-        jmp frnd
 f_pi:   lda #<cpi
         ldy #>cpi
         jmp ldc

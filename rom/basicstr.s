@@ -251,7 +251,14 @@ assign: lda ltype
         lda facx
         cmp #$90
         bcc @n
-        jmp err_qty
+        bne @bad
+        lda facm                ; 32768 itself: allowed when negative
+        asl
+        ora facm+1
+        bne @bad
+        lda facs
+        bmi @n
+@bad:   jmp err_qty
 @n:     jmp stfac
 @s:     jsr chkstr
         jsr keepstr
@@ -270,6 +277,13 @@ assign: lda ltype
         iny
         sta (fptr),y
         rts
+
+; ILLEGAL DIRECT unless a program runs.
+nodirect:
+        lda runf
+        bne rts1
+        ldx #17
+        jmp basicerr
 
 chknum: lda vtype
         beq rts1
@@ -350,6 +364,51 @@ rawstr: jsr peekc
         bcc strset
         inc txtptr+1
         bne strset
+
+; An item of DATA or of an INPUT reply for the variable kept: C=1 when
+; a number is wanted and there is none.
+getitem:
+        lda ltype
+        beq getnum
+        jsr rawstr
+        clc
+        rts
+
+; A number as typed, untokenised: an optional sign, then digits.
+getnum: lda #0
+        sta vtype
+        jsr peekc
+        ldx #0
+        cmp #'+'
+        beq @s
+        cmp #'-'
+        beq @m
+        cmp #T_MINUS
+        bne @p
+@m:     dex
+@s:     jsr nextc
+@p:     stx ai
+        cmp #'#'
+        beq @h
+        cmp #'&'
+        beq @h
+        cmp #'.'
+        beq @n
+        jsr isdig
+        bcs @n
+@bad:   sec
+        rts
+@h:     jsr nextc
+        jsr hexval
+        bcs @bad
+        jsr hexdigs
+        jmp @sg
+@n:     jsr number
+@sg:    lda ai
+        beq @r
+        jsr fneg
+@r:     clc
+        rts
 
 ; The string in fac printed.
 prstr:  ldy #0
@@ -468,7 +527,8 @@ barg:   jsr evnum
         jsr f2i
         lda #')'
         jsr chkc
-        lda ival+1
+; ival as a byte in A, or ILLEGAL QUANTITY. Keeps Y.
+chkb:   lda ival+1
         ora ival+2
         ora ival+3
         beq @r
@@ -531,11 +591,7 @@ f_chr:  lda #'('
         jsr barg
         jmp chrstr
 
-f_str:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
+f_str:  jsr parg
         lda #$80
         sta outf
         lda #0
@@ -579,12 +635,7 @@ f_val:  jsr sarg
         sta vtype
         rts
 
-f_hex:  lda #'('
-        jsr chkc
-        jsr evnum
-        lda #')'
-        jsr chkc
-        jsr f2i
+f_hex:  jsr f2i
         lda #0
         sta nbl
         lda ival+1
@@ -698,17 +749,6 @@ f_mid:  jsr sarg
         rts
 @bad:   jmp err_qty
 
-s_get:  jsr getvar
-        jsr keepv
-        jsr gkey
-        ldx ltype
-        bne @s
-        jsr setbyte
-        jmp @a
-@s:     jsr chrstr
-@a:     jsr takev
-        jmp assign
-
 ; ---- user functions -----------------------------------------------------------
 ; DEF FN A(X)=expression keeps, as the simple variable "FN A": the text of
 ; the expression, the address of X and X's type. FN A(v) parks X's value on
@@ -719,11 +759,8 @@ fnname: jsr getname
         sta vn1
         jmp findsv
 
-s_def:  lda runf
-        bne @ok
-        ldx #17
-        jmp basicerr
-@ok:    lda #T_FN
+s_def:  jsr nodirect
+        lda #T_FN
         jsr chkc
         jsr fnname
         lda varp

@@ -99,7 +99,7 @@ kbuf    = $0240                 ; 16 keys
         jmp hgr                 ; C015 cleared hires screen, text in rows 26-27
         jmp text                ; C018 back to the cleared text screen
         jmp getline             ; C01B edit a line; Return copies it to $0200, zero-ended
-        .byte "KESTREL OPEN ROM 1.0", 0
+romid:  .byte "KESTREL OPEN ROM 1.0", 0
 
 ; ---- reset -------------------------------------------------------------------
 reset:  sei
@@ -131,9 +131,11 @@ reset:  sei
         lda #>(LOMEM+3)
         sta BAS_END+1
         cli
+        lda #<romid
+        ldy #>romid
+        jsr strout
         jsr primm
-        .byte "KESTREL OPEN ROM 1.0", 13
-        .byte .sprintf("%u BYTES FREE", HIMEM-LOMEM), 13
+        .byte 13, .sprintf("%u BYTES FREE", HIMEM-LOMEM), 13
         .byte "TYPE HELP FOR COMMANDS", 13, 0
         jmp monitor
 
@@ -850,9 +852,11 @@ emit:   tay
         txa
         and #$0F
         cmp khead
-        beq @r                  ; buffer full: the key is dropped
+        beq @full
         sta ktail
-        lda #2
+        lda #2                  ; a click
+        .byte $2C
+@full:  lda #20                 ; buffer full: the key is lost, with the bell
         jmp beep
 @r:     rts
 
@@ -1410,8 +1414,8 @@ tapeload:
         beq @hdr
         inc tlen
         bne @sync
-@bad:   jsr primm
-        .byte "? BAD TAPE HEADER", 13, 0
+@bad:   jsr primm               ; a header we cannot take, or a block cut short
+        .byte "? BAD/SHORT TAPE", 13, 0
         rts
 @hdr:   jsr GetTapeByte
         jsr GetTapeByte
@@ -1434,7 +1438,7 @@ tapeload:
 @name:  jsr GetTapeByte
         beq @ne
         cpx #16
-        bcs @bad
+@long:  bcs @bad
         jsr chrout
         inx
         bne @name
@@ -1464,6 +1468,7 @@ tapeload:
         cmp tend+1
         beq @done
 @b:     jsr GetTapeByte
+        bcs @long               ; the tape ended (C=1): no pointers, no run
         sta (ptr),y
         inc ptr
         bne @data
@@ -1490,7 +1495,11 @@ tapeload:
         sta BAS_END+1
         jsr primm
         .byte "BASIC", 13, 0
-        rts
+        lda tauto               ; marked to run: BASIC runs it
+        beq @br
+        jsr basini
+        jmp runprg
+@br:    rts
 @nb:    cmp #$40
         bne @mc
         jsr primm
@@ -1507,9 +1516,15 @@ tapeload:
         .include "basicgfx.s"
 
 ; ---- command table ---------------------------------------------------------------
+; A command without arguments is its own usage line.
 cmdnames:
-        .byte "HELP", 0, "HIRES", 0, "DUMP", 0, "ENTER", 0, "FILL", 0
-        .byte "GO", 0, "LOAD", 0, "BOOT", 0, "CLS", 0, "BASIC", 0, 0
+u_help:  .byte "HELP", 0
+u_hires: .byte "HIRES", 0
+        .byte "DUMP", 0, "ENTER", 0, "FILL", 0, "GO", 0
+u_load:  .byte "LOAD", 0
+u_boot:  .byte "BOOT", 0
+u_cls:   .byte "CLS", 0
+u_basic: .byte "BASIC", 0, 0
 cmdvec: .word c_help-1, c_hires-1, c_dump-1, c_enter-1, c_fill-1
         .word c_go-1, c_load-1, c_boot-1, c_cls-1, c_basic-1
 NCMD = 10
@@ -1517,16 +1532,10 @@ u_lo:   .lobytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot,
 u_hi:   .hibytes u_help, u_hires, u_dump, u_enter, u_fill, u_go, u_load, u_boot, u_cls, u_basic
 d_lo:   .lobytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls, d_basic
 d_hi:   .hibytes d_help, d_hires, d_dump, d_enter, d_fill, d_go, d_load, d_boot, d_cls, d_basic
-u_help:  .byte "HELP", 0
-u_hires: .byte "HIRES", 0
 u_dump:  .byte "DUMP [FROM [TO]]", 0
 u_enter: .byte "ENTER ADDR BB ..", 0
 u_fill:  .byte "FILL FROM TO BB", 0
 u_go:    .byte "GO ADDR", 0
-u_load:  .byte "LOAD", 0
-u_boot:  .byte "BOOT", 0
-u_cls:   .byte "CLS", 0
-u_basic: .byte "BASIC", 0
 d_help:  .byte "THIS LIST", 0
 d_hires: .byte "HIRES TEST PATTERN", 0
 d_dump:  .byte "SHOW MEMORY", 0
@@ -1540,7 +1549,8 @@ d_basic: .byte "ENTER BASIC (MON RETURNS)", 0
 
 ; ---- tape routines at the addresses the machine intercepts ----------------------
 ; With a tape image mounted, arriving at GetTapeByte delivers the next byte
-; and continues at GetTapeDone; arriving at SyncTape with a block ahead
+; and continues at GetTapeDone (C=0); past the tape's end the code here runs
+; (C=1); arriving at SyncTape with a block ahead
 ; continues at SyncFound. Without a tape the code here gives up at once.
         .res $E6C9 - *, $FF
 GetTapeByte:                    ; 0xE6C9

@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,24 +13,57 @@
 
 #include "cpu_6502_debug.h"
 #include "mem.h"
+#include "sys_atomic.h"
 #include "sys_file.h"
 
 constexpr int ASM_SOURCE_MAX = 4 << 20; // bytes of source text
-constexpr int STOP_SYNTAX = 1;          // a syntax error, reported at the line's end
-constexpr int STOP_DONE = 2;            // reported already
+constexpr int ASM_NEST_MAX = 64;        // parentheses, signs and later constants in one operand
 
-// One run: the symbol table outlives pass one, everything else is reset
-// per pass.
+// Why a line stopped; all but STOP_DONE are reported at the line's end.
+constexpr int STOP_SYNTAX = 1;
+constexpr int STOP_DONE = 2; // reported already
+constexpr int STOP_DEEP = 3;
+constexpr int STOP_NUMBER = 4;
+constexpr int STOP_OVERFLOW = 5;
+
+constexpr int LATER_WAITING = 0;
+constexpr int LATER_BUSY = 1; // being worked out: meeting it again is a loop
+constexpr int LATER_FAILED = 2;
+
+// A constant that names something defined further down. It is worked out
+// where it is first used: in pass one once every constant it names is
+// known, and labels only if they stand above it (the standard assemblers'
+// rule, so that ported code keeps its sizes); in pass two in any case.
+struct asm_later {
+    std::string text; // the expression after "="
+    long pc;          // "*" on its line
+    int line;
+    bool byte_part; // "<" or ">": one byte wide whatever the label
+    int state;      // LATER_*
+    size_t tried;   // pass one's symbol count when it last failed
+};
+
+// One run: the symbols and pass one's choices outlive pass one; the rest is
+// reset per pass.
 struct asm_run {
     const char *name;
-    std::map<std::string, int> symbols;
-    std::vector<int8_t> zero_page; // per line, pass one's choice: 1 zero page
+    std::map<std::string, long> symbols;
+    std::map<std::string, asm_later> later;
+    std::map<std::string, int> label_line; // where each label stands
+    std::vector<int8_t> choice;            // per line, pass one's: 1 zero page, or origin taken
+    std::vector<long> line_end;            // per line, pass one's address after it
     int pass;
     int line;
     int errors;
     long pc;
-    int stop;       // STOP_*: the rest of the line is skipped
-    bool undefined; // the expression just read named an unknown symbol
+    int stop;     // STOP_*: the rest of the line is skipped
+    bool quiet;   // working out a later constant: its own line reports it
+    bool overlap; // this line wrote over placed bytes (said once)
+    // The operand being read:
+    int depth;
+    int horizon;    // pass one, working out a later constant: its line
+    bool undefined; // it named an unknown symbol
+    bool byte_part; // pass one may size it as one byte
     std::string missing;
     std::vector<uint8_t> image; // 64 KiB
     std::vector<uint8_t> used;
@@ -42,7 +78,7 @@ static void report(asm_run &run, const char *fmt, va_list ap) {
 
 // Pass two reports the line's faults; pass one's guesses may not be faults.
 __attribute__((format(printf, 2, 3))) static void fail(asm_run &run, const char *fmt, ...) {
-    if (run.pass != 2) return;
+    if (run.pass != 2 || run.quiet) return;
     va_list ap;
     va_start(ap, fmt);
     report(run, fmt, ap);
@@ -107,20 +143,77 @@ static bool is_mnemonic(const std::string &name) {
     return opcode_index().count(lower(name)) > 0;
 }
 
-// Marks the line bad; readers return 0 and their callers give up.
-static long syntax(asm_run &run) {
-    if (!run.stop) run.stop = STOP_SYNTAX;
+// Marks the line stopped; readers return 0 and their callers give up.
+static long stop(asm_run &run, int why) {
+    if (!run.stop) run.stop = why;
     return 0;
 }
 
-// Expressions: sums of products of primaries.
+static long syntax(asm_run &run) {
+    return stop(run, STOP_SYNTAX);
+}
 
+// Counts one level of nesting for as long as it lives.
+struct asm_nest {
+    asm_run &run;
+    explicit asm_nest(asm_run &r) : run(r) { run.depth++; }
+    ~asm_nest() { run.depth--; }
+    asm_nest(const asm_nest &) = delete;
+    asm_nest &operator=(const asm_nest &) = delete;
+    bool too_deep() const { return run.depth > ASM_NEST_MAX; }
+};
+
+// Expressions: sums of products of primaries, in 64 bits; a result that
+// does not fit is an error, never a wrapped value.
+
+static long expression(asm_run &run, const char *&s, bool *known);
 static long expr_sum(asm_run &run, const char *&s);
 
+// Pass two's value of a constant that waited for a later label, worked out
+// in its own line's setting; its own line reports what is wrong with it.
+static bool resolve_later(asm_run &run, const std::string &name) {
+    auto found = run.later.find(name);
+    if (found == run.later.end() || found->second.state != LATER_WAITING) return false;
+    asm_later &later = found->second;
+    if (run.pass == 1 && later.tried == run.symbols.size()) return false; // nothing new yet
+    later.state = LATER_BUSY;
+    const bool quiet = run.quiet, undefined = run.undefined, byte_part = run.byte_part;
+    const long pc = run.pc;
+    const int stopped = run.stop, horizon = run.horizon;
+    std::string missing = run.missing;
+    run.quiet = true;
+    run.pc = later.pc;
+    run.stop = 0;
+    run.horizon = run.pass == 1 ? later.line : 0;
+    const char *s = later.text.c_str();
+    bool known = false;
+    long v = expression(run, s, &known);
+    bool ok = !run.stop && known;
+    run.stop = run.stop == STOP_DEEP ? STOP_DEEP : stopped;
+    run.quiet = quiet;
+    run.pc = pc;
+    run.horizon = horizon;
+    run.undefined = undefined;
+    run.byte_part = byte_part;
+    run.missing = missing;
+    later.state = ok || run.pass == 1 ? LATER_WAITING : LATER_FAILED;
+    if (ok)
+        run.symbols[name] = v;
+    else
+        later.tried = run.symbols.size();
+    return ok;
+}
+
 static long expr_primary(asm_run &run, const char *&s) {
+    asm_nest nest(run);
+    if (nest.too_deep()) return stop(run, STOP_DEEP);
     s = skip_space(s);
     char c = *s;
-    if (c == '-') return -expr_primary(run, ++s);
+    if (c == '-') {
+        long v = expr_primary(run, ++s);
+        if (v == LONG_MIN) return stop(run, STOP_OVERFLOW);
+        return -v;
+    }
     if (c == '(') {
         long v = expr_sum(run, ++s);
         s = skip_space(s);
@@ -144,15 +237,21 @@ static long expr_primary(asm_run &run, const char *&s) {
     }
     if (isxdigit(static_cast<unsigned char>(*s)) && (base != 10 || isdigit(*s))) {
         char *end = nullptr;
+        errno = 0;
         long v = strtol(s, &end, base);
         if (end == s || ident_char(*end)) return syntax(run);
+        if (errno == ERANGE) return stop(run, STOP_NUMBER);
         s = end;
         return v;
     }
     if (base != 10 || !ident_start(c)) return syntax(run);
     std::string name = read_ident(s);
     auto found = run.symbols.find(name);
-    if (found != run.symbols.end()) return found->second;
+    auto label = run.label_line.find(name);
+    bool hidden = run.horizon && label != run.label_line.end() && label->second > run.horizon;
+    if (found != run.symbols.end() && !hidden) return found->second;
+    if (found == run.symbols.end() && resolve_later(run, name)) return run.symbols[name];
+    if (run.stop) return 0;
     if (!run.undefined) run.missing = name;
     run.undefined = true;
     return 0;
@@ -168,7 +267,9 @@ static long expr_product(asm_run &run, const char *&s) {
         s = t;
         if (run.stop) return 0;
         if (op == '*') {
-            v *= rhs;
+            if (__builtin_mul_overflow(v, rhs, &v)) return stop(run, STOP_OVERFLOW);
+        } else if (rhs == -1 && v == LONG_MIN) {
+            return stop(run, STOP_OVERFLOW);
         } else if (rhs != 0) {
             v /= rhs;
         } else if (!run.undefined) {
@@ -185,24 +286,40 @@ static long expr_sum(asm_run &run, const char *&s) {
         if (op != '+' && op != '-') return v;
         long rhs = expr_product(run, ++t);
         if (run.stop) return 0;
-        v = op == '+' ? v + rhs : v - rhs;
+        if (op == '+' ? __builtin_add_overflow(v, rhs, &v) : __builtin_sub_overflow(v, rhs, &v))
+            return stop(run, STOP_OVERFLOW);
         s = t;
     }
 }
 
+// A name alone that stands for a byte part still waiting for its label.
+static bool later_byte(asm_run &run, const char *from, const char *to) {
+    from = skip_space(from);
+    if (!ident_start(*from)) return false;
+    const char *s = from;
+    std::string name = read_ident(s);
+    if (skip_space(s) < to) return false;
+    auto found = run.later.find(name);
+    return found != run.later.end() && found->second.byte_part;
+}
+
 // A whole operand: a leading < or > takes the low or high byte of the rest.
-// `known` is false while a label is not defined yet (pass one only).
+// `known` is false while a label is not defined yet (pass one only);
+// `run.byte_part` then says whether it is one byte wide all the same.
 static long expression(asm_run &run, const char *&s, bool *known) {
     run.undefined = false;
+    run.byte_part = false;
     s = skip_space(s);
+    const char *start = s;
     char part = 0;
     if (*s == '<' || *s == '>') part = *s++;
     long v = expr_sum(run, s);
     if (run.stop) return 0;
     if (part == '<') v &= 0xFF;
     if (part == '>') v = (v >> 8) & 0xFF;
-    if (known) *known = !run.undefined;
-    if (run.undefined && run.pass == 2) {
+    *known = !run.undefined;
+    run.byte_part = part || (run.undefined && later_byte(run, start, s));
+    if (run.undefined && run.pass == 2 && !run.quiet) {
         fail(run, "undefined label '%s'", run.missing.c_str());
         run.stop = STOP_DONE;
         return 0;
@@ -210,11 +327,15 @@ static long expression(asm_run &run, const char *&s, bool *known) {
     return v;
 }
 
-// False (reported) outside low..high.
+// Reports a value outside low..high; the line keeps its size all the same,
+// so that an error never moves the labels after it. Pass one may hold a
+// guess for a later label and says nothing.
 static bool in_range(asm_run &run, long v, long low, long high) {
-    if (v >= low && v <= high) return true;
-    fail(run, "value too large: %ld", v);
-    run.stop = STOP_DONE;
+    if (run.pass == 1 || (v >= low && v <= high)) return true;
+    if (v > high)
+        fail(run, "value too large: %ld", v);
+    else
+        fail(run, "value too small: %ld", v);
     return false;
 }
 
@@ -226,27 +347,48 @@ static void emit(asm_run &run, long byte) {
         return;
     }
     if (run.pass == 2) {
+        if (run.used[run.pc] && !run.overlap) {
+            fail(run, "$%04lX is written twice", run.pc);
+            run.overlap = true;
+        }
         run.image[run.pc] = static_cast<uint8_t>(byte);
         run.used[run.pc] = 1;
     }
     run.pc++;
 }
 
-static void define(asm_run &run, const std::string &name, long value, bool known) {
-    if (run.pass == 1) {
-        if (run.symbols.count(name)) {
-            fail_now(run, "label '%s' defined twice", name.c_str());
-            return;
-        }
-        // A constant that waits for a later label gets its value in pass two.
-        if (known) run.symbols[name] = static_cast<int>(value);
-        return;
-    }
-    run.symbols[name] = static_cast<int>(value);
-}
-
 static bool at_end(const char *s) {
     return *skip_space(s) == '\0';
+}
+
+static void define_label(asm_run &run, const std::string &name) {
+    if (run.pass == 2) {
+        run.symbols[name] = run.pc;
+    } else if (run.symbols.count(name) || run.later.count(name)) {
+        fail_now(run, "label '%s' defined twice", name.c_str());
+    } else {
+        run.symbols[name] = run.pc;
+        run.label_line[name] = run.line;
+    }
+}
+
+// "name = expression": a value that waits for a later label is kept for
+// pass two.
+static void define_constant(asm_run &run, const std::string &name, const char *s) {
+    const char *text = skip_space(s);
+    bool known = true;
+    long v = expression(run, s, &known);
+    if (run.stop) return;
+    if (!at_end(s)) return (void)syntax(run);
+    if (run.pass == 2) {
+        run.symbols[name] = v;
+    } else if (run.symbols.count(name) || run.later.count(name)) {
+        fail_now(run, "label '%s' defined twice", name.c_str());
+    } else if (known) {
+        run.symbols[name] = v;
+    } else {
+        run.later[name] = {text, run.pc, run.line, run.byte_part, LATER_WAITING, SIZE_MAX};
+    }
 }
 
 // ",x" or ",y" after an operand: 'x', 'y', or 0 when there is none.
@@ -260,54 +402,72 @@ static char read_index(asm_run &run, const char *&s) {
     return r;
 }
 
+// An origin must be known when its line is reached: every label after it
+// hangs on it.
+static void origin(asm_run &run, const char *t) {
+    bool known = true;
+    long v = expression(run, t, &known);
+    if (run.stop) return;
+    if (!at_end(t)) return (void)syntax(run);
+    size_t line = static_cast<size_t>(run.line);
+    if (run.pass == 1) {
+        if (!known) {
+            fail_now(run, "the origin depends on a later label '%s'", run.missing.c_str());
+            return;
+        }
+        run.choice[line] = v >= 0 && v <= 0xFFFF;
+    }
+    if (in_range(run, v, 0, 0xFFFF) && run.choice[line]) run.pc = v;
+}
+
 static void directive(asm_run &run, const char *s) {
     const char *t = s + 1;
     std::string name = lower(read_ident(t));
     bool known = true;
-    if (name == "org") {
-        long v = expression(run, t, &known);
-        if (run.stop || !in_range(run, v, 0, 0xFFFF)) return;
-        if (known) run.pc = v; // pass two names the missing label
-    } else if (name == "byte" || name == "word" || name == "text") {
-        for (;;) {
-            t = skip_space(t);
-            if (*t == '"') {
-                const char *close = strchr(t + 1, '"');
-                if (!close) return (void)syntax(run);
-                for (const char *c = t + 1; c < close; c++)
-                    emit(run, static_cast<unsigned char>(*c));
-                t = close + 1;
-            } else if (name == "text") {
-                return (void)syntax(run);
-            } else {
-                long v = expression(run, t, &known);
-                if (run.stop) return;
-                if (name == "byte" && in_range(run, v, -128, 0xFF)) {
-                    emit(run, v);
-                } else if (name == "word" && in_range(run, v, -32768, 0xFFFF)) {
-                    emit(run, v & 0xFF);
-                    emit(run, (v >> 8) & 0xFF);
-                }
-            }
-            t = skip_space(t);
-            if (run.stop || *t == '\0') return;
-            if (*t != ',') return (void)syntax(run);
-            t++;
-        }
-    } else {
+    if (name == "org") return origin(run, t);
+    if (name != "byte" && name != "word" && name != "text") {
         fail(run, "unknown directive '.%s'", name.c_str());
         return;
     }
-    if (!at_end(t)) syntax(run);
+    for (;;) {
+        t = skip_space(t);
+        if (*t == '"') {
+            const char *close = strchr(t + 1, '"');
+            if (!close) return (void)syntax(run);
+            for (const char *c = t + 1; c < close; c++)
+                emit(run, static_cast<unsigned char>(*c));
+            t = close + 1;
+        } else if (name == "text") {
+            return (void)syntax(run);
+        } else {
+            long v = expression(run, t, &known);
+            if (run.stop) return;
+            if (name == "byte") {
+                in_range(run, v, -128, 0xFF);
+                emit(run, v & 0xFF);
+            } else {
+                in_range(run, v, -32768, 0xFFFF);
+                emit(run, v & 0xFF);
+                emit(run, (v >> 8) & 0xFF);
+            }
+        }
+        t = skip_space(t);
+        if (run.stop || *t == '\0') return;
+        if (*t != ',') return (void)syntax(run);
+        t++;
+    }
 }
 
 // Indexed and plain operands: the zero-page form when pass one knew the
-// value to fit, else the absolute one; branches take their offset.
+// operand to be one byte wide, else the absolute one; branches take their
+// offset. Every choice hangs on the text alone or on pass one's record, so
+// that both passes give each line the same size.
 static void plain_operand(asm_run &run, const std::string &mn, const char *s) {
     bool forced = (s[0] == 'a' || s[0] == 'A') && s[1] == ':';
     if (forced) s += 2;
     bool known = true;
     long v = expression(run, s, &known);
+    bool byte_part = run.byte_part;
     char index = run.stop ? 0 : read_index(run, s);
     if (run.stop) return;
     if (!at_end(s)) return (void)syntax(run);
@@ -316,10 +476,7 @@ static void plain_operand(asm_run &run, const std::string &mn, const char *s) {
         // Offsets wrap with the address space, as the processor adds them.
         long offset = (v - (run.pc + 2)) & 0xFFFF;
         if (offset >= 0x8000) offset -= 0x10000;
-        if (run.pass == 2 && (offset < -128 || offset > 127)) {
-            fail(run, "branch out of range: %ld bytes", offset);
-            return;
-        }
+        if (offset < -128 || offset > 127) fail(run, "branch out of range: %ld bytes", offset);
         emit(run, branch);
         emit(run, offset & 0xFF);
         return;
@@ -334,16 +491,16 @@ static void plain_operand(asm_run &run, const std::string &mn, const char *s) {
     }
     size_t line = static_cast<size_t>(run.line);
     if (run.pass == 1) {
-        bool fits = known && v >= 0 && v <= 0xFF;
-        run.zero_page[line] = zp_op >= 0 && !forced && (abs_op < 0 || fits);
+        bool fits = byte_part || (known && v >= 0 && v <= 0xFF);
+        run.choice[line] = zp_op >= 0 && !forced && (abs_op < 0 || fits);
     }
-    if (run.zero_page[line]) {
-        if (!in_range(run, v, 0, 0xFF)) return;
+    if (run.choice[line]) {
+        in_range(run, v, 0, 0xFF);
         emit(run, zp_op);
-        emit(run, v);
+        emit(run, v & 0xFF);
         return;
     }
-    if (!in_range(run, v, 0, 0xFFFF)) return;
+    in_range(run, v, 0, 0xFFFF);
     emit(run, abs_op);
     emit(run, v & 0xFF);
     emit(run, (v >> 8) & 0xFF);
@@ -399,12 +556,12 @@ static void instruction(asm_run &run, const std::string &mn, const char *s) {
     emit(run, op);
     if (mode == MODE_IMP) return;
     if (mode == MODE_IND) {
-        if (!in_range(run, v, 0, 0xFFFF)) return;
+        in_range(run, v, 0, 0xFFFF);
         emit(run, v & 0xFF);
         emit(run, (v >> 8) & 0xFF);
         return;
     }
-    if (!in_range(run, v, mode == MODE_IMM ? -128 : 0, 0xFF)) return;
+    in_range(run, v, mode == MODE_IMM ? -128 : 0, 0xFF);
     emit(run, v & 0xFF);
 }
 
@@ -434,25 +591,16 @@ static void assemble_line(asm_run &run, const std::string &line) {
         std::string name = read_ident(t);
         bool colon = *t == ':';
         const char *after = skip_space(colon ? t + 1 : t);
-        if (*after == '=') {
-            after++;
-            bool known = true;
-            long v = expression(run, after, &known);
-            if (run.stop) return;
-            if (!at_end(after)) return (void)syntax(run);
-            define(run, name, v, known);
-            return;
-        }
+        if (*after == '=') return define_constant(run, name, after + 1);
         if (colon || (s == line.c_str() && !is_mnemonic(name))) {
-            define(run, name, run.pc, true);
+            define_label(run, name);
             s = after;
         }
     }
     if (*s == '*') {
         const char *t = skip_space(s + 1);
         if (*t != '=') return (void)syntax(run);
-        std::string org = ".org " + std::string(t + 1);
-        return directive(run, org.c_str());
+        return origin(run, t + 1);
     }
     if (*s == '\0') return;
     if (*s == '.') return directive(run, s);
@@ -467,18 +615,34 @@ static void assemble_line(asm_run &run, const std::string &line) {
 }
 
 static void run_pass(asm_run &run, const char *source) {
+    static const char *const why[] = {nullptr,
+                                      "syntax error",
+                                      nullptr,
+                                      "expression nested too deeply",
+                                      "number too large",
+                                      "arithmetic overflow"};
     run.pc = 0;
     run.line = 0;
     const char *p = source;
     while (*p) {
         const char *end = strchr(p, '\n');
         size_t len = end ? static_cast<size_t>(end - p) : strlen(p);
-        run.line++;
-        if (run.zero_page.size() <= static_cast<size_t>(run.line))
-            run.zero_page.resize(run.line + 1);
+        size_t line = static_cast<size_t>(++run.line);
+        if (run.choice.size() <= line) {
+            run.choice.resize(line + 1);
+            run.line_end.resize(line + 1);
+        }
         run.stop = 0;
+        run.overlap = false;
         assemble_line(run, strip_comment(p, len));
-        if (run.stop == STOP_SYNTAX) fail(run, "syntax error");
+        if (run.stop && why[run.stop]) fail(run, "%s", why[run.stop]);
+        // Each line's size hangs on pass one's choices alone; should the
+        // passes ever disagree, the code after this line would be wrong.
+        if (run.pass == 1)
+            run.line_end[line] = run.pc;
+        else if (!run.errors && run.pc != run.line_end[line])
+            fail(run, "internal error: this line ends at $%04lX, not $%04lX as first measured",
+                 run.pc, run.line_end[line]);
         p += len;
         if (*p == '\n') p++;
     }
@@ -504,9 +668,11 @@ int asm_6502_text(const char *name, const char *source, asm_6502_image *out) {
     return 0;
 }
 
-int asm_6502_file(const char *path, int to_memory) {
+int asm_6502_file(const char *path, int to_memory, const char *out_path) {
+    sys_file_set_why("%s", "");
     FILE *f = fopen(path, "rb");
     if (!f) {
+        sys_file_set_why_errno(errno);
         sys_file_report("asm: cannot open '%s'", path);
         return 1;
     }
@@ -515,25 +681,27 @@ int asm_6502_file(const char *path, int to_memory) {
     fclose(f);
     source.resize(n);
     asm_6502_image image;
-    if (asm_6502_text(path, source.c_str(), &image) != 0) return 1;
+    if (asm_6502_text(path, source.c_str(), &image) != 0)
+        return sys_file_set_why("the source has errors (listed above); nothing written");
     if (to_memory) {
         for (size_t i = 0; i < image.bytes.size(); i++)
             if (image.used[i]) mem_write(static_cast<unsigned>(image.origin + i), image.bytes[i]);
         sys_file_list("%zu bytes from $%.4X into memory", image.bytes.size(), image.origin);
         return 0;
     }
-    std::string out = path;
-    size_t dot = out.rfind('.');
-    size_t slash = out.rfind('/');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) out.resize(dot);
-    out += ".bin";
-    FILE *o = fopen(out.c_str(), "wb");
-    size_t written =
-        o && !image.bytes.empty() ? fwrite(image.bytes.data(), 1, image.bytes.size(), o) : 0;
-    if (!o || (o && fclose(o) != 0) || written != image.bytes.size()) {
-        sys_file_report("asm: unable to write '%s'", out.c_str());
-        return 1;
+    std::string out = out_path ? out_path : path;
+    if (!out_path) {
+        size_t dot = out.rfind('.');
+        size_t slash = out.rfind('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            out.resize(dot);
+        out += ".bin";
     }
+    // A name made up here may not replace a binary the user had.
+    int failed = out_path ? sys_atomic_write(out.c_str(), image.bytes.data(), image.bytes.size())
+                          : sys_atomic_write_derived(out.c_str(), path, image.bytes.data(),
+                                                     image.bytes.size());
+    if (failed) return sys_file_set_why("%s", sys_atomic_error());
     sys_file_list("%zu bytes from $%.4X to '%s'", image.bytes.size(), image.origin, out.c_str());
     return 0;
 }

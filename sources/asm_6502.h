@@ -5,6 +5,11 @@
 // Expressions take decimal, $hex, %binary, 'c', labels, "*" (this address),
 // + - * / and parentheses, and a leading < or > for the low or high byte.
 // "a:" before an operand forces the absolute form of a zero-page address.
+// An operand takes the zero-page form when its value is known by its line
+// and fits a byte, or when it is a < or > byte part or a constant defined
+// as one; a name defined further down gives the absolute form. Constants
+// may name later labels; an origin may not. Values are 64-bit; overflow,
+// bytes placed twice and nesting past 64 levels are errors.
 //
 // Errors name the file, the line and the reason, every one of them in a
 // single run, through sys_file_report; nothing is written after one.
@@ -23,7 +28,8 @@ struct asm_6502_image {
 
 // `name` only labels the error lines. 0 success, 1 with every error reported.
 int asm_6502_text(const char *name, const char *source, asm_6502_image *out);
-// Assembles the file and writes the image to the file's name with ".bin"
-// for its extension, or with `to_memory` 1 stores the bytes through the bus
-// at their own addresses instead.
-int asm_6502_file(const char *path, int to_memory);
+// Assembles the file and writes the image to `out_path`, or when that is
+// nullptr to the file's name with ".bin" for its extension (which replaces
+// only a binary an earlier assembly made and nobody changed since); with
+// `to_memory` 1 stores the bytes through the bus at their own addresses.
+int asm_6502_file(const char *path, int to_memory, const char *out_path = nullptr);

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "log.h"
-#include "sys_state.h"
+#include "state.h"
 #include "sys_cfg.h"
 #include "via_6522.h"
 
@@ -578,25 +578,24 @@ static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *p
         in.get(e.stamp);
         in.get(e.reg);
         in.get(e.value);
-        if (e.reg > 13) return sys_state_refuse("ay: queued write to register %d", e.reg);
+        if (e.reg > 13) return state_refuse("ay: queued write to register %d", e.reg);
     }
     for (uint32_t i = 0; i < a.speaker_count; i++) {
         in.get(a.speaker_queue[i].stamp);
         in.get(a.speaker_queue[i].level);
     }
     a.frame_remainder = 0; // format version 1 ran whole cycles only
-    if (sys_state_format() >= 2) in.get(a.frame_remainder);
+    if (state_format() >= 2) in.get(a.frame_remainder);
     if (in.finish("ay")) return 1;
     if (shape > 15 || a.envelope_step >= shape_steps(eshapes[shape]))
-        return sys_state_refuse("ay: envelope shape %d step %u out of range", shape,
-                                a.envelope_step);
+        return state_refuse("ay: envelope shape %d step %u out of range", shape, a.envelope_step);
     bool flags_ok = true;
     for (int k = 0; k < 3; k++)
         flags_ok = flags_ok && (a.tone_off[k] | a.noise_off[k] | a.tone_out[k]) <= 1;
     if (!flags_ok || a.bus > 3 || a.speaker_level > 1 || a.noise_out > 1 || a.noise_shift >> 17 ||
         a.dropped >> 14 || a.speaker_dropped > 2 || a.rebase_pending > 1 ||
         a.frame_remainder >= AY_FRAME_DIVISOR)
-        return sys_state_refuse("ay: a counter or flag value out of range");
+        return state_refuse("ay: a counter or flag value out of range");
     a.envelope = eshapes[shape];
     return 0;
 }

@@ -10,7 +10,7 @@
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
-#include "sys_state.h"
+#include "state.h"
 #include "via_6522.h"
 #include "via_6522_tapein.h"
 
@@ -1132,10 +1132,10 @@ int cpu_6502_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(r.flagnmi);
     in.get(r.totalcycles);
     if (in.finish("cpu")) return 1;
-    if (r.stack >> 8 != 0x01) return sys_state_refuse("cpu: stack at %.4X, off page 1", r.stack);
+    if (r.stack >> 8 != 0x01) return state_refuse("cpu: stack at %.4X, off page 1", r.stack);
     if ((r.flagirq & ~2) || (r.flagnmi & ~2) || (r.flanknmi & ~1))
-        return sys_state_refuse("cpu: interrupt lines %d %d %d out of range", r.flagirq, r.flagnmi,
-                                r.flanknmi);
+        return state_refuse("cpu: interrupt lines %d %d %d out of range", r.flagirq, r.flagnmi,
+                            r.flanknmi);
     if (apply) cpu_6502 = r;
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "cpu_6502_debug.h"
 #include "mem.h"
+#include "sys_atomic.h"
 #include "sys_file.h"
 
 // Bytes of one ".byte" line for a cut-off instruction at most.
@@ -145,24 +146,20 @@ int dasm_6502_source(uint16_t origin, const uint8_t *bytes, size_t n, std::strin
     return 0;
 }
 
-static int write_source(const char *path, uint16_t origin, const std::vector<uint8_t> &bytes) {
+// `input`: the file disassembled when the output's name was made up from
+// it, which then replaces only a source an earlier disassembly made.
+static int write_source(const char *path, uint16_t origin, const std::vector<uint8_t> &bytes,
+                        bool named, const char *input) {
     std::string source;
     dasm_6502_source(origin, bytes.data(), bytes.size(), &source);
-    FILE *f = fopen(path, "wb");
-    if (!f) {
-        sys_file_report("dasm: unable to write '%s'", path);
-        return 1;
-    }
-    size_t written = fwrite(source.data(), 1, source.size(), f);
-    if (fclose(f) != 0 || written != source.size()) {
-        sys_file_report("dasm: unable to write '%s'", path);
-        return 1;
-    }
+    int failed = named ? sys_atomic_write(path, source.data(), source.size())
+                       : sys_atomic_write_derived(path, input, source.data(), source.size());
+    if (failed) return sys_file_set_why("%s", sys_atomic_error());
     sys_file_list("%zu bytes from $%.4X to '%s'", bytes.size(), origin, path);
     return 0;
 }
 
-int dasm_6502_file(const char *path, uint16_t origin) {
+int dasm_6502_file(const char *path, uint16_t origin, const char *out_path) {
     std::string name = path;
     size_t dot = name.rfind('.');
     size_t slash = name.rfind('/');
@@ -183,13 +180,14 @@ int dasm_6502_file(const char *path, uint16_t origin) {
         bytes.resize(fread(bytes.data(), 1, bytes.size(), f));
         fclose(f);
     }
+    if (out_path) return write_source(out_path, origin, bytes, true, path);
     if (has_ext) name.resize(dot);
-    return write_source((name + ".asm").c_str(), origin, bytes);
+    return write_source((name + ".asm").c_str(), origin, bytes, false, path);
 }
 
-int dasm_6502_memory(uint16_t start, uint32_t size, const char *out_path) {
+int dasm_6502_memory(uint16_t start, uint32_t size, const char *out_path, int named) {
     std::vector<uint8_t> bytes(size);
     for (uint32_t i = 0; i < size; i++)
         mem_read((start + i) & 0xFFFF, &bytes[i]);
-    return write_source(out_path, start, bytes);
+    return write_source(out_path, start, bytes, named != 0, nullptr);
 }

@@ -16,8 +16,11 @@ int dasm_6502_line(uint16_t pc, const uint8_t *bytes, size_t avail, char *text, 
 // A whole source for `n` bytes placed at `origin`, into *out.
 int dasm_6502_source(uint16_t origin, const uint8_t *bytes, size_t n, std::string *out);
 // "x.bin" (at `origin`) or "x.tap" (its first block, at its own address)
-// into "x.asm" beside it. 0 success, 1 failure (reported).
-int dasm_6502_file(const char *path, uint16_t origin);
+// into `out_path`, or when that is nullptr into "x.asm" beside it, which
+// replaces only a source an earlier disassembly made and nobody changed
+// since, and never the input. 0 success, 1 failure (reported).
+int dasm_6502_file(const char *path, uint16_t origin, const char *out_path = nullptr);
 // `size` bytes of emulated memory from `start`, read as the processor
-// would, into the file `out_path`.
-int dasm_6502_memory(uint16_t start, uint32_t size, const char *out_path);
+// would, into the file `out_path`; `named` 0 when the user did not name it
+// (then only an earlier disassembly is replaced).
+int dasm_6502_memory(uint16_t start, uint32_t size, const char *out_path, int named = 1);

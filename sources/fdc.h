@@ -14,13 +14,20 @@
 //
 // Threads: registers and write-backs on motor off or drive change run on the
 // timer thread; mount, eject and flush run on the main thread under the
-// machine lock, so the timer thread never sees a half-built drive.
+// machine lock, so the timer thread never sees a half-built drive. The
+// teller slot is set before the timer starts and cleared after it stops.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-int fdc_init();                            // controller state only; mounted images stay in
+int fdc_init(); // controller state only; mounted images stay in
+// Lines the user must see whatever the verbosity (a failed write-back, a
+// disk mounted write-protected, a damaged sector) go to standard error and
+// to this slot, the console while it is open: one line per call, printf-like,
+// without a newline. nullptr: standard error alone. Either thread may call it.
+using fdc_teller_fn = int (*)(const char *fmt, ...);
+void fdc_set_teller(fdc_teller_fn fn);
 int fdc_read(unsigned addr, uint8_t *out); // 0 always
 int fdc_write(unsigned addr, uint8_t value);
 // 0; the disk turns with the controller's reads, not with these cycles, so the
@@ -29,18 +36,24 @@ inline int fdc_run(uint32_t) {
     return 0;
 }
 // 0 when the drive now holds the image, 1 when it stays empty (the reason is
-// logged). read_only 0 opens the file read-write and creates a missing one
-// as a blank image.
+// logged). read_only 0 asks for a writable disk and creates a missing file as
+// a blank image; an image whose changes could not be stored (not writable,
+// its folder takes no new file, no room for a new copy, locked by another
+// process) goes in write-protected instead, told with the reason. A writable
+// disk holds an advisory lock (flock) on its file until it is ejected.
 int fdc_mount(const char *path, int drive, int read_only);
 // Writes the drive's changes back and ejects it; 1 when the changes could
-// not be stored (logged), the drive is empty either way. drive: 0 or 1.
+// not be stored (told), the drive is empty either way. drive: 0 or 1.
 int fdc_umount(int drive);
 int fdc_flush(); // writes both drives back and ejects them; 1 as for fdc_umount
-// Stores every sector of the drive's tracks in its image when the drive has
-// been written to; 0 when there was nothing to store or it was stored, 1 on
-// a write error (logged; the changes stay pending for the next write-back).
-// The file is replaced whole and synced to the disk, so a store may take
-// milliseconds; a crash meanwhile leaves the old image.
+// Stores the sectors of the tracks written since the last store in the
+// drive's image; 0 when there was nothing to store or it was stored, 1 on a
+// write error (told once; the changes stay pending for the next write-back).
+// A sector with a bad checksum or a cut write keeps its old contents, told
+// with its track and sector. A file changed by someone else since it was
+// read or stored is left alone: the disk goes to the first free `path`.N
+// instead, told, and stays there. The file is replaced whole and synced to
+// the disk, so a store may take milliseconds; a crash leaves the old image.
 int fdc_write_image(int drive);
 
 // Saved state (sys_state): the controller, and per drive the head, the

@@ -112,12 +112,21 @@ void fdc_image_encode_track(const uint8_t *sectors, int t, uint8_t volume, uint8
     put_bytes(out, 0xFF, static_cast<int>(track + FDC_TRACK_BYTES - out));
 }
 
-// Reads the 342 data bytes starting `at` ring distance `from` into D.
-template <typename Ring> static void get_data(Ring at, unsigned from, uint8_t *sector_buf) {
+constexpr unsigned ADDRESS_FIELD = 14; // prologue, four 4-and-4 pairs, epilogue
+// The disk software gives up on a sector when the data prologue has not
+// begun this many bytes after the address field.
+constexpr unsigned DATA_REACH = 32;
+constexpr unsigned DATA_FIELD = 3 + FDC_DATA_BYTES + 1; // prologue, values, checksum
+
+// Decodes the 342 values and the checksum starting at ring distance `from`
+// into D; -1 when they are whole and add up, else the damage kind.
+template <typename Ring> static int get_data(Ring at, unsigned from, uint8_t *sector_buf) {
     memset(sector_buf, 0, FDC_SECTOR_BYTES);
     unsigned v = 0;
     for (unsigned n = 0; n < FDC_DATA_BYTES; n++) {
-        v ^= static_cast<unsigned>(translate[at(from + n)]);
+        unsigned six = static_cast<unsigned>(translate[at(from + n)]);
+        if (six & 0x80) return FDC_DATA_CUT;
+        v ^= six;
         if (n < AUX_VALUES) {
             sector_buf[n] = static_cast<uint8_t>(swap_pair(v));
             sector_buf[n + AUX_VALUES] = static_cast<uint8_t>(swap_pair(v >> 2));
@@ -127,53 +136,110 @@ template <typename Ring> static void get_data(Ring at, unsigned from, uint8_t *s
             sector_buf[n - AUX_VALUES] |= static_cast<uint8_t>(v << 2);
         }
     }
+    unsigned sum = static_cast<unsigned>(translate[at(from + FDC_DATA_BYTES)]);
+    if (sum & 0x80) return FDC_DATA_CUT;
+    return sum == v ? -1 : FDC_DATA_CHECKSUM;
 }
 
-unsigned fdc_image_decode_track(const uint8_t *track, unsigned *pos, uint8_t *sectors) {
+const char *fdc_image_damage_text(int kind) {
+    switch (kind) {
+    case FDC_BAD_ADDRESS:
+        return "address field damaged";
+    case FDC_NO_DATA_FIELD:
+        return "no data field after the address field";
+    case FDC_DATA_CUT:
+        return "data field cut short";
+    case FDC_DATA_CHECKSUM:
+        return "data checksum wrong";
+    }
+    return "damaged";
+}
+
+static void note_damage(fdc_track_scan &scan, unsigned sector, int kind) {
+    for (int n = 0; n < scan.damaged; n++)
+        if (scan.damage[n].sector == sector && scan.damage[n].kind == kind) return;
+    if (scan.damaged < static_cast<int>(std::size(scan.damage)))
+        scan.damage[scan.damaged++] = {static_cast<uint8_t>(sector), static_cast<uint8_t>(kind)};
+}
+
+unsigned fdc_image_decode_track(const uint8_t *track, unsigned *pos, uint8_t *sectors,
+                                fdc_track_scan *scan, const uint8_t *burst) {
     // Distances run from the starting position and may exceed one revolution.
     const unsigned base = *pos % FDC_TRACK_BYTES;
     auto at = [track, base](unsigned q) { return track[(base + q) % FDC_TRACK_BYTES]; };
+    // A write stopped part way leaves a field of new bytes and old ones.
+    auto one_write = [burst, base](unsigned from, unsigned n) {
+        if (!burst) return true;
+        uint8_t first = burst[(base + from) % FDC_TRACK_BYTES];
+        for (unsigned j = 1; j < n; j++)
+            if (burst[(base + from + j) % FDC_TRACK_BYTES] != first) return false;
+        return true;
+    };
+    auto is_mark = [&at](unsigned q, uint8_t third) {
+        return at(q) == 0xD5 && at(q + 1) == 0xAA && at(q + 2) == third;
+    };
+    fdc_track_scan local;
+    fdc_track_scan &out = scan ? *scan : local;
+    out = fdc_track_scan{};
     unsigned found = 0;
+    unsigned written = 0; // image sectors whose stored copy was written by the machine
     unsigned q = 0;
     unsigned last_new = 0; // distance where the last sector not seen before was taken
     uint8_t sector_buf[FDC_SECTOR_BYTES];
     while (found != 0xFFFF && q - last_new < FDC_TRACK_BYTES) {
-        if (at(q) != 0xD5) {
+        if (!is_mark(q, 0x96)) {
             q++;
             continue;
         }
-        unsigned i = q;
-        if (at(i + 1) != 0xAA) {
-            q = i + 2;
-            continue;
-        }
-        if (at(i + 2) != 0x96) {
-            q = i + 3;
-            continue;
-        }
+        const unsigned i = q;
+        q = i + 3; // a field that fails is passed over from just after its prologue
+        unsigned volume = get_4and4(at(i + 3), at(i + 4));
+        unsigned t = get_4and4(at(i + 5), at(i + 6));
         unsigned s = get_4and4(at(i + 7), at(i + 8));
-        // The data field is the next mark after the address field; at worst
-        // the search comes round to the address prologue itself.
-        unsigned k = i + 9;
-        while (at(k) != 0xD5)
-            k++;
-        if (at(k + 1) != 0xAA) {
-            q = k + 2;
+        unsigned sum = get_4and4(at(i + 9), at(i + 10));
+        if ((volume ^ t ^ s) != sum || at(i + 11) != 0xDE || at(i + 12) != 0xAA ||
+            !one_write(i, ADDRESS_FIELD - 1)) {
+            note_damage(out, s, FDC_BAD_ADDRESS);
             continue;
         }
-        if (at(k + 2) != 0xAD) {
-            q = k + 3;
+        // The data field by its own prologue: a stray address prologue left
+        // by an earlier write in the gap must not stand in for it.
+        unsigned k = i + ADDRESS_FIELD;
+        while (k < i + ADDRESS_FIELD + DATA_REACH && !is_mark(k, 0xAD))
+            k++;
+        if (!is_mark(k, 0xAD)) {
+            note_damage(out, s, FDC_NO_DATA_FIELD);
+            continue;
+        }
+        if (s >= FDC_SECTORS) continue; // no place for it in the image
+        int damage = one_write(k, DATA_FIELD) ? get_data(at, k + 3, sector_buf) : FDC_DATA_CUT;
+        if (damage < 0 && (at(k + DATA_FIELD) != 0xDE || at(k + DATA_FIELD + 1) != 0xAA))
+            damage = FDC_DATA_CHECKSUM;
+        if (damage >= 0) {
+            note_damage(out, s, damage);
             continue;
         }
         q = k + 3 + FDC_DATA_BYTES;
-        if (s >= FDC_SECTORS) continue; // no place for it in the image
-        get_data(at, k + 3, sector_buf);
+        const unsigned bit = 1u << skewing[s];
+        const bool by_machine = burst && burst[(base + k) % FDC_TRACK_BYTES] != 0;
+        if ((found & bit) && (written & bit) && !by_machine) continue; // an older copy
         memcpy(sectors + skewing[s] * FDC_SECTOR_BYTES, sector_buf, FDC_SECTOR_BYTES);
-        if (!(found & (1u << skewing[s]))) {
-            found |= 1u << skewing[s];
+        written = by_machine ? written | bit : written & ~bit;
+        if (!(found & bit)) {
+            found |= bit;
             last_new = q;
         }
     }
+    // Damage on a sector found good elsewhere on the track cost nothing, and
+    // a number past 15 (a stray prologue's, say) names no sector of the image.
+    int kept = 0;
+    for (int n = 0; n < out.damaged; n++) {
+        const fdc_damage &d = out.damage[n];
+        if (d.sector >= FDC_SECTORS || (found >> skewing[d.sector] & 1)) continue;
+        out.damage[kept++] = d;
+    }
+    out.damaged = kept;
+    out.found = found;
     *pos = (base + q) % FDC_TRACK_BYTES;
     return found;
 }

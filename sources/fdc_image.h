@@ -22,10 +22,38 @@ extern const uint8_t skewing[FDC_SECTORS]; // physical sector -> image sector
 // sectors (`sectors`, 4096 bytes in image order).
 void fdc_image_encode_track(const uint8_t *sectors, int t, uint8_t volume, uint8_t *track);
 
-// Scans the nibble ring from *pos for address fields each followed by a data
-// field and decodes them into `sectors` (4096 bytes, image order); sectors
-// not found are left as they were. The scan ends when all 16 sectors have
-// been found or after one revolution without a sector not yet found; address
-// fields naming a sector above 15 are passed over. *pos is left where the
-// scan ended. Returns the mask of image sectors found (bit l: sector l).
-unsigned fdc_image_decode_track(const uint8_t *track, unsigned *pos, uint8_t *sectors);
+// What a scan found on a track that it could not store: the sector keeps
+// the image's previous contents. `sector` is the physical sector number the
+// address field gives (0..15).
+enum fdc_damage_kind : uint8_t {
+    FDC_BAD_ADDRESS,   // checksum or epilogue wrong, or written only in part
+    FDC_NO_DATA_FIELD, // no data prologue within reach of the address field
+    FDC_DATA_CUT,      // a byte that is no disk byte, or written only in part
+    FDC_DATA_CHECKSUM, // checksum or epilogue wrong
+};
+struct fdc_damage {
+    uint8_t sector;
+    uint8_t kind; // fdc_damage_kind
+};
+struct fdc_track_scan {
+    unsigned found = 0; // image sectors stored (bit l: sector l)
+    int damaged = 0;    // entries in `damage`, each (sector, kind) once
+    fdc_damage damage[32];
+};
+const char *fdc_image_damage_text(int kind); // "data checksum wrong" and the like
+
+// Scans the nibble ring from *pos for address fields each followed, within
+// the reach the disk software allows, by a data field (found by its own
+// prologue), checks both checksums, and decodes good sectors into `sectors`
+// (4096 bytes, image order); other sectors are left as they were. With
+// `burst` (one byte per ring position: 0 never written, else the number of
+// the write that put it there), a field whose bytes come from different
+// writes counts as cut, and of two good copies of a sector one that was
+// written wins over one that was not; otherwise the later one wins. The scan
+// ends when all 16 sectors have been found or after one revolution without
+// a sector not yet found; address fields naming a sector above 15 are passed
+// over. *pos is left where the scan ended. Returns the mask of image sectors
+// found; `scan` (optional) gets that mask and the damage met on sectors
+// that were not found good.
+unsigned fdc_image_decode_track(const uint8_t *track, unsigned *pos, uint8_t *sectors,
+                                fdc_track_scan *scan = nullptr, const uint8_t *burst = nullptr);

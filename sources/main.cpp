@@ -2,17 +2,22 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "ay_8912.h"
+#include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
 #include "sys_args.h"
+#include "sys_atomic.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_data.h"
@@ -32,6 +37,7 @@
 #endif
 
 static sys_options opts;
+static int load_failed; // timer thread: FILE did not load after all
 
 // Start-up failures go to stderr whatever the verbosity: a program that
 // cannot open its window must not just vanish.
@@ -48,33 +54,41 @@ static long frames_per_second() {
 // programs go in and typing begins once it has had an emulated second.
 static void at_frame(long frame) {
     if (frame == frames_per_second()) {
-        if (opts.kind == KIND_PROGRAM && sys_file_load(opts.file.c_str()) != 0)
-            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
-        if (opts.kind == KIND_BIN &&
-            sys_file_load_bin(opts.file.c_str(), static_cast<uint16_t>(opts.load_at)) != 0)
-            fprintf(stderr, "kestrel: FILE %s: cannot be loaded\n", opts.file.c_str());
+        // Checked before the run; a file changed since is still no program to RUN.
+        if ((opts.kind == KIND_PROGRAM && sys_file_load(opts.file.c_str()) != 0) ||
+            (opts.kind == KIND_BIN &&
+             sys_file_load_bin(opts.file.c_str(), static_cast<uint16_t>(opts.load_at)) != 0)) {
+            fprintf(stderr, "kestrel: FILE %s: cannot be loaded: %s\n", opts.file.c_str(),
+                    *sys_file_why() ? sys_file_why() : "refused");
+            load_failed = 1;
+            sys_sdl_plan.stop_after = frame + 1;
+            return;
+        }
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
         sys_type_start(text.c_str(), frame);
     }
     sys_type_frame(frame);
 }
 
+// One line for an output that failed, with the writer's reason.
+static int say_unwritten(const char *option, const std::string &path, const char *why) {
+    fprintf(stderr, "kestrel: %s %s: %s\n", option, path.c_str(), *why ? why : "cannot be written");
+    return 1;
+}
+
 // Media named on the command line go in before the first frame.
 static int insert_media() {
-    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, 0) != 0) {
+    int wp = opts.write_protect ? 1 : 0;
+    if (opts.kind == KIND_DISK && fdc_mount(opts.file.c_str(), 0, wp) != 0) {
         fprintf(stderr, "kestrel: FILE %s: cannot be used as a disk\n", opts.file.c_str());
         return 1;
     }
-    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, 0) != 0) {
+    if (!opts.disk2.empty() && fdc_mount(opts.disk2.c_str(), 1, wp) != 0) {
         fprintf(stderr, "kestrel: --disk2 %s: cannot be used as a disk\n", opts.disk2.c_str());
         return 1;
     }
     if (opts.kind == KIND_TAPE && sys_file_mount_tap(opts.file.c_str()) != 0) {
         fprintf(stderr, "kestrel: FILE %s: cannot be used as a tape\n", opts.file.c_str());
-        return 1;
-    }
-    if (!opts.record.empty() && sys_record_start(opts.record.c_str()) != 0) {
-        fprintf(stderr, "kestrel: --record %s: cannot be written\n", opts.record.c_str());
         return 1;
     }
     return 0;
@@ -104,23 +118,36 @@ static int restore_state() {
 // What the run leaves behind; 1 when any of it could not be written.
 static int write_outputs() {
     int failed = 0;
-    if (sys_record_stop() != 0) {
-        fprintf(stderr, "kestrel: --record %s: not finished\n", opts.record.c_str());
-        failed = 1;
-    }
-    if (!opts.screenshot.empty() && sys_shot_png(opts.screenshot.c_str()) != 0) {
-        fprintf(stderr, "kestrel: --screenshot %s: cannot be written\n", opts.screenshot.c_str());
-        failed = 1;
-    }
-    if (!opts.dump_ram.empty() && ram_dump(opts.dump_ram.c_str()) != 0) {
-        fprintf(stderr, "kestrel: --dump-ram %s: cannot be written\n", opts.dump_ram.c_str());
-        failed = 1;
-    }
-    if (!opts.save_state.empty() && sys_state_save(opts.save_state.c_str()) != 0) {
-        fprintf(stderr, "kestrel: --save-state %s: cannot be written\n", opts.save_state.c_str());
-        failed = 1;
-    }
+    std::string why;
+    if (sys_record_stop(&why) != 0) failed = say_unwritten("--record", opts.record, why.c_str());
+    sys_atomic_forget();
+    if (!opts.screenshot.empty() && sys_shot_png(opts.screenshot.c_str()) != 0)
+        failed = say_unwritten("--screenshot", opts.screenshot, sys_atomic_error());
+    sys_atomic_forget();
+    if (!opts.dump_ram.empty() && ram_dump(opts.dump_ram.c_str()) != 0)
+        failed = say_unwritten("--dump-ram", opts.dump_ram, sys_atomic_error());
+    sys_atomic_forget();
+    if (!opts.save_state.empty() && sys_state_save(opts.save_state.c_str()) != 0)
+        failed = say_unwritten("--save-state", opts.save_state, sys_atomic_error());
     return failed;
+}
+
+static std::string folder_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Temporaries that killed runs left where this one writes.
+static void sweep_folders() {
+    std::vector<std::string> folders = {"."};
+    for (const std::string *path :
+         {&opts.screenshot, &opts.dump_ram, &opts.record, &opts.save_state, &opts.disk2})
+        if (!path->empty()) folders.push_back(folder_of(*path));
+    if (opts.kind == KIND_DISK) folders.push_back(folder_of(opts.file));
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string &folder : folders)
+        sys_atomic_sweep(folder.c_str());
 }
 
 int main(int argc, char **argv) {
@@ -138,26 +165,33 @@ int main(int argc, char **argv) {
     }
     if (!opts.rom.empty()) sys_data_override("z5.rom", opts.rom.c_str());
     if (!opts.disk_rom.empty()) sys_data_override("z5dos.rom", opts.disk_rom.c_str());
+    // A full disk is a failed write to report, not a reason to die.
+    signal(SIGXFSZ, SIG_IGN);
+    sys_sdl_catch_signals();
 
-    // Both always succeed: a missing file means defaults, an unwritable one is left alone.
-    sys_cfg_load();
-    sys_cfg_save();
+    // A missing file means defaults; it is written once every check passed.
+    sys_cfg_read();
     log_verbosity(config[CFG_VERBOSITY].value);
+    sweep_folders();
     sys_apply_config();
     // The command line overrides the file for this run only.
     if (opts.speed) speed = opts.speed;
     if (opts.zoom >= 0) zoom = opts.zoom;
     if (opts.headless || opts.mute) sound = 0;
     // The processor reset reads its vector through memory: ROM first.
-    if (mem_init() != 0 || vdc_init() != 0 || via_6522_init() != 0 || cpu_6502_init() != 0) {
+    if (board_init() != 0) {
         fprintf(stderr, "kestrel: the machine could not be set up\n");
         return 1;
     }
     if (opts.exact_timing) sys_exact_timing(1);
-    if (insert_media() != 0 || restore_state() != 0) {
+    std::string why;
+    if (insert_media() != 0 || restore_state() != 0 ||
+        (!opts.record.empty() && sys_record_start(opts.record.c_str(), &why) != 0 &&
+         say_unwritten("--record", opts.record, why.c_str()))) {
         fdc_flush();
         return 1;
     }
+    sys_cfg_save(); // an unwritable file is left alone
     if (sys_sdl_init() != 0) return fail("cannot start SDL");
     video->zoom = zoom;
     if (video_sdl_init() != 0) {
@@ -172,10 +206,12 @@ int main(int argc, char **argv) {
     sys_sdl_plan.at_frame = at_frame;
     if (opts.warp) sys_sdl_warp(1);
     sys_sdl_run(sys_systemloop);
-    int failed = write_outputs();
+    int failed = write_outputs() | load_failed;
     audio_sdl_finish();
     video_sdl_finish();
     sys_sdl_finish();
-    fdc_flush();
+    // The disks last: a write-back that fails has said which and why, and
+    // the run must not then look like a success.
+    if (fdc_flush() != 0) failed = 1;
     return failed;
 }

@@ -7,7 +7,7 @@
 #include "ram.h"
 #include "rom.h"
 #include "rom_dos.h"
-#include "sys_state.h"
+#include "state.h"
 #include "vdc.h"
 #include "via_6522.h"
 
@@ -75,7 +75,7 @@ int mem_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(high);
     in.get(ext);
     if (in.finish("mem")) return 1;
-    if (high > 1 || ext > 1) return sys_state_refuse("mem: switches %d %d out of range", high, ext);
+    if (high > 1 || ext > 1) return state_refuse("mem: switches %d %d out of range", high, ext);
     if (apply) {
         hiram = high;
         extdev = ext;

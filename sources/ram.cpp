@@ -4,7 +4,7 @@
 
 #include "log.h"
 #include "sys_atomic.h"
-#include "sys_state.h"
+#include "state.h"
 
 static uint8_t ram_data[RAM_SIZE];
 mem_block ram = {0, RAM_SIZE, ram_data};
@@ -37,7 +37,9 @@ int ram_dump(const char *path) {
     return 0;
 }
 
-uint8_t *ram_getptr() { return ram_data; }
+uint8_t *ram_getptr() {
+    return ram_data;
+}
 
 void ram_state_save(std::vector<uint8_t> &out) {
     state_put_bytes(out, ram_data, sizeof ram_data);

@@ -7,7 +7,7 @@
 #include "log.h"
 #include "sys_cfg.h"
 #include "sys_data.h"
-#include "sys_state.h"
+#include "state.h"
 
 // Codes 0x5F-0x7F, eight rows each, top row first, pixels in bits 5..0.
 constexpr uint8_t cyr_chars[ROM_CHARSET_BYTES] = {
@@ -129,7 +129,7 @@ int rom_state_load(const uint8_t *data, size_t size, int apply) {
     state_reader in{data, size};
     in.get(latin);
     if (in.finish("rom")) return 1;
-    if (latin > 1) return sys_state_refuse("rom: character set %d unknown", latin);
+    if (latin > 1) return state_refuse("rom: character set %d unknown", latin);
     if (apply) {
         config[CFG_CHARSET].value = latin;
         rom_init_charset();

@@ -6,10 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <tuple>
+#include <vector>
 
 #include "fdc_image.h"
 #include "sys_cfg.h"
+#include "sys_atomic.h"
 #include "sys_data.h"
+#include "sys_file.h"
 #include "sys_type.h"
 
 constexpr long ROM_IMAGE_BYTES = 16384;
@@ -27,6 +32,7 @@ constexpr const char *usage_text =
     "  --rom FILE           system ROM image (16384 bytes)\n"
     "  --disk-rom FILE      disk boot ROM image (512 bytes)\n"
     "  --disk2 FILE         disk image for drive 2\n"
+    "  --write-protect      the disks named here are mounted write-protected\n"
     "  --speed 1|2|4        processor speed\n"
     "  --zoom 0|1|2         window zoom\n"
     "  --mute               no sound from the host\n"
@@ -99,11 +105,29 @@ static std::string file_problem(const std::string &what, const std::string &path
     return "";
 }
 
-// An output file's folder must exist and take new files.
-static std::string output_problem(const std::string &what, const std::string &path) {
-    auto slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    if (access(dir.c_str(), W_OK) != 0) return what + " " + path + ": its folder cannot be written";
+// The same inode, or for a file not made yet the same name once links and
+// dots are resolved.
+static bool same_file(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ea, eb;
+    auto ca = std::filesystem::weakly_canonical(std::filesystem::absolute(a), ea);
+    auto cb = std::filesystem::weakly_canonical(std::filesystem::absolute(b), eb);
+    return !ea && !eb && ca == cb;
+}
+
+// One line when an output cannot be written as asked: a folder, a pipe or a
+// device, a read-only file, a folder that takes no new files, or a file this
+// run reads or writes already. Checked before anything is written, so a
+// refusal costs the user nothing.
+static std::string output_problem(const std::string &what, const std::string &path, int how,
+                                  const std::vector<std::pair<std::string, std::string>> &used) {
+    std::string why;
+    if (sys_atomic_check(path.c_str(), how, &why) != 0) return what + " " + path + ": " + why;
+    for (const auto &[role, other] : used)
+        if (same_file(path, other))
+            return what + " " + path + ": is the file of " + role + " in this run";
     return "";
 }
 
@@ -159,6 +183,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             o.help = true;
         } else if (arg == "--version") {
             o.version = true;
+        } else if (arg == "--write-protect") {
+            if (!flag(&o.write_protect)) return usage("--write-protect takes no value");
         } else if (arg == "--mute") {
             if (!flag(&o.mute)) return usage("--mute takes no value");
         } else if (arg == "--warp") {
@@ -248,6 +274,10 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.file.empty()) {
         o.file = find_media(o.file);
         check(file_problem("FILE", o.file, o.kind == KIND_DISK ? FDC_IMAGE_SIZE : -1));
+        // A program that would not load must not start a run that types RUN.
+        bool program = o.kind == KIND_PROGRAM || o.kind == KIND_BIN;
+        if (problem.empty() && program && sys_file_check(o.file.c_str(), o.kind == KIND_BIN) != 0)
+            check("FILE " + o.file + ": cannot be loaded: " + sys_file_why());
     }
     if (!o.disk2.empty()) {
         o.disk2 = find_media(o.disk2);
@@ -261,14 +291,30 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     }
     if (!o.rom.empty()) check(file_problem("--rom", o.rom, ROM_IMAGE_BYTES));
     if (!o.disk_rom.empty()) check(file_problem("--disk-rom", o.disk_rom, DISK_ROM_IMAGE_BYTES));
-    if (!o.screenshot.empty()) check(output_problem("--screenshot", o.screenshot));
-    if (!o.dump_ram.empty()) check(output_problem("--dump-ram", o.dump_ram));
-    if (!o.record.empty()) check(output_problem("--record", o.record));
     if (!o.state.empty()) check(file_problem("--state", o.state, -1));
-    if (!o.save_state.empty()) check(output_problem("--save-state", o.save_state));
     if (!problem.empty()) {
         *error = "kestrel: " + problem;
         return ARGS_FILE_ERROR;
+    }
+    // What the run reads, and what it writes as each output is checked.
+    std::vector<std::pair<std::string, std::string>> used;
+    for (const auto &[role, path] : {std::pair{"FILE", &o.file},
+                                     {"--disk2", &o.disk2},
+                                     {"--state", &o.state},
+                                     {"--rom", &o.rom},
+                                     {"--disk-rom", &o.disk_rom}})
+        if (!path->empty()) used.emplace_back(role, *path);
+    for (const auto &[role, path, how] : {std::tuple{"--screenshot", &o.screenshot, ATOMIC_REPLACE},
+                                          {"--dump-ram", &o.dump_ram, ATOMIC_REPLACE},
+                                          {"--record", &o.record, ATOMIC_REPLACE},
+                                          {"--save-state", &o.save_state, ATOMIC_REPLACE}}) {
+        if (path->empty()) continue;
+        check(output_problem(role, *path, how, used));
+        used.emplace_back(role, *path);
+    }
+    if (!problem.empty()) {
+        *error = "kestrel: " + problem;
+        return ARGS_USAGE;
     }
     *out = o;
     return ARGS_OK;

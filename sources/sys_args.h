@@ -1,6 +1,7 @@
 // sys_args: the command line, `kestrel [options] [FILE]`. Parsed and checked
-// by main before anything is written: a bad option is a usage error (exit
-// status 2), a file that cannot be used a file error (1), each with one line.
+// by main before anything is written: a bad option or an output that cannot
+// be written as asked is a usage error (exit status 2), an input file that
+// cannot be used a file error (1), each with one line.
 // The options override the settings file for one run; they never change it.
 #pragma once
 #include <string>
@@ -15,8 +16,9 @@ struct sys_options {
     int zoom = -1; // -1: the settings file's
     bool mute = false, warp = false, headless = false;
     bool exact_timing = false;
-    long frames = 0;    // 0: run until the user quits
-    double seconds = 0; // emulated; turned into frames once `refresh` is known
+    bool write_protect = false; // the disks named here go in write-protected
+    long frames = 0;            // 0: run until the user quits
+    double seconds = 0;         // emulated; turned into frames once `refresh` is known
     std::string screenshot, dump_ram, record;
     // A saved state to start from, and the file to save one in at exit.
     std::string state, save_state;

@@ -28,7 +28,8 @@ cfg_entry config[CFG_ENTRIES] = {
 };
 
 void sys_cfg_defaults() {
-    for (int i = 0; i < CFG_ENTRIES; i++) config[i].value = cfg_defaults[i];
+    for (int i = 0; i < CFG_ENTRIES; i++)
+        config[i].value = cfg_defaults[i];
 }
 
 static void parse_line(char *line) {
@@ -45,11 +46,14 @@ static void parse_line(char *line) {
 }
 
 int sys_cfg_load() {
+    if (sys_cfg_read() != 0) sys_cfg_save();
+    return 0;
+}
+
+// 1 when there is no file to read.
+int sys_cfg_read() {
     FILE *f = fopen(CFG_FILE, "rt");
-    if (!f) {
-        sys_cfg_save();
-        return 0;
-    }
+    if (!f) return 1;
     // Whole lines, however long: a piece of one must never read as a setting.
     char *line = nullptr;
     size_t cap = 0;
@@ -78,13 +82,16 @@ int sys_cfg_save() {
     return sys_atomic_commit(&a);
 }
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 int splitstr(char **words, int cap, char *line) {
     if (!line || !*line || cap < 1) return 0;
     int count = 0;
     char *src = line;
-    while (is_blank(*src)) src++;
+    while (is_blank(*src))
+        src++;
     while (true) {
         char *word = src;
         char *dst = src;
@@ -115,10 +122,11 @@ int splitstr(char **words, int cap, char *line) {
             }
         }
         bool at_end = *src == 0;
-        if (!at_end) src++;  // past the blank that ended the word
+        if (!at_end) src++; // past the blank that ended the word
         *dst = 0;
         words[count++] = word;
-        while (is_blank(*src)) src++;
+        while (is_blank(*src))
+            src++;
         if (at_end || !*src || count >= cap) break;
     }
     return count;

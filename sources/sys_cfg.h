@@ -18,14 +18,15 @@ constexpr int CFG_MAX_COMMENTS = 16;
 struct cfg_entry {
     int32_t value;
     const char *name;
-    const char *comments[CFG_MAX_COMMENTS];  // ends at the first nullptr
+    const char *comments[CFG_MAX_COMMENTS]; // ends at the first nullptr
 };
 
 extern cfg_entry config[CFG_ENTRIES];
 
-int sys_cfg_load();  // a missing file is created with the current values
-int sys_cfg_save();  // 1 (logged) when it cannot be replaced; the old file stays
-void sys_cfg_defaults();  // puts every value back to its default (tests, start)
+int sys_cfg_load();      // a missing file is created with the current values
+int sys_cfg_read();      // reads only; 1 when there is no file (none is made)
+int sys_cfg_save();      // 1 (logged) when it cannot be replaced; the old file stays
+void sys_cfg_defaults(); // puts every value back to its default (tests, start)
 
 // Splits `line` in place into at most `cap` words, honouring double quotes
 // and backslash escapes. Returns the number of words stored in `words`.

@@ -6,7 +6,7 @@
 #include "cpu_6502.h"
 #include "fdc.h"
 #include "sys_cfg.h"
-#include "sys_state.h"
+#include "state.h"
 #include "via_6522.h"
 
 // The step's parts must vanish into it, as the processor's do into the step.
@@ -163,11 +163,11 @@ int sys_core_state_load(const uint8_t *data, size_t size, int apply) {
     uint8_t multiplier = 0, exact = 0;
     state_reader in{data, size};
     in.get(multiplier);
-    if (sys_state_format() >= 2) in.get(exact);
+    if (state_format() >= 2) in.get(exact);
     if (in.finish("core")) return 1;
     if (multiplier < 1 || multiplier > 4)
-        return sys_state_refuse("core: speed %d out of range", multiplier);
-    if (exact > 1) return sys_state_refuse("core: timing %d out of range", exact);
+        return state_refuse("core: speed %d out of range", multiplier);
+    if (exact > 1) return state_refuse("core: timing %d out of range", exact);
     if (apply) {
         speed = multiplier;
         sys_exact_timing(exact);

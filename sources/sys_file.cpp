@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -36,7 +38,19 @@ constexpr long TAPE_MAX = 16L * 1024 * 1024; // far beyond any real tape
 
 constexpr int LIST_LINE_MAX = 256; // one listing line
 
-static struct { sys_file_log_fn logger; } sys_file;
+constexpr int WHY_MAX = 128; // the console shows 126 characters of a line
+
+static struct {
+    sys_file_log_fn logger;
+    char why[WHY_MAX];
+    std::vector<uint8_t> scratch; // sys_file_check's memory; empty otherwise
+} sys_file;
+
+static FILE *open_file(const char *path, const char *mode) {
+    FILE *f = fopen(path, mode);
+    if (!f) sys_file_set_why_errno(errno);
+    return f;
+}
 
 struct tape_header {
     uint8_t type;
@@ -88,7 +102,9 @@ static void append_tape_header(std::vector<uint8_t> &bytes, uint8_t type, unsign
 }
 
 static int write_whole(const char *path, const std::vector<uint8_t> &bytes) {
+    errno = 0;
     if (sys_atomic_write(path, bytes.data(), bytes.size()) != 0) {
+        sys_file_set_why("%s", sys_atomic_error());
         sys_file_report("unable to write '%s'", path);
         return 1;
     }
@@ -193,11 +209,11 @@ static bool check_bas_chain(const uint8_t *mem, size_t n) {
 }
 
 static int load_tape(const char *path) {
-    FILE *f = fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return 1;
     // The block is loaded and checked in a copy of memory, so a refused
     // tape leaves memory as it was.
-    uint8_t *ram_mem = ram_getptr();
+    uint8_t *ram_mem = sys_file_ram();
     std::vector<uint8_t> staged(ram_mem, ram_mem + RAM_SIZE);
     uint8_t *mem = staged.data();
     int blocks = 0;
@@ -208,7 +224,7 @@ static int load_tape(const char *path) {
         if (!read_tape_header(f, &h)) {
             if (blocks == 0) {
                 sys_file_report("tape load: '%s' ends inside a block header", path);
-                result = 1;
+                result = sys_file_set_why("truncated inside the block header");
             }
             break;
         }
@@ -219,7 +235,7 @@ static int load_tape(const char *path) {
         if (!first) continue;
         if (!named) {
             sys_file_report("tape load: '%s' ends inside a block name", path);
-            result = 1;
+            result = sys_file_set_why("truncated inside the block name");
             break;
         }
         // The end address is inclusive here. Counting in 32 bits, the copy
@@ -231,11 +247,20 @@ static int load_tape(const char *path) {
             if ((c = getc(f)) == EOF) break;
             mem[addr++] = static_cast<uint8_t>(c);
         } while (addr <= h.end);
+        // A block we write holds end - start bytes; fewer is a cut tape,
+        // and half a program or routine is no load.
+        uint32_t got = addr - h.start, want = h.end > h.start ? h.end - h.start : 0u;
+        if (got < want) {
+            sys_file_report("tape load: '%s' ends after %u of the block's %u bytes", path, got,
+                            want);
+            result = sys_file_set_why("truncated: %u of %u bytes", got, want);
+            break;
+        }
         unsigned bad = 0;
         if (h.type == TAPE_TYPE_BASIC && !check_tape_chain(mem, h.start, h.end, &bad)) {
             unsigned line = peek_word(mem, bad + 2);
             sys_file_report("error found: 0x%x line: %u", bad, line);
-            result = 1;
+            result = sys_file_set_why("broken program: line %u has no end", line);
             break;
         }
         memcpy(ram_mem + h.start, mem + h.start, addr - h.start);
@@ -244,25 +269,26 @@ static int load_tape(const char *path) {
         poke_word(ram_mem, PTR_END, h.end);
     }
     fclose(f);
-    return blocks == 0 ? 1 : result;
+    if (blocks == 0) return sys_file_set_why("no tape block in it");
+    return result;
 }
 
 static int load_bas(const char *path) {
-    FILE *f = fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return 1;
     std::vector<uint8_t> bytes;
     int failed = read_up_to(f, bytes, BAS_MAX + 1);
     fclose(f);
     if (failed) {
         sys_file_report("bas load: unable to read '%s'", path);
-        return 1;
+        return sys_file_set_why("cannot be read");
     }
     if (bytes.size() > BAS_MAX) {
         sys_file_report("bas load: '%s' is larger than memory above %.4X", path, BASIC_START);
-        return 1;
+        return sys_file_set_why("too large");
     }
     // Checked in a copy of memory, so a refused file leaves memory as it was.
-    uint8_t *mem = ram_getptr();
+    uint8_t *mem = sys_file_ram();
     std::vector<uint8_t> staged(mem, mem + RAM_SIZE);
     size_t n = bytes.size();
     if (n) memcpy(staged.data() + BASIC_START, bytes.data(), n);
@@ -271,7 +297,7 @@ static int load_bas(const char *path) {
     sys_file_list("size  : %.4X", static_cast<unsigned>(n));
     if (!check_bas_chain(staged.data(), n)) {
         sys_file_report("error found");
-        return 1;
+        return sys_file_set_why("not a program: its line links break");
     }
     if (n) memcpy(mem + BASIC_START, bytes.data(), n);
     poke_word(mem, PTR_START, BASIC_START);
@@ -280,16 +306,16 @@ static int load_bas(const char *path) {
 }
 
 static int load_hrs(const char *path) {
-    FILE *f = fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return 1;
     int c;
     for (unsigned i = 0; i < HRS_SIZE && (c = getc(f)) != EOF; i++)
-        mem_write(HRS_BASE + i, c);
+        if (sys_file.scratch.empty()) mem_write(HRS_BASE + i, c);
     bool failed = ferror(f) != 0;
     fclose(f);
     if (failed) {
         sys_file_report("hrs load: unable to read '%s'", path);
-        return 1;
+        return sys_file_set_why("cannot be read");
     }
     return 0;
 }
@@ -303,7 +329,7 @@ static int save_tape(const char *path) {
     unsigned bad = 0;
     if (end > start && !check_tape_chain(mem, start, end, &bad)) {
         sys_file_report("tape save: no program there, its links break at 0x%x", bad);
-        return 1;
+        return sys_file_set_why("no program to save");
     }
     std::vector<uint8_t> bytes;
     if (end > start) {
@@ -319,7 +345,7 @@ static int save_bas(const char *path) {
     unsigned end = peek_word(mem, PTR_END);
     if (end > start && (start != BASIC_START || !check_bas_chain(mem, end - start))) {
         sys_file_report("bas save: no program at %.4X", BASIC_START);
-        return 1;
+        return sys_file_set_why("no program to save");
     }
     std::vector<uint8_t> bytes;
     if (end > start) append_ram(bytes, start, end - start);
@@ -339,13 +365,13 @@ static bool has_extension(const char *ext, const char *want) {
 // Pictures are known by name but cannot be read or written yet.
 static int load_bmp(const char *path) {
     sys_file_report("sys_file_load_bmp: %s -> %s", path, "not implemented yet");
-    return 1;
+    return sys_file_set_why("pictures cannot be loaded");
 }
 
 static int save_bmp(const char *path) {
     if (sys_shot_bmp(path) == 0) return 0;
     sys_file_report("bmp save: unable to write '%s'", path);
-    return 1;
+    return sys_file_set_why("cannot be written");
 }
 
 // The kinds of file by their extension (any case), with their loader and saver.
@@ -370,39 +396,56 @@ static const file_kind *find_kind(const char *path) {
     return nullptr;
 }
 
+constexpr const char *UNKNOWN_KIND = "unknown kind of file (.tap .dat .bas .txt .hrs)";
+
 int sys_file_load(const char *path) {
+    sys_file.why[0] = 0;
     const file_kind *kind = find_kind(path);
-    return kind ? kind->load(path) : 1;
+    return kind ? kind->load(path) : sys_file_set_why("%s", UNKNOWN_KIND);
 }
 
 int sys_file_save(const char *path) {
+    sys_file.why[0] = 0;
     const file_kind *kind = find_kind(path);
-    return kind ? kind->save(path) : 1;
+    return kind ? kind->save(path) : sys_file_set_why("%s", UNKNOWN_KIND);
 }
 
 int sys_file_load_bin(const char *path, uint16_t addr) {
-    FILE *f = fopen(path, "rb");
+    sys_file.why[0] = 0;
+    FILE *f = open_file(path, "rb");
     if (!f) return 1;
     std::vector<uint8_t> bytes;
     int failed = read_up_to(f, bytes, BIN_MAX + 1);
     fclose(f);
     if (failed) {
         sys_file_report("bin load: unable to read '%s'", path);
-        return 1;
+        return sys_file_set_why("cannot be read");
     }
     if (bytes.size() > BIN_MAX) {
         sys_file_report("bin load: '%s' is larger than 64 KiB", path);
-        return 1;
+        return sys_file_set_why("larger than 64 KiB");
     }
     sys_file_list("start : %.4X", addr);
-    for (size_t i = 0; i < bytes.size(); i++)
-        mem_write((addr + i) & 0xFFFF, bytes[i]);
+    // The I/O page is the chips' registers and switches, not memory: a store
+    // there would drive the disk or switch the ROM out. A check stores nothing.
+    size_t skipped = 0;
+    for (size_t i = 0; i < bytes.size() && sys_file.scratch.empty(); i++) {
+        unsigned at = (addr + i) & 0xFFFF;
+        if (mem_plain_read(at))
+            mem_write(at, bytes[i]);
+        else
+            skipped++;
+    }
+    if (skipped)
+        sys_file_report("bin load: %zu bytes of '%s' for the I/O page 0300-03FF skipped", skipped,
+                        path);
     sys_file_list("end   : %.4X", static_cast<unsigned>((addr + bytes.size()) & 0xFFFF));
     sys_file_list("size  : %.4X", static_cast<unsigned>(bytes.size() & 0xFFFF));
     return 0;
 }
 
 int sys_file_save_bin(const char *path, uint16_t start, uint16_t size) {
+    sys_file.why[0] = 0;
     std::vector<uint8_t> bytes;
     if (has_extension(strrchr(path, '.'), ".tap"))
         append_tape_header(bytes, TAPE_TYPE_MACHINE, start, (start + size) & 0xFFFF);
@@ -411,28 +454,29 @@ int sys_file_save_bin(const char *path, uint16_t start, uint16_t size) {
 }
 
 int sys_file_mount_tap(const char *path) {
+    sys_file.why[0] = 0;
     if (!path) return via_6522_tapein(nullptr, 0);
-    FILE *f = fopen(path, "rb");
+    FILE *f = open_file(path, "rb");
     if (!f) return 1;
     struct stat st;
     if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > TAPE_MAX) {
         fclose(f);
         sys_file_report("tape: '%s' is not a tape image", path);
-        return 1;
+        return sys_file_set_why("not a tape image");
     }
     long size = static_cast<long>(st.st_size);
     uint8_t *buffer = new (std::nothrow) uint8_t[size > 0 ? size : 1];
     if (!buffer) {
         fclose(f);
         sys_file_report("tape: no memory for '%s'", path);
-        return 1;
+        return sys_file_set_why("no memory for it");
     }
     size_t got = size > 0 ? fread(buffer, 1, static_cast<size_t>(size), f) : 0;
     fclose(f);
     if (got != static_cast<size_t>(size)) {
         delete[] buffer;
         sys_file_report("tape: unable to read '%s'", path);
-        return 1;
+        return sys_file_set_why("cannot be read");
     }
     via_6522_tapein(buffer, size);
     via_6522_tapein_name(path);
@@ -470,8 +514,47 @@ int sys_file_report(const char *fmt, ...) {
     return 0;
 }
 
+int sys_file_check(const char *path, int bin) {
+    sys_file.scratch.assign(RAM_SIZE, 0);
+    sys_file_log_fn logger = sys_file.logger; // no listing for a check
+    sys_file.logger = nullptr;
+    int result = bin ? sys_file_load_bin(path, 0) : sys_file_load(path);
+    sys_file.logger = logger;
+    sys_file.scratch.clear();
+    sys_file.scratch.shrink_to_fit();
+    return result;
+}
+
+uint8_t *sys_file_ram() {
+    return sys_file.scratch.empty() ? ram_getptr() : sys_file.scratch.data();
+}
+
+const char *sys_file_why() {
+    return sys_file.why;
+}
+
+int sys_file_set_why(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(sys_file.why, sizeof sys_file.why, fmt, ap);
+    va_end(ap);
+    return 1;
+}
+
+int sys_file_set_why_errno(int err) {
+    if (err == ENOENT) return sys_file_set_why("no such file");
+    if (err == EACCES || err == EPERM) return sys_file_set_why("permission denied");
+    if (err == EISDIR) return sys_file_set_why("a folder, not a file");
+    if (err == ENOSPC || err == EDQUOT) return sys_file_set_why("the disk is full");
+    if (err == EFBIG) return sys_file_set_why("the file would be too large");
+    sys_file_set_why("%s", strerror(err));
+    sys_file.why[0] = static_cast<char>(tolower(static_cast<unsigned char>(sys_file.why[0])));
+    return 1;
+}
+
 int sys_file_read_tap(const char *path, uint16_t *start, std::vector<uint8_t> *bytes) {
-    FILE *f = fopen(path, "rb");
+    sys_file.why[0] = 0;
+    FILE *f = open_file(path, "rb");
     if (!f) {
         sys_file_report("tape: cannot open '%s'", path);
         return 1;
@@ -489,7 +572,13 @@ int sys_file_read_tap(const char *path, uint16_t *start, std::vector<uint8_t> *b
     fclose(f);
     if (!whole) {
         sys_file_report("tape: no whole block in '%s'", path);
-        return 1;
+        return sys_file_set_why("no whole tape block in it");
+    }
+    uint32_t want = h.end > h.start ? h.end - h.start : 0u;
+    if (bytes->size() < want) {
+        sys_file_report("tape: '%s' ends after %zu of the block's %u bytes", path, bytes->size(),
+                        want);
+        return sys_file_set_why("truncated: %zu of %u bytes", bytes->size(), want);
     }
     *start = h.start;
     return 0;

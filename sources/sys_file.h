@@ -33,6 +33,23 @@ int sys_file_list(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // A failure worth telling the user: an error line and a console line.
 int sys_file_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// Why the last load, save or tape mount failed, in a few words for the
+// console's closing line ("no such file", "truncated: 16 of 256 bytes");
+// "" when it succeeded or gave no reason. Each of those calls clears it.
+const char *sys_file_why();
+// Records the reason; returns 1, the failure result.
+int sys_file_set_why(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The reason a file could not be opened, from errno (ENOENT: "no such file").
+int sys_file_set_why_errno(int err);
+
+// Runs the loader for `path` (sys_file_load's, or sys_file_load_bin's when
+// `bin` is 1) on a scratch copy of memory: 0 when the file would load, else 1
+// with the reason in sys_file_why. For files named before the machine runs.
+int sys_file_check(const char *path, int bin);
+// The RAM image loads write to: the machine's, or the scratch copy while
+// sys_file_check runs.
+uint8_t *sys_file_ram();
+
 // The first block of a tape image: its start address and its data bytes
 // (main thread, no memory touched). 0 success, 1 failure (reported).
 int sys_file_read_tap(const char *path, uint16_t *start, std::vector<uint8_t> *bytes);

@@ -1,8 +1,10 @@
 #include "sys_file_txt.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <vector>
 
 #include "log.h"
@@ -96,13 +98,15 @@ int sys_file_txt_tokenise(const char *text, uint8_t *out, int cap) {
     return n;
 }
 
-// Skips white space, newlines included; returns the first other character.
-static int skip_space(FILE *f) {
+// Skips white space, newlines included, counting the newlines in *lines;
+// returns the first other character.
+static int skip_space(FILE *f, unsigned *lines) {
     int c;
-    do
+    for (;;) {
         c = getc(f);
-    while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f');
-    return c;
+        if (c == '\n') ++*lines;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f') return c;
+    }
 }
 
 // The rest of the line up to its newline: tabs become spaces, control
@@ -125,61 +129,90 @@ static int read_line_text(FILE *f, char *buf) {
     return too_long ? -1 : len;
 }
 
-int sys_file_load_txt(const char *path) {
-    FILE *f = fopen(path, "rt");
-    if (!f) return 1;
-    // The program is built aside and copied in only when the whole file has
-    // been taken, so a refused file leaves memory as it was.
-    std::vector<uint8_t> area;
+constexpr unsigned LINE_NUMBER_MAX = 65535;
+
+// The program typing the file's lines would leave: numbered lines in order,
+// a repeated number replacing the earlier line and a number alone deleting
+// it, as at the prompt. 1 (reported) when the file cannot be taken whole.
+static int read_program(FILE *f, const char *path, std::map<unsigned, std::vector<uint8_t>> *out) {
     char text[TXT_LINE_MAX + 1];
     uint8_t tokens[TXT_LINE_MAX];
-    int lines = 0;
-    int result = 0;
+    unsigned text_line = 1; // of the file, for the user
+    bool numbered = false;
     for (;;) {
-        int c = skip_space(f);
+        int c = skip_space(f, &text_line);
         if (c == EOF) break;
         if (c < '0' || c > '9') {
-            if (lines == 0) {
-                sys_file_report("text load: '%s' holds no numbered line", path);
-                result = 1;
-            }
-            break;
+            if (numbered) break; // as before: the program ends at the first unnumbered line
+            sys_file_report("text load: '%s' holds no numbered line", path);
+            return sys_file_set_why("no numbered line in it");
         }
+        numbered = true;
         unsigned number = 0;
-        for (; c >= '0' && c <= '9'; c = getc(f))
-            number = (number * 10 + (c - '0')) & 0xFFFF;
+        bool too_big = false;
+        for (; c >= '0' && c <= '9'; c = getc(f)) {
+            number = number * 10 + static_cast<unsigned>(c - '0');
+            if (number > LINE_NUMBER_MAX) {
+                too_big = true;
+                number = LINE_NUMBER_MAX + 1; // keeps counting digits from overflowing
+            }
+        }
         if (c != EOF) ungetc(c, f);
+        if (too_big) {
+            sys_file_report("text load: '%s' text line %u: line number over %u", path, text_line,
+                            LINE_NUMBER_MAX);
+            return sys_file_set_why("text line %u: line number over %u", text_line,
+                                    LINE_NUMBER_MAX);
+        }
         int len = read_line_text(f, text);
         if (len < 0) {
             sys_file_report("text load: line %u longer than %d characters", number, TXT_LINE_MAX);
-            result = 1;
-            break;
+            return sys_file_set_why("text line %u: longer than %d characters", text_line,
+                                    TXT_LINE_MAX);
+        }
+        text_line++;
+        if (len == 0) {
+            out->erase(number);
+            continue;
         }
         int n = sys_file_txt_tokenise(text, tokens, TXT_LINE_MAX);
-        size_t next = area.size() + 4 + static_cast<size_t>(n) + 1;
+        (*out)[number].assign(tokens, tokens + n);
+    }
+    if (ferror(f)) {
+        sys_file_report("text load: unable to read '%s'", path);
+        return sys_file_set_why("cannot be read");
+    }
+    return 0;
+}
+
+int sys_file_load_txt(const char *path) {
+    sys_file_set_why("%s", "");
+    FILE *f = fopen(path, "rt");
+    if (!f) return sys_file_set_why_errno(errno);
+    std::map<unsigned, std::vector<uint8_t>> lines;
+    int result = read_program(f, path, &lines);
+    fclose(f);
+    if (result) return result;
+    // The program is built aside and copied in only when it fits whole, so a
+    // refused file leaves memory as it was.
+    std::vector<uint8_t> area;
+    for (const auto &[number, tokens] : lines) {
+        size_t next = area.size() + 4 + tokens.size() + 1;
         if (BASIC_START + next + 2 > BASIC_LIMIT) {
             sys_file_report("text load: program does not fit in memory at line %u", number);
-            result = 1;
-            break;
+            return sys_file_set_why("does not fit in memory at line %u", number);
         }
         unsigned link = BASIC_START + static_cast<unsigned>(next);
         area.push_back(static_cast<uint8_t>(link));
         area.push_back(static_cast<uint8_t>(link >> 8));
         area.push_back(static_cast<uint8_t>(number));
         area.push_back(static_cast<uint8_t>(number >> 8));
-        area.insert(area.end(), tokens, tokens + n);
+        area.insert(area.end(), tokens.begin(), tokens.end());
         area.push_back(0);
-        lines++;
     }
-    if (ferror(f)) {
-        sys_file_report("text load: unable to read '%s'", path);
-        result = 1;
-    }
-    fclose(f);
-    if (result) return result;
     area.push_back(0);
     area.push_back(0);
-    uint8_t *mem = ram_getptr();
+    uint8_t *mem = sys_file_ram();
     memcpy(mem + BASIC_START, area.data(), area.size());
     poke_word(mem, PTR_START, BASIC_START);
     poke_word(mem, PTR_END, BASIC_START + static_cast<unsigned>(area.size()));
@@ -188,7 +221,8 @@ int sys_file_load_txt(const char *path) {
 
 int sys_file_txt_save(const char *path) {
     sys_atomic a;
-    if (sys_atomic_open(&a, path) != 0) return 1;
+    errno = 0;
+    if (sys_atomic_open(&a, path) != 0) return sys_file_set_why_errno(errno ? errno : EIO);
     FILE *f = a.file;
     const uint8_t *mem = ram_getptr();
     unsigned p = peek_word(mem, PTR_START);
@@ -214,7 +248,9 @@ int sys_file_txt_save(const char *path) {
         putc('\n', f);
         p = a + 1;
     }
+    errno = 0;
     if (sys_atomic_commit(&a) != 0) {
+        sys_file_set_why_errno(errno ? errno : EIO);
         sys_file_report("text save: unable to write '%s'", path);
         return 1;
     }

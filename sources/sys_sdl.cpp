@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 
@@ -37,6 +38,10 @@ static struct {
     // Written by the main thread under the machine lock, read by frames.
     bool warp;
 } host;
+
+// The signal that asked the run to end; the handler's only write, read by
+// the frames, which end the loop as a planned run's end does.
+static volatile sig_atomic_t host_signal;
 
 constexpr uint32_t WARP_SHOW_MS = 20; // at most 50 pictures a second of host time
 
@@ -258,7 +263,7 @@ static void run_frame(uint32_t interval, step_fn step, frame_view view) {
 }
 
 static bool stop_due() {
-    return sys_sdl_plan.stop_after > 0 && host.frames >= sys_sdl_plan.stop_after;
+    return host_signal || (sys_sdl_plan.stop_after > 0 && host.frames >= sys_sdl_plan.stop_after);
 }
 
 static bool ending() {
@@ -360,6 +365,24 @@ int sys_sdl_warp(int on) {
     audio_sdl_warp(on);
     if (!host.warp) host.due = 0; // pacing starts afresh
     return 0;
+}
+
+static void on_signal(int sig) {
+    host_signal = sig;
+}
+
+int sys_sdl_catch_signals() {
+    struct sigaction sa = {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(sig, &sa, nullptr);
+    return 0;
+}
+
+int sys_sdl_signalled() {
+    return host_signal;
 }
 
 int sys_sdl_finish() {

@@ -39,6 +39,11 @@ int sys_sdl_run(step_fn step); // returns when the user quits
 // due, one interval after this one was. Returns the interval.
 uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step);
 int sys_sdl_finish();
+// Hang-up, quit, interrupt and terminate end the run as F10 does: the
+// frame under way finishes, then outputs and disks are written. Installed
+// by main before the host library starts, which then leaves them alone.
+int sys_sdl_catch_signals();
+int sys_sdl_signalled(); // the signal that ended the run, 0 when none
 // Warp: frames run back to back, as fast as the host allows; only the last
 // of every 20 ms of host time is shown, the sound device is silent and the
 // title shows the factor. Main thread (F9, --warp).

@@ -16,6 +16,7 @@
 #include "dasm_6502.h"
 #include "mem.h"
 #include "cpu_6502.h"
+#include "sys_atomic.h"
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_data.h"
@@ -97,8 +98,8 @@ constexpr const char *help_text[] = {
     " sound{on|off}                  - turn sound on/off",
     " dump                        - take memory snapshot",
     "----------------------------------------------------",
-    " asm file.{asm|s}            - assemble to file.bin",
-    " dasm file.{bin|tap}      - disassemble to file.asm",
+    " asm file.{asm|s} [out.bin]   - assemble to file.bin",
+    " dasm file.{bin|tap} [out]     - disassemble to .asm",
     " dasm A#### {E|L}####     - disassemble to file.asm",
     "----------------------------------------------------",
 };
@@ -106,6 +107,7 @@ static_assert(std::size(help_text) == 24);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
+    " mnt{1|2} image.dsk ro   - insert write-protected",
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
@@ -139,7 +141,7 @@ constexpr const char *help_monitor[] = {
     " p                                           - pause",
     "----------------------------------------------------",
     " asm file.s A                 - assemble into memory",
-    " dasm file.bin A####           - disassemble at AAAA",
+    " dasm file.bin A#### [out]     - disassemble at AAAA",
     " dasm A#### {E|L}#### file.asm     - to another file",
     "----------------------------------------------------",
 };
@@ -202,8 +204,30 @@ __attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
     say(line);
 }
 
+// A failure says why when the file operation gave a reason.
 static void say_result(int result) {
-    say(result == 0 ? "ready" : "error");
+    if (result == 0)
+        say("ready");
+    else if (*sys_file_why())
+        sayf("error: %s", sys_file_why());
+    else
+        say("error");
+}
+
+// A file written, or why not: the writer's reason when it gave one.
+static void say_written(int result, const std::string &why) {
+    if (result == 0 || why.empty())
+        say_result(result);
+    else
+        sayf("error: %s", why.c_str());
+}
+
+// The same, for writers that leave their reason with the atomic writer;
+// `write` runs with no earlier reason around.
+template <typename F> static void say_written(F write) {
+    sys_atomic_forget();
+    int result = write();
+    say_written(result, sys_atomic_error());
 }
 
 static void clear_output() {
@@ -268,8 +292,12 @@ static void run_load(char **words, int n) {
         say("? syntax error");
         return;
     }
-    if (!begins_with(words[2], 'A')) {
-        say("ready"); // no address given: nothing to load
+    // "A" alone is 0; anything but hex digits after it is no address.
+    const char *digits = words[2] + 1;
+    if (!begins_with(words[2], 'A') || strspn(digits, "0123456789abcdefABCDEF") != strlen(digits)) {
+        // A bare number would read "A000" and "B000" differently: ask for the letter.
+        say("the address is written with an A: load file.bin A0500");
+        say("? syntax error");
         return;
     }
     uint32_t addr = 0;
@@ -332,7 +360,7 @@ static void run_shot(char **words, int n) {
     std::string name = n == 2 ? words[1] : sys_shot_next_name();
     sayf("screenshot '%s'", name.c_str());
     machine_guard hold;
-    say_result(sys_shot_png(name.c_str()));
+    say_written([&] { return sys_shot_png(name.c_str()); });
 }
 
 static void run_record(char **words, int n) {
@@ -340,12 +368,15 @@ static void run_record(char **words, int n) {
         say("? syntax error");
         return;
     }
+    std::string why;
     if (strings_cmpi(words[1], "off") == 0) {
-        say_result(sys_record_stop());
+        int failed = sys_record_stop(&why);
+        say_written(failed, why);
         return;
     }
     sayf("recording to '%s'", words[1]);
-    say_result(sys_record_start(words[1]));
+    int failed = sys_record_start(words[1], &why);
+    say_written(failed, why);
 }
 
 static void run_umount(char digit) {
@@ -396,17 +427,19 @@ static void unmute() {
     sdlcon.muted = false;
 }
 
+// "asm file [A]" or "asm file out.bin".
 static void run_asm(char **words, int n) {
-    if (n != 2 && !(n == 3 && strings_cmpi(words[2], "A") == 0)) {
+    if (n < 2 || n > 3) {
         say("? syntax error");
         return;
     }
+    bool to_memory = n == 3 && strings_cmpi(words[2], "A") == 0;
     sayf("assembling '%s'", words[1]);
     machine_guard hold;
-    say_result(asm_6502_file(words[1], n == 3));
+    say_result(asm_6502_file(words[1], to_memory, n == 3 && !to_memory ? words[2] : nullptr));
 }
 
-// "dasm file [A####]" or "dasm A#### {E|L}#### [file.asm]".
+// "dasm file [A####] [out.asm]" or "dasm A#### {E|L}#### [out.asm]".
 static void run_dasm(char **words, int n) {
     uint32_t start = 0, size = 0;
     bool range = n >= 3 && begins_with(words[1], 'A') && read_address(words[1], &start) &&
@@ -415,16 +448,18 @@ static void run_dasm(char **words, int n) {
         const char *out = n == 4 ? words[3] : "kestrel.asm";
         sayf("disassembling $%.4X-$%.4X to '%s'", start, (start + size - 1) & 0xFFFF, out);
         machine_guard hold;
-        say_result(dasm_6502_memory(static_cast<uint16_t>(start), size, out));
+        say_result(dasm_6502_memory(static_cast<uint16_t>(start), size, out, n == 4));
         return;
     }
-    if (n < 2 || n > 3 || (n == 3 && !read_address(words[2], &start))) {
+    bool has_address = n >= 3 && read_address(words[2], &start);
+    const char *out = n == 4 || (n == 3 && !has_address) ? words[n - 1] : nullptr;
+    if (n < 2 || n > 4 || (n == 4 && !has_address)) {
         say("? syntax error");
         return;
     }
     sayf("disassembling '%s'", words[1]);
     machine_guard hold;
-    say_result(dasm_6502_file(words[1], static_cast<uint16_t>(start)));
+    say_result(dasm_6502_file(words[1], static_cast<uint16_t>(start), out));
 }
 
 // The monitor's commands; false when `cmd` is none of them or its words
@@ -517,6 +552,7 @@ int SDLCON_Init() {
     CON_Out(console, "%s", "");
     video->overlay = draw_overlay;
     sys_file_set_logger(sys_sdl_log); // the loaders' listing lines
+    fdc_set_teller(sys_sdl_log);      // what the disks must tell
     return 0;
 }
 
@@ -524,6 +560,7 @@ int SDLCON_Init() {
 // without a console: the frame that might be running needs no warning.
 int SDLCON_Quit() {
     sys_file_set_logger(nullptr);
+    fdc_set_teller(nullptr);
     {
         machine_guard machine;
         sys_debug_set_printer(nullptr);
@@ -630,6 +667,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
+    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();
@@ -649,10 +687,11 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         for (const char *line : help_keys)
             say(line);
         say("ready");
-    } else if ((is("mnt1") || is("mnt2")) && n == 2) {
-        sayf("mounting '%s' in drive %c", words[1], digit);
+    } else if ((is("mnt1") || is("mnt2")) &&
+               (n == 2 || (n == 3 && strings_cmpi(words[2], "ro") == 0))) {
+        sayf("mounting '%s' in drive %c%s", words[1], digit, n == 3 ? " write-protected" : "");
         machine_guard hold;
-        say_result(fdc_mount(words[1], digit - '1', 0));
+        say_result(fdc_mount(words[1], digit - '1', n == 3));
     } else if ((is("mnt1") || is("mnt2")) && n == 1) {
         run_umount(digit);
     } else if (is("umnt1") || is("umnt2")) {
@@ -664,7 +703,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     } else if (is("dump")) {
         sayf("dumping ram to: '%s'", SDLCON_RAM_FILE);
         machine_guard hold;
-        say_result(ram_dump(SDLCON_RAM_FILE));
+        say_written([] { return ram_dump(SDLCON_RAM_FILE); });
     } else if (is("soundon") || is("soundoff")) {
         {
             machine_guard hold;
@@ -692,7 +731,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         bool save = is_word(words[1], "save");
         sayf("%s state '%s'", save ? "saving" : "restoring", words[2]);
         machine_guard hold;
-        say_result(save ? sys_state_save(words[2]) : sys_state_load(words[2]));
+        if (save)
+            say_written([&] { return sys_state_save(words[2]); });
+        else
+            say_result(sys_state_load(words[2]));
     } else if (is("asm")) {
         run_asm(words, n);
     } else if (is("dasm")) {

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -49,51 +48,20 @@ constexpr state_section sections[] = {
 };
 constexpr size_t STATE_SECTIONS = std::size(sections);
 
-static const char *loading = "";        // the file being read, for the refusal line
-static uint32_t format = STATE_VERSION; // the version being read
-
-static void report_line(const char *prefix, const char *fmt, va_list ap) {
-    char line[512];
-    int used = snprintf(line, sizeof line, "%s", prefix);
-    vsnprintf(line + used, sizeof line - static_cast<size_t>(used), fmt, ap);
-    sys_file_report("%s", line);
+// Refusals and reports from the sections reach the user as the file
+// commands' do: the error log and the console.
+static int report_to_user(const char *line) {
+    return sys_file_report("%s", line);
 }
 
-int sys_state_report(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    report_line("state: ", fmt, ap);
-    va_end(ap);
-    return 0;
-}
-
-int sys_state_refuse(const char *fmt, ...) {
-    char prefix[300];
-    snprintf(prefix, sizeof prefix, *loading ? "state '%s' refused: " : "state refused: %s",
-             loading);
-    va_list ap;
-    va_start(ap, fmt);
-    report_line(prefix, fmt, ap);
-    va_end(ap);
-    return 1;
-}
-
-uint32_t sys_state_format() {
-    return format;
-}
-
-uint64_t sys_state_hash(const uint8_t *bytes, size_t size) {
-    uint64_t h = 0xCBF29CE484222325u;
-    for (size_t i = 0; i < size; i++)
-        h = (h ^ bytes[i]) * 0x100000001B3u;
-    return h;
-}
+static const char *loading = ""; // the file being read, for the refusal line
 
 static uint32_t crc_of(const uint8_t *data, size_t size) {
     return static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), data, static_cast<uInt>(size)));
 }
 
 int sys_state_write(std::vector<uint8_t> &file) {
+    state_set_reporter(report_to_user);
     std::vector<uint8_t> body, data;
     for (const state_section &s : sections) {
         data.clear();
@@ -113,7 +81,7 @@ int sys_state_write(std::vector<uint8_t> &file) {
     memcpy(file.data() + sizeof STATE_MAGIC, words.data(), words.size());
     // Level 1: the tracks and memory are mostly runs; more effort buys little.
     if (compress2(file.data() + STATE_HEADER, &packed, body.data(), body.size(), 1) != Z_OK)
-        return sys_state_report("can't compress the state"), 1;
+        return state_report("can't compress the state"), 1;
     file.resize(STATE_HEADER + packed);
     return 0;
 }
@@ -129,32 +97,32 @@ static int split(const std::vector<uint8_t> &body, const uint8_t *found[], size_
         in.get(size);
         in.get(crc);
         const uint8_t *data = in.take(size);
-        if (in.bad) return sys_state_refuse("truncated inside a section");
+        if (in.bad) return state_refuse("truncated inside a section");
         std::string text(reinterpret_cast<const char *>(name), length);
         size_t k = 0;
         while (k < STATE_SECTIONS && text != sections[k].name)
             k++;
-        if (k == STATE_SECTIONS) return sys_state_refuse("unknown section '%s'", text.c_str());
-        if (found[k]) return sys_state_refuse("section '%s' twice", text.c_str());
+        if (k == STATE_SECTIONS) return state_refuse("unknown section '%s'", text.c_str());
+        if (found[k]) return state_refuse("section '%s' twice", text.c_str());
         if (crc_of(data, size) != crc)
-            return sys_state_refuse("section '%s' fails its CRC", text.c_str());
+            return state_refuse("section '%s' fails its CRC", text.c_str());
         found[k] = data;
         sizes[k] = size;
     }
     for (size_t k = 0; k < STATE_SECTIONS; k++)
-        if (!found[k]) return sys_state_refuse("section '%s' missing", sections[k].name);
+        if (!found[k]) return state_refuse("section '%s' missing", sections[k].name);
     return 0;
 }
 
-// The body after a header that passed, in the version `format` names.
+// The body after a header that passed, in the version state_format() gives.
 static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
-    if (body_size > STATE_BODY_MAX) return sys_state_refuse("body of %u bytes", body_size);
+    if (body_size > STATE_BODY_MAX) return state_refuse("body of %u bytes", body_size);
     std::vector<uint8_t> body(body_size);
     uLongf unpacked = body_size;
     uLong packed = size - STATE_HEADER;
     int z = uncompress2(body.data(), &unpacked, file + STATE_HEADER, &packed);
     if (z != Z_OK || unpacked != body_size || packed != size - STATE_HEADER)
-        return sys_state_refuse("truncated or damaged (zlib %d)", z);
+        return state_refuse("truncated or damaged (zlib %d)", z);
     const uint8_t *found[STATE_SECTIONS] = {};
     size_t sizes[STATE_SECTIONS] = {};
     if (split(body, found, sizes) != 0) return 1;
@@ -163,16 +131,17 @@ static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
     // The running drives' changes are the user's: stored before their tracks go.
     for (int n = 0; n < 2; n++)
         if (fdc_write_image(n) != 0)
-            return sys_state_refuse("drive %d's changes could not be stored first", n + 1);
+            return state_refuse("drive %d's changes could not be stored first", n + 1);
     for (size_t k = 0; k < STATE_SECTIONS; k++)
         sections[k].load(found[k], sizes[k], 1);
     return 0;
 }
 
 int sys_state_read(const uint8_t *file, size_t size) {
-    if (size < STATE_HEADER) return sys_state_refuse("too short for a state file");
+    state_set_reporter(report_to_user);
+    if (size < STATE_HEADER) return state_refuse("too short for a state file");
     if (memcmp(file, STATE_MAGIC, sizeof STATE_MAGIC) != 0)
-        return sys_state_refuse("not a kestrel state file");
+        return state_refuse("not a kestrel state file");
     state_reader header{file + sizeof STATE_MAGIC, 8};
     uint32_t version = 0, body_size = 0;
     header.get(version);
@@ -180,15 +149,16 @@ int sys_state_read(const uint8_t *file, size_t size) {
     // Older versions lack fields at the end of some sections; their loaders
     // ask which version they read.
     if (version < 1 || version > STATE_VERSION)
-        return sys_state_refuse("format version %u, this kestrel reads versions 1 to %u", version,
-                                STATE_VERSION);
-    format = version;
+        return state_refuse("format version %u, this kestrel reads versions 1 to %u", version,
+                            STATE_VERSION);
+    state_begin(version, loading);
     int result = read_body(file, size, body_size);
-    format = STATE_VERSION;
+    state_begin(STATE_VERSION, loading);
     return result;
 }
 
 int sys_state_save(const char *path) {
+    state_set_reporter(report_to_user);
     // The drives' changes go to their images first, so that the state and the
     // files agree: a later write-back would otherwise make the files differ
     // from the hashes kept, and a restore would leave the drives empty.
@@ -198,16 +168,19 @@ int sys_state_save(const char *path) {
     if (sys_state_write(file) != 0) return 1;
     errno = 0;
     if (sys_atomic_write(path, file.data(), file.size()) != 0)
-        return sys_state_report("can't write '%s': %s", path, strerror(errno ? errno : EIO)), 1;
+        return state_report("can't write '%s': %s", path, strerror(errno ? errno : EIO)), 1;
     return 0;
 }
 
 int sys_state_load(const char *path) {
+    state_set_reporter(report_to_user);
     loading = path;
+    state_begin(STATE_VERSION, path);
     FILE *f = fopen(path, "rb");
     if (!f) {
-        sys_state_refuse("%s", strerror(errno));
+        state_refuse("%s", strerror(errno));
         loading = "";
+        state_end();
         return 1;
     }
     std::vector<uint8_t> file;
@@ -218,8 +191,8 @@ int sys_state_load(const char *path) {
         file.insert(file.end(), chunk, chunk + got);
     bool failed = ferror(f) != 0;
     fclose(f);
-    int result =
-        failed ? sys_state_refuse("can't read it") : sys_state_read(file.data(), file.size());
+    int result = failed ? state_refuse("can't read it") : sys_state_read(file.data(), file.size());
     loading = "";
+    state_end();
     return result;
 }

@@ -6,7 +6,7 @@
 
 #include "log.h"
 #include "ram.h"
-#include "sys_state.h"
+#include "state.h"
 
 // Colour number: bit 0 red, bit 1 green, bit 2 blue. Red sits in the low byte.
 static constexpr uint32_t pal[] = {
@@ -160,7 +160,7 @@ int vdc_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(hires);
     if (in.finish("vdc")) return 1;
     if (line < 0 || line >= VDC_HEIGHT || column < 0 || column > VDC_CELLS)
-        return sys_state_refuse("vdc: line %d or column %d out of range", line, column);
+        return state_refuse("vdc: line %d or column %d out of range", line, column);
     if (!apply) return 0;
     uint8_t *ram_bytes = ram_getptr();
     vdc.line = line;

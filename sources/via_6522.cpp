@@ -8,7 +8,7 @@
 #include "ay_8912.h"
 #include "cpu_6502.h"
 #include "log.h"
-#include "sys_state.h"
+#include "state.h"
 
 // Register names for trace lines.
 constexpr const char *via_sym[] = {
@@ -586,13 +586,13 @@ int via_6522_state_load(const uint8_t *data, size_t size, int apply) {
     via_state v = via;
     v.t1_load = v.t2_load = v.t1_armed = v.t2_armed = 0;
     state_reader in{data, size};
-    each_field(v, sys_state_format(), [&](auto &f) { in.get(f); });
+    each_field(v, state_format(), [&](auto &f) { in.get(f); });
     if (in.finish("via")) return 1;
     if ((v.ca1 | v.ca2_in | v.ca2_out | v.cb1 | v.cb2_in | v.cb2_out) > 1 ||
         (v.t1_running | v.t2_running) > 1 || v.shift_count > 7 || v.ier > 0x7F ||
         !(v.ifr & 0x80) != !(v.ifr & v.ier & 0x7F) ||
         (v.t1_load | v.t2_load | v.t1_armed | v.t2_armed) > 1)
-        return sys_state_refuse("via: a line, timer or flag value out of range");
+        return state_refuse("via: a line, timer or flag value out of range");
     if (apply) {
         via = v;
         load_later(); // a load may be pending: the next run settles it

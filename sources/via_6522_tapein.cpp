@@ -3,7 +3,7 @@
 #include <string>
 
 #include "sys_file.h"
-#include "sys_state.h"
+#include "state.h"
 
 constexpr uint8_t TAPE_SYNC = 0x16;
 constexpr uint32_t TAPE_NAME_OFFSET = 10; // from the header's first byte
@@ -55,7 +55,7 @@ int via_6522_tapein_sync() {
 int via_6522_tapein_byte(uint8_t *out) {
     if (!tapein.tape || tapein.tapeoff >= tapein.tapesize) {
         *out = 0xFF;
-        return 0;
+        return 1;
     }
     if (tapein.tapeoff == tapein.tapesync + TAPE_NAME_OFFSET) {
         while (tapein.tapeoff < tapein.tapesize && tapein.tape[tapein.tapeoff] != 0)
@@ -77,7 +77,7 @@ void via_6522_tapein_state_save(std::vector<uint8_t> &out) {
     state_put(out, static_cast<uint16_t>(mounted ? tapein.path.size() : 0));
     if (mounted) state_put_bytes(out, tapein.path.data(), tapein.path.size());
     state_put(out, tapein.tapesize);
-    state_put(out, mounted ? sys_state_hash(tapein.tape, tapein.tapesize) : 0);
+    state_put(out, mounted ? state_hash(tapein.tape, tapein.tapesize) : 0);
     state_put(out, tapein.tapeoff);
     state_put(out, tapein.tapesync);
 }
@@ -97,17 +97,16 @@ int via_6522_tapein_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(tapesync);
     if (in.finish("tape")) return 1;
     if (mounted > 1 || (mounted && length == 0) || tapeoff > tapesize || tapesync > tapesize)
-        return sys_state_refuse("tape: position %u or %u past its end %u", tapeoff, tapesync,
-                                tapesize);
+        return state_refuse("tape: position %u or %u past its end %u", tapeoff, tapesync, tapesize);
     if (!apply) return 0;
     via_6522_tapein(nullptr, 0);
     if (!mounted) return 0;
     std::string path(reinterpret_cast<const char *>(name), length);
     if (sys_file_mount_tap(path.c_str()) != 0 || tapein.tapesize != tapesize ||
-        sys_state_hash(tapein.tape, tapein.tapesize) != hash) {
+        state_hash(tapein.tape, tapein.tapesize) != hash) {
         via_6522_tapein(nullptr, 0);
-        sys_state_report("tape '%s' is gone or changed since the state was saved: no tape",
-                         path.c_str());
+        state_report("tape '%s' is gone or changed since the state was saved: no tape",
+                     path.c_str());
         return 0;
     }
     tapein.tapeoff = tapeoff;

@@ -22,7 +22,8 @@ void via_6522_tapein_name(const char *path);
 // 0 when positioned at a block header (past any sync run), 1 otherwise. A
 // search at or running into the end of the image rewinds it and fails.
 int via_6522_tapein_sync();
-// 0 always; the next byte, 0xFF with no tape or past its end.
+// 0 with the next byte; 1 (and 0xFF) with no tape or past its end, so the
+// ROM's own routine runs and tells its caller that no byte came.
 int via_6522_tapein_byte(uint8_t *out);
 
 // Saved state (sys_state): the tape's file, a hash of its bytes and the

@@ -246,6 +246,73 @@ TEST(Asm6502, EveryErrorIsReportedWithFileAndLineAndNothingIsWritten) {
     EXPECT_FALSE(std::filesystem::exists("bad.bin"));
 }
 
+// The text's errors, one line each, as the console would print them.
+std::string errors_of(const std::string &source) {
+    logged.clear();
+    sys_file_set_logger(keep_listing);
+    asm_6502_image image{};
+    int result = asm_6502_text("e.s", source.c_str(), &image);
+    sys_file_set_logger(nullptr);
+    EXPECT_EQ(1, result) << source;
+    return joined_log();
+}
+
+// Whatever a later label turns out to be, pass one must size each line as
+// pass two emits it, or every later label moves.
+TEST(Asm6502Passes, ForwardReferencesKeepEveryLineItsSize) {
+    const std::pair<const char *, std::vector<uint8_t>> rows[] = {
+        {"*=$2000\n lda fwd-1,x\n jmp fwd\nfwd: rts", {0xBD, 0x05, 0x20, 0x4C, 0x06, 0x20, 0x60}},
+        {"*=$2000\n lda #300-fwd\n .byte 300-fwd\n jmp (fwd-1)\n .word end\nfwd=$100\nend: rts",
+         {0xA9, 0x2C, 0x2C, 0x6C, 0xFF, 0x00, 0x08, 0x20, 0x60}},
+        // A byte part is one byte wide even before its label is known.
+        {"*=$2000\n lda <fwd\n ldx >fwd,y\n ora #>fwd\nfwd: rts",
+         {0xA5, 0x06, 0xB6, 0x20, 0x09, 0x20, 0x60}},
+        // Constants that wait for later labels, used before they are defined.
+        {"*=$2000\n lda c\n ldy d,x\nc = d+1\nd = fwd-$2000\nfwd: rts",
+         {0xAD, 0x07, 0x00, 0xBC, 0x06, 0x00, 0x60}},
+        // Known by its use through later constants, zero page; through a
+        // label below its definition, absolute, as the standard assemblers do.
+        {"*=$2000\nc = d+1\nd = 5\n lda c\ne = fwd-$2000\nfwd: lda e",
+         {0xA5, 0x06, 0xAD, 0x02, 0x00}},
+        {"*=$2000\n bne fwd\n lda 2*(fwd-*)-4\nfwd: .byte fwd-*+1",
+         {0xD0, 0x03, 0xAD, 0x02, 0x00, 0x01}},
+    };
+    for (const auto &[source, bytes] : rows)
+        EXPECT_EQ(bytes, assemble(source)) << source;
+}
+
+TEST(Asm6502Passes, WhatPassOneCannotSizeOrPlaceIsAnError) {
+    EXPECT_EQ("e.s:2: the origin depends on a later label 'fwd'|",
+              errors_of("nop\n*=fwd\nfwd: nop\n"));
+    EXPECT_EQ("e.s:3: label 'c' defined twice|", errors_of(" lda c\nc = fwd\nc = 5\nfwd: nop"));
+    EXPECT_EQ("e.s:1: undefined label 'p'|e.s:2: undefined label 'q'|e.s:3: undefined label 'p'|",
+              errors_of(" lda p\np = q\nq = p\n"));
+    EXPECT_EQ("e.s:4: $2001 is written twice|",
+              errors_of("*=$2000\n .byte 1,2\n*=$2001\n .byte 3\n"));
+}
+
+TEST(Asm6502Passes, HostileExpressionsAreErrorsNotCrashesOrWrongBytes) {
+    EXPECT_EQ("e.s:1: number too large|", errors_of(" lda #$10000000000000000-$FFFFFFFFFFFFFFFF"));
+    EXPECT_EQ("e.s:1: arithmetic overflow|", errors_of(" lda #65536*65536*65536*65536\n"));
+    EXPECT_EQ("e.s:2: arithmetic overflow|", errors_of("c = 4611686018427387904\n .byte c+c-c"));
+    EXPECT_EQ("e.s:1: value too small: -129|", errors_of(" .byte 10-139"));
+    std::string deep(" lda ");
+    deep.append(200000, '(').append("1").append(200000, ')');
+    EXPECT_EQ("e.s:1: expression nested too deeply|", errors_of(deep));
+    std::string negated(" lda #");
+    negated.append(200000, '-').append("1");
+    EXPECT_EQ("e.s:1: expression nested too deeply|", errors_of(negated));
+    std::string chain = " lda c0\n"; // each constant waits for the next one
+    for (int i = 0; i < 5000; i++)
+        chain.append("c")
+            .append(std::to_string(i))
+            .append(" = c")
+            .append(std::to_string(i + 1))
+            .append("\n");
+    chain += "c5000 = 1\n";
+    EXPECT_NE(std::string::npos, errors_of(chain).find("e.s:1: expression nested too deeply|"));
+}
+
 // Round trips: the system ROM, then random blocks with undocumented opcodes,
 // page-zero addresses in absolute form and branches that wrap.
 TEST(Dasm6502, SourcesAssembleBackToTheSameBytes) {

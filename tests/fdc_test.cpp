@@ -1,6 +1,10 @@
 // The disk controller's soft switches and the image files behind its two drives.
 #include "fdc.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -35,10 +39,17 @@ bytes revolution() {
     return r;
 }
 
-// Up n half-tracks from half-track 0, a phase at a time.
-void up(int n) {
-    for (int h = 1; h <= n; h++)
+// The head from half-track `from` to `to`, a phase at a time: the phase of
+// the half-track wanted pulls it there.
+void seek(int from, int to) {
+    for (int h = from; h != to;) {
+        h += to > h ? 1 : -1;
         rd(0x0311 + 2 * (h % 4));
+    }
+}
+
+void up(int n) {
+    seek(0, n);
 }
 
 // What f logs; with a limit, no file grows past that many bytes, as on a full disk.
@@ -149,10 +160,13 @@ TEST_F(FdcImageFiles, StoreWritesTheTracksWrittenAndNothingElse) {
         {8, 4, 0, 0, [] { return rd(0x031A) * 0; }, 0, PENDING, ""},
         {68, 34, 0, 0, [] { return fdc_umount(0); }, 0, NOW, ""},
         {40, 20, 0, 0, [] { return fdc_mount("odd.dsk", 0, 0); }, 1, NOW, "'odd.dsk' has 100"},
-        {10, 5, 1, 0, [] { return rd(0x0318) * 0; }, 0, NOW, "drive 1 track 5: 15 of 16 sectors"},
+        {10, 5, 1, 0, [] { return rd(0x0318) * 0; }, 0, NOW,
+         "drive 1: track 5: no readable sector 3;"},
         {4, 2, 0, 4096, [] { return rd(0x0318) * 0; }, 0, PENDING,
-         "drive 1: writing 'w.dsk' failed"},
-        {4, 2, 0, 4096, fdc_flush, 1, LOST, "drive 1 ejected, its changes are lost"}};
+         "drive 1: 'w.dsk' could not be written back: File too large; the file keeps its old"},
+        {4, 2, 0, 4096, fdc_flush, 1, LOST,
+         "drive 1: 'w.dsk' could not be written back: File too large; the drive's changes are "
+         "lost"}};
     for (auto &[up_by, t, wipe, limit, store, result, fate, error] : rows) {
         bytes image = random_bytes(143360, t), fresh = image, ring(6200);
         std::fill_n(fresh.begin() + t * 4096, 4096, t * 3 + 1);
@@ -177,23 +191,69 @@ TEST_F(FdcImageFiles, StoreWritesTheTracksWrittenAndNothingElse) {
     }
 }
 
-TEST_F(FdcImageFiles, FileChangedBehindTheDriveIsLeftAsItIs) {
+TEST_F(FdcImageFiles, AnotherWritersChangeStaysAndOursGoToAFileBeside) {
     // Unwritten, the disk is not stored, which would undo the change; written,
-    // the store fails once the file has shrunk.
-    write_file("a.dsk", random_bytes(143360, 1));
+    // the changed file is left alone and the drive moves to the first free
+    // sibling, where its later stores go too. The image is locked throughout,
+    // also across the stores that replace it.
+    log_verbosity(0);
+    bytes mine = random_bytes(143360, 1), theirs(143360, 0), want = mine;
+    write_file("a.dsk", mine);
+    write_file("a.dsk.1", {1});
     ASSERT_EQ(0, fdc_mount("a.dsk", 1, 0));
-    write_file("a.dsk", bytes(143360, 0));
+    auto locked = [](const char *path) {
+        int fd = open(path, O_RDONLY);
+        bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        close(fd);
+        return held;
+    };
+    EXPECT_TRUE(locked("a.dsk"));
+    write_file("a.dsk", theirs);
     rd(0x031B);
-    rd(0x0318);
-    EXPECT_EQ(bytes(143360, 0), read_file("a.dsk"));
-    rd(0x0319);
-    rd(0x031F);
-    fdc_write(0x031D, 0x97);
-    write_file("a.dsk", bytes(100, 0x33));
-    std::string err = errors_of([] { EXPECT_EQ(1, fdc_flush()); });
-    EXPECT_NE(std::string::npos, err.find("drive 2: can't read 'a.dsk' to write it back")) << err;
-    EXPECT_NE(std::string::npos, err.find("drive 2 ejected, its changes are lost")) << err;
-    EXPECT_EQ(bytes(100, 0x33), read_file("a.dsk"));
+    EXPECT_EQ("", errors_of([] { rd(0x0318); }));
+    EXPECT_EQ(theirs, read_file("a.dsk"));
+    int head = 0;
+    for (int t : {3, 30}) {
+        bytes ring(6200);
+        std::fill_n(want.begin() + t * 4096, 4096, t);
+        fdc_image_encode_track(&want[t * 4096], t, 254, ring.data());
+        rd(0x0319);
+        seek(head, 2 * t);
+        head = 2 * t;
+        rd(0x031F);
+        for (uint8_t b : ring) {
+            rd(0x031C);
+            fdc_write(0x031D, b);
+        }
+        std::string said = errors_of([] { rd(0x0318); });
+        if (t == 3) {
+            EXPECT_EQ("kestrel: drive 2: 'a.dsk' was changed by another program since kestrel read "
+                      "it, so it is left as it is; the drive's disk, with kestrel's changes, is "
+                      "now 'a.dsk.2'\n",
+                      said);
+            EXPECT_TRUE(locked("a.dsk.2"));
+            EXPECT_FALSE(locked("a.dsk"));
+        } else {
+            EXPECT_EQ("", said);
+        }
+        EXPECT_EQ(theirs, read_file("a.dsk"));
+        EXPECT_EQ(want, read_file("a.dsk.2")) << t;
+        EXPECT_TRUE(locked("a.dsk.2")) << "replaced, still ours";
+    }
+    EXPECT_EQ(bytes{1}, read_file("a.dsk.1"));
+    EXPECT_EQ(0, fdc_umount(1));
+    EXPECT_FALSE(locked("a.dsk.2"));
+    // A second owner gets the disk write-protected, with the reason.
+    int fd = open("a.dsk.2", O_RDONLY);
+    ASSERT_EQ(0, flock(fd, LOCK_EX));
+    std::string said = errors_of([] { EXPECT_EQ(0, fdc_mount("a.dsk.2", 0, 0)); });
+    EXPECT_EQ("kestrel: drive 1: 'a.dsk.2' mounted write-protected: another program (a second "
+              "kestrel?) has it in use\n",
+              said);
+    close(fd);
+    rd(0x031A);
+    rd(0x031E);
+    EXPECT_EQ(0x01, rd(0x031C) & rd(0x031E) & 0x01); // sense: protected
 }
 
 TEST_F(FdcImageFiles, FilesThatAreNoImageMountNothingAndStayAsTheyWere) {
@@ -267,4 +327,113 @@ TEST_F(FdcImageFiles, WriteBackKilledAnywhereLeavesTheOldDiskOrTheNew) {
         newest = std::max(newest, int(disk[0]));
     }
     EXPECT_GT(newest, 0); // some stores finished before their kill
+}
+
+namespace {
+
+// Runs f in a child process as the user nobody when we are root (root writes
+// anything); f's result is the child's exit status, its standard error lands in
+// "child.txt".
+template <typename F> int as_a_user(const F &f) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("child.txt", "w", stderr)) _exit(99);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(98);
+        _exit(f());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Mounts `path` read-write in drive 1 and tries to write a byte: 0 when it came up
+// write-protected (sense bit set), the byte refused and the file untouched.
+int mounts_protected(const char *path) {
+    bytes before = read_file(path);
+    if (fdc_mount(path, 0, 0) != 0) return 1;
+    rd(0x0319);
+    rd(0x031F);
+    rd(0x031D);
+    fdc_write(0x031D, 0xE7);
+    rd(0x031D);
+    int sense = rd(0x031E); // buffer latch alone: write protect | motor
+    if (fdc_flush() != 0 || !(sense & 1)) return 2;
+    return read_file(path) == before ? 0 : 3;
+}
+
+} // namespace
+
+TEST_F(FdcImageFiles, DisksTheUserCannotStoreMountWriteProtectedAndSayWhy) {
+    // As installed (a root-owned 0644 image in a root-owned folder), in a folder that
+    // takes no new file, in a sticky folder of someone else's; then a disk that works.
+    log_verbosity(0);
+    chmod(".", 0755);
+    const bool root = running_as_root();
+    const std::tuple<const char *, mode_t, mode_t, const char *> rows[] = {
+        {"ro/demo.dsk", 0755, 0644,
+         "'ro/demo.dsk' mounted write-protected: it may not be written "
+         "(Permission denied)\n"},
+        {"shut/a.dsk", 0555, 0666, "mounted write-protected: its folder "},
+        {"sticky/a.dsk", 01777, 0666, "sticky and the file is not yours to replace\n"},
+        {"open/a.dsk", 0777, 0666, ""},
+    };
+    for (auto &[path, folder_mode, file_mode, says] : rows) {
+        if (!root && std::string(path).find("sticky") == 0) continue; // needs two users
+        std::string folder = std::string(path).substr(0, std::string(path).find('/'));
+        mkdir(folder.c_str(), 0700);
+        write_file(path, random_bytes(143360, 5));
+        chmod(path, root ? file_mode : file_mode & 0555);
+        chmod(folder.c_str(), root ? folder_mode : folder_mode & 01555);
+        if (*says) {
+            EXPECT_EQ(0, as_a_user([&] { return mounts_protected(path); })) << path;
+            std::string said = read_text("child.txt");
+            EXPECT_NE(std::string::npos, said.find(says)) << said;
+            EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        } else {
+            EXPECT_EQ(2, as_a_user([&] { return mounts_protected(path); })) << path;
+            EXPECT_EQ("", read_text("child.txt"));
+        }
+    }
+}
+
+TEST_F(FdcImageFiles, AFullFileSystemIsSaidAtMountAndAtEveryFailedStore) {
+    // A 400 KiB file system: b.dsk mounts with room for its next copy, which a.dsk
+    // then takes; the failed stores keep the old file and leave nothing behind.
+    log_verbosity(0);
+    mkdir("small", 0755);
+    if (mount("tmpfs", "small", "tmpfs", 0, "size=400k") != 0) GTEST_SKIP() << "no tmpfs here";
+    bytes old = random_bytes(143360, 6);
+    write_file("small/b.dsk", old);
+    write_file("small/filler", bytes(100 * 1024, 1));
+    std::string said = errors_of([] { EXPECT_EQ(0, fdc_mount("small/b.dsk", 1, 0)); });
+    EXPECT_EQ("", said);
+    write_file("small/a.dsk", old);
+    said = errors_of([] { EXPECT_EQ(0, fdc_mount("small/a.dsk", 0, 0)); });
+    EXPECT_EQ("kestrel: drive 1: 'small/a.dsk' mounted write-protected: its file system has 20 "
+              "KiB free, a write-back needs 140\n",
+              said);
+    rd(0x031B);
+    rd(0x0319);
+    rd(0x031F);
+    for (int i = 0; i < 3; i++) {
+        rd(0x031C);
+        fdc_write(0x031D, 0xFF); // over the end gap: no sector changes, yet the disk is written
+        said = errors_of([] {
+            rd(0x0318);
+            rd(0x0319);
+        });
+        EXPECT_EQ(i == 0 ? "kestrel: drive 2: 'small/b.dsk' could not be written back: No space "
+                           "left on device; the file keeps its old contents, the changes stay in "
+                           "the drive for the next write-back\n"
+                         : "",
+                  said);
+    }
+    said = errors_of([] { EXPECT_EQ(1, fdc_flush()); });
+    EXPECT_EQ("kestrel: drive 2: 'small/b.dsk' could not be written back: No space left on device; "
+              "the drive's changes are lost, the file keeps its old contents\n",
+              said);
+    EXPECT_EQ(old, read_file("small/b.dsk"));
+    EXPECT_EQ(old, read_file("small/a.dsk"));
+    EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator("small"), {}));
+    umount("small");
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "board.h"
 #include "cpu_6502.h"
 #include "log.h"
 #include "mem.h"
@@ -167,8 +168,5 @@ inline void start_machine() {
     sys_cfg_defaults();
     sys_apply_config();
     sys_queue_reset();
-    mem_init();
-    vdc_init();
-    via_6522_init();
-    cpu_6502_init();
+    board_init();
 }

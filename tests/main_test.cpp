@@ -3,9 +3,16 @@
 // recording, exit status). The window itself is the x11 test's.
 #include <png.h>
 #include <sndfile.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <random>
+#include <thread>
 
 #include "sys_sdl_fixture.h"
 
@@ -151,11 +158,25 @@ TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
     EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
 }
 
+// A program that passed the check at start but cannot be loaded when its time comes: one
+// line, exit 1, and nothing typed.
+TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
+    write_text("p.txt", "10 PRINT 42\n");
+    std::string cmd = "(sleep 0.3; printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
+                      " --headless --seconds 5 --dump-ram ram.bin p.txt >out.txt 2>&1";
+    EXPECT_EQ(1, WEXITSTATUS(system(cmd.c_str())));
+    EXPECT_EQ("kestrel: FILE p.txt: cannot be loaded: text line 1: line number over 65535\n",
+              read_text("out.txt"));
+    EXPECT_EQ(std::string::npos, text_screen().find("RUN")) << text_screen();
+    EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+}
+
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {
     std::pair<const char *, int> rows[] = {
         {"--zoom 9", 2},       {"--frobnicate", 2}, {"missing.dsk", 1},
-        {"--rom demo.tap", 1}, {"x.bin", 2},
+        {"--rom demo.tap", 1}, {"x.bin", 2},        {"bad.txt", 1},
     };
+    write_text("bad.txt", "10 PRINT\n70000 END\n");
     for (const auto &[args, status] : rows) {
         EXPECT_EQ(status, run(std::string("--headless ") + args)) << args;
         const std::string said = read_text("out.txt");
@@ -191,6 +212,49 @@ TEST_F(Headless, ASignalEndsTheRunWithACompleteRecording) {
     for (const auto &f : std::filesystem::directory_iterator("."))
         EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
+// Drive 2's motor on, 6000 bytes read (into the gap at the end of track 0), ten 0xFF
+// written there, the motor off: the disk is stored with no sector changed.
+static const std::vector<uint8_t> gap_writer = {
+    0xAD, 0x1B, 0x03, 0xAD, 0x19, 0x03, 0xAD, 0x1C, 0x03, 0xAD, 0x1E, 0x03, 0xA0, 0x18, 0xA2, 0xFA,
+    0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xFA, 0x88, 0xD0, 0xF5, 0xAD, 0x1F, 0x03, 0xA2, 0x0A, 0xA9, 0xFF,
+    0x8D, 0x1D, 0x03, 0xAD, 0x1C, 0x03, 0xCA, 0xD0, 0xF5, 0xAD, 0x1E, 0x03, 0xAD, 0x18, 0x03, 0x60};
+
+TEST_F(Headless, AFailedWriteBackIsSaidAtEveryVerbosityAndTheRunEndsWithStatus1) {
+    // Files up to 64 KiB (RLIMIT_FSIZE): the stores fail; the run ends by itself or
+    // by SIGTERM. Without the limit the disk is stored, a new file in its place.
+    write_file("w.bin", gap_writer);
+    write_text("kestrel.cfg", "verbosity = 0\n");
+    // The motor-off store during the run, then the last one at the end.
+    const std::string lost =
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the file keeps "
+        "its old contents, the changes stay in the drive for the next write-back\n"
+        "kestrel: drive 2: 'd2.dsk' could not be written back: File too large; the drive's "
+        "changes are lost, the file keeps its old contents\n";
+    // Write-protected, nothing is stored and nothing fails.
+    for (auto [limit, seconds, status, wp] : {std::tuple{false, 3, 0, ""},
+                                              {true, 3, 1, ""},
+                                              {true, 60, 1, ""},
+                                              {true, 3, 0, "--write-protect "}}) {
+        std::filesystem::remove("d2.dsk");
+        std::filesystem::copy("demo.dsk", "d2.dsk");
+        struct stat before = {}, after = {};
+        stat("d2.dsk", &before);
+        std::string cmd = std::string(limit ? "trap '' XFSZ; ulimit -f 128; " : "") +
+                          "timeout --preserve-status -k 5 4 " KESTREL_BINARY " --headless " + wp +
+                          "--seconds " + std::to_string(seconds) +
+                          " --disk2 d2.dsk --load-at 0600 --type 'GO 600\\n' w.bin >out.txt 2>&1";
+        int got = system(cmd.c_str());
+        EXPECT_EQ(status, WIFEXITED(got) ? WEXITSTATUS(got) : -1) << read_text("out.txt");
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(status ? lost : "", said);
+        EXPECT_EQ(read_file("demo.dsk"), read_file("d2.dsk"));
+        stat("d2.dsk", &after);
+        EXPECT_EQ(limit, before.st_ino == after.st_ino) << "stored unless limited or protected";
+        for (const auto &f : std::filesystem::directory_iterator("."))
+            EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
+    }
+}
+
 // A run split by a saved state ends in the state of one run of the whole
 // length; a file that is no state stops the start with the reason.
 TEST_F(Headless, RunSplitByASavedStateEndsAsOneRun) {
@@ -203,6 +267,175 @@ TEST_F(Headless, RunSplitByASavedStateEndsAsOneRun) {
     EXPECT_EQ(1, run("--headless --state bad.state --seconds 1"));
     EXPECT_EQ("kestrel: state 'bad.state' refused: too short for a state file\n",
               read_text("out.txt"));
+}
+
+// The program as a child: `limit` bytes as its largest file when not 0, and
+// `sig` sent `after` ms into the run when not 0. Its exit status, 128 + the
+// signal that ended it, or -1 when it had to be killed after 30 s. What it
+// printed lands in "out.txt".
+static int spawn(std::vector<std::string> args, int after = 0, int sig = 0, rlim_t limit = 0) {
+    args.insert(args.begin(), KESTREL_BINARY);
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        rlimit r = {limit, limit};
+        if (limit) setrlimit(RLIMIT_FSIZE, &r);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (sig) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(after));
+        kill(pid, sig);
+    }
+    int status = 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited++) {
+        if (waited == 3000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A recording whose header says exactly the samples that follow it; its
+// frame count, or -1 when it is no such file.
+static long whole_wav(const char *path) {
+    SF_INFO info{};
+    std::vector<short> s = read_wav(path, &info);
+    const long size = long(read_file(path).size());
+    if (size < 44 || info.channels != 2 || 44 + info.frames * 4 != size) return -1;
+    return long(info.frames);
+}
+
+static bool temporaries_here() {
+    for (const auto &f : std::filesystem::directory_iterator("."))
+        if (f.path().string().find(".tmp") != std::string::npos) return true;
+    return false;
+}
+
+// Outputs that would fail or harm an input are refused before anything is
+// written: one line, status 2, the settings file not made, the input kept.
+TEST_F(Headless, OutputsAreCheckedBeforeTheRun) {
+    const std::vector<uint8_t> disk = read_file("demo.dsk");
+    mkfifo("pipe.wav", 0644);
+    std::filesystem::create_directory("folder");
+    write_text("ro.png", "mine");
+    chmod("ro.png", 0444);
+    std::filesystem::create_hard_link("demo.tap", "twin.bin");
+    std::pair<const char *, const char *> rows[] = {
+        {"--save-state demo.dsk demo.dsk", "--save-state demo.dsk: is the file of FILE"},
+        {"--record pipe.wav", "'pipe.wav' is not a regular file"},
+        {"--dump-ram folder", "'folder' is a folder"},
+        {"--screenshot ro.png", "'ro.png' is read-only (mode 0444)"},
+        {"--dump-ram twin.bin", "'twin.bin' has 2 names (hard links)"},
+        {"--dump-ram s --save-state ./s", "--save-state ./s: is the file of --dump-ram"},
+    };
+    for (const auto &[args, says] : rows) {
+        EXPECT_EQ(2, run(std::string("--headless --frames 5 ") + args, 10)) << args;
+        const std::string said = read_text("out.txt");
+        EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        EXPECT_NE(std::string::npos, said.find(says)) << said;
+        EXPECT_FALSE(std::filesystem::exists("kestrel.cfg")) << args;
+    }
+    EXPECT_TRUE(disk == read_file("demo.dsk"));
+    EXPECT_EQ("mine", read_text("ro.png"));
+    EXPECT_TRUE(std::filesystem::is_fifo("pipe.wav"));
+    EXPECT_FALSE(std::filesystem::exists("s"));
+}
+
+// The settings file is rewritten only by a run that passed every check.
+TEST_F(Headless, SettingsAreRewrittenOnlyAfterEveryCheck) {
+    write_text("kestrel.cfg", "zoom=2\n");
+    write_text("bad.state", "KESTREL state?");
+    EXPECT_EQ(1, run("--headless --frames 5 --state bad.state"));
+    EXPECT_EQ(1, run("--headless --frames 5 --record r.wav --state bad.state"));
+    EXPECT_EQ("zoom=2\n", read_text("kestrel.cfg"));
+    EXPECT_FALSE(std::filesystem::exists("r.wav"));
+    EXPECT_EQ(0, run("--headless --frames 5"));
+    EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nzoom = 2\n"));
+}
+
+// Hang-up and quit end a run as terminate does: outputs written, status 0.
+TEST_F(Headless, EverySignalToStopEndsTheRunCleanly) {
+    for (int sig : {SIGHUP, SIGQUIT, SIGTERM, SIGINT}) {
+        std::filesystem::remove("ram.bin");
+        EXPECT_EQ(0, spawn({"--headless", "--record", "r.wav", "--dump-ram", "ram.bin"}, 700, sig))
+            << strsignal(sig) << ": " << read_text("out.txt");
+        EXPECT_EQ(65536u, read_file("ram.bin").size()) << strsignal(sig);
+        EXPECT_GT(whole_wav("r.wav"), 44100 / 4) << strsignal(sig);
+        EXPECT_FALSE(temporaries_here());
+    }
+}
+
+// Killed at any moment, every file is the old one or a whole new one, the
+// recording is playable, and the next run clears the temporaries left.
+TEST_F(Headless, AKillAtAnyMomentLeavesOldOrWholeFiles) {
+    const std::string old = "old content";
+    std::mt19937 random(22);
+    int recorded = 0, replaced = 0;
+    for (int i = 0; i < 16; i++) {
+        for (const char *f : {"ram.bin", "s.state", "s.png", "kestrel.cfg"})
+            write_text(f, old);
+        std::filesystem::remove("r.wav");
+        const int after = std::uniform_int_distribution<int>(0, 400)(random);
+        spawn({"--headless", "--warp", "--frames", "60", "--record", "r.wav", "--dump-ram",
+               "ram.bin", "--save-state", "s.state", "--screenshot", "s.png", "demo.dsk"},
+              after, SIGKILL);
+        const std::string ram = read_text("ram.bin"), state = read_text("s.state");
+        EXPECT_TRUE(ram == old || ram.size() == 65536) << after;
+        EXPECT_TRUE(state == old || state.rfind("KESTREL", 0) == 0) << after;
+        EXPECT_TRUE(read_text("s.png") == old || png_pixels("s.png").size() == 240 * 224) << after;
+        const std::string cfg = read_text("kestrel.cfg");
+        EXPECT_TRUE(cfg == old || (cfg.size() == 753 && cfg.find("\nzoom = 1\n"))) << after;
+        EXPECT_EQ(143360u, read_file("demo.dsk").size());
+        if (std::filesystem::exists("r.wav")) {
+            EXPECT_GE(whole_wav("r.wav"), 0) << after;
+            recorded++;
+        }
+        replaced += ram != old;
+    }
+    EXPECT_TRUE(recorded > 0 && replaced > 0 && replaced < 16) << recorded << " " << replaced;
+    EXPECT_EQ(0, spawn({"--headless", "--frames", "1"}));
+    EXPECT_FALSE(temporaries_here());
+}
+
+// A small file system of its own when this test may mount one, else a cap
+// on the size of every file the program writes.
+struct SmallDisk {
+    bool mounted = false;
+    SmallDisk() {
+        std::filesystem::create_directory("small");
+        mounted = geteuid() == 0 && mount("tmpfs", "small", "tmpfs", 0, "size=256k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted) umount("small");
+    }
+    rlim_t limit() const { return mounted ? 0 : 256 * 1024; }
+};
+
+// A full disk stops the recording: the header counts exactly the samples
+// that reached the file, the run says so and ends with status 1.
+TEST_F(Headless, AFullDiskEndsTheRecordingSaidAndWhole) {
+    SmallDisk small;
+    EXPECT_EQ(1, spawn({"--headless", "--warp", "--frames", "200", "--record", "small/r.wav",
+                        "--dump-ram", "ram.bin"},
+                       0, 0, small.limit()));
+    const std::string said = read_text("out.txt");
+    EXPECT_NE(std::string::npos,
+              said.find("kestrel: --record small/r.wav: the recording 'small/r.wav' stopped after"))
+        << said;
+    const long frames = whole_wav("small/r.wav");
+    EXPECT_GT(frames, 44100 / 2);
+    EXPECT_LT(frames, 44100 * 2);
+    EXPECT_EQ(65536u, read_file("ram.bin").size()) << "the rest is still written";
 }
 
 TEST(Program, StopsAtStartWithTheReason) {

@@ -1,6 +1,8 @@
 // The .deb: unpacked into a private root, the program starts from any folder
 // on the data files it installs, and the package carries its desktop entry,
 // icon and manual page.
+#include <sys/stat.h>
+
 #include "fixture.h"
 
 TEST(Package, UnpackedItRunsHeadlessFromAnyFolder) {
@@ -28,4 +30,22 @@ TEST(Package, UnpackedItRunsHeadlessFromAnyFolder) {
     EXPECT_NE(std::string::npos, screen.find("DISK DEMO DONE"));
     // The disk was found in the data folder and only read: it stays as shipped.
     EXPECT_FALSE(std::filesystem::exists("elsewhere/demo.dsk"));
+    if (!running_as_root()) return;
+    // A user who may not write the installed disk gets it write-protected, and it boots.
+    std::filesystem::create_directory("user");
+    chmod(dir.path().c_str(), 0755);
+    chmod("user", 0777);
+    ASSERT_EQ(0, system("cd user && timeout -k 1 30 setpriv --reuid=65534 --regid=65534 "
+                        "--clear-groups ../root/usr/bin/kestrel --headless --warp --seconds 6 "
+                        "--dump-ram ram.bin demo.dsk >out.txt 2>&1"))
+        << read_text("user/out.txt");
+    EXPECT_NE(std::string::npos, read_text("user/out.txt")
+                                     .find("demo.dsk' mounted write-protected: "
+                                           "it may not be written"))
+        << read_text("user/out.txt");
+    ram = read_file("user/ram.bin");
+    ASSERT_EQ(65536u, ram.size());
+    EXPECT_NE(
+        std::string::npos,
+        std::string(ram.begin() + 0xBB80, ram.begin() + 0xBB80 + 40 * 28).find("DISK DEMO DONE"));
 }

@@ -29,7 +29,11 @@ TEST_F(RomMachine, BasicScriptsTypedAndLoaded) {
                      {"strings", 1},
                      {"gfx", 1},
                      {"loops", 1},
-                     {"colour", 1}}) {
+                     {"colour", 1},
+                     {"faults", 1},
+                     {"direct", 0},
+                     {"hex", 1},
+                     {"conv", 1}}) {
         SCOPED_TRACE(t.name);
         basic("NEW\n");
         std::string text = read_text(at + t.name + ".bas");
@@ -86,6 +90,49 @@ TEST_F(RomMachine, BasicLoadsATapeWithCload) {
     EXPECT_NE(std::string::npos, out.find("LOADED 0501-050C BASIC\nREADY\nRUN\n 42\n")) << out;
     EXPECT_EQ(0x050C, word(0x9C));
     sys_file_mount_tap(nullptr);
+}
+
+// A block marked to run: BASIC runs it after CLOAD, and after the monitor's
+// LOAD. The loader "800 CALL#50D" starts the machine code after it, which
+// prints "HI" through the jump table and returns.
+TEST_F(RomMachine, BasicRunsATapeMarkedToRun) {
+    write_file("run.tap", {0x16, 0x16, 0x16, 0x24, 0, 0, 0x00, 0x80, 0x05, 0x0C, 0x05, 0x01, 0,
+                           'P',  0,    0x0A, 0x05, 0x0A, 0x00, 0xBA, ' ', '4', '2', 0, 0, 0});
+    write_file("call.tap",
+               {0x16, 0x16, 0x16, 0x24, 0,    0,    0x00, 0x80, 0x05, 0x18, 0x05, 0x01, 0,   'C',
+                0,    0x0B, 0x05, 0x20, 0x03, 0xBF, '#',  '5',  '0',  'D',  0,    0,    0,   0xA9,
+                0x15, 0xA0, 0x05, 0x20, 0x03, 0xC0, 0x60, 'H',  'I',  0});
+    boot();
+    keys("basic\n");
+    basic("");
+    ASSERT_EQ(0, sys_file_mount_tap("run.tap"));
+    std::string out = basic("CLS:CLOAD \"P\"\n");
+    EXPECT_NE(std::string::npos, out.find("LOADED 0501-050C BASIC\n 42\n")) << out;
+    keys("MON\n");
+    ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
+    ASSERT_EQ(0, sys_file_mount_tap("call.tap"));
+    out = basic("load\n");
+    EXPECT_NE(std::string::npos, out.find("LOADED 0501-0518 BASIC\nHI\n")) << out;
+    EXPECT_EQ(0u, row(0).find("  KESTREL OPEN ROM 1.0  BASIC")) << "BASIC took over";
+    EXPECT_NE(std::string::npos, basic("LIST\n").find("800 CALL#50D\n"));
+}
+
+// Keys typed while a program runs wait in a buffer of 15; the next is lost
+// with the bell, which outlasts a key's click.
+TEST_F(RomMachine, BasicKeysTypedAheadWaitOrRingTheBell) {
+    boot();
+    keys("basic\n");
+    basic("");
+    keys("CLS:WAIT 250:?\"END\"\n");
+    frames(5);
+    for (int n = 1; n <= 16; n++) {
+        press('a');
+        EXPECT_EQ(n == 16, loud) << "key " << n;
+    }
+    const std::string kept(15, 'a');
+    ASSERT_TRUE(wait_for("END")) << screen();
+    ASSERT_TRUE(wait_for(kept)) << screen();
+    EXPECT_EQ(kept + " ", row(row_of(kept)).substr(0, 16)) << "at the prompt, 15 and no more";
 }
 
 // Each statement leaves the sound chip loud or quiet a few frames later.

@@ -139,6 +139,27 @@ TEST_F(RomMachine, TapeBlocksLoadOneAfterAnotherThenTheTapeRewinds) {
     EXPECT_EQ(0x80, ram[0x0505]) << "past the end the tape starts again";
 }
 
+// A block the tape ends inside is no load: no "LOADED", no program pointers, no auto-run.
+TEST_F(RomMachine, TapeCutShortIsReportedNotLoaded) {
+    // Code for 1000-10FF marked to run, with 16 of its 256 bytes; a BASIC block with 6 of 0x200.
+    std::vector<uint8_t> code = {0x16, 0x16, 0x24, 0, 0, 0x80, 1, 0x11, 0x00, 0x10, 0x00, 0, 0};
+    code.insert(code.end(), 16, 0x00); // BRK, were it run
+    write_file("code.tap", code);
+    write_file("prog.tap", {0x16, 0x16, 0x24, 0, 0, 0x00, 0, 0x07, 0x01, 0x05, 0x01, 0, 0, 0x07,
+                            0x05, 0x0A, 0x00, 0x80, 0x00});
+    boot();
+    uint16_t pointers = word(0x9C);
+    for (const char *name : {"code.tap", "prog.tap"}) {
+        ASSERT_EQ(0, sys_file_mount_tap(name));
+        command("load");
+        EXPECT_GE(row_of("? BAD/SHORT TAPE"), 1) << name << screen();
+        EXPECT_EQ(-1, row_of("LOADED")) << name << screen();
+        EXPECT_TRUE(at_prompt()) << name << screen();
+        EXPECT_EQ(pointers, word(0x9C)) << name;
+        command("cls");
+    }
+}
+
 TEST_F(RomMachine, DiskBootNeedsABootSectorAndRunsTheDemo) {
     boot();
     command("boot", 200);

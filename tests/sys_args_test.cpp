@@ -18,13 +18,13 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     sys_options o;
     std::string err;
     ASSERT_EQ(ARGS_OK, parse({"--speed", "4", "--zoom=0", "--warp", "--headless", "--mute",
-                              "--exact-timing", "--seconds", "2.5", "--type", "A\\nb\\\\",
-                              "--disk2", "b.dsk", "--screenshot", "x.png", "a.dsk"},
+                              "--exact-timing", "--write-protect", "--seconds", "2.5", "--type",
+                              "A\\nb\\\\", "--disk2", "b.dsk", "--screenshot", "x.png", "a.dsk"},
                              &o, &err))
         << err;
-    EXPECT_EQ(
-        std::tuple(4, 0, true, true, true, true, 2.5, KIND_DISK),
-        std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.exact_timing, o.seconds, o.kind));
+    EXPECT_EQ(std::tuple(4, 0, true, true, true, true, true, 2.5, KIND_DISK),
+              std::tuple(o.speed, o.zoom, o.warp, o.headless, o.mute, o.exact_timing,
+                         o.write_protect, o.seconds, o.kind));
     EXPECT_EQ("A\nb\\", o.type);
     EXPECT_EQ(std::string("BOOT\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({"--load-at", "C0de", "--no-autostart", "p.BIN"}, &o, &err)) << err;
@@ -32,7 +32,7 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     ASSERT_EQ(ARGS_OK, parse({"t.dat", "--frames", "7"}, &o, &err)) << err;
     EXPECT_EQ(std::string("LOAD\n"), sys_args_autostart_text(o));
     EXPECT_EQ(7, o.frames);
-    write_text("p.bas", "");
+    write_file("p.bas", {0, 0}); // an empty program
     ASSERT_EQ(ARGS_OK, parse({"p.bas"}, &o, &err)) << err;
     EXPECT_EQ(std::string("BASIC\nRUN\n"), sys_args_autostart_text(o));
     ASSERT_EQ(ARGS_OK, parse({}, &o, &err));
@@ -45,6 +45,9 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
     write_file("a.dsk", std::vector<uint8_t>(143360));
     write_file("p.bin", {1});
     write_file("small.rom", {1});
+    write_text("bad.txt", "10 PRINT\n70000 END\n");
+    write_file("bad.bas", {0x05, 0x06, 0x0A}); // a link past its own bytes
+    write_file("big.bin", std::vector<uint8_t>(0x10001));
     struct {
         std::vector<const char *> args;
         int status;
@@ -77,8 +80,23 @@ TEST(SysArgs, BadInputNamesTheOptionOrFile) {
         {{"--disk2", "a.dsk", "a.dsk"}, ARGS_FILE_ERROR, "already in drive 1"},
         {{"--rom", "small.rom"}, ARGS_FILE_ERROR, "--rom small.rom: 1 bytes, not 16384"},
         {{"--disk-rom", "."}, ARGS_FILE_ERROR, "not a regular file"},
-        {{"--dump-ram", "no/such/ram.bin"}, ARGS_FILE_ERROR, "its folder cannot be written"},
+        {{"--dump-ram", "no/such/ram.bin"}, ARGS_USAGE, "its folder 'no/such' does not exist"},
+        // Outputs: never an input of the run, never two at once, only files.
+        {{"--save-state", "./a.dsk", "a.dsk"}, ARGS_USAGE, "./a.dsk: is the file of FILE"},
+        {{"--disk2", "a.dsk", "--dump-ram", "link"}, ARGS_USAGE, "link: is the file of --disk2"},
+        {{"--state", "p.bin", "--save-state", "p.bin"}, ARGS_USAGE, "is the file of --state"},
+        {{"--dump-ram", "new", "--save-state", "./new"}, ARGS_USAGE, "is the file of --dump-ram"},
+        {{"--record", "pipe.wav"}, ARGS_USAGE, "'pipe.wav' is not a regular file"},
+        {{"--screenshot", "ro.png"}, ARGS_USAGE, "'ro.png' is read-only (mode 0444)"},
+        {{"--dump-ram", "."}, ARGS_USAGE, "'.' is a folder"},
+        {{"bad.txt"}, ARGS_FILE_ERROR, "FILE bad.txt: cannot be loaded: text line 2: line number"},
+        {{"bad.bas"}, ARGS_FILE_ERROR, "FILE bad.bas: cannot be loaded: not a program"},
+        {{"--load-at", "400", "big.bin"}, ARGS_FILE_ERROR, "big.bin: cannot be loaded: larger"},
     };
+    symlink("a.dsk", "link");
+    mkfifo("pipe.wav", 0644);
+    write_file("ro.png", {});
+    chmod("ro.png", 0444);
     for (const auto &r : rows) {
         sys_options o;
         std::string err;

@@ -1,5 +1,6 @@
 #include "sys_file.h"
 
+#include "fdc.h"
 #include "fixture.h"
 #include "sys_file_txt.h"
 
@@ -61,7 +62,7 @@ TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
     const std::tuple<const char *, bytes, int, bytes, std::string> rows[] = {
         {"all.tap", all, 0, {1, 5, 0x0A, 0, 0x16, 0x41}, listed},
         {"end.tap", block(0x0501, 0x04F0, {0x11, 0x22}), 0, {0x11, 0x41}, ""},
-        {"short.tap", block(0x0501, 0x0510, {1, 2, 3}), 0, {1, 2, 3, 0x41}, ""},
+        {"short.tap", block(0x0501, 0x0510, {1, 2, 3}), 1, {0x41}, "after 3 of the block's 15"},
         {"top.tap", block(0xFFFE, 0xFFFF, {1, 2, 3, 4}), 0, {0x41}, ""},
         {"hdr.tap", hdr + bytes{0, 0x80, 0}, 1, {0x41}, "ends inside a block header|"},
         {"name.tap", bytes(named.begin(), named.end() - 1), 1, {0x41}, "inside a block name|"},
@@ -171,6 +172,37 @@ TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
     EXPECT_EQ("7 LN???\?A~MID$\n2 B\n", read_text("t.txt"));
 }
 
+// A raw load never reaches the chips: a RAM dump loaded at 0x0000 keeps the ROM in and the
+// VIA's registers as they were, a .bin at 0x0310 puts nothing on a mounted disk.
+TEST_F(SysFile, RawLoadsSkipTheIoPageAndSaySoOnce) {
+    bytes dump(65536);
+    for (size_t i = 0; i < dump.size(); i++)
+        dump[i] = uint8_t(i * 13 + 1);
+    write_file("ram.bin", dump);
+    write_file("disk.bin", bytes(16, 0xD5)); // each a disk byte, written twice per switch pair
+    ASSERT_EQ(0, fdc_mount("d.dsk", 0, 0));
+    fdc_write(0x0319, 0); // motor on, drive 1, write latches set below
+    for (unsigned pass = 0; pass < 2; pass++) {
+        uint8_t ier = 0;
+        via_6522_read(VIA_BASE + VIA_IER, &ier);
+        logged.clear();
+        ASSERT_EQ(0,
+                  pass ? sys_file_load_bin("disk.bin", 0x0310) : sys_file_load_bin("ram.bin", 0));
+        EXPECT_EQ(0, hiram);
+        uint8_t after = 0;
+        via_6522_read(VIA_BASE + VIA_IER, &after);
+        EXPECT_EQ(ier, after);
+        const std::string line =
+            pass ? "bin load: 16 bytes of 'disk.bin' for the I/O page 0300-03FF skipped"
+                 : "bin load: 256 bytes of 'ram.bin' for the I/O page 0300-03FF skipped";
+        EXPECT_EQ(1, std::count(logged.begin(), logged.end(), line)) << joined_log();
+    }
+    EXPECT_EQ(bytes(dump.begin(), dump.begin() + 0x0300), ram_range(0, 0x0300));
+    EXPECT_EQ(bytes(dump.begin() + 0x0400, dump.begin() + 0xC000), ram_range(0x0400, 0xBC00));
+    EXPECT_EQ(0, fdc_flush());
+    EXPECT_EQ(bytes(143360, 0), read_file("d.dsk")); // never dirty: not even rewritten
+}
+
 // Text, its first line's bytes after the number (octal escapes: tokens), the text saved back.
 TEST_F(SysFile, TextTokensAndRoundTrips) {
     const std::tuple<std::string, std::string, std::string> rows[] = {
@@ -178,8 +210,7 @@ TEST_F(SysFile, TextTokensAndRoundTrips) {
         {"1 X=1'PRINT", "X\3241'PRINT", "1 X=1'PRINT\n"},
         {"1 DATA 1,\"TO:PRINT", "\221 1,\"TO:\272", "1 DATA 1,\"TO:PRINT\n"},
         {"10   PRINT\t\"TO\":TO", "\272 \"TO\":\303", "10 PRINT \"TO\":TO\n"},
-        {"\r\n10\tPRINT\tX\r\n   \r\n20   END\r\n10 END", "\272 X", "10 PRINT X\n20 END\n10 END\n"},
-        {"99999 A\n65536 B\n", "A", "34463 A\n0 B\n"}, // numbers keep their low 16 bits
+        {"\r\n10\tPRINT\tX\r\n   \r\n20   END\r\n", "\272 X", "10 PRINT X\n20 END\n"},
         {"10 A\nHELLO\n20 B\n", "A", "10 A\n"},
         {"9 \001\200\272A\177\tB\n", "A\177 B", "9 A\177 B\n"}, // bytes above 0x7F go
         {"1 RETURN" + std::string(249, 'x') + "\n2 B", "\234x", // the longest; next link 0x0600
@@ -194,4 +225,78 @@ TEST_F(SysFile, TextTokensAndRoundTrips) {
     }
     uint8_t out[4];
     EXPECT_EQ(3, sys_file_txt_tokenise("ABCD", out, 4) + sys_file_txt_tokenise("ABCDE", out, 4));
+}
+
+// What typing the lines at the prompt would leave: in order, a repeated number replacing the
+// earlier line, a number alone deleting it; a number past 65535 refuses the file by its line.
+TEST_F(SysFile, TextLoadsAsTypingWould) {
+    const std::tuple<std::string, int, std::string, std::string> rows[] = {
+        {"30 GOTO 10\n10 A\n20 B\n", 0, "10 A\n20 B\n30 GOTO 10\n", ""},
+        {"10 A\n20 B\n10 C\n", 0, "10 C\n20 B\n", ""},
+        {"10 A\n20 B\n10\n 20 \t\n5 D\n", 0, "5 D\n", ""},
+        {"65535 Z\n0 Y\n", 0, "0 Y\n65535 Z\n", ""},
+        {"10 A\n\n20 B\n70000 C\n", 1, "", "text line 4: line number over 65535"},
+        {"1 A\n99999999999999999999 B\n", 1, "", "text line 2: line number over 65535"},
+        {"1 A\n2 " + std::string(256, 'x') + "\n", 1, "",
+         "text line 2: longer than 255 characters"},
+    };
+    for (const auto &[text, result, saved, why] : rows) {
+        SetUp();
+        write_text("in.txt", text);
+        EXPECT_EQ(result, sys_file_load("in.txt")) << text;
+        EXPECT_EQ(why, sys_file_why()) << text;
+        if (result) {
+            EXPECT_EQ((bytes{0x11, 0x11, 0x22, 0x22}), ram_range(0x9A, 4)) << text;
+            EXPECT_EQ(bytes(4, 0x41), ram_range(0x0501, 4)) << text;
+            continue;
+        }
+        ASSERT_EQ(0, sys_file_save("out.txt"));
+        EXPECT_EQ(saved, read_text("out.txt")) << text;
+        for (unsigned p = 0x0501; word(p) != 0; p = word(p)) // links lead forward, in order
+            EXPECT_TRUE(word(p) > p && (word(p + 2) < word(word(p) + 2) || word(word(p)) == 0));
+    }
+}
+
+// Every failure leaves a reason for the console; a tape cut short loads nothing.
+TEST_F(SysFile, FailuresSayWhyAndCutTapesLoadNothing) {
+    write_file("code.tap", block(0x1000, 0x1100, bytes(16, 0xA5)));
+    write_file("prog.tap", block(0x0501, 0x0701, bytes{0x07, 0x05, 0x0A, 0x00, 0x80, 0x00}, 0));
+    write_file("whole.tap", block(0x1000, 0x1004, {1, 2, 3, 4}));
+    write_file("p.bas", {0x05, 0x06, 0x0A});
+    std::filesystem::create_directory("dir.bin");
+    const std::tuple<const char *, std::string> rows[] = {
+        {"code.tap", "truncated: 16 of 256 bytes"},
+        {"prog.tap", "truncated: 6 of 512 bytes"},
+        {"gone.tap", "no such file"},
+        {"gone.txt", "no such file"},
+        {"gone.bin", "no such file"},
+        {"dir.bin", "cannot be read"},
+        {"p.bas", "not a program: its line links break"},
+        {"p.xyz", "unknown kind of file (.tap .dat .bas .txt .hrs)"},
+        {"whole.tap", ""},
+    };
+    for (const auto &[name, why] : rows) {
+        SetUp();
+        poke(0x1000, {0x3C});
+        bool bin = std::string(name).ends_with(".bin");
+        EXPECT_EQ(why.empty() ? 0 : 1, bin ? sys_file_load_bin(name, 0x1000) : sys_file_load(name))
+            << name;
+        EXPECT_EQ(why, sys_file_why()) << name;
+        EXPECT_EQ(why.empty() ? 1 : 0x3C, ram_range(0x1000, 1)[0]) << name;
+        EXPECT_EQ((bytes{0x11, 0x11, 0x22, 0x22}), ram_range(0x9A, 4)) << name;
+        EXPECT_EQ(bytes(4, 0x41), ram_range(0x0501, 4)) << name;
+    }
+    EXPECT_EQ(1, sys_file_mount_tap("gone.tap"));
+    EXPECT_STREQ("no such file", sys_file_why());
+    EXPECT_EQ(1, sys_file_save("no/such/dir.tap"));
+    EXPECT_STREQ("'no/such/dir.tap': its folder 'no/such' does not exist", sys_file_why());
+    std::vector<uint8_t> data;
+    uint16_t start = 0;
+    EXPECT_EQ(1, sys_file_read_tap("code.tap", &start, &data)); // what dasm reads
+    EXPECT_STREQ("truncated: 16 of 256 bytes", sys_file_why());
+    if (running_as_root()) return;
+    write_file("locked.txt", of("10 A\n"));
+    std::filesystem::permissions("locked.txt", std::filesystem::perms::none);
+    EXPECT_EQ(1, sys_file_load("locked.txt"));
+    EXPECT_STREQ("permission denied", sys_file_why());
 }

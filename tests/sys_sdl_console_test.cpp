@@ -93,53 +93,62 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     struct {
         const char *line, *reply;
         int at = -1, value = 0; // afterwards RAM at `at` holds `value`
-    } rows[] = {{"MNT1 g.dsk", "mounting 'g.dsk' in drive 1|ready|"},
-                {"mnt2 g.dsk", "mounting 'g.dsk' in drive 2|error|"}, // in drive 1 already
-                {"mnt1", "unmounting drive 1|ready|"},
-                {"mnt2 g.dsk", "mounting 'g.dsk' in drive 2|ready|"},
-                {"umnt2 extra words", "unmounting drive 2|ready|"},
-                {"load p.bin a0500",
-                 "loading 'p.bin'|start : 0500|end   : 0502|size  : 0002|ready|", 0x501, 0x3C},
-                {"load p.bin 0600", "ready|", 0x0601, 0},
-                {"load \"a b.bin\" A1C000",
-                 "loading 'a b.bin'|start : C000|end   : C001|size  : 0001|ready|", 0xC000, 0x77},
-                {"load missing.tap", "loading 'missing.tap'|error|"},
-                {"save l.bin A0500 L0100", "saving 'l.bin' $0500 - $05FF (size = $0100)|ready|"},
-                {"save o.bin A1FFFF L10", "saving 'o.bin' $FFFF - $000E (size = $0010)|ready|"},
-                {"save o.bin A0000 EFFFF", "saving 'o.bin' $0000 - $FFFF (size = $0000)|ready|"},
-                {"save p.xyz", "saving 'p.xyz'|error|"},
-                {"dump", "dumping ram to: 'kestrel_ram.bin'|ready|"},
-                {"tape t.tap", "ready|", TAPE, 0xC3},
-                {"NoTape", "ready|", TAPE, 0xFF},
-                {"tape t.tap x", "ready|", TAPE, 0xC3},
-                {"tape", "ready|", TAPE, 0xFF},
-                {"soundoff", "ready|", PAUSED, 1},
-                {"SoundOn", "ready|", PAUSED, 0},
-                {"DASM", "? syntax error|"},
-                {"e 0500 A9 42 zz", "? syntax error|"},
-                {"e A0500 A9 42", "ready|", 0x0501, 0x42},
-                {"b 0500", "ready|"},
-                {"w 0501 E0502", "ready|"},
-                {"b", "break $0500|watch $0501-$0502|ready|"},
-                {"bc 0500", "ready|"},
-                {"bc 0500", "none there|ready|"},
-                {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error|"},
-                {"dasm A0500 L2 d.asm",
-                 "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
-                {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"},
-                {"exacton", "ready|", EXACT, 1},
-                {"ExactOff", "ready|", EXACT, 0},
-                {"shot s.png", "screenshot 's.png'|ready|"},
-                {"save s.bmp", "saving 's.bmp'|ready|"},
-                {"record r.wav", "recording to 'r.wav'|ready|"},
-                {"record off", "ready|"},
-                {"record", "? syntax error|"},
-                {"shot /no/such/dir/s.png", "screenshot '/no/such/dir/s.png'|error|"},
-                {"state save s.state", "saving state 's.state'|ready|"},
-                {"state load s.state", "restoring state 's.state'|ready|"},
-                {"state load n", "restoring state 'n'|state 'n' refused: No such file or "
-                                 "directory|error|"},
-                {"state s.state", "? syntax error|"}};
+    } rows[] = {
+        {"MNT1 g.dsk", "mounting 'g.dsk' in drive 1|ready|"},
+        {"mnt2 g.dsk", "mounting 'g.dsk' in drive 2|error|"}, // in drive 1 already
+        {"mnt1", "unmounting drive 1|ready|"},
+        {"mnt2 g.dsk", "mounting 'g.dsk' in drive 2|ready|"},
+        {"umnt2 extra words", "unmounting drive 2|ready|"},
+        {"mnt2 g.dsk RO", "mounting 'g.dsk' in drive 2 write-protected|ready|"},
+        {"umnt2", "unmounting drive 2|ready|"},
+        {"load p.bin a0500", "loading 'p.bin'|start : 0500|end   : 0502|size  : 0002|ready|", 0x501,
+         0x3C},
+        {"load p.bin 0600", "the address is written with an A: load file.bin A0500|? syntax error|",
+         0x0601, 0},
+        {"load p.bin A06zz",
+         "the address is written with an A: load file.bin A0500|? syntax error|", 0x0601, 0},
+        {"load \"a b.bin\" A1C000",
+         "loading 'a b.bin'|start : C000|end   : C001|size  : 0001|ready|", 0xC000, 0x77},
+        {"load missing.tap", "loading 'missing.tap'|error: no such file|"},
+        {"tape missing.tap", "error: no such file|"},
+        {"save l.bin A0500 L0100", "saving 'l.bin' $0500 - $05FF (size = $0100)|ready|"},
+        {"save o.bin A1FFFF L10", "saving 'o.bin' $FFFF - $000E (size = $0010)|ready|"},
+        {"save o.bin A0000 EFFFF", "saving 'o.bin' $0000 - $FFFF (size = $0000)|ready|"},
+        {"save p.xyz", "saving 'p.xyz'|error: unknown kind of file (.tap .dat .bas .txt .hrs)|"},
+        {"dump", "dumping ram to: 'kestrel_ram.bin'|ready|"},
+        {"tape t.tap", "ready|", TAPE, 0xC3},
+        {"NoTape", "ready|", TAPE, 0xFF},
+        {"tape t.tap x", "ready|", TAPE, 0xC3},
+        {"tape", "ready|", TAPE, 0xFF},
+        {"soundoff", "ready|", PAUSED, 1},
+        {"SoundOn", "ready|", PAUSED, 0},
+        {"DASM", "? syntax error|"},
+        {"e 0500 A9 42 zz", "? syntax error|"},
+        {"e A0500 A9 42", "ready|", 0x0501, 0x42},
+        {"b 0500", "ready|"},
+        {"w 0501 E0502", "ready|"},
+        {"b", "break $0500|watch $0501-$0502|ready|"},
+        {"bc 0500", "ready|"},
+        {"bc 0500", "none there|ready|"},
+        {"asm none.s", "assembling 'none.s'|asm: cannot open 'none.s'|error: no such file|"},
+        {"dasm A0500 L2 d.asm",
+         "disassembling $0500-$0501 to 'd.asm'|2 bytes from $0500 to 'd.asm'|ready|"},
+        {"asm d.asm A", "assembling 'd.asm'|2 bytes from $0500 into memory|ready|"},
+        {"exacton", "ready|", EXACT, 1},
+        {"ExactOff", "ready|", EXACT, 0},
+        {"shot s.png", "screenshot 's.png'|ready|"},
+        {"save s.bmp", "saving 's.bmp'|ready|"},
+        {"record r.wav", "recording to 'r.wav'|ready|"},
+        {"record off", "ready|"},
+        {"record", "? syntax error|"},
+        {"shot /no/such/dir/s.png",
+         "screenshot '/no/such/dir/s.png'|error: '/no/such/dir/s.png': its folder '/no/such/dir' "
+         "does not e|xist|"},
+        {"state save s.state", "saving state 's.state'|ready|"},
+        {"state load s.state", "restoring state 's.state'|ready|"},
+        {"state load n", "restoring state 'n'|state 'n' refused: No such file or "
+                         "directory|error|"},
+        {"state s.state", "? syntax error|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -161,13 +170,51 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 24 lines, 4 more, 4 on states, the monitor's 20,
+    // Help clears the view, then lists 24 lines, 5 more, 4 on states, the monitor's 20,
     // 2 on timing (or 16 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(56).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(57).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
+}
+
+// Names the assembler and the disassembler make up replace only what they
+// made themselves and nobody changed since; a name the user gives is theirs.
+TEST_F(SysSdlConsoleCommands, AsmAndDasmNeverReplaceTheUsersFiles) {
+    const std::string source = "        .org $0600\n        lda #$42\n        rts\n";
+    write_text("hello.asm", source);
+    EXPECT_EQ("assembling 'hello.asm'|3 bytes from $0600 to 'hello.bin'|ready|",
+              run("asm hello.asm"));
+    EXPECT_EQ("assembling 'hello.asm'|3 bytes from $0600 to 'hello.bin'|ready|",
+              run("asm hello.asm"));
+    EXPECT_EQ("disassembling 'hello.bin'|error: 'hello.asm' exists and is not what kestrel wrote "
+              "there: na|me another output|",
+              run("dasm hello.bin 0600"));
+    EXPECT_EQ(source, read_text("hello.asm"));
+    write_text("notes.asm", "; my notes\n");
+    EXPECT_EQ("disassembling 'notes.asm'|error: 'notes.asm' is the file being read: name another "
+              "output|",
+              run("dasm notes.asm"));
+    EXPECT_EQ("; my notes\n", read_text("notes.asm"));
+    // A binary the user had stays, also when its disassembly is assembled.
+    write_file("game.bin", {0xEA, 0x60});
+    write_text("game.asm", "        .org $0600\n        rts\n");
+    EXPECT_NE(std::string::npos, run("asm game.asm").find("'game.bin' exists and is not what"));
+    EXPECT_EQ((std::vector<uint8_t>{0xEA, 0x60}), read_file("game.bin"));
+    EXPECT_EQ("disassembling 'game.bin'|2 bytes from $0600 to 'copy.asm'|ready|",
+              run("dasm game.bin 0600 copy.asm"));
+    EXPECT_EQ("disassembling 'game.bin'|2 bytes from $0600 to 'copy.asm'|ready|",
+              run("dasm game.bin A0600 copy.asm"));
+    EXPECT_EQ("assembling 'copy.asm'|2 bytes from $0600 to 'out.bin'|ready|",
+              run("asm copy.asm out.bin"));
+    EXPECT_EQ(read_file("game.bin"), read_file("out.bin"));
+    EXPECT_EQ(
+        "disassembling $0600-$0601 to 'kestrel.asm'|2 bytes from $0600 to 'kestrel.asm'|ready|",
+        run("dasm A0600 L2"));
+    write_text("kestrel.asm", "; edited\n"); // by the user, after
+    EXPECT_NE(std::string::npos, run("dasm A0600 L2").find("'kestrel.asm' exists and is not what"));
+    EXPECT_EQ("; edited\n", read_text("kestrel.asm"));
 }
 
 TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {

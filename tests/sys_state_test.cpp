@@ -41,7 +41,7 @@ int keep_line(const char *fmt, ...) {
 }
 
 [[maybe_unused]] uint64_t hash_of(const std::vector<uint8_t> &bytes) {
-    return sys_state_hash(bytes.data(), bytes.size());
+    return state_hash(bytes.data(), bytes.size());
 }
 
 // The whole machine as a state file holds it.

@@ -1,0 +1,4 @@
+CLS
+INPUT A
+AUTO
+@
