@@ -22,9 +22,10 @@ LAYERS = [
     # the bus, and the processor's trace that reads through it
     ["mem", "cpu_6502_debug"],
     ["cpu_6502"],
-    # the wiring diagram and the step
-    ["board"],
+    # the step and the event queue, then the wiring diagram, which hands
+    # the chips the step's settings
     ["sys_core"],
+    ["board"],
     # the host side
     ["sys_state", "sys_file", "sys_file_txt", "sys_shot", "sys_record", "sys_type",
      "dasm_6502", "asm_6502", "sys_debug", "sys_args", "labels"],

@@ -5,8 +5,6 @@
 
 #include "log.h"
 #include "state.h"
-#include "sys_cfg.h"
-#include "via_6522.h"
 
 // Output level of a 4-bit amplitude.
 constexpr uint32_t voltab[16] = {
@@ -35,20 +33,6 @@ constexpr const uint8_t *eshapes[16] = {
     eshape8, eshape0, eshapeA, eshapeB, eshapeC, eshapeD, eshapeE, eshape4,
 };
 static_assert(std::size(eshapes) == 16);
-
-// Host key symbols on the keyboard matrix, one row per port B row select.
-const int32_t keytab[64] = {
-    //  col 0 col 1 col 2 col 3 col 4 col 5 col 6 col 7
-    55,  110, 53,  118, 305, 49,  120, 51,  // 7 n 5 v rctrl 1 x 3
-    106, 116, 114, 102, 0,   27,  113, 100, // j t r f - esc q d
-    109, 54,  98,  52,  306, 122, 50,  99,  // m 6 b 4 lctrl z 2 c
-    107, 57,  59,  45,  0,   302, 92,  39,  // k 9 ; - - scrollock \ '
-    32,  44,  46,  273, 304, 276, 274, 275, // space , . up lshift left down right
-    117, 105, 111, 112, 308, 8,   93,  91,  // u i o p lalt backspace ] [
-    121, 104, 103, 101, 307, 97,  115, 119, // y h g e ralt a s w
-    56,  108, 48,  47,  303, 13,  96,  61,  // 8 l 0 / rshift return ` =
-};
-static_assert(std::size(keytab) == 64);
 
 struct write_entry {
     uint32_t stamp;
@@ -93,7 +77,6 @@ static struct ay_state {
     uint32_t next_frame_cycle;
     uint32_t frame_remainder; // exact timing: the fraction of a cycle, in 441ths
     uint32_t synthesised;     // timeline cycle the synthesis has reached
-    uint8_t keys[8];
     uint32_t write_count;
     uint32_t speaker_count;
     uint32_t cycle_counter;
@@ -111,11 +94,16 @@ static struct ay_state {
 
 audio_record *audio = &ay.audio;
 
-static int ay_exact; // outlives a reset, as a setting
+// These outlive a reset, as settings do.
+static int ay_exact;
+static ay_8912_wiring wiring;
+static struct {
+    uint32_t sound;
+    uint32_t speaker;
+} settings;
 
 static uint8_t via_port_a; // the sound chip data bus
 static uint8_t via_port_b; // last port B output, bit 3 the keyboard sense
-static via_state *via;
 
 // ---- the audio lock, when the host layer has installed it ----
 
@@ -168,15 +156,20 @@ static void apply_dropped() {
     ay.dropped = 0;
 }
 
+// The one way the write queue empties: the writes from `first` on take
+// effect in order, then those kept past a full queue.
+static void drain_writes(uint32_t first) {
+    for (uint32_t i = first; i < ay.write_count; i++)
+        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
+    ay.write_count = 0;
+    apply_dropped();
+}
+
 // Nobody will play the queue in time (paused, or faster than real time):
 // catch up with what is waiting, then apply this write at once.
 static void apply_now(uint8_t reg, uint8_t value) {
     lock_audio();
-    for (uint32_t i = 0; i < ay.write_count; i++) {
-        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
-    }
-    ay.write_count = 0;
-    apply_dropped();
+    drain_writes(0);
     ay_8912_dowrite(reg, value);
     unlock_audio();
 }
@@ -193,7 +186,7 @@ static void write_register() {
         return;
     }
     if (!(a == 13 && v == 0xFF)) ay.readback[a] = v;
-    if (ay.audio.paused || speed > 1) {
+    if (ay.audio.paused || (wiring.speed && *wiring.speed > 1)) {
         apply_now(a, v);
     } else {
         queue_write(a, v);
@@ -266,18 +259,10 @@ int ay_8912_init() {
     ay.changed = 0x07;
     ay.envelope = eshape0;
     ay.noise_shift = 1;
-    ay.sound_setting = static_cast<uint32_t>(config[CFG_SOUND].value);
-    ay.speaker_setting = static_cast<uint32_t>(config[CFG_SPEAKER].value);
+    ay.sound_setting = settings.sound;
+    ay.speaker_setting = settings.speaker;
     via_port_a = 0;
     via_port_b = 0;
-
-    via_6522_getctx(&via);
-    via->handlers.pa_r = ay_8912_porta_r;
-    via->handlers.pa_w = ay_8912_porta_w;
-    via->handlers.pb_r = ay_8912_portb_r;
-    via->handlers.pb_w = ay_8912_portb_w;
-    via->handlers.ca2_w = ay_8912_set_bc1;
-    via->handlers.cb2_w = ay_8912_set_bdir;
 
     ay.audio.fill = ay_8912_callback;
     ay.audio.paused = 0;
@@ -285,23 +270,21 @@ int ay_8912_init() {
     return 0;
 }
 
-int ay_8912_run(int cycles) {
-    ay.cycle_counter += static_cast<uint32_t>(cycles);
+int ay_8912_wire(const ay_8912_wiring &w) {
+    wiring = w;
     return 0;
 }
 
-int ay_8912_event(const event &ev) {
-    if (ev.code != EV_KEY_DOWN && ev.code != EV_KEY_UP) return 0;
-    for (int i = 0; i < 64; i++) {
-        if (static_cast<uint64_t>(keytab[i]) != ev.value) continue;
-        uint8_t bit = static_cast<uint8_t>(1 << (i & 7));
-        if (ev.code == EV_KEY_DOWN) {
-            ay.keys[i >> 3] |= bit;
-        } else {
-            ay.keys[i >> 3] &= static_cast<uint8_t>(~bit);
-        }
-        break;
-    }
+int ay_8912_settings(int sound, int speaker) {
+    settings.sound = static_cast<uint32_t>(sound);
+    settings.speaker = static_cast<uint32_t>(speaker);
+    ay.sound_setting = settings.sound;
+    ay.speaker_setting = settings.speaker;
+    return 0;
+}
+
+int ay_8912_run(int cycles) {
+    ay.cycle_counter += static_cast<uint32_t>(cycles);
     return 0;
 }
 
@@ -357,10 +340,7 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
         }
     }
     // Whatever the emulation queued past this buffer's end still counts.
-    for (; wi < ay.write_count; wi++) {
-        ay_8912_dowrite(ay.write_queue[wi].reg, ay.write_queue[wi].value);
-    }
-    apply_dropped();
+    drain_writes(wi);
     if (speaker_on && si < ay.speaker_count) {
         ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
     }
@@ -371,7 +351,6 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     ay.next_frame_cycle -= ay.synthesised;
     ay.rebase_value = ay.next_frame_cycle;
     ay.rebase_pending = 1;
-    ay.write_count = 0;
     ay.speaker_count = 0;
     ay.synthesised = 0;
 }
@@ -392,14 +371,12 @@ int ay_8912_render(uint8_t *stream, int cap) {
 
 int ay_8912_discard() {
     rebase_if_due();
-    for (uint32_t i = 0; i < ay.write_count; i++)
-        ay_8912_dowrite(ay.write_queue[i].reg, ay.write_queue[i].value);
-    apply_dropped();
+    drain_writes(0);
     if (ay.sound_setting && ay.speaker_count)
         ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
     if (ay.sound_setting && ay.speaker_dropped)
         ay.speaker_sample = (ay.speaker_dropped - 1) ? AY_SPEAKER_LEVEL : 0;
-    ay.write_count = ay.speaker_count = ay.speaker_dropped = 0;
+    ay.speaker_count = ay.speaker_dropped = 0;
     // The timeline starts again here, one output frame ahead.
     ay.synthesised = 0;
     ay.next_frame_cycle = AY_CYCLES_PER_FRAME;
@@ -477,8 +454,11 @@ void ay_8912_porta_w(uint8_t byte) {
     log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_porta_w", via_port_a);
 }
 
+// R14 drives the keyboard's columns. R7's port direction is not looked at:
+// programs that clear bit 6 with their tone and noise bits keep their
+// keyboard here, as they always have.
 uint8_t ay_8912_portb_r() {
-    uint8_t sense = static_cast<uint8_t>(~via_port_a) & ay.keys[via_port_b & 7];
+    uint8_t sense = wiring.sense ? wiring.sense(via_port_b & 7, ay.r14) : 0;
     via_port_b = static_cast<uint8_t>(sense ? via_port_b | 0x08 : via_port_b & ~0x08);
     log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_portb_r", via_port_b);
     return via_port_b;
@@ -521,14 +501,14 @@ void ay_8912_set_bdir(uint8_t level) {
 
 // One field list for both directions, so the two cannot drift apart. The
 // envelope pointer, the queues and the audio record are handled apart.
-template <class F> static void each_field(ay_state &a, F &&field) {
+template <class F> static void each_field(ay_state &a, uint8_t (&keys)[8], F &&field) {
     field(a.speaker_level), field(a.bus), field(a.latched), field(a.r), field(a.r14);
     field(a.readback), field(a.tone_period), field(a.noise_period), field(a.envelope_period);
     field(a.tone_off), field(a.noise_off), field(a.amplitude), field(a.changed);
     field(a.tone_counter), field(a.noise_counter), field(a.envelope_counter), field(a.tone_out);
     field(a.channel_out), field(a.envelope_step), field(a.mixed), field(a.speaker_sample);
     field(a.noise_out), field(a.noise_shift), field(a.frame_cycle), field(a.next_frame_cycle);
-    field(a.synthesised), field(a.keys), field(a.cycle_counter), field(a.rebase_value);
+    field(a.synthesised), field(keys), field(a.cycle_counter), field(a.rebase_value);
     field(a.rebase_pending), field(a.dropped), field(a.dropped_value), field(a.speaker_dropped);
     field(a.write_count), field(a.speaker_count);
 }
@@ -546,7 +526,9 @@ void ay_8912_state_save(std::vector<uint8_t> &out) {
     uint8_t shape = 0; // also for a chip never set up
     for (uint8_t k = 0; k < 16; k++)
         if (eshapes[k] == ay.envelope) shape = k;
-    each_field(ay, [&](auto &f) { state_put(out, f); });
+    uint8_t keys[8] = {};
+    if (wiring.keys) memcpy(keys, wiring.keys, sizeof keys);
+    each_field(ay, keys, [&](auto &f) { state_put(out, f); });
     state_put(out, shape);
     state_put(out, via_port_a);
     state_put(out, via_port_b);
@@ -565,9 +547,10 @@ void ay_8912_state_save(std::vector<uint8_t> &out) {
 
 // Reads into `a` (the chip, or scratch when only checking); 1 refused, with
 // `a` then partly written.
-static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *port_b) {
+static int take_state(state_reader &in, ay_state &a, uint8_t (&keys)[8], uint8_t *port_a,
+                      uint8_t *port_b) {
     uint8_t shape = 0;
-    each_field(a, [&](auto &f) { in.get(f); });
+    each_field(a, keys, [&](auto &f) { in.get(f); });
     in.get(shape);
     in.get(*port_a);
     in.get(*port_b);
@@ -602,15 +585,16 @@ static int take_state(state_reader &in, ay_state &a, uint8_t *port_a, uint8_t *p
 
 int ay_8912_state_load(const uint8_t *data, size_t size, int apply) {
     static ay_state scratch; // the chip's size: kept off the stack
-    uint8_t port_a = 0, port_b = 0;
+    uint8_t port_a = 0, port_b = 0, keys[8] = {};
     state_reader check{data, size};
-    if (take_state(check, scratch, &port_a, &port_b)) return 1;
+    if (take_state(check, scratch, keys, &port_a, &port_b)) return 1;
     if (!apply) return 0;
     state_reader in{data, size};
     lock_audio();
-    take_state(in, ay, &port_a, &port_b);
+    take_state(in, ay, keys, &port_a, &port_b);
     unlock_audio();
     via_port_a = port_a;
     via_port_b = port_b;
+    if (wiring.keys) memcpy(wiring.keys, keys, sizeof keys);
     return 0;
 }

@@ -1,7 +1,8 @@
-// ay_8912: the sound chip behind the VIA, its keyboard matrix and the
-// speaker line. VIA port A is the chip's data bus, CA2 its BC1 and CB2 its
-// BDIR; port B bits 0-2 pick a keyboard row, bit 3 senses it against the
-// column mask on the data bus, bit 7 is the speaker.
+// ay_8912: the sound chip, with the speaker line mixed into its output.
+// The board wires VIA port A to its data bus, CA2 to its BC1 and CB2 to its
+// BDIR, and port B to the port B functions below: bits 0-2 pick a keyboard
+// row, bit 3 senses it against the columns the chip's I/O port (R14)
+// drives low, bit 7 is the speaker.
 //
 // Threads: the bus handlers, key events and ay_8912_run run on the timer
 // thread; ay_8912_callback runs on the host audio thread. They meet only in
@@ -15,8 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "sys_core.h"
 
 // The head of the sound chip state: how the host audio layer and the console
 // reach the chip, and how the chip reaches the host lock without knowing SDL.
@@ -40,11 +39,22 @@ constexpr int AY_WRITE_QUEUE = 12288;  // register writes per audio buffer
 constexpr int AY_SPEAKER_QUEUE = 1024; // speaker changes per audio buffer
 constexpr int AY_SPEAKER_LEVEL = 8192; // what the speaker adds to the mix
 
-extern const int32_t keytab[64]; // host key symbol at row * 8 + column; 0: none
+// What the chip is handed, wired once by the board; a reset keeps it.
+// nullptr: not wired (no key senses, speed 1, no matrix saved).
+struct ay_8912_wiring {
+    // The keyboard behind the I/O port: 1 when a held key of `row` sits on
+    // a column that `columns` drives low.
+    uint8_t (*sense)(uint8_t row, uint8_t columns);
+    uint8_t *keys; // the key matrix, 8 rows: saved states keep it in this chip's section
+    const std::atomic<int> *speed; // above 1, nobody plays the queue in time
+};
+int ay_8912_wire(const ay_8912_wiring &wiring); // 0
 
-int ay_8912_init();                 // called by via_6522_init; installs the VIA handlers
-int ay_8912_run(int cycles);        // timeline clock, once per emulated cycle
-int ay_8912_event(const event &ev); // key down/up events set/clear matrix bits
+int ay_8912_init();          // clears the chip; the settings are then as handed before
+int ay_8912_run(int cycles); // timeline clock, once per emulated cycle
+// The host's settings: sound (0 silences the speaker) and speaker (0 keeps
+// port B bit 7 out of the mix). Kept until the next call.
+int ay_8912_settings(int sound, int speaker);
 // Host fill callback: len bytes of signed 16-bit stereo, 22 cycles per frame
 // (22.676 in exact timing, which gives the chip's real pitch).
 void ay_8912_callback(void *user, uint8_t *stream, int len);
@@ -61,7 +71,7 @@ int ay_8912_exact(int on); // 1: exact timing; takes the audio lock
 // the caller holds the audio lock when the callback may run).
 void ay_8912_dowrite(uint8_t reg, uint8_t value);
 
-// VIA handlers.
+// The VIA's lines (see the top). ay_8912_portb_r senses the keyboard row.
 uint8_t ay_8912_porta_r();
 void ay_8912_porta_w(uint8_t byte);
 uint8_t ay_8912_portb_r();

@@ -9,19 +9,7 @@
 #include "cpu_6502_debug.h"
 #include "log.h"
 #include "mem.h"
-#include "ram.h"
 #include "state.h"
-#include "via_6522.h"
-#include "via_6522_tapein.h"
-
-// Entry points of the system ROM's tape routines and where the short-cuts
-// resume: past the sync-detection loop, and at the end of the byte reader.
-constexpr uint16_t CPU_TAPE_SYNC = 0xE735;
-constexpr uint16_t CPU_TAPE_SYNC_DONE = 0xE759;
-constexpr uint16_t CPU_TAPE_BYTE = 0xE6C9;
-constexpr uint16_t CPU_TAPE_BYTE_DONE = 0xE6FB;
-constexpr uint16_t CPU_TAPE_BYTE_RAM = 0x002F;   // the ROM's copy of the byte
-constexpr uint16_t CPU_TAPE_STATUS_RAM = 0x02B1; // cleared: no read error
 
 constexpr uint16_t CPU_VEC_NMI = 0xFFFA;
 constexpr uint16_t CPU_VEC_RESET = 0xFFFC;
@@ -47,6 +35,20 @@ constexpr int CPU_SEEN_CAP = 192;
 #define ALWAYS_INLINE __attribute__((always_inline))
 
 cpu_6502_registers cpu_6502;
+
+// Outlives a reset. The empty range holds address 0 alone, which the
+// high-half test never meets, and a traced step finds no hook to call.
+static struct {
+    int (*catch_up)(int cycles);
+    void (*entry)();
+    unsigned entry_first;
+    unsigned entry_span;
+} wiring;
+
+// Exact timing: the devices are brought to the access's own cycle first.
+ALWAYS_INLINE static inline void catch_up(int late) {
+    if (wiring.catch_up) wiring.catch_up(late);
+}
 
 static struct {
     uint32_t seen[CPU_SEEN_SLOTS]; // (address << 8 | opcode) + 1; 0 = free
@@ -90,6 +92,16 @@ constexpr auto nz_flags = [] {
     return table;
 }();
 static_assert(nz_flags.size() == 256 && nz_flags[0] == CPU_Z && nz_flags[0x80] == CPU_N);
+
+int cpu_6502_wire(const cpu_6502_wiring &w) {
+    assert(w.entry_first >= 0xC000 && w.entry_first <= w.entry_last && w.entry_last <= 0xFFFD &&
+           "sources/cpu_6502");
+    wiring.catch_up = w.catch_up;
+    wiring.entry = w.entry;
+    wiring.entry_first = w.entry_first;
+    wiring.entry_span = static_cast<unsigned>(w.entry_last - w.entry_first);
+    return 0;
+}
 
 int cpu_6502_init() {
     cpu_6502_registers &r = cpu_6502;
@@ -244,7 +256,7 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
     // looked up on each access there.
     // A device access in exact timing first brings the VIA to its cycle.
     auto device = [&]() ALWAYS_INLINE {
-        if constexpr (EXACT) via_6522_catch_up(late);
+        if constexpr (EXACT) catch_up(late);
     };
     auto rd = [&](unsigned addr) ALWAYS_INLINE -> uint8_t {
         if constexpr (MODE == BUS_TRACED) {
@@ -988,41 +1000,29 @@ template <bool EXACT> [[gnu::noinline]] static int execute_traced() {
     return execute<BUS_CHECKED, false>(nullptr);
 }
 
-// The system ROM's tape routines, served from the mounted tape. At most one
-// applies per instruction; both look at the program counter alone.
-[[gnu::noinline]] static void serve_tape() {
-    cpu_6502_registers &r = cpu_6502;
-    if (r.pcreg == CPU_TAPE_SYNC) {
-        if (via_6522_tapein_sync() == 0) r.pcreg = CPU_TAPE_SYNC_DONE;
-    } else if (r.pcreg == CPU_TAPE_BYTE) {
-        uint8_t byte = 0xFF;
-        if (via_6522_tapein_byte(&byte) == 0) {
-            uint8_t *ram_image = ram_getptr();
-            r.areg = byte;
-            ram_image[CPU_TAPE_BYTE_RAM] = byte;
-            ram_image[CPU_TAPE_STATUS_RAM] = 0;
-            r.pcreg = CPU_TAPE_BYTE_DONE;
-        }
-    }
+// The board's hook for the watched entry points; it may move the program
+// counter and change the registers.
+[[gnu::noinline]] static void serve_entry() {
+    if (wiring.entry) wiring.entry();
 }
 
 template <bool EXACT> static inline int step();
 
 // Out of line, so that the quick path makes no call that needs a frame.
-template <bool EXACT> [[gnu::noinline]] static int serve_tape_then_step() {
-    serve_tape();
+template <bool EXACT> [[gnu::noinline]] static int serve_entry_then_step() {
+    serve_entry();
     return step<EXACT>();
 }
 
-// One test covers both entry points (0xE6C9 and 0xE735).
-static bool at_tape_entry(unsigned pc) {
-    return pc - CPU_TAPE_BYTE <= static_cast<unsigned>(CPU_TAPE_SYNC - CPU_TAPE_BYTE);
+// One test covers the whole watched range.
+static bool at_entry(unsigned pc) {
+    return pc - wiring.entry_first <= wiring.entry_span;
 }
 
 // Code runs from plain RAM (below the I/O page, or from 0x0400 on) or from the
 // high half (ROM, or the RAM under it); an instruction whose bytes lie wholly
 // there is fetched straight from them.
-// The tape entries lie in the high half, so RAM code skips their test.
+// The watched entries lie in the high half, so RAM code skips their test.
 template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untraced() {
     unsigned pc = cpu_6502.pcreg;
     const uint8_t *ip;
@@ -1031,7 +1031,7 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
     } else if (pc <= 0x02FD) {
         ip = ram.data + pc;
     } else {
-        if (TAPE && __builtin_expect(at_tape_entry(pc), 0)) return serve_tape_then_step<EXACT>();
+        if (TAPE && __builtin_expect(at_entry(pc), 0)) return serve_entry_then_step<EXACT>();
         if (pc - 0xC000u > 0xFFFDu - 0xC000u)
             return EXACT ? execute_checked_exact() : execute_checked();
         ip = hiram ? ram.data + pc : rom.data + (pc - 0xC000u);
@@ -1041,7 +1041,7 @@ template <bool TAPE, bool EXACT> ALWAYS_INLINE static inline int execute_untrace
 
 template <bool EXACT> [[gnu::noinline]] static int run_traced() {
     cpu_6502_registers &r = cpu_6502;
-    if (at_tape_entry(r.pcreg)) serve_tape();
+    if (at_entry(r.pcreg)) serve_entry();
     if (tr[0] & TR_CPU)
         cpu_6502_debug_run(r.pcreg, r.flagirq, r.areg, r.xreg, r.yreg, r.stack, r.flags);
     return execute_traced<EXACT>();

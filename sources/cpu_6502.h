@@ -1,8 +1,10 @@
 // cpu_6502: the processor, an NMOS 6502 with its undocumented opcodes.
-// Runs on the timer thread; every access, opcode fetches included, goes
-// through mem_read/mem_write. The VIA drives the IRQ input (a level), host
-// events drive NMI (an edge) and reset. Two system ROM tape routines are
-// served straight from the mounted tape.
+// Runs on the timer thread; every access goes through the decoder (mem.h),
+// whose plain RAM and ROM the step reads and writes in place. Whoever the
+// board wires drives the IRQ input (a level); host events drive NMI (an
+// edge) and reset. It knows no other chip: the board hands it a hook for a
+// range of entry points (the system ROM's tape routines) and, for exact
+// timing, the device catch-up.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +27,20 @@ struct cpu_6502_registers {
 
 extern cpu_6502_registers cpu_6502;
 
+// What the board hands the processor once; a reset keeps it. nullptr: none.
+struct cpu_6502_wiring {
+    // Exact timing, before a device access `cycles` cycles later in its
+    // instruction than an absolute one's: brings the devices there.
+    int (*catch_up)(int cycles);
+    // Called before an instruction whose address lies in entry_first to
+    // entry_last (within 0xC000-0xFFFD); may change the registers and the
+    // program counter, and the instruction then runs from there.
+    void (*entry)();
+    uint16_t entry_first;
+    uint16_t entry_last;
+};
+int cpu_6502_wire(const cpu_6502_wiring &wiring); // 0
+
 int cpu_6502_init(); // reset: takes the vector at 0xFFFC/0xFFFD
 // Each in the simplified timing, and as _exact in the exact one: an indexed
 // read crossing a page takes its extra cycle, indexed accesses make the
@@ -32,7 +48,7 @@ int cpu_6502_init(); // reset: takes the vector at 0xFFFC/0xFFFD
 // first, a device access brings the VIA to its own cycle first
 // (via_6522_catch_up), an interrupt entry leaves D alone. The caller picks
 // the pair once, so that a step tests no mode.
-int cpu_6502_run(); // tape short-cuts, trace hook, one step; cycles used (>= 2)
+int cpu_6502_run(); // entry hook, trace hook, one step; cycles used (>= 2)
 int cpu_6502_run_exact();
 int cpu_6502_step(); // one instruction (+7 when an interrupt was entered)
 int cpu_6502_step_exact();

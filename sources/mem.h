@@ -10,21 +10,15 @@
 #include <vector>
 
 #include "log.h"
+#include "mem_block.h"
 
-// A stretch of the bus backed by bytes: RAM, the system ROM, the boot ROM.
-struct mem_block {
-    uint32_t base;
-    uint32_t size;
-    uint8_t *data;
-};
-
-extern int hiram;   // 1: 0xC000-0xFFFF read from RAM
-extern int extdev;  // selects the disk boot ROM page shown at 0x0320-0x03FF
+extern int hiram;  // 1: 0xC000-0xFFFF read from RAM
+extern int extdev; // selects the disk boot ROM page shown at 0x0320-0x03FF
 // With the watch switch (TR_WATCH) on, every store passes the decoder,
 // which hands it here first; nullptr: nothing watches.
 extern void (*mem_watch)(unsigned addr, uint8_t value);
 
-int mem_init();  // switches, disk controller, RAM, ROM, boot ROM, in that order
+int mem_init(); // switches, disk controller, RAM, ROM, boot ROM, in that order
 // The full decoder, traces included.
 int mem_read_decoded(unsigned addr, uint8_t *out);
 int mem_write_decoded(unsigned addr, int value);

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "mem.h"
+#include "mem_block.h"
 
 constexpr uint32_t RAM_SIZE = 0x10000;
 
 extern mem_block ram;
 
-int ram_init();  // every byte 0
+int ram_init(); // every byte 0
 int ram_read(unsigned addr, uint8_t *out);
 int ram_write(unsigned addr, uint8_t value);
 // Writes all 65,536 bytes to `path`; 1 (and an error line) when the file

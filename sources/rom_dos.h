@@ -4,11 +4,11 @@
 #pragma once
 #include <cstdint>
 
-#include "mem.h"
+#include "mem_block.h"
 
 constexpr uint32_t ROM_DOS_SIZE = 512;
 
 extern mem_block rom_dos;
 
-int rom_dos_init();  // a missing or short "z5dos.rom" leaves the rest zero
-int rom_dos_read(unsigned addr, uint8_t *out, int page);  // addr 0x0320-0x03FF
+int rom_dos_init(); // a missing or short "z5dos.rom" leaves the rest zero
+int rom_dos_read(unsigned addr, uint8_t *out, int page); // addr 0x0320-0x03FF

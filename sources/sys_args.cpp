@@ -26,7 +26,9 @@ constexpr const char *usage_text =
     "start-up, .bin loaded at --load-at\n"
     "  --type TEXT          type TEXT after start-up (\\n is Return)\n"
     "  --autostart          type what starts FILE (on when FILE is given):\n"
-    "                       LOAD, BOOT, or BASIC and RUN for a program\n"
+    "                       LOAD (then BASIC and RUN for a BASIC tape\n"
+    "                       not marked to run), BOOT, or BASIC and RUN\n"
+    "                       for a program\n"
     "  --no-autostart       do not\n"
     "  --load-at HHHH       load address of a .bin FILE (hexadecimal)\n"
     "  --rom FILE           system ROM image (16384 bytes)\n"
@@ -320,9 +322,26 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     return ARGS_OK;
 }
 
+// A tape whose first block is a BASIC program not marked to run: the
+// monitor's LOAD leaves it in memory, so BASIC must be entered and RUN typed.
+// A block marked to run is started by the ROM itself.
+static bool tape_waits_for_run(const std::string &path) {
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint32_t shift = 0;
+    int c = 0;
+    while (shift != 0x16161624 && (c = fgetc(f)) != EOF)
+        shift = shift << 8 | static_cast<uint8_t>(c);
+    unsigned char head[4] = {}; // two reserved bytes, the type, the auto-run flag
+    bool found = shift == 0x16161624 && fread(head, 1, 4, f) == 4;
+    fclose(f);
+    return found && head[2] == 0x00 && head[3] == 0x00;
+}
+
 const char *sys_args_autostart_text(const sys_options &opts) {
     if (!opts.autostart) return "";
-    if (opts.kind == KIND_TAPE) return "LOAD\n";
+    if (opts.kind == KIND_TAPE)
+        return tape_waits_for_run(opts.file) ? "LOAD\nBASIC\nRUN\n" : "LOAD\n";
     if (opts.kind == KIND_DISK) return "BOOT\n";
     if (ends_with(opts.file, ".bas") || ends_with(opts.file, ".txt")) return "BASIC\nRUN\n";
     return "";

@@ -12,8 +12,10 @@ constexpr int AUDIO_FRAMES = 1024; // per buffer: about 23 ms
 
 constexpr int AUDIO_RENDER_CAP = 8192; // output frames of one machine frame at 4x, with room
 
-// 1 while the timer thread holds the host lock; makes unpaired calls harmless.
-static int audiolocked;
+// How deep the host lock is held: an inner pair leaves the outer one's lock
+// in place, and an unlock with none held does nothing. Its takers (timer
+// thread, and the main thread's console and states) hold the machine lock.
+static int lock_depth;
 // Main thread writes, timer thread reads, both under the machine lock.
 static bool warping;
 
@@ -61,22 +63,17 @@ int audio_sdl_finish() {
         SDL_AudioQuit();
     }
     sound = 0;
+    lock_depth = 0;
     return 0;
 }
 
 int audio_sdl_lock() {
-    if (sound && !audiolocked) {
-        SDL_LockAudio();
-        audiolocked = 1;
-    }
+    if (sound && lock_depth++ == 0) SDL_LockAudio();
     return 0;
 }
 
 int audio_sdl_unlock() {
-    if (sound && audiolocked) {
-        SDL_UnlockAudio();
-        audiolocked = 0;
-    }
+    if (sound && lock_depth > 0 && --lock_depth == 0) SDL_UnlockAudio();
     return 0;
 }
 

@@ -10,8 +10,8 @@
 
 int audio_sdl_init();   // 0 opened or sound off; 1 when the device cannot be opened
 int audio_sdl_finish(); // closes the device; `sound` is 0 afterwards
-int audio_sdl_lock();   // a second lock without an unlock does nothing
-int audio_sdl_unlock();
+int audio_sdl_lock();   // counted: the device is free again at the last unlock
+int audio_sdl_unlock(); // without a lock held: nothing
 int audio_sdl_pause();
 int audio_sdl_unpause();
 // Main thread, machine lock held: warp silences the device; the machine's

@@ -4,19 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ay_8912.h"
+#include "keyboard.h"
 #include "sys_core.h"
-
-// What each matrix cell types, by row and column as in keytab, without and
-// with Shift; blanks are keys that make no character (or Space itself).
-constexpr char legend[64 + 1] = "7n5v 1x3jtrf  qdm6b4 z2ck9;-  \\'" //
-                                " ,.     uiop  ][yhge asw8l0/  `=";
-constexpr char legend_shift[64 + 1] = "&N%V !X#JTRF  QDM^B$ Z@CK(:_  |\"" //
-                                      " <>     UIOP  }{YHGE ASW*L)?  ~+";
-static_assert(sizeof legend == 65 && sizeof legend_shift == 65);
-constexpr int SYM_RETURN = 13;
-constexpr int SYM_LSHIFT = 304;
-constexpr int SPACE_CELL = 32;
 
 struct key_step {
     long frame;
@@ -30,24 +19,8 @@ static struct {
 
 // The host key symbol and shift for one character; sym 0 when no key makes it.
 static void key_for(char c, int *sym, bool *shift) {
-    *sym = 0;
-    *shift = false;
-    if (c == '\n') {
-        *sym = SYM_RETURN;
-        return;
-    }
-    if (c == ' ') {
-        *sym = keytab[SPACE_CELL];
-        return;
-    }
-    for (int i = 0; i < 64; i++) {
-        if (c == legend[i] && c != ' ') *sym = keytab[i];
-        if (c == legend_shift[i] && c != ' ') {
-            *sym = keytab[i];
-            *shift = true;
-        }
-        if (*sym) return;
-    }
+    uint8_t cell = 0;
+    *sym = keyboard_find(c, &cell, shift) == 0 ? keytab[cell] : 0;
 }
 
 int sys_type_check(const char *text) {
@@ -70,10 +43,10 @@ int sys_type_start(const char *text, long first) {
         key_for(*p, &sym, &shift);
         if (!sym) continue;
         auto key = [](int32_t code, int s) { return event{code, static_cast<uint64_t>(s)}; };
-        if (shift) typist.steps.push_back({t, key(EV_KEY_DOWN, SYM_LSHIFT)});
+        if (shift) typist.steps.push_back({t, key(EV_KEY_DOWN, keytab[KEY_LSHIFT])});
         typist.steps.push_back({t + 1, key(EV_KEY_DOWN, sym)});
         typist.steps.push_back({t + 4, key(EV_KEY_UP, sym)});
-        if (shift) typist.steps.push_back({t + 5, key(EV_KEY_UP, SYM_LSHIFT)});
+        if (shift) typist.steps.push_back({t + 5, key(EV_KEY_UP, keytab[KEY_LSHIFT])});
     }
     return 0;
 }

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "ay_8912.h"
-#include "cpu_6502.h"
 #include "log.h"
 #include "state.h"
 
@@ -20,6 +18,17 @@ static_assert(std::size(via_sym) == 16);
 
 static via_state via;
 
+static int count_nothing(int) {
+    return 0;
+}
+
+// Outlives a reset. `clock` is never empty: the counting path calls it blind.
+static via_wiring wiring = {nullptr, count_nothing, nullptr};
+
+static void drive_irq(uint8_t level) {
+    if (wiring.irq) wiring.irq(level);
+}
+
 // The timing mode outlives a reset. `gate` keeps via_6522_run from counting in
 // one go while a counter load waits for its cycle, or while `ahead` cycles of
 // the running instruction have been clocked already (via_6522_catch_up).
@@ -29,13 +38,13 @@ static struct {
     int ahead;
 } via_timing;
 
-// ---- interrupt logic: IFR bit 7 always equals the processor's IRQ input ----
+// ---- interrupt logic: IFR bit 7 always equals the IRQ output ----
 
 static void raise_flag(uint8_t flag) {
     via.ifr |= flag;
     if (via.ifr & via.ier & 0x7F) {
         via.ifr |= VIA_INT_ANY;
-        cpu_6502_setirq();
+        drive_irq(1);
     }
 }
 
@@ -50,7 +59,7 @@ static void clear_flags(uint8_t mask) {
     if (via.ifr & via.ier) {
         via.ifr |= VIA_INT_ANY;
     } else {
-        cpu_6502_clrirq();
+        drive_irq(0);
     }
 }
 
@@ -189,7 +198,12 @@ int via_6522_init() {
     via.base = VIA_BASE;
     via.handlers.ca1_w = dump_ca1_w;
     via.handlers.cb1_w = dump_cb1_w;
-    ay_8912_init();
+    return 0;
+}
+
+int via_6522_wire(const via_wiring &w) {
+    wiring = w;
+    if (!wiring.clock) wiring.clock = count_nothing;
     return 0;
 }
 
@@ -372,10 +386,10 @@ int via_6522_write(unsigned address, uint8_t value) {
         }
         if (via.ifr & via.ier) {
             via.ifr |= VIA_INT_ANY;
-            cpu_6502_setirq();
+            drive_irq(1);
         } else {
             via.ifr &= 0x7F;
-            cpu_6502_clrirq();
+            drive_irq(0);
         }
         break;
     case VIA_IORA2:
@@ -432,7 +446,7 @@ __attribute__((noinline)) static int run_cycles(int cycles) {
             clock_timers_exact();
         else
             clock_timers();
-        ay_8912_run(1);
+        wiring.clock(1);
     }
     if (via_timing.exact)
         via_timing.gate = via.t1_load || via.t2_load || via_timing.ahead ? INT_MAX : 0;
@@ -458,7 +472,7 @@ int via_6522_can_batch_exact(int cycles) {
 int via_6522_count(int cycles) {
     if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
     if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
-    return ay_8912_run(cycles);
+    return wiring.clock(cycles);
 }
 
 int via_6522_run(int cycles) {
@@ -477,7 +491,7 @@ int via_6522_catch_up(int cycles) {
 }
 
 void via_6522_event(const event &ev) {
-    ay_8912_event(ev);
+    if (wiring.event) wiring.event(ev);
 }
 
 int via_6522_exact(int on) {

@@ -1,14 +1,15 @@
 // via_6522: the interface adapter at 0x0300-0x030F. Two ports, two timers,
-// a shift register and one IRQ output, which is the processor's IRQ input.
-// Its ports and control lines reach the sound chip, the keyboard and the
-// speaker only through the handler table, which the sound chip module fills
-// at init. Every entry point runs on the timer thread.
+// a shift register and one IRQ output. It knows no other chip: its ports and
+// control lines reach their devices through the handler table, and its IRQ
+// output, the devices clocked with it and the events it hands on through
+// its wiring; the board fills both. Every entry point runs on the timer
+// thread.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "sys_core.h"
+#include "sys_event.h"
 
 constexpr uint16_t VIA_BASE = 0x0300;
 
@@ -91,10 +92,20 @@ struct via_state {
     via_handlers handlers;
 };
 
-int via_6522_init(); // clears everything, then initialises the sound chip
+// The VIA's outputs other than its lines, wired once by the board; a reset
+// keeps them. nullptr: nothing wired.
+struct via_wiring {
+    void (*irq)(uint8_t level);    // the IRQ output, 1 while asserted
+    int (*clock)(int cycles);      // what counts the VIA's cycles with it
+    int (*event)(const event &ev); // where via_6522_event hands events
+};
+int via_6522_wire(const via_wiring &wiring); // 0
+
+int via_6522_init(); // clears registers, lines and the handler table
+
 int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the registers
 int via_6522_write(unsigned addr, uint8_t value);
-int via_6522_run(int cycles); // clocks the timers and the sound chip's cycle count
+int via_6522_run(int cycles); // clocks the timers and what the wiring clocks with them
 // 1 when the next `cycles` cycles would only count: no timer runs out within
 // them and no trace is on, so they may be clocked in one go. The exact
 // timing's test adds that no counter load waits for its cycle and that none
@@ -104,7 +115,7 @@ int via_6522_can_batch_exact(int cycles);
 // Clocks cycles in one go, as via_6522_run does once the timing's test above
 // has given 1: the step makes that test itself, and it costs no second one.
 int via_6522_count(int cycles);
-void via_6522_event(const event &ev); // forwarded to the keyboard matrix
+void via_6522_event(const event &ev); // handed on through the wiring
 // 1: the timers as the chip has them: a write to a counter's high byte shows
 // the value from the next cycle on, each counter passes 0xFFFF at its time-out
 // (timer 1 free-running reloads after it, a period of N + 2; one-shot timers

@@ -22,7 +22,7 @@ struct Ay : ::testing::Test {
     void SetUp() override {
         sys_cfg_defaults();
         speed = 1;
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
     }
     static void via(const Writes &writes) {
         for (auto [reg, v] : writes)
@@ -38,9 +38,11 @@ struct Ay : ::testing::Test {
         via({{VIA_DDRA, 0xFF}, {VIA_IORA, reg}, {VIA_PCR, 0xFF}, {VIA_DDRA, 0}, {VIA_PCR, 0xDF}});
         return rd(VIA_IORA);
     }
-    // Row on port B bits 0-2, active-low columns on the data bus, sense on bit 3.
+    // Row on port B bits 0-2, active-low columns on the chip's I/O port (R14),
+    // sense on bit 3.
     static bool sensed(int row, uint8_t columns) {
-        via({{VIA_DDRA, 0xFF}, {VIA_IORA, columns}, {VIA_DDRB, 0xF7}, {VIA_IORB, uint8_t(row)}});
+        chip({{14, columns}});
+        via({{VIA_DDRB, 0xF7}, {VIA_IORB, uint8_t(row)}});
         return rd(VIA_IORB) & 0x08;
     }
     static void key(int32_t code, uint64_t sym) { via_6522_event(event{code, sym}); }
@@ -91,6 +93,17 @@ TEST_F(Ay8912Port, KeySensesOnlyAtItsRowAndColumnUntilReleased) {
     EXPECT_FALSE(sensed(3, 0xEF));
 }
 
+// The columns are what R14 holds, whatever the data bus carries at the read.
+TEST_F(Ay8912Port, ColumnsComeFromRegisterFourteenNotTheDataBus) {
+    key(EV_KEY_DOWN, SDLK_q); // row 1, column 6
+    chip({{14, 0xFF}});
+    via({{VIA_IORA, 0x00}, {VIA_DDRB, 0xF7}, {VIA_IORB, 0x01}});
+    EXPECT_FALSE(rd(VIA_IORB) & 0x08) << "every column low on the bus alone";
+    chip({{14, 0xBF}});
+    via({{VIA_IORA, 0xFF}});
+    EXPECT_TRUE(rd(VIA_IORB) & 0x08);
+}
+
 // The keyboard has 62 keys on 64 cells: column 4 of rows 1 and 3 is empty, and no
 // other host key may press anything.
 TEST_F(Ay8912Port, SixtyTwoHostKeysReachSixtyTwoCells) {
@@ -129,7 +142,7 @@ TEST_F(Ay8912Synthesis, ToneNoiseAndEnvelopeStepAtTheirPeriods) {
         {{{13, 0x0F}}, 176, 256, "0123456789ABCDEF0000000000000000"},
     };
     for (const auto &[writes, cycles, frames, levels] : rows) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         if (writes.back()[0] == 13) chip(env);
         chip(writes);
         std::vector<int> out = play(frames / 2), more = play(frames - frames / 2);
@@ -145,7 +158,7 @@ TEST_F(Ay8912Synthesis, ToneNoiseAndEnvelopeStepAtTheirPeriods) {
 // exact timing holds exactly the chip's 75,000 edges: sound time keeps to machine time.
 TEST_F(Ay8912Synthesis, TonePitchAndSoundTimeFollowTheTiming) {
     for (auto [exact, seconds, hz] : {std::tuple{0, 1, 606.375}, {1, 1, 625.0}, {1, 60, 625.0}}) {
-        ASSERT_EQ(0, via_6522_init());
+        ASSERT_EQ(0, board_init_io());
         sys_exact_timing(exact);
         chip({{8, 15}, {0, 100}, {1, 0}, {7, 0x3E}});
         long edges = 0;
@@ -214,7 +227,7 @@ TEST_F(Ay8912Timeline, BitSevenChangesPlayAtTheirCycleOrAfterTheBuffer) {
     EXPECT_EQ(SILENT, play(4)[3]);
     EXPECT_EQ(SILENT + AY_SPEAKER_LEVEL, play(4)[0]) << "the line's level is not lost";
     config[CFG_SPEAKER].value = 0; // taken at start-up
-    ASSERT_EQ(0, via_6522_init());
+    ASSERT_EQ(0, board_init_io());
     via({{VIA_DDRB, 0xFF}, {VIA_IORB, 0x80}});
     EXPECT_EQ(SILENT, play(4)[3]) << "speaker switched off";
 }

@@ -4,7 +4,6 @@
 
 #include "fixture.h"
 #include "rom.h"
-#include "via_6522_tapein.h"
 
 namespace {
 
@@ -163,42 +162,6 @@ TEST_F(Cpu6502Memory, InstructionBytesComeFromWhereTheyLie) {
     code(0x0400, {0x6C, 0xFF, 0x20}); // JMP ($20FF)
     EXPECT_EQ(5, cpu_6502_run());
     EXPECT_EQ(0x1234, cpu_6502.pcreg);
-}
-
-using Cpu6502Tape = Machine;
-
-TEST_F(Cpu6502Tape, ShortCutsServeTheMountedTapeToRunOnly) {
-    poke(0x02B1, {0x55});
-    poke(0xE6FB, {0xEA});       // NOP at the byte reader's exit
-    poke(0xE735, {0xE8});       // INX in the ROM's own sync loop
-    poke(0xE759, {0xC8});       // INY, where the ROM goes once in sync
-    code(0xE6C9, {0xA9, 0x11}); // LDA #$11: the ROM's own reader, which says "no byte"
-    auto run_at = [](uint16_t pc) { return cpu_6502.pcreg = pc, cpu_6502_run(); };
-    EXPECT_EQ(2, run_at(0xE6C9));
-    EXPECT_EQ(bytes({0xCB, 0xE6, 0x11, 0x00}), // no tape: the ROM's code runs
-              bytes({uint8_t(cpu_6502.pcreg), uint8_t(cpu_6502.pcreg >> 8), cpu_6502.areg,
-                     ram_getptr()[0x2F]}));
-    run_at(0xE735);
-    EXPECT_EQ(0xE736, cpu_6502.pcreg);
-    ASSERT_EQ(0, via_6522_tapein(new uint8_t[5]{0x16, 0x16, 0x16, 0x24, 0x5A}, 5));
-    run_at(0xE735);
-    EXPECT_EQ(0xE75A, cpu_6502.pcreg);
-    for (uint8_t want : {0x24, 0x5A}) {       // the header's first byte after the sync run
-        tr[0] = want == 0x5A ? TR_MASTER : 0; // the traced run serves it as well
-        run_at(0xE6C9);
-        EXPECT_EQ(bytes({want, want}), bytes({cpu_6502.areg, ram_getptr()[0x002F]}));
-    }
-    tr[0] = 0;
-    run_at(0xE6C9); // past the tape's end, the ROM's code again
-    EXPECT_EQ(bytes({0xCB, 0xE6, 0x11}),
-              bytes({uint8_t(cpu_6502.pcreg), uint8_t(cpu_6502.pcreg >> 8), cpu_6502.areg}));
-    ASSERT_EQ(0, via_6522_tapein(new uint8_t[5]{0x16, 0x16, 0x16, 0x24, 0x5A}, 5));
-    run_at(0xE735);
-    cpu_6502.pcreg = 0xE6C9; // a bare step runs the ROM
-    cpu_6502.areg = 0;
-    cpu_6502_step();
-    EXPECT_EQ(0x11, cpu_6502.areg);
-    via_6522_tapein(nullptr, 0);
 }
 
 } // namespace

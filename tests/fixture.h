@@ -122,13 +122,13 @@ constexpr uint16_t FIX_RESET = 0x0400;
 constexpr uint16_t FIX_IRQ = 0x0700;
 constexpr uint16_t FIX_NMI = 0x0800;
 
-// The machine with RAM at 0xC000-0xFFFF (hiram), reset to FIX_RESET, IRQ and
+// The machine as wired, with RAM at 0xC000-0xFFFF (hiram), reset to FIX_RESET, IRQ and
 // NMI vectors at FIX_IRQ and FIX_NMI. TearDown puts the switches, traces and
 // log hooks back so the next test starts clean.
 class Machine : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(0, mem_init());
+        ASSERT_EQ(0, board_init());
         hiram = 1;
         set_word(0xFFFC, FIX_RESET);
         set_word(0xFFFE, FIX_IRQ);

@@ -457,3 +457,17 @@ TEST(Program, StopsAtStartWithTheReason) {
         EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nfont = 1\n")) << "rewritten";
     }
 }
+
+// A BASIC program on tape ends in its RUN: typed after LOAD, or started by
+// the ROM when the tape marks it to run.
+TEST_F(Headless, BasicTapeRunsAfterLoad) {
+    for (uint8_t autorun : {0x00, 0x80}) {
+        write_file("p.tap",
+                   {0x16, 0x16, 0x16, 0x24, 0,    0,    0x00, autorun, 0x05, 0x0C, 0x05, 0x01, 0,
+                    'P',  0,    0x0C, 0x05, 0x0A, 0x00, 0xBA, ' ',     '4',  '2',  0,    0,    0});
+        ASSERT_EQ(0, run("--headless --warp --seconds 4 --dump-ram ram.bin p.tap"));
+        const std::string t = text_screen();
+        EXPECT_NE(std::string::npos, t.find("| 42 ")) << t;
+        EXPECT_EQ(autorun == 0, t.find("|RUN ") != std::string::npos) << t;
+    }
+}

@@ -32,6 +32,19 @@ TEST(SysArgs, OptionsAndTheFileKindAreTaken) {
     ASSERT_EQ(ARGS_OK, parse({"t.dat", "--frames", "7"}, &o, &err)) << err;
     EXPECT_EQ(std::string("LOAD\n"), sys_args_autostart_text(o));
     EXPECT_EQ(7, o.frames);
+    // A tape's first block: BASIC not marked to run needs BASIC and RUN typed;
+    // marked to run, machine code, or no block at all, LOAD alone.
+    for (auto [bytes, typed] :
+         {std::pair<std::vector<uint8_t>, const char *>{{0x16, 0x16, 0x16, 0x24, 0, 0, 0x00, 0x00},
+                                                        "LOAD\nBASIC\nRUN\n"},
+          {{0x16, 0x16, 0x16, 0x24, 0, 0, 0x00, 0x80}, "LOAD\n"},
+          {{0x16, 0x16, 0x16, 0x24, 0, 0, 0x80, 0x00}, "LOAD\n"},
+          {{0x16, 0x16, 0x16, 0x24, 0, 0, 0x00}, "LOAD\n"},
+          {{0x16, 0x16, 0x24, 0, 0, 0x00, 0x00, 0, 0}, "LOAD\n"}}) {
+        write_file("b.tap", bytes);
+        ASSERT_EQ(ARGS_OK, parse({"b.tap"}, &o, &err)) << err;
+        EXPECT_EQ(std::string(typed), sys_args_autostart_text(o)) << bytes.size();
+    }
     write_file("p.bas", {0, 0}); // an empty program
     ASSERT_EQ(ARGS_OK, parse({"p.bas"}, &o, &err)) << err;
     EXPECT_EQ(std::string("BASIC\nRUN\n"), sys_args_autostart_text(o));

@@ -67,6 +67,19 @@ TEST_F(SysSdlAudio, OpensPausedTakesTheLockOnceAndFinishPausesUnderIt) {
     EXPECT_EQ(std::pair(0, 1u), std::pair(sound, audio->paused.load()));
 }
 
+// An inner lock and unlock, as a state load inside a locked section makes
+// them, leave the outer lock held until its own unlock.
+TEST_F(SysSdlAudio, NestedLocksReleaseTheDeviceAtTheOuterUnlock) {
+    ASSERT_EQ(0, audio_sdl_init());
+    calls.clear();
+    audio->lock();
+    audio->lock();
+    audio->unlock();
+    EXPECT_EQ("L", calls) << "still held for the outer section";
+    audio->unlock();
+    EXPECT_EQ("LU", calls);
+}
+
 TEST_F(SysSdlAudio, SoundOffOrAFailedOpenLeavesEveryOperationInert) {
     sound = 0;
     EXPECT_EQ(0, audio_sdl_init());

@@ -62,7 +62,7 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
 // F2 writes the quick state, F3 brings the machine back to it; neither is a
 // key of the machine.
 TEST_F(HostKeys, F2SavesAndF3RestoresTheQuickState) {
-    ASSERT_EQ(0, mem_init() | via_6522_init() | cpu_6502_init());
+    ASSERT_EQ(0, board_init());
     uint8_t *ram = ram_getptr();
     ram[0x5000] = 0xA5;
     auto press = [](SDLKey sym) {

@@ -42,7 +42,7 @@ TEST(HostThreads, CommandsKeysFramesAndSoundTogether) {
     write_file("data.bin", {0xA5, 0x3C, 0xA5, 0x3C});
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    ASSERT_FALSE(mem_init() || vdc_init() || via_6522_init() || cpu_6502_init() || sys_sdl_init());
+    ASSERT_FALSE(board_init() || sys_sdl_init());
     ASSERT_EQ(0, video_sdl_init());
     window_update = video->update;
     video->update = [] { // the frame that sends F10 still runs as the loop takes it
