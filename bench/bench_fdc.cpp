@@ -1,5 +1,6 @@
 // Disk controller figures: cost of one disk byte read, of a mount (35 tracks
-// built) and of a full write-back (35 tracks decoded, the image rewritten).
+// built) and of a write-back (the track written decoded, the file read back
+// and compared, the image rewritten and synced).
 #include <unistd.h>
 
 #include <chrono>
@@ -46,6 +47,10 @@ int main() {
 
     constexpr int WRITE_BACKS = 50;
     double total = 0;
+    // From byte 5000 (20,000,000 reads) on to 6000: the bytes written below land in
+    // the gap at the end of the track, where no sector is cut.
+    for (int n = 0; n < 1000; n++)
+        fdc_read(0x031C, &byte);
     for (int n = 0; n < WRITE_BACKS; n++) {
         fdc_read(0x031F, &byte); // write latch
         fdc_read(0x031C, &byte);

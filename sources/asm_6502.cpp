@@ -31,8 +31,8 @@ constexpr int LATER_BUSY = 1; // being worked out: meeting it again is a loop
 constexpr int LATER_FAILED = 2;
 
 // A constant that names something defined further down. It is worked out
-// where it is first used: in pass one once every constant it names is
-// known, and labels only if they stand above it (the standard assemblers'
+// where it is first used: in pass one once everything it names is known,
+// addresses only if they were defined above it (the standard assemblers'
 // rule, so that ported code keeps its sizes); in pass two in any case.
 struct asm_later {
     std::string text; // the expression after "="
@@ -49,9 +49,11 @@ struct asm_run {
     const char *name;
     std::map<std::string, long> symbols;
     std::map<std::string, asm_later> later;
-    std::map<std::string, int> label_line; // where each label stands
-    std::vector<int8_t> choice;            // per line, pass one's: 1 zero page, or origin taken
-    std::vector<long> line_end;            // per line, pass one's address after it
+    // Labels, and constants that hold an address (their count of labels and
+    // "*" is not 0): {line defined, that count}.
+    std::map<std::string, std::pair<int, long>> address;
+    std::vector<int8_t> choice; // per line, pass one's: 1 zero page, or origin taken
+    std::vector<long> line_end; // per line, pass one's address after it
     int pass;
     int line;
     int errors;
@@ -62,6 +64,7 @@ struct asm_run {
     // The operand being read:
     int depth;
     int horizon;    // pass one, working out a later constant: its line
+    long rel;       // the value just read holds that many addresses
     bool undefined; // it named an unknown symbol
     bool byte_part; // pass one may size it as one byte
     std::string missing;
@@ -197,10 +200,12 @@ static bool resolve_later(asm_run &run, const std::string &name) {
     run.byte_part = byte_part;
     run.missing = missing;
     later.state = ok || run.pass == 1 ? LATER_WAITING : LATER_FAILED;
-    if (ok)
+    if (ok) {
         run.symbols[name] = v;
-    else
+        if (run.rel && run.pass == 1) run.address[name] = {later.line, run.rel};
+    } else {
         later.tried = run.symbols.size();
+    }
     return ok;
 }
 
@@ -212,6 +217,7 @@ static long expr_primary(asm_run &run, const char *&s) {
     if (c == '-') {
         long v = expr_primary(run, ++s);
         if (v == LONG_MIN) return stop(run, STOP_OVERFLOW);
+        run.rel = -run.rel;
         return -v;
     }
     if (c == '(') {
@@ -221,8 +227,10 @@ static long expr_primary(asm_run &run, const char *&s) {
         s++;
         return v;
     }
+    run.rel = 0;
     if (c == '*') {
         s++;
+        run.rel = 1;
         return run.pc;
     }
     if (c == '\'' && s[1] && s[2] == '\'') {
@@ -247,25 +255,44 @@ static long expr_primary(asm_run &run, const char *&s) {
     if (base != 10 || !ident_start(c)) return syntax(run);
     std::string name = read_ident(s);
     auto found = run.symbols.find(name);
-    auto label = run.label_line.find(name);
-    bool hidden = run.horizon && label != run.label_line.end() && label->second > run.horizon;
-    if (found != run.symbols.end() && !hidden) return found->second;
-    if (found == run.symbols.end() && resolve_later(run, name)) return run.symbols[name];
+    if (found == run.symbols.end() && resolve_later(run, name)) found = run.symbols.find(name);
+    // Working out a constant in pass one, an address defined below it is
+    // not known yet.
+    auto address = run.address.find(name);
+    bool hidden =
+        run.horizon && address != run.address.end() && address->second.first > run.horizon;
+    if (found != run.symbols.end() && !hidden) {
+        run.rel = address == run.address.end() ? 0 : address->second.second;
+        return found->second;
+    }
+    run.rel = 0;
     if (run.stop) return 0;
     if (!run.undefined) run.missing = name;
     run.undefined = true;
     return 0;
 }
 
+// A quotient of an address is still one, a product only when it is one
+// times it: the standard assemblers take a scaled address for a number.
+static long product_rel(long rel, char op, long rhs_rel, long v, long rhs) {
+    if (rhs_rel) return op == '*' && v == 1 && !rel ? rhs_rel : 0;
+    return op == '/' || rhs == 1 ? rel : 0;
+}
+
 static long expr_product(asm_run &run, const char *&s) {
     long v = expr_primary(run, s);
+    long rel = run.rel;
     for (;;) {
         const char *t = skip_space(s);
         char op = *t;
-        if (op != '*' && op != '/') return v;
+        if (op != '*' && op != '/') {
+            run.rel = rel;
+            return v;
+        }
         long rhs = expr_primary(run, ++t);
         s = t;
         if (run.stop) return 0;
+        rel = product_rel(rel, op, run.rel, v, rhs);
         if (op == '*') {
             if (__builtin_mul_overflow(v, rhs, &v)) return stop(run, STOP_OVERFLOW);
         } else if (rhs == -1 && v == LONG_MIN) {
@@ -280,14 +307,21 @@ static long expr_product(asm_run &run, const char *&s) {
 
 static long expr_sum(asm_run &run, const char *&s) {
     long v = expr_product(run, s);
+    long rel = run.rel;
     for (;;) {
         const char *t = skip_space(s);
         char op = *t;
-        if (op != '+' && op != '-') return v;
+        if (op != '+' && op != '-') {
+            run.rel = rel;
+            return v;
+        }
         long rhs = expr_product(run, ++t);
         if (run.stop) return 0;
         if (op == '+' ? __builtin_add_overflow(v, rhs, &v) : __builtin_sub_overflow(v, rhs, &v))
             return stop(run, STOP_OVERFLOW);
+        if (op == '+' ? __builtin_add_overflow(rel, run.rel, &rel)
+                      : __builtin_sub_overflow(rel, run.rel, &rel))
+            rel = 1;
         s = t;
     }
 }
@@ -368,7 +402,7 @@ static void define_label(asm_run &run, const std::string &name) {
         fail_now(run, "label '%s' defined twice", name.c_str());
     } else {
         run.symbols[name] = run.pc;
-        run.label_line[name] = run.line;
+        run.address[name] = {run.line, 1};
     }
 }
 
@@ -386,6 +420,7 @@ static void define_constant(asm_run &run, const std::string &name, const char *s
         fail_now(run, "label '%s' defined twice", name.c_str());
     } else if (known) {
         run.symbols[name] = v;
+        if (run.rel) run.address[name] = {run.line, run.rel};
     } else {
         run.later[name] = {text, run.pc, run.line, run.byte_part, LATER_WAITING, SIZE_MAX};
     }

@@ -8,8 +8,11 @@
 // An operand takes the zero-page form when its value is known by its line
 // and fits a byte, or when it is a < or > byte part or a constant defined
 // as one; a name defined further down gives the absolute form. Constants
-// may name later labels; an origin may not. Values are 64-bit; overflow,
-// bytes placed twice and nesting past 64 levels are errors.
+// may name later names; such a constant is known once they are, except an
+// address (a label, "*", or a constant holding one) defined below it, as
+// in the standard assemblers. An origin must be known where it stands.
+// Values are 64-bit; overflow, bytes placed twice and nesting past 64
+// levels are errors.
 //
 // Errors name the file, the line and the reason, every one of them in a
 // single run, through sys_file_report; nothing is written after one.

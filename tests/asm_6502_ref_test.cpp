@@ -385,7 +385,18 @@ class Generator {
                 int m = any_label();
                 if (label_line_[static_cast<size_t>(l)] < label_line_[static_cast<size_t>(m)])
                     std::swap(l, m);
-                switch (pick(3)) {
+                size_t below = static_cast<size_t>(line.name) + 1 + pick(4);
+                bool chain = below < byte_part_.size() && !byte_part_[below];
+                switch (pick(4)) {
+                case 3:
+                    // Through a constant below: known early when that one
+                    // is a number, not when it holds an address.
+                    if (chain) {
+                        text +=
+                            k + " = " + named('k', static_cast<int>(below)) + "+" + number(pick(9));
+                        break;
+                    }
+                    [[fallthrough]];
                 case 0:
                     text += k + " = " + label(l) + "-" + label(m);
                     break;

@@ -274,6 +274,12 @@ TEST(Asm6502Passes, ForwardReferencesKeepEveryLineItsSize) {
         // label below its definition, absolute, as the standard assemblers do.
         {"*=$2000\nc = d+1\nd = 5\n lda c\ne = fwd-$2000\nfwd: lda e",
          {0xA5, 0x06, 0xAD, 0x02, 0x00}},
+        // Through a constant below that holds an address, absolute; one
+        // that holds a number (a difference, a scaled address), zero page.
+        {"*=$2000\ns: nop\nc = d-$2000+1\nd = s\n lda c\ne = f-$1000+1\nf = s/2\n lda e",
+         {0xEA, 0xAD, 0x01, 0x00, 0xAD, 0x01, 0x00}},
+        {"*=$2000\ns: nop\nt: nop\nc = d+e\nd = s*2\ne = 3-t*2\n lda c\nf = g+1\ng = t-s\n lda f",
+         {0xEA, 0xEA, 0xA5, 0x01, 0xA5, 0x02}},
         {"*=$2000\n bne fwd\n lda 2*(fwd-*)-4\nfwd: .byte fwd-*+1",
          {0xD0, 0x03, 0xAD, 0x02, 0x00, 0x01}},
     };

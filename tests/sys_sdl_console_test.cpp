@@ -1,8 +1,14 @@
 // The console over a dummy-driver screen, and what each command line does.
 #include "sys_sdl_console.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
+
 #include "ay_8912.h"
 #include "ram.h"
+#include "sys_record.h"
 #include "sys_sdl_fixture.h"
 #include "via_6522_tapein.h"
 
@@ -215,6 +221,61 @@ TEST_F(SysSdlConsoleCommands, AsmAndDasmNeverReplaceTheUsersFiles) {
     write_text("kestrel.asm", "; edited\n"); // by the user, after
     EXPECT_NE(std::string::npos, run("dasm A0600 L2").find("'kestrel.asm' exists and is not what"));
     EXPECT_EQ("; edited\n", read_text("kestrel.asm"));
+}
+
+// Every command that writes a file, against a read-only file, a pipe and a
+// full disk: the reply says why and the old file stays.
+TEST_F(SysSdlConsoleCommands, WritesThatCannotBeDoneSayWhyAndKeepTheOldFile) {
+    std::string source = "        .org $0600\n";
+    for (int i = 0; i < 40; i++)
+        source += "        .byte 1,2,3,4,5,6,7,8\n";
+    write_text("src.s", source);
+    const std::pair<const char *, const char *> commands[] = {
+        {"save %s A0000 L2000", "o.bin"},
+        {"dump", "kestrel_ram.bin"},
+        {"shot %s", "o.png"},
+        {"state save %s", "o.state"},
+        {"asm src.s %s", "o.bin"},
+        {"dasm A0000 L0400 %s", "o.asm"},
+        {"record %s", "o.wav"},
+    };
+    for (const auto &[format, file] : commands) {
+        char line[64];
+        snprintf(line, sizeof line, format, file);
+        write_text(file, "old");
+        chmod(file, 0444);
+        EXPECT_NE(std::string::npos, run(line).find("is read-only (mode 0444)")) << line;
+        std::filesystem::remove(file);
+        mkfifo(file, 0644);
+        EXPECT_NE(std::string::npos, run(line).find("is not a regular file")) << line;
+        std::filesystem::remove(file);
+        write_text(file, "old");
+        pid_t pid = fork(); // a file system with room for 200 bytes of each file
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {200, 200};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string said = run(line);
+            if (strncmp(line, "record", 6) == 0) { // the recording fills up as it runs
+                std::vector<uint8_t> noise(65536, 0x5A);
+                sys_record_samples(noise.data(), 16384);
+                said = run("record off");
+            }
+            std::erase(said, '|'); // lines wrapped at the console's width
+            _exit(said.find("error: ") != std::string::npos &&
+                          said.find("File too large") != std::string::npos
+                      ? 0
+                      : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(0, status) << line;
+        const bool grows = strncmp(line, "record", 6) == 0; // replaced by an empty one first
+        EXPECT_EQ(grows ? "" : "old", grows ? "" : read_text(file)) << line;
+        std::filesystem::remove(file);
+    }
+    for (const auto &f : std::filesystem::directory_iterator("."))
+        EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
 
 TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
