@@ -25,6 +25,10 @@ struct sys_options {
     std::string type;   // keys to type after start-up, '\n' for Return
     int autostart = -1; // -1: on when a FILE is given
     int load_at = -1;   // .bin load address
+    // A test's end: the address whose reaching ends the run (-1: none), a
+    // BRK, and the text screen on stdout at exit.
+    int exit_when = -1;
+    bool exit_on_brk = false, print_screen = false;
     bool help = false, version = false;
 };
 
@@ -36,5 +40,8 @@ constexpr int ARGS_USAGE = 2;
 int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::string *error);
 // What --autostart types for the file's kind ("" when nothing).
 const char *sys_args_autostart_text(const sys_options &opts);
+// Frames the run lasts at `refresh` ms a frame: --frames, or --seconds to the
+// nearest frame but at least one; 0 when neither was given (until the user quits).
+long sys_args_frames(const sys_options &opts, int refresh);
 // The --help text.
 const char *sys_args_usage();
