@@ -11,8 +11,10 @@
 
 // Version 2 added the timing (core), the VIA's pending loads and armed
 // timers, and the sound chip's fraction of a cycle; version 1 files still
-// load, as the simplified timing with those at zero.
-constexpr uint32_t STATE_VERSION = 2;
+// load, as the simplified timing with those at zero. Version 3 added the
+// sound chip's output filter and the display's blink count; older files
+// start them settled at the level then held, and at 0.
+constexpr uint32_t STATE_VERSION = 3;
 
 // Where report lines go: sys_state installs the user's channel (error log
 // and console); nullptr, the default, sends them to the error log alone.
