@@ -29,6 +29,8 @@ int state_end();
 
 // The format version of the state being read; STATE_VERSION otherwise.
 uint32_t state_format();
+// The file of the state being read, as given; "" when none (bytes in memory).
+const char *state_path();
 
 // A line for the user, "state: " first.
 int state_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

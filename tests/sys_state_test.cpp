@@ -394,6 +394,64 @@ TEST_F(StateMachine, DrivesComeBackOnlyToTheirUnchangedImageAndRestoreWritesNone
     }
 }
 
+// A state names its images itself: only those beside the state file, in the working folder or
+// in a drive when the restore begins are taken, so a stranger's state with a changed drive
+// cannot have the next write-back overwrite a file elsewhere whose contents are known.
+TEST_F(StateMachine, DrivesBindOnlyToImagesBesideTheStateHereOrMounted) {
+    namespace fs = std::filesystem;
+    const fs::file_time_type long_ago = fs::file_time_type::clock::now() - std::chrono::hours(99);
+    fs::create_directory("far");
+    fs::create_directory("states");
+    fs::copy_file(run_dir + "/demo.dsk", "far/demo.dsk");
+    const std::string far = fs::absolute("far/demo.dsk").string();
+    fs::create_symlink(far, "link.dsk");
+    // Image the state names, the state's file ("": bytes in memory), mounted first, taken.
+    const std::tuple<std::string, std::string, bool, bool> rows[] = {
+        {far, "", false, false},
+        {"link.dsk", "", false, false},
+        {"../" + fs::current_path().filename().string() + "/far/demo.dsk", "", false, false},
+        {far, "states/s.state", false, false},
+        {far, "far/s.state", false, true},
+        {far, "", true, true},
+        {"demo.dsk", "states/s.state", false, true},
+    };
+    for (const auto &[image, file, mounted, taken] : rows) {
+        ASSERT_EQ(0, fdc_mount(image.c_str(), 0, 0)) << image;
+        write_gap_byte(); // a change not yet written back
+        const std::vector<uint8_t> state = machine_bytes();
+        fdc_flush();
+        if (!file.empty()) write_file(file, state);
+        EXPECT_EQ(0, mounted ? fdc_mount(image.c_str(), 1, 0) : 0);
+        fs::last_write_time(image, long_ago);
+        said.clear();
+        ASSERT_EQ(0, file.empty() ? sys_state_read(state.data(), state.size())
+                                  : sys_state_load(file.c_str()));
+        EXPECT_EQ(taken, state == machine_bytes()) << image << " " << file;
+        EXPECT_EQ(taken ? 0u : 1u, said.size()) << image << " " << file;
+        EXPECT_TRUE(taken || said.at(0).find("neither beside the state nor in the working") !=
+                                 std::string::npos);
+        uint8_t byte = 0;
+        fdc_read(0x0318, &byte); // motor off: a taken drive writes its change back
+        fdc_flush();
+        EXPECT_EQ(taken, fs::last_write_time(image) != long_ago) << image << " " << file;
+    }
+}
+
+// Saving checks the state as a restore would: what a restore refuses is never stored.
+TEST_F(StateMachine, SavingNeverStoresWhatARestoreRefuses) {
+    ASSERT_EQ(0, sys_state_save("s.state"));
+    const std::vector<uint8_t> earlier = read_file("s.state");
+    said.clear();
+    speed = 100;
+    EXPECT_EQ(1, sys_state_save("s.state"));
+    speed = 1;
+    EXPECT_EQ(earlier, read_file("s.state"));
+    ASSERT_EQ(2u, said.size());
+    EXPECT_EQ("state refused: core: speed 100 out of range", said[0]);
+    EXPECT_EQ("state: not saved to 's.state': a restore would refuse it", said[1]);
+    EXPECT_EQ(0, sys_state_load("s.state"));
+}
+
 // The quick file goes through a new file and a rename: a state that cannot
 // be written leaves the earlier one whole, and no temporary file behind.
 TEST_F(StateMachine, FailedSaveKeepsTheEarlierFile) {
