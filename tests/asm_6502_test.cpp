@@ -302,6 +302,7 @@ TEST(Asm6502Passes, HostileExpressionsAreErrorsNotCrashesOrWrongBytes) {
     EXPECT_EQ("e.s:1: arithmetic overflow|", errors_of(" lda #65536*65536*65536*65536\n"));
     EXPECT_EQ("e.s:2: arithmetic overflow|", errors_of("c = 4611686018427387904\n .byte c+c-c"));
     EXPECT_EQ("e.s:1: value too small: -129|", errors_of(" .byte 10-139"));
+    EXPECT_EQ("e.s:2: value too large: 4294967314|", errors_of("c = $100000012\n lda c"));
     std::string deep(" lda ");
     deep.append(200000, '(').append("1").append(200000, ')');
     EXPECT_EQ("e.s:1: expression nested too deeply|", errors_of(deep));
