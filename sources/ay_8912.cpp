@@ -1,5 +1,8 @@
 #include "ay_8912.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 
@@ -11,6 +14,25 @@ constexpr uint32_t voltab[16] = {
     0, 128, 207, 309, 480, 809, 1231, 2277, 2586, 4469, 6170, 7610, 9711, 11817, 14100, 16383,
 };
 static_assert(std::size(voltab) == 16);
+
+// Exact timing: the real chip's logarithmic DAC, level 15 = 1 (the lower of
+// the two published sets of measurements at the quiet end; the other one
+// bunches levels 1-5 together as an offset in the meter would). Scaled so
+// three channels at 15 and the speaker, stepping on together, fit the 16-bit
+// range with the resampling filter's 9 % ringing on top.
+constexpr uint16_t voltab_exact[16] = {
+    0, 86, 124, 181, 263, 390, 553, 920, 1085, 1757, 2504, 3195, 4221, 5445, 6904, 8570,
+};
+static_assert(std::size(voltab_exact) == 16);
+constexpr float AY_SPEAKER_EXACT = 4285; // the simplified output's ratio to a channel
+static_assert((3 * voltab_exact[15] + AY_SPEAKER_EXACT) * 1.091 <= 32767);
+
+// What a bus read returns of each register in exact timing: the bits the chip has.
+constexpr uint8_t readback_mask[15] = {
+    // R0    R1    R2    R3    R4    R5    R6    R7    R8    R9    R10   R11   R12   R13   R14
+    0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F, 0xFF,
+};
+static_assert(std::size(readback_mask) == 15);
 
 // Envelope shapes: levels, then a code with bit 7 set whose low bits give the
 // step to continue from (128 repeats, 143/144 hold the last level).
@@ -33,6 +55,25 @@ constexpr const uint8_t *eshapes[16] = {
     eshape8, eshape0, eshapeA, eshapeB, eshapeC, eshapeD, eshapeE, eshape4,
 };
 static_assert(std::size(eshapes) == 16);
+
+// Exact timing runs the chip at its own tick (1 MHz / 8: tones toggle every
+// P ticks, noise and envelope step every 2N and 2E), then band-limits that
+// 125 kHz stream to the host rate with a windowed-sinc kernel, flat to 17 kHz
+// and at least 70 dB down from 20.5 kHz, so nothing folds back as an alias.
+// The speaker's edges fall between ticks: each is spread over nine ticks as
+// a band-limited step, which the tick stream alone could not carry.
+constexpr int AY_TICK = 8;     // cycles per chip tick
+constexpr int FIR_TAPS = 192;  // ticks under the kernel: 1.5 ms, half of it latency
+constexpr int FIR_PHASES = 64; // kernel rows per tick, interpolated between
+constexpr int TICK_RING = 256; // ticks kept: the kernel's and a frame's
+constexpr int STEP_TAPS = 9;   // ticks a speaker edge is spread over
+constexpr int STEP_BEFORE = 4; // of those, the ticks before the edge's own
+constexpr double FIR_CUTOFF = 19000.0 / 125000.0; // cycles per tick
+constexpr double FIR_BETA = 7.0;
+constexpr double STEP_BETA = 8.0;
+// AC coupling: a one-pole high-pass at 10 Hz, as a coupling capacitor would.
+constexpr float AY_DC_POLE = 0.998576f; // exp(-2 pi 10 / 44100)
+static_assert(FIR_TAPS + 4 <= TICK_RING && (TICK_RING & (TICK_RING - 1)) == 0);
 
 struct write_entry {
     uint32_t stamp;
@@ -88,6 +129,14 @@ static struct ay_state {
     uint16_t dropped; // bit r: dropped_value[r] is waiting
     uint8_t dropped_value[14];
     uint32_t speaker_dropped; // 0, or 1 + the level
+    // Exact timing's output filter. Ticks wait in `pending` until the speaker
+    // edges that reach them are in, then move to `ring`.
+    uint32_t tick_phase;       // cycles into the tick under way
+    uint32_t ring_head;        // the slot the next tick goes to
+    float pending[STEP_TAPS];  // ticks from STEP_BEFORE back to 4 ahead of the current one
+    float dc_in;               // AC coupling: last input
+    float dc_out;              // and last output
+    float ring[2 * TICK_RING]; // each tick twice, so any window is contiguous
     speaker_entry speaker_queue[AY_SPEAKER_QUEUE];
     write_entry write_queue[AY_WRITE_QUEUE];
 } ay;
@@ -101,6 +150,10 @@ static struct {
     uint32_t sound;
     uint32_t speaker;
 } settings;
+
+static uint16_t level_amplitude(uint8_t level) {
+    return ay_exact ? voltab_exact[level] : static_cast<uint16_t>(voltab[level]);
+}
 
 static uint8_t via_port_a; // the sound chip data bus
 static uint8_t via_port_b; // last port B output, bit 3 the keyboard sense
@@ -130,7 +183,7 @@ static void queue_write(uint8_t reg, uint8_t value) {
     rebase_if_due();
     if (ay.write_count < AY_WRITE_QUEUE) {
         ay.write_queue[ay.write_count++] = {ay.cycle_counter, reg, value};
-    } else if (!(reg == 13 && value == 0xFF)) { // 0xFF must not hide a real shape write
+    } else if (ay_exact || !(reg == 13 && value == 0xFF)) { // a no-op must not hide a shape
         ay.dropped |= static_cast<uint16_t>(1 << reg);
         ay.dropped_value[reg] = value;
     }
@@ -185,7 +238,7 @@ static void write_register() {
         ay.r14 = v;
         return;
     }
-    if (!(a == 13 && v == 0xFF)) ay.readback[a] = v;
+    if (ay_exact || !(a == 13 && v == 0xFF)) ay.readback[a] = v;
     if (ay.audio.paused || (wiring.speed && *wiring.speed > 1)) {
         apply_now(a, v);
     } else {
@@ -196,10 +249,10 @@ static void write_register() {
 // ---- synthesis (audio thread, under the audio lock) ----
 
 static void set_envelope_amplitudes() {
-    uint32_t level = voltab[ay.envelope[ay.envelope_step]];
+    uint16_t level = level_amplitude(ay.envelope[ay.envelope_step]);
     for (int k = 0; k < 3; k++) {
         if (ay.r[8 + k] & 0x10) {
-            ay.amplitude[k] = static_cast<uint16_t>(level);
+            ay.amplitude[k] = level;
             ay.changed |= 1 << k;
         }
     }
@@ -235,6 +288,20 @@ static void synthesise(uint32_t cycles) {
     }
 }
 
+// Counter limits in cycles from the period registers. The real chip counts a
+// period of 0 as 1 and steps noise at half the tone clock; the simplified
+// one runs noise at the tone clock and a zero tone or envelope every cycle.
+static void derive_periods() {
+    for (int k = 0; k < 3; k++) {
+        uint32_t p = ((ay.r[2 * k + 1] & 0x0Fu) << 8) | ay.r[2 * k];
+        ay.tone_period[k] = (ay_exact && p == 0 ? 1 : p) * 8;
+    }
+    uint32_t n = ay.r[6] & 0x1Fu;
+    ay.noise_period = ay_exact ? (n == 0 ? 1 : n) * 16 : n * 8;
+    uint32_t e = (uint32_t{ay.r[12]} << 8) | ay.r[11];
+    ay.envelope_period = (ay_exact && e == 0 ? 1 : e) * 16;
+}
+
 static void mix() {
     for (int k = 0; k < 3; k++) {
         if (ay.changed & (1 << k)) {
@@ -246,6 +313,209 @@ static void mix() {
         -32768 + static_cast<int32_t>(ay.channel_out[0] + ay.channel_out[1] + ay.channel_out[2]);
     ay.mixed = static_cast<int16_t>(sum > 32767 ? 32767 : sum);
     ay.changed = 0;
+}
+
+// ---- exact timing: the chip's own tick, band-limited (audio thread, lock) ----
+
+struct filter_tables {
+    float rows[FIR_PHASES + 1][FIR_TAPS]; // row p: tick weights at p / FIR_PHASES past a tick
+    float step[AY_TICK][STEP_TAPS];       // a speaker edge at cycle c of a tick, less a plain step
+};
+
+static double bessel_i0(double x) {
+    double sum = 1, term = 1;
+    for (int k = 1; k < 40; k++) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+    }
+    return sum;
+}
+
+// Kaiser-windowed sinc over [-half, half] ticks, cutoff in cycles per tick.
+static double windowed_sinc(double t, double half, double cutoff, double beta) {
+    double r = t / half;
+    if (r <= -1 || r >= 1) return 0;
+    double a = 2 * cutoff * t;
+    double sinc = a == 0 ? 1 : std::sin(M_PI * a) / (M_PI * a);
+    return 2 * cutoff * sinc * bessel_i0(beta * std::sqrt(1 - r * r)) / bessel_i0(beta);
+}
+
+static filter_tables make_tables() {
+    filter_tables t{};
+    for (int p = 0; p <= FIR_PHASES; p++) {
+        double sum = 0, w[FIR_TAPS];
+        for (int i = 0; i < FIR_TAPS; i++) { // i = FIR_TAPS - 1 is the newest tick
+            double at = double(p) / FIR_PHASES + (FIR_TAPS - 1 - i) - FIR_TAPS / 2;
+            sum += w[i] = windowed_sinc(at, FIR_TAPS / 2, FIR_CUTOFF, FIR_BETA);
+        }
+        // Each row passes a constant unchanged, or a held level would hum at the phase rate.
+        for (int i = 0; i < FIR_TAPS; i++)
+            t.rows[p][i] = static_cast<float>(w[i] / sum);
+    }
+    // The band-limited step, integrated on a fine grid; cutoff at the tick's Nyquist.
+    constexpr int FINE = 1024; // points per tick
+    constexpr int SPAN = 2 * STEP_BEFORE * FINE;
+    std::vector<double> rise(SPAN + 1);
+    for (int k = 1; k <= SPAN; k++) {
+        double t0 = double(k - 1) / FINE - STEP_BEFORE, t1 = double(k) / FINE - STEP_BEFORE;
+        rise[k] = rise[k - 1] + (windowed_sinc(t0, STEP_BEFORE, 0.5, STEP_BETA) +
+                                 windowed_sinc(t1, STEP_BEFORE, 0.5, STEP_BETA)) /
+                                    (2 * FINE);
+    }
+    for (int c = 0; c < AY_TICK; c++)
+        for (int i = 0; i < STEP_TAPS; i++) {
+            // Tick i - STEP_BEFORE, at its centre, seen from an edge c cycles into tick 0.
+            double x = (i - STEP_BEFORE) + 0.5 - double(c) / AY_TICK;
+            double at = std::clamp((x + STEP_BEFORE) * FINE, 0.0, double(SPAN));
+            double b = rise[static_cast<size_t>(at)] / rise[SPAN];
+            t.step[c][i] = static_cast<float>(b - (i >= STEP_BEFORE ? 1 : 0));
+        }
+    return t;
+}
+
+static const filter_tables &tables() {
+    static const filter_tables t = make_tables(); // once, whichever thread comes first
+    return t;
+}
+
+// The chip and the speaker as they are now, as one tick's value.
+static float held_level() {
+    float v = ay.speaker_sample ? AY_SPEAKER_EXACT : 0;
+    for (int k = 0; k < 3; k++)
+        if ((ay.tone_off[k] | ay.tone_out[k]) & (ay.noise_off[k] | ay.noise_out))
+            v += ay.amplitude[k];
+    return v;
+}
+
+// The filter as if the present level had always been: the output starts at
+// 0, without a step, whatever the chip is playing.
+static void settle_filter() {
+    float v = held_level();
+    for (int i = 0; i < STEP_TAPS; i++)
+        ay.pending[i] = i < STEP_BEFORE ? v : 0;
+    for (float &r : ay.ring)
+        r = v;
+    ay.ring_head = 0;
+    ay.dc_in = v;
+    ay.dc_out = 0;
+}
+
+static void speaker_edge(uint8_t level, uint32_t cycle) {
+    float was = ay.speaker_sample ? AY_SPEAKER_EXACT : 0;
+    ay.speaker_sample = level ? AY_SPEAKER_LEVEL : 0;
+    float delta = (level ? AY_SPEAKER_EXACT : 0) - was;
+    if (delta == 0) return;
+    const float *step = tables().step[cycle];
+    for (int i = 0; i < STEP_TAPS; i++)
+        ay.pending[i] += delta * step[i];
+}
+
+// One tick of the chip: the counters advance by a tick's cycles, periods of
+// 0 having been taken as 1 (see derive_periods).
+static void complete_tick() {
+    if ((ay.noise_counter += AY_TICK) >= ay.noise_period) {
+        ay.noise_counter = 0;
+        uint32_t feedback = (ay.noise_shift ^ (ay.noise_shift >> 3)) & 1;
+        ay.noise_shift = (ay.noise_shift >> 1) | (feedback << 16);
+        ay.noise_out = ay.noise_shift & 1;
+    }
+    for (int k = 0; k < 3; k++) {
+        if ((ay.tone_counter[k] += AY_TICK) >= ay.tone_period[k]) {
+            ay.tone_counter[k] = 0;
+            ay.tone_out[k] ^= 1;
+        }
+    }
+    if ((ay.envelope_counter += AY_TICK) >= ay.envelope_period) {
+        ay.envelope_counter = 0;
+        uint8_t entry = ay.envelope[++ay.envelope_step];
+        if (entry & 0x80) ay.envelope_step = entry & 0x7F;
+        set_envelope_amplitudes();
+    }
+    ay.pending[STEP_BEFORE] += held_level();
+    float done = ay.pending[0];
+    memmove(ay.pending, ay.pending + 1, sizeof ay.pending - sizeof ay.pending[0]);
+    ay.pending[STEP_TAPS - 1] = 0;
+    ay.ring[ay.ring_head] = ay.ring[ay.ring_head + TICK_RING] = done;
+    ay.ring_head = (ay.ring_head + 1) & (TICK_RING - 1);
+}
+
+// Runs the chip to timeline cycle `upto`; queued writes take effect at the
+// end of the tick they fall in, speaker changes at their own cycle.
+static void run_ticks(uint32_t upto, uint32_t &wi, uint32_t &si, bool speaker_on) {
+    while (ay.synthesised < upto) {
+        uint32_t end = ay.synthesised + (AY_TICK - ay.tick_phase);
+        uint32_t reach = end < upto ? end : upto;
+        while (speaker_on && si < ay.speaker_count && ay.speaker_queue[si].stamp < reach) {
+            uint32_t stamp = ay.speaker_queue[si].stamp;
+            uint32_t late = stamp > ay.synthesised ? stamp - ay.synthesised : 0;
+            speaker_edge(ay.speaker_queue[si++].level, ay.tick_phase + late);
+        }
+        if (end > upto) {
+            ay.tick_phase += upto - ay.synthesised;
+            ay.synthesised = upto;
+            return;
+        }
+        while (wi < ay.write_count && ay.write_queue[wi].stamp < end) {
+            ay_8912_dowrite(ay.write_queue[wi].reg, ay.write_queue[wi].value);
+            wi++;
+        }
+        ay.synthesised = end;
+        ay.tick_phase = 0;
+        complete_tick();
+    }
+}
+
+typedef float float4 __attribute__((vector_size(16)));
+
+// The output at the frame `offset` ticks (0 to 1) after the newest tick's
+// start, a constant latency behind it: the two nearest kernel rows, blended.
+static float resample(const filter_tables &t, float offset) {
+    float at = offset * FIR_PHASES;
+    int p = static_cast<int>(at);
+    if (p >= FIR_PHASES) p = FIR_PHASES - 1;
+    float blend = at - static_cast<float>(p);
+    const float *w = ay.ring + ((ay.ring_head - FIR_TAPS) & (TICK_RING - 1));
+    const float *r0 = t.rows[p], *r1 = t.rows[p + 1];
+    float4 a0 = {}, a1 = {};
+    for (int i = 0; i < FIR_TAPS; i += 4) {
+        float4 v, k0, k1;
+        memcpy(&v, w + i, sizeof v);
+        memcpy(&k0, r0 + i, sizeof k0);
+        memcpy(&k1, r1 + i, sizeof k1);
+        a0 += v * k0;
+        a1 += v * k1;
+    }
+    float s0 = (a0[0] + a0[1]) + (a0[2] + a0[3]);
+    float s1 = (a1[0] + a1[1]) + (a1[2] + a1[3]);
+    return s0 + blend * (s1 - s0);
+}
+
+static void fill_exact(uint8_t *stream, int frames, uint32_t &wi, uint32_t &si, bool speaker_on) {
+    const filter_tables &t = tables();
+    for (int f = 0; f < frames; f++) {
+        ay.frame_cycle = ay.next_frame_cycle;
+        if (ay.frame_cycle > ay.synthesised) run_ticks(ay.frame_cycle, wi, si, speaker_on);
+        float offset = (static_cast<float>(ay.tick_phase) +
+                        static_cast<float>(ay.frame_remainder) / AY_FRAME_DIVISOR) /
+                       AY_TICK;
+        float in = resample(t, offset);
+        float out = in - ay.dc_in + AY_DC_POLE * ay.dc_out;
+        if (std::fabs(out) < 1e-3f) out = 0; // no denormals in a long silence
+        ay.dc_in = in;
+        ay.dc_out = out;
+        long level = std::lrint(out);
+        int16_t sample = static_cast<int16_t>(level > 32767    ? 32767
+                                              : level < -32768 ? -32768
+                                                               : level);
+        memcpy(stream + 4 * f, &sample, 2);
+        memcpy(stream + 4 * f + 2, &sample, 2);
+        ay.next_frame_cycle += AY_CYCLES_PER_FRAME;
+        ay.frame_remainder += AY_FRAME_REMAINDER;
+        if (ay.frame_remainder >= AY_FRAME_DIVISOR) {
+            ay.frame_remainder -= AY_FRAME_DIVISOR;
+            ay.next_frame_cycle++;
+        }
+    }
 }
 
 // ---- public ----
@@ -305,12 +575,9 @@ static uint64_t frames_due() {
     return (AY_FRAME_DIVISOR * (passed + 1) - ay.frame_remainder - 1) / step + 1;
 }
 
-void ay_8912_callback(void *, uint8_t *stream, int len) {
-    bool speaker_on = ay.sound_setting != 0;
-    if (!speaker_on) ay.speaker_sample = 0;
-    int frames = len > 0 ? len / 4 : 0;
-    uint32_t wi = 0;
-    uint32_t si = 0;
+// The simplified output: the mix at each frame's cycle, no filter.
+static void fill_simplified(uint8_t *stream, int frames, uint32_t &wi, uint32_t &si,
+                            bool speaker_on) {
     for (int f = 0; f < frames; f++) {
         ay.frame_cycle = ay.next_frame_cycle;
         while (wi < ay.write_count && ay.write_queue[wi].stamp <= ay.frame_cycle) {
@@ -331,16 +598,54 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
         memcpy(stream + 4 * f, &sample, 2);
         memcpy(stream + 4 * f + 2, &sample, 2);
         ay.next_frame_cycle += AY_CYCLES_PER_FRAME;
-        if (ay_exact) {
-            ay.frame_remainder += AY_FRAME_REMAINDER;
-            if (ay.frame_remainder >= AY_FRAME_DIVISOR) {
-                ay.frame_remainder -= AY_FRAME_DIVISOR;
-                ay.next_frame_cycle++;
-            }
-        }
+    }
+}
+
+// The changes stamped past the last frame move to the front of the queues,
+// restamped from it: when the machine's clock drives the output, they belong
+// to the next frames, and the exact filter hears where they fall.
+static void carry_late(uint32_t wi, uint32_t si) {
+    uint32_t base = ay.synthesised;
+    uint32_t n = 0;
+    for (; wi < ay.write_count; wi++, n++) {
+        ay.write_queue[n] = ay.write_queue[wi];
+        uint32_t &stamp = ay.write_queue[n].stamp;
+        stamp = stamp > base ? stamp - base : 0;
+    }
+    ay.write_count = n;
+    for (n = 0; si < ay.speaker_count; si++, n++) {
+        ay.speaker_queue[n] = ay.speaker_queue[si];
+        uint32_t &stamp = ay.speaker_queue[n].stamp;
+        stamp = stamp > base ? stamp - base : 0;
+    }
+    ay.speaker_count = n;
+}
+
+static void fill(uint8_t *stream, int len, bool carry) {
+    bool speaker_on = ay.sound_setting != 0;
+    if (!speaker_on) ay.speaker_sample = 0;
+    int frames = len > 0 ? len / 4 : 0;
+    uint32_t wi = 0;
+    uint32_t si = 0;
+    if (ay_exact) {
+        fill_exact(stream, frames, wi, si, speaker_on);
+    } else {
+        fill_simplified(stream, frames, wi, si, speaker_on);
+    }
+    carry = carry && !ay.dropped && !ay.speaker_dropped; // after an overflow: all now, in order
+    if (carry) {
+        carry_late(wi, speaker_on ? si : ay.speaker_count);
+        wi = ay.write_count;
+        si = ay.speaker_count;
     }
     // Whatever the emulation queued past this buffer's end still counts.
-    drain_writes(wi);
+    if (!carry) drain_writes(wi);
+    if (ay_exact && speaker_on) { // the filter hears these as edges now
+        for (; si < ay.speaker_count; si++)
+            speaker_edge(ay.speaker_queue[si].level, ay.tick_phase);
+        if (ay.speaker_dropped)
+            speaker_edge(static_cast<uint8_t>(ay.speaker_dropped - 1), ay.tick_phase);
+    }
     if (speaker_on && si < ay.speaker_count) {
         ay.speaker_sample = ay.speaker_queue[ay.speaker_count - 1].level ? AY_SPEAKER_LEVEL : 0;
     }
@@ -351,8 +656,12 @@ void ay_8912_callback(void *, uint8_t *stream, int len) {
     ay.next_frame_cycle -= ay.synthesised;
     ay.rebase_value = ay.next_frame_cycle;
     ay.rebase_pending = 1;
-    ay.speaker_count = 0;
+    if (!carry) ay.speaker_count = 0;
     ay.synthesised = 0;
+}
+
+void ay_8912_callback(void *, uint8_t *stream, int len) {
+    fill(stream, len, false);
 }
 
 int ay_8912_render(uint8_t *stream, int cap) {
@@ -363,7 +672,7 @@ int ay_8912_render(uint8_t *stream, int cap) {
     int frames = due < static_cast<uint64_t>(cap) ? static_cast<int>(due) : cap;
     if (frames <= 0) return 0;
     uint32_t last = frame_ahead(static_cast<uint32_t>(frames - 1));
-    ay_8912_callback(nullptr, stream, 4 * frames);
+    fill(stream, 4 * frames, ay_exact);
     ay.cycle_counter -= last;
     ay.rebase_pending = 0;
     return frames;
@@ -386,7 +695,17 @@ int ay_8912_discard() {
 
 int ay_8912_exact(int on) {
     lock_audio();
-    ay_exact = on != 0;
+    if (ay_exact != (on != 0)) {
+        ay_exact = on != 0;
+        derive_periods();
+        for (int k = 0; k < 3; k++) {
+            uint8_t r = ay.r[8 + k];
+            ay.amplitude[k] =
+                level_amplitude((r & 0x10) ? ay.envelope[ay.envelope_step] : (r & 0x0F));
+        }
+        ay.changed = 0x07;
+        if (ay_exact) settle_filter();
+    }
     unlock_audio();
     return 0;
 }
@@ -399,15 +718,12 @@ void ay_8912_dowrite(uint8_t reg, uint8_t value) {
     case 2:
     case 3:
     case 4:
-    case 5: {
-        ay.r[reg] = value;
-        int k = reg >> 1;
-        ay.tone_period[k] = ((((ay.r[2 * k + 1] << 8) & 0xF00) | ay.r[2 * k]) * 8u);
-        break;
-    }
+    case 5:
     case 6:
-        ay.r[6] = value;
-        ay.noise_period = (value & 0x1Fu) * 8;
+    case 11:
+    case 12:
+        ay.r[reg] = value;
+        derive_periods();
         break;
     case 7:
         ay.r[7] = value;
@@ -423,20 +739,18 @@ void ay_8912_dowrite(uint8_t reg, uint8_t value) {
         ay.r[reg] = value;
         int k = reg - 8;
         uint8_t level = (value & 0x10) ? ay.envelope[ay.envelope_step] : (value & 0x0F);
-        ay.amplitude[k] = static_cast<uint16_t>(voltab[level]);
+        ay.amplitude[k] = level_amplitude(level);
         ay.changed |= 1 << k;
         break;
     }
-    case 11:
-    case 12:
-        ay.r[reg] = value;
-        ay.envelope_period = ((ay.r[12] << 8) | ay.r[11]) * 16u;
-        break;
     case 13:
-        if (value == 0xFF) break; // 0xFF leaves the running envelope as it is
+        // The real chip restarts on every write, 0xFF too; the simplified one
+        // takes 0xFF as "leave the envelope running".
+        if (value == 0xFF && !ay_exact) break;
         ay.r[13] = value;
         ay.envelope = eshapes[value & 0x0F];
         ay.envelope_step = 0;
+        if (ay_exact) ay.envelope_counter = 0;
         set_envelope_amplitudes();
         break;
     default:
@@ -490,7 +804,9 @@ void ay_8912_set_bdir(uint8_t level) {
         write_register();
         break;
     case 1:
-        via_port_a = ay.latched <= 14 ? ay.readback[ay.latched] : 0;
+        via_port_a = ay.latched > 14 ? 0
+                     : ay_exact      ? ay.readback[ay.latched] & readback_mask[ay.latched]
+                                     : ay.readback[ay.latched];
         break;
     default:
         break;
@@ -542,7 +858,22 @@ void ay_8912_state_save(std::vector<uint8_t> &out) {
         state_put(out, ay.speaker_queue[i].level);
     }
     state_put(out, ay.frame_remainder);
+    // Format 3: exact timing's filter, the ticks under the kernel oldest first.
+    state_put(out, ay.tick_phase);
+    for (float v : ay.pending)
+        state_put(out, std::bit_cast<uint32_t>(v));
+    for (int i = 0; i < FIR_TAPS; i++)
+        state_put(
+            out, std::bit_cast<uint32_t>(ay.ring[(ay.ring_head - FIR_TAPS + i) & (TICK_RING - 1)]));
+    state_put(out, std::bit_cast<uint32_t>(ay.dc_in));
+    state_put(out, std::bit_cast<uint32_t>(ay.dc_out));
     unlock_audio();
+}
+
+// A filter value a saved state may hold: a sum of levels that fit 16 bits,
+// with some overshoot; never a NaN, which would reach the output.
+static bool plausible(float v) {
+    return std::fabs(v) <= 131072.0f;
 }
 
 // Reads into `a` (the chip, or scratch when only checking); 1 refused, with
@@ -569,6 +900,25 @@ static int take_state(state_reader &in, ay_state &a, uint8_t (&keys)[8], uint8_t
     }
     a.frame_remainder = 0; // format version 1 ran whole cycles only
     if (state_format() >= 2) in.get(a.frame_remainder);
+    bool filter_ok = true;
+    if (state_format() >= 3) {
+        auto get_float = [&](float &v) {
+            uint32_t bits = 0;
+            in.get(bits);
+            v = std::bit_cast<float>(bits);
+            filter_ok = filter_ok && plausible(v);
+        };
+        in.get(a.tick_phase);
+        for (float &v : a.pending)
+            get_float(v);
+        for (int i = 0; i < FIR_TAPS; i++) {
+            get_float(a.ring[i]);
+            a.ring[i + TICK_RING] = a.ring[i];
+        }
+        get_float(a.dc_in);
+        get_float(a.dc_out);
+        a.ring_head = FIR_TAPS;
+    }
     if (in.finish("ay")) return 1;
     if (shape > 15 || a.envelope_step >= shape_steps(eshapes[shape]))
         return state_refuse("ay: envelope shape %d step %u out of range", shape, a.envelope_step);
@@ -577,8 +927,9 @@ static int take_state(state_reader &in, ay_state &a, uint8_t (&keys)[8], uint8_t
         flags_ok = flags_ok && (a.tone_off[k] | a.noise_off[k] | a.tone_out[k]) <= 1;
     if (!flags_ok || a.bus > 3 || a.speaker_level > 1 || a.noise_out > 1 || a.noise_shift >> 17 ||
         a.dropped >> 14 || a.speaker_dropped > 2 || a.rebase_pending > 1 ||
-        a.frame_remainder >= AY_FRAME_DIVISOR)
+        a.frame_remainder >= AY_FRAME_DIVISOR || a.tick_phase >= AY_TICK)
         return state_refuse("ay: a counter or flag value out of range");
+    if (!filter_ok) return state_refuse("ay: an output filter value out of range");
     a.envelope = eshapes[shape];
     return 0;
 }
@@ -592,6 +943,10 @@ int ay_8912_state_load(const uint8_t *data, size_t size, int apply) {
     state_reader in{data, size};
     lock_audio();
     take_state(in, ay, keys, &port_a, &port_b);
+    if (state_format() < 3) { // older files: the filter starts from the level as it is
+        ay.tick_phase = 0;
+        settle_filter();
+    }
     unlock_audio();
     via_port_a = port_a;
     via_port_b = port_b;

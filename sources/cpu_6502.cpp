@@ -121,8 +121,8 @@ int cpu_6502_init() {
 }
 
 // How a step reaches the bus. Traced: every access through the decoder, so
-// the traces see it. Checked: plain RAM and ROM inline, the I/O page and the
-// display range through the decoder. Direct: as checked, and the
+// the traces see it. Checked: plain RAM and ROM inline, the I/O page through
+// the decoder. Direct: as checked, and the
 // instruction's own bytes lie in plain memory and are read straight from it.
 enum bus_mode { BUS_TRACED, BUS_CHECKED, BUS_DIRECT };
 
@@ -457,9 +457,8 @@ template <int MODE, bool EXACT> ALWAYS_INLINE static inline int execute(const ui
 
     // Accesses at the instruction's effective address. In direct mode they
     // leave for the checked mode before any state has changed (statement
-    // expressions, so that they can jump out); read-modify-write checks the
-    // store first, as the display range reads plain but stores through the
-    // decoder.
+    // expressions, so that they can jump out); read-modify-write checks its
+    // address once, by the store's rule.
 #define RD(ADDR)                                                                                   \
     ({                                                                                             \
         unsigned rd_addr = (ADDR);                                                                 \

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -562,6 +563,8 @@ int fdc_write_image(int drive) {
 
 // The image file as it is, hashed; 1 when it is not a whole image.
 static int hash_file(const char *path, uint64_t *hash) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 1; // a FIFO would hold us
     FILE *f = fopen(path, "rb");
     if (!f) return 1;
     size_t got = fread(fdc.image, 1, sizeof fdc.image, f);
@@ -603,13 +606,59 @@ struct saved_drive {
     const uint8_t *tracks;
 };
 
+// Every link resolved; "" when it is not there.
+static std::string real_path(const char *path) {
+    char *real = realpath(path, nullptr);
+    if (!real) return "";
+    std::string r = real;
+    free(real);
+    return r;
+}
+
+// The folder a file is in; "" when the file is not there.
+static std::string folder_of(const char *path) {
+    std::string r = real_path(path);
+    size_t slash = r.rfind('/');
+    return slash == std::string::npos ? "" : r.substr(0, slash > 0 ? slash : 1);
+}
+
+// Files the user had in the drives when a restore began: theirs to go on with.
+struct file_id {
+    dev_t dev;
+    ino_t ino;
+};
+
+static bool same_file(const char *path, const file_id &id) {
+    struct stat st;
+    return stat(path, &st) == 0 && st.st_dev == id.dev && st.st_ino == id.ino;
+}
+
+// A state names its images itself, and one from a stranger could name any
+// file whose contents are known, to be overwritten at the next write-back.
+// Only images beside the state file or in the working folder are taken, or
+// the ones the user had mounted.
+static bool image_allowed(const char *path, const file_id *mounted, int count) {
+    for (int i = 0; i < count; i++)
+        if (same_file(path, mounted[i])) return true;
+    std::string folder = folder_of(path);
+    if (folder.empty()) return true; // not there: the hash says it is gone
+    std::string here = real_path(".");
+    if (folder == here) return true;
+    const char *state_file = state_path();
+    return *state_file && folder == folder_of(state_file);
+}
+
 // Mounts a saved drive when its file is unchanged, without ever writing it.
-static void restore_drive(int n, const saved_drive &s) {
+static void restore_drive(int n, const saved_drive &s, const file_id *mounted, int count) {
     fdc_drive &d = fdc.disk_drive[n];
     uint64_t hash = 0;
     if (s.mounted) {
         const char *path = s.path.c_str();
-        if (hash_file(path, &hash) != 0 || hash != s.hash)
+        if (!image_allowed(path, mounted, count))
+            state_report("drive %d: '%s' is neither beside the state nor in the working folder: "
+                         "left empty (mount it to use it)",
+                         n + 1, path);
+        else if (hash_file(path, &hash) != 0 || hash != s.hash)
             state_report("drive %d: '%s' is gone or changed since the state was saved: "
                          "left empty, the file as it is",
                          n + 1, path);
@@ -666,6 +715,11 @@ int fdc_state_load(const uint8_t *data, size_t size, int apply) {
             return state_refuse("fdc: drive %d value out of range", n + 1);
     }
     if (!apply) return 0;
+    file_id mounted[2];
+    int count = 0;
+    struct stat st;
+    for (fdc_drive &d : fdc.disk_drive)
+        if (d.loaded && stat(d.path.c_str(), &st) == 0) mounted[count++] = {st.st_dev, st.st_ino};
     fdc_flush();
     fdc.current_drive = &fdc.disk_drive[current];
     fdc.fdc_select = select;
@@ -673,6 +727,6 @@ int fdc_state_load(const uint8_t *data, size_t size, int apply) {
     fdc.fdc_write_ready = write_ready;
     fdc.fdc_volume = volume;
     for (int n = 0; n < 2; n++)
-        restore_drive(n, drive[n]);
+        restore_drive(n, drive[n], mounted, count);
     return 0;
 }

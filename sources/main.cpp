@@ -71,6 +71,11 @@ static void at_frame(long frame) {
     sys_type_frame(frame);
 }
 
+// A setting the run cannot use is said once, at every verbosity.
+static void say_setting(const char *line) {
+    fprintf(stderr, "kestrel: %s\n", line);
+}
+
 // One line for an output that failed, with the writer's reason.
 static int say_unwritten(const char *option, const std::string &path, const char *why) {
     fprintf(stderr, "kestrel: %s %s: %s\n", option, path.c_str(), *why ? why : "cannot be written");
@@ -223,6 +228,7 @@ int main(int argc, char **argv) {
 
     // A missing file means defaults; it is written once every check passed.
     sys_cfg_read();
+    sys_cfg_bound(say_setting); // the file is written with what it said
     log_verbosity(config[CFG_VERBOSITY].value);
     sweep_folders();
     sys_apply_config();
@@ -257,8 +263,7 @@ int main(int argc, char **argv) {
     // Without a device the machine's clock drives the sound: writes keep their cycle.
     audio->paused = 0;
     if (audio_sdl_init() != 0) fprintf(stderr, "kestrel: no sound: %s\n", SDL_GetError());
-    sys_sdl_plan.stop_after =
-        opts.frames ? opts.frames : static_cast<long>(opts.seconds * 1000.0 / refresh + 0.5);
+    sys_sdl_plan.stop_after = sys_args_frames(opts, refresh);
     sys_sdl_plan.at_frame = at_frame;
     if (opts.warp) sys_sdl_warp(1);
     sys_sdl_run(sys_systemloop);

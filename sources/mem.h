@@ -26,14 +26,15 @@ int mem_write_decoded(unsigned addr, int value);
 extern mem_block ram;
 extern mem_block rom;
 
-// Plain memory: reads anywhere but the I/O page, and stores outside it and
-// outside 0x9800-0xBFFF (so the display generator sees those), need no
-// decoder. The processor's fast paths use the same three rules.
+// Plain memory: reads and stores anywhere but the I/O page need no decoder.
+// The display generator reads its RAM when it draws; through the decoder a
+// store there only adds its trace line. The processor's fast paths use the
+// same rules.
 __attribute__((always_inline)) inline bool mem_plain_read(unsigned addr) {
     return addr - 0x0300u >= 0x0100u;
 }
 __attribute__((always_inline)) inline bool mem_plain_write(unsigned addr) {
-    return addr < 0x0300 || addr - 0x0400u < 0x9400u || addr >= 0xC000;
+    return addr - 0x0300u >= 0x0100u;
 }
 // The byte a plain read sees: RAM, or the system ROM over the high half.
 __attribute__((always_inline)) inline uint8_t mem_plain_byte(unsigned addr) {

@@ -32,6 +32,10 @@ uint32_t state_format() {
     return state.format;
 }
 
+const char *state_path() {
+    return state.path;
+}
+
 static void report_line(const char *prefix, const char *fmt, va_list ap) {
     char line[512];
     int used = snprintf(line, sizeof line, "%s", prefix);

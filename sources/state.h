@@ -11,8 +11,10 @@
 
 // Version 2 added the timing (core), the VIA's pending loads and armed
 // timers, and the sound chip's fraction of a cycle; version 1 files still
-// load, as the simplified timing with those at zero.
-constexpr uint32_t STATE_VERSION = 2;
+// load, as the simplified timing with those at zero. Version 3 added the
+// sound chip's output filter and the display's blink count; older files
+// start them settled at the level then held, and at 0.
+constexpr uint32_t STATE_VERSION = 3;
 
 // Where report lines go: sys_state installs the user's channel (error log
 // and console); nullptr, the default, sends them to the error log alone.
@@ -27,6 +29,8 @@ int state_end();
 
 // The format version of the state being read; STATE_VERSION otherwise.
 uint32_t state_format();
+// The file of the state being read, as given; "" when none (bytes in memory).
+const char *state_path();
 
 // A line for the user, "state: " first.
 int state_report(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -329,6 +329,14 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     return ARGS_OK;
 }
 
+long sys_args_frames(const sys_options &opts, int refresh) {
+    if (opts.frames) return opts.frames;
+    if (!(opts.seconds > 0)) return 0;
+    // A run shorter than half a frame still ends: 0 would mean "until quit".
+    double frames = opts.seconds * 1000.0 / (refresh > 0 ? refresh : 20) + 0.5;
+    return frames < 1 ? 1 : static_cast<long>(frames);
+}
+
 // A tape whose first block is a BASIC program not marked to run: the
 // monitor's LOAD leaves it in memory, so BASIC must be entered and RUN typed.
 // A block marked to run is started by the ROM itself.

@@ -36,5 +36,8 @@ constexpr int ARGS_USAGE = 2;
 int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::string *error);
 // What --autostart types for the file's kind ("" when nothing).
 const char *sys_args_autostart_text(const sys_options &opts);
+// Frames the run lasts at `refresh` ms a frame: --frames, or --seconds to the
+// nearest frame but at least one; 0 when neither was given (until the user quits).
+long sys_args_frames(const sys_options &opts, int refresh);
 // The --help text.
 const char *sys_args_usage();

@@ -27,9 +27,48 @@ cfg_entry config[CFG_ENTRIES] = {
       "emulate wire connection between pins 1 and 5 of cassette jack"}},
 };
 
+// The values sys_cfg_bound put back, as the file said them: the file is
+// rewritten with what the user wrote.
+static struct {
+    bool put_back[CFG_ENTRIES];
+    int32_t as_read[CFG_ENTRIES];
+} cfg_kept;
+
 void sys_cfg_defaults() {
-    for (int i = 0; i < CFG_ENTRIES; i++)
+    for (int i = 0; i < CFG_ENTRIES; i++) {
         config[i].value = cfg_defaults[i];
+        cfg_kept.put_back[i] = false;
+    }
+}
+
+// What a run can use of each setting. Every verbosity and charset has a
+// meaning (below 1 silent, above 2 as 2; 0 Cyrillic, else Latin). A frame
+// longer than 100 ms makes typing and sound stutter; speed 3 has no key.
+struct cfg_range {
+    int32_t lo, hi;
+    const char *allowed; // nullptr: any value
+};
+static constexpr cfg_range cfg_ranges[CFG_ENTRIES] = {
+    {0, 0, nullptr},  {20, 100, "20 to 100"}, {0, 2, "0, 1 or 2"}, {1, 4, "1, 2 or 4"},
+    {0, 1, "0 or 1"}, {0, 0, nullptr},        {0, 3, "0 to 3"},    {0, 1, "0 or 1"},
+};
+
+int sys_cfg_bound(void (*say)(const char *line)) {
+    int replaced = 0;
+    for (int i = 0; i < CFG_ENTRIES; i++) {
+        const cfg_range &r = cfg_ranges[i];
+        int32_t v = config[i].value;
+        if (!r.allowed || (v >= r.lo && v <= r.hi && !(i == CFG_SPEED && v == 3))) continue;
+        char line[160];
+        snprintf(line, sizeof line, "%s: %s = %d is not %s; this run uses %d", CFG_FILE,
+                 config[i].name, v, r.allowed, cfg_defaults[i]);
+        cfg_kept.put_back[i] = true;
+        cfg_kept.as_read[i] = v;
+        config[i].value = cfg_defaults[i];
+        replaced++;
+        if (say) say(line);
+    }
+    return replaced;
 }
 
 static void parse_line(char *line) {
@@ -41,8 +80,11 @@ static void parse_line(char *line) {
     if (splitstr(words, 1, line) != 1) return;
     int value;
     if (sscanf(eq + 1, "%d", &value) != 1) return;
-    for (auto &entry : config)
-        if (strings_cmpi(words[0], entry.name) == 0) entry.value = value;
+    for (int i = 0; i < CFG_ENTRIES; i++) {
+        if (strings_cmpi(words[0], config[i].name) != 0) continue;
+        config[i].value = value;
+        cfg_kept.put_back[i] = false;
+    }
 }
 
 int sys_cfg_load() {
@@ -74,10 +116,12 @@ int sys_cfg_save() {
           "########################################\n"
           "\n",
           f);
-    for (const auto &entry : config) {
+    for (int k = 0; k < CFG_ENTRIES; k++) {
+        const cfg_entry &entry = config[k];
         for (int i = 0; i < CFG_MAX_COMMENTS && entry.comments[i]; i++)
             fprintf(f, "# %s\n", entry.comments[i]);
-        fprintf(f, "%s = %d\n\n", entry.name, entry.value);
+        fprintf(f, "%s = %d\n\n", entry.name,
+                cfg_kept.put_back[k] ? cfg_kept.as_read[k] : entry.value);
     }
     return sys_atomic_commit(&a);
 }

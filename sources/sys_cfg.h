@@ -28,6 +28,13 @@ int sys_cfg_read();      // reads only; 1 when there is no file (none is made)
 int sys_cfg_save();      // 1 (logged) when it cannot be replaced; the old file stays
 void sys_cfg_defaults(); // puts every value back to its default (tests, start)
 
+// Settings outside what the machine can run (refresh 20 to 100 ms, zoom 0 to
+// 2, speed 1, 2 or 4, sound and speaker 0 or 1, font 0 to 3) are put back to
+// their default in the table, for this run only, and `say` gets one line for
+// each. sys_cfg_save still writes the values as read: the file keeps what
+// the user wrote. Returns the number of settings put back.
+int sys_cfg_bound(void (*say)(const char *line));
+
 // Splits `line` in place into at most `cap` words, honouring double quotes
 // and backslash escapes. Returns the number of words stored in `words`.
 int splitstr(char **words, int cap, char *line);

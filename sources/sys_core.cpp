@@ -7,6 +7,7 @@
 #include "fdc.h"
 #include "sys_cfg.h"
 #include "state.h"
+#include "vdc.h"
 #include "via_6522.h"
 
 // The step's parts must vanish into it, as the processor's do into the step.
@@ -143,6 +144,7 @@ int sys_exact_timing(int on) {
     core.exact = on != 0;
     via_6522_exact(on);
     ay_8912_exact(on);
+    vdc_exact(on);
     return 0;
 }
 

@@ -41,8 +41,10 @@ void sys_apply_config();
 // thread's own way in (typed keys), bypassing the queue.
 void sys_apply_event(const event &ev);
 
-// One instruction, then the VIA and disk controller catch up cycle by cycle
-// taking at most one event per cycle. Stores the cycles used in *cycles.
+// One instruction, then the VIA and the disk controller are clocked for its
+// cycles (in one go when no VIA timer runs out within them, else cycle by
+// cycle), and at most one event is taken per cycle. Stores the cycles used
+// in *cycles.
 // The timing in force is looked up at each call.
 int sys_systemloop(int *cycles);
 // The same in one timing each, for callers that pick it once.

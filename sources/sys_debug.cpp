@@ -276,12 +276,13 @@ int sys_debug_dump(uint16_t addr, int size) {
     return 0;
 }
 
-int sys_debug_disassemble(uint16_t addr, int lines) {
+int sys_debug_disassemble(uint16_t addr, int lines, uint16_t *next) {
     for (int i = 0; i < lines; i++) {
         char text[96];
         addr = static_cast<uint16_t>(addr + line_at(addr, text, sizeof text));
         say("%s", text);
     }
+    if (next) *next = addr;
     return 0;
 }
 

@@ -63,7 +63,8 @@ int sys_debug_take_notice();
 int sys_debug_show();
 // Prints `size` bytes from `addr` as hex and text, 16 a line.
 int sys_debug_dump(uint16_t addr, int size);
-// Prints `lines` instructions from `addr`, as the processor reads them.
-int sys_debug_disassemble(uint16_t addr, int lines);
+// Prints `lines` instructions from `addr`, as the processor reads them;
+// *next (when given) is the address after the last one.
+int sys_debug_disassemble(uint16_t addr, int lines, uint16_t *next = nullptr);
 // Sets a register by name: a x y s p pc. 1 for an unknown name.
 int sys_debug_set_register(const char *name, unsigned value);

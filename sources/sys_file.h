@@ -6,9 +6,10 @@
 // .txt) are saved from RAM, where loading put them, also under the ROM;
 // screens and raw binaries as the processor sees them.
 //
-// Called from console commands on the main thread, which hold the machine
-// lock, so no call overlaps an emulation step. Listing lines go to the
-// console through the logger slot.
+// Called from console commands on the main thread, and at a frame's start
+// on the timer thread for a program named on the command line; both hold
+// the machine lock, so no call overlaps an emulation step. Listing lines go
+// to the console through the logger slot.
 #pragma once
 #include <cstdint>
 #include <vector>

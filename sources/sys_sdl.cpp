@@ -257,7 +257,8 @@ static void run_frame(uint32_t interval, step_fn step, frame_view view) {
         } else if (video->update && video->render && view == FRAME_DRAW) {
             if (video->render() == 0) break; // drawn, not shown
         } else if (++line >= height) {
-            break; // no video output: a frame is still `height` lines
+            vdc_skip_frame(); // not drawn, but the picture's blink moves on
+            break;            // no video output: a frame is still `height` lines
         }
     }
     host.frames++;

@@ -2,7 +2,8 @@
 // device's thread pulls samples through audio->fill with the host audio lock
 // held; the sound chip never calls SDL, it uses these through the audio
 // record. Opened and closed on the main thread; lock/unlock come from the
-// timer thread, pause/unpause from the main thread (start-up, console).
+// timer thread and, under the machine lock, from the main thread (console,
+// saved states); pause/unpause from the main thread (start-up, console).
 // With `sound` 0 (off by configuration, or the device failed to open) every
 // operation does nothing. Whatever the device plays is also recorded when a
 // recording runs.

@@ -160,6 +160,10 @@ static_assert(std::size(monitor_commands) == 13);
 
 constexpr int MONITOR_DUMP = 0x80; // bytes "m" shows without a length
 constexpr int MONITOR_LINES = 16;  // instructions "d" shows without a count
+// Lines one "d" or "m" prints, within the scroll-back also when a dump row
+// wraps in two. The rest is a command away, so no listing holds the machine.
+constexpr int MONITOR_PAGE = 256;
+constexpr uint32_t MONITOR_DUMP_PAGE = 16 * MONITOR_PAGE / 2;
 
 constexpr const char *help_timing[] = {
     " exact{on|off}           - chips' real timing on/off",
@@ -183,7 +187,8 @@ static struct {
     // fonts, which the library frees all at once, are kept meanwhile.
     bool topmost;
     ConsoleInformation *retired;
-    bool muted; // main thread: the monitor paused the sound and owes it back
+    bool muted;  // main thread: the monitor paused the sound and owes it back
+    bool redraw; // lines were added since the console's surface was drawn
 } sdlcon;
 
 using console_guard = std::lock_guard<std::recursive_mutex>;
@@ -195,10 +200,22 @@ static SDL_Rect pick_rect(int level) {
     return {8, 32, static_cast<Uint16>(2 * w - 16), static_cast<Uint16>(2 * h - 40)};
 }
 
+// Adds one line without drawing it (console lock held). The library redraws
+// its whole surface for each line while the console is open, about 10 ms a
+// line: a long listing held the machine for minutes. The next frame draws
+// the console once.
+static void out_line(const char *text) {
+    int shown = sdlcon.console->Visible;
+    sdlcon.console->Visible = CON_CLOSED;
+    CON_Out(sdlcon.console, "%s", text);
+    sdlcon.console->Visible = shown;
+    sdlcon.redraw = true;
+}
+
 // Prints one line; the text is never read as a format.
 static void say(const char *text) {
     console_guard hold(sdlcon.lock);
-    if (sdlcon.console) CON_Out(sdlcon.console, "%s", text);
+    if (sdlcon.console) out_line(text);
 }
 
 __attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
@@ -483,7 +500,10 @@ static bool run_monitor(const char *cmd, char **words, int n) {
     } else if (is("m") && has_addr && n <= 3) {
         size = MONITOR_DUMP;
         if (n == 3 && !read_extent(words[2], addr, &size)) return false;
-        sys_debug_dump(static_cast<uint16_t>(addr), static_cast<int>(size));
+        uint32_t shown = size > MONITOR_DUMP_PAGE ? MONITOR_DUMP_PAGE : size;
+        sys_debug_dump(static_cast<uint16_t>(addr), static_cast<int>(shown));
+        if (shown < size)
+            sayf("more: m A%.4X L%.4X", (addr + shown) & 0xFFFF, (size - shown) & 0xFFFF);
     } else if (is("e") && has_addr && n >= 3) {
         for (int i = 2; i < n; i++) {
             uint32_t byte = 0;
@@ -491,9 +511,12 @@ static bool run_monitor(const char *cmd, char **words, int n) {
             mem_write((addr + static_cast<uint32_t>(i) - 2) & 0xFFFF, static_cast<int>(byte));
         }
     } else if (is("d") && n <= 3 && (n == 1 || has_addr)) {
-        int lines = n == 3 ? atoi(words[2]) : MONITOR_LINES;
-        sys_debug_disassemble(n == 1 ? cpu_6502.pcreg : static_cast<uint16_t>(addr),
-                              lines > 0 ? lines : MONITOR_LINES);
+        long lines = n == 3 ? strtol(words[2], nullptr, 10) : MONITOR_LINES;
+        if (lines <= 0) lines = MONITOR_LINES;
+        int shown = lines > MONITOR_PAGE ? MONITOR_PAGE : static_cast<int>(lines);
+        uint16_t next = 0;
+        sys_debug_disassemble(n == 1 ? cpu_6502.pcreg : static_cast<uint16_t>(addr), shown, &next);
+        if (shown < lines) sayf("more: d A%.4X %ld", next, lines - shown);
     } else if ((is("b") || is("w")) && n == 1) {
         sys_debug_list();
     } else if (is("b") && has_addr && n == 2) {
@@ -695,6 +718,8 @@ int SDLCON_Update() {
     console_guard hold(sdlcon.lock);
     if (!sdlcon.console) return 0;
     fit_to_surface();
+    if (sdlcon.redraw) CON_UpdateConsole(sdlcon.console);
+    sdlcon.redraw = false;
     CON_DrawConsole(sdlcon.console);
     return 0;
 }
@@ -711,7 +736,7 @@ int SDLCON_Log(const char *fmt, ...) {
     va_start(ap, fmt);
     vsnprintf(line, 1023, fmt, ap);
     va_end(ap);
-    CON_Out(sdlcon.console, "%s", line);
+    out_line(line);
     return 0;
 }
 
@@ -722,7 +747,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
     const char *cmd = words[0];
     auto is = [cmd](const char *word) { return strings_cmpi(cmd, word) == 0; };
     char digit = cmd[0] ? cmd[strlen(cmd) - 1] : 0;
-    sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
+    {
+        machine_guard hold;         // the reason is the file module's, which frames use too
+        sys_file_set_why("%s", ""); // a reason belongs to this command's failure only
+    }
 
     if (strcmp(cmd, "?") == 0) {
         clear_output();

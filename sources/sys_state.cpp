@@ -114,20 +114,28 @@ static int split(const std::vector<uint8_t> &body, const uint8_t *found[], size_
     return 0;
 }
 
-// The body after a header that passed, in the version state_format() gives.
-static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
+// The body after a header that passed, in the version state_format() gives,
+// checked whole: its sections found in `body`. 1 refused.
+static int check_body(const uint8_t *file, size_t size, uint32_t body_size,
+                      std::vector<uint8_t> &body, const uint8_t *found[], size_t sizes[]) {
     if (body_size > STATE_BODY_MAX) return state_refuse("body of %u bytes", body_size);
-    std::vector<uint8_t> body(body_size);
+    body.assign(body_size, 0);
     uLongf unpacked = body_size;
     uLong packed = size - STATE_HEADER;
     int z = uncompress2(body.data(), &unpacked, file + STATE_HEADER, &packed);
     if (z != Z_OK || unpacked != body_size || packed != size - STATE_HEADER)
         return state_refuse("truncated or damaged (zlib %d)", z);
-    const uint8_t *found[STATE_SECTIONS] = {};
-    size_t sizes[STATE_SECTIONS] = {};
     if (split(body, found, sizes) != 0) return 1;
     for (size_t k = 0; k < STATE_SECTIONS; k++)
         if (sections[k].load(found[k], sizes[k], 0) != 0) return 1;
+    return 0;
+}
+
+static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
+    std::vector<uint8_t> body;
+    const uint8_t *found[STATE_SECTIONS] = {};
+    size_t sizes[STATE_SECTIONS] = {};
+    if (check_body(file, size, body_size, body, found, sizes) != 0) return 1;
     // The running drives' changes are the user's: stored before their tracks go.
     for (int n = 0; n < 2; n++)
         if (fdc_write_image(n) != 0)
@@ -166,6 +174,15 @@ int sys_state_save(const char *path) {
     fdc_write_image(1);
     std::vector<uint8_t> file;
     if (sys_state_write(file) != 0) return 1;
+    // What a restore would refuse is no state: checked as a restore checks it.
+    std::vector<uint8_t> body;
+    const uint8_t *found[STATE_SECTIONS] = {};
+    size_t sizes[STATE_SECTIONS] = {};
+    uint32_t body_size = file[12] | file[13] << 8 | file[14] << 16 | uint32_t{file[15]} << 24;
+    state_begin(STATE_VERSION, nullptr);
+    int refused = check_body(file.data(), file.size(), body_size, body, found, sizes);
+    state_end();
+    if (refused) return state_report("not saved to '%s': a restore would refuse it", path), 1;
     errno = 0;
     if (sys_atomic_write(path, file.data(), file.size()) != 0)
         return state_report("can't write '%s': %s", path, strerror(errno ? errno : EIO)), 1;

@@ -52,7 +52,12 @@ static struct {
     const uint8_t *text_ptr;
     const uint8_t *hires_ptr;
     const uint8_t *charset[4];
+    uint32_t frames; // frames drawn, modulo the blink cycle
+    int exact;       // exact timing: blink as the real generator does
 } vdc;
+
+// The real generator's blink: 16 frames as drawn, then 16 of background only.
+constexpr uint32_t VDC_BLINK_FRAMES = 32;
 
 video_record *video = nullptr;
 
@@ -61,6 +66,7 @@ int vdc_init() {
     vdc.line = 0;
     vdc.column = 0;
     vdc.hires = 0;
+    vdc.frames = 0; // the timing (exact) is a setting and stays
     vdc.base = ram_bytes + VDC_BASE;
     for (int i = 0; i < 4; ++i)
         vdc.charset[i] = ram_bytes + charset_addr[i];
@@ -79,6 +85,9 @@ int32_t vdc_render() {
     const int row = l & 7;
     const int double_row = (l >> 1) & 7;
     int32_t hires = vdc.hires;
+    // The blank style hides the cells for good in the simplified timing and
+    // for the blink's second half in the exact one.
+    const bool blank_now = !vdc.exact || vdc.frames >= VDC_BLINK_FRAMES / 2;
 
     // Attributes last to the end of the line only.
     int ink = 7;
@@ -112,7 +121,7 @@ int32_t vdc_render() {
             const int r = (style & STYLE_DOUBLE) ? double_row : row;
             pattern = vdc.charset[set][(b & 0x7F) * 8 + r] & 0x3F;
         }
-        if (style & STYLE_BLANK) pattern = 0;
+        if ((style & STYLE_BLANK) && blank_now) pattern = 0;
 
         const int inv = (b & 0x80) ? 7 : 0; // 7 - c is c ^ 7 for colour numbers
         const uint32_t bg = pal[paper ^ inv];
@@ -132,6 +141,7 @@ int32_t vdc_render() {
         vdc.text_ptr = vdc.base + (VDC_TEXT_SCREEN - VDC_BASE);
         vdc.hires_ptr = vdc.base + (VDC_HIRES_SCREEN - VDC_BASE);
         vdc.line = 0;
+        vdc.frames = (vdc.frames + 1) % VDC_BLINK_FRAMES;
     }
     return vdc.line;
 }
@@ -146,10 +156,21 @@ int vdc_hires(uint32_t flag) {
     return 0;
 }
 
+int vdc_exact(int on) {
+    vdc.exact = on != 0;
+    return 0;
+}
+
+int vdc_skip_frame() {
+    vdc.frames = (vdc.frames + 1) % VDC_BLINK_FRAMES;
+    return 0;
+}
+
 void vdc_state_save(std::vector<uint8_t> &out) {
     state_put(out, vdc.line);
     state_put(out, vdc.column);
     state_put(out, vdc.hires);
+    state_put(out, static_cast<uint8_t>(vdc.frames));
 }
 
 int vdc_state_load(const uint8_t *data, size_t size, int apply) {
@@ -158,14 +179,18 @@ int vdc_state_load(const uint8_t *data, size_t size, int apply) {
     in.get(line);
     in.get(column);
     in.get(hires);
+    uint8_t frames = 0; // before format 3: the blink's start
+    if (state_format() >= 3) in.get(frames);
     if (in.finish("vdc")) return 1;
     if (line < 0 || line >= VDC_HEIGHT || column < 0 || column > VDC_CELLS)
         return state_refuse("vdc: line %d or column %d out of range", line, column);
+    if (frames >= VDC_BLINK_FRAMES) return state_refuse("vdc: blink count %d out of range", frames);
     if (!apply) return 0;
     uint8_t *ram_bytes = ram_getptr();
     vdc.line = line;
     vdc.column = column;
     vdc.hires = hires;
+    vdc.frames = frames;
     vdc.text_ptr = ram_bytes + VDC_TEXT_SCREEN + (line / 8) * VDC_CELLS;
     vdc.hires_ptr = ram_bytes + VDC_HIRES_SCREEN + line * VDC_CELLS;
     return 0;

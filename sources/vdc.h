@@ -32,8 +32,13 @@ int vdc_init();
 int32_t vdc_render();                        // next line to draw; 0 when line 223 was just drawn
 int vdc_write(uint16_t addr, uint8_t value); // trace only; 0 always
 int vdc_hires(uint32_t flag);                // non-zero: hires mode; 0 always
+// Exact timing: blank-style cells blink, 16 frames drawn and 16 background
+// only, counted from vdc_init. Otherwise they show background only. 0 always.
+int vdc_exact(int on);
+// A frame the host ran without drawing it still counts for the blink. 0 always.
+int vdc_skip_frame();
 
-// Saved state (sys_state): the line reached and the mode; the screen
-// pointers follow from the line. apply as for cpu_6502_state_load.
+// Saved state (sys_state): the line reached, the mode and the blink count;
+// the screen pointers follow from the line. apply as for cpu_6502_state_load.
 void vdc_state_save(std::vector<uint8_t> &out);
 int vdc_state_load(const uint8_t *data, size_t size, int apply);

@@ -158,17 +158,37 @@ TEST_F(Headless, ABasicProgramFromTheCommandLineRunsByItself) {
     EXPECT_TRUE(one < four && four < nine && nine != std::string::npos) << t;
 }
 
-// A program that passed the check at start but cannot be loaded when its time comes: one
-// line, exit 1, and nothing typed.
+// A program that passed the check at start (kestrel.cfg is written once every check has
+// passed) but cannot be loaded when its time comes: one line, exit 1, and nothing typed.
 TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
     write_text("p.txt", "10 PRINT 42\n");
-    std::string cmd = "(sleep 0.3; printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
+    std::string cmd = "(for i in $(seq 1000); do [ -e kestrel.cfg ] && break; sleep 0.01; done; "
+                      "printf '70000 X\\n' >p.txt) & timeout -k 1 20 " KESTREL_BINARY
                       " --headless --seconds 5 --dump-ram ram.bin p.txt >out.txt 2>&1";
     EXPECT_EQ(1, WEXITSTATUS(system(cmd.c_str())));
     EXPECT_EQ("kestrel: FILE p.txt: cannot be loaded: text line 1: line number over 65535\n",
               read_text("out.txt"));
     EXPECT_EQ(std::string::npos, text_screen().find("RUN")) << text_screen();
     EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+}
+
+// Runs end however short, and settings out of range are said once and do not hold the run.
+TEST_F(Headless, RunsEndAndOutOfRangeSettingsAreSaid) {
+    EXPECT_EQ(0, run("--headless --seconds 0.009", 20)) << read_text("out.txt");
+    write_text("kestrel.cfg", "refresh = 5000\nspeed = -1\n");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, run("--headless --seconds 1 --dump-ram ram.bin", 20));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_LT(took, 10.0); // paced at 50 frames a second, not 0.2
+    EXPECT_EQ("kestrel: kestrel.cfg: refresh = 5000 is not 20 to 100; this run uses 20\n"
+              "kestrel: kestrel.cfg: speed = -1 is not 1, 2 or 4; this run uses 1\n",
+              read_text("out.txt"));
+    EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
+    EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nrefresh = 5000\n"));
+    write_text("kestrel.cfg", "speed = 1000\n"); // a state saved from it loads
+    EXPECT_EQ(0, run("--headless --warp --seconds 0.5 --save-state s.state", 20));
+    EXPECT_EQ(0, run("--headless --warp --state s.state --seconds 0.5", 20))
+        << read_text("out.txt");
 }
 
 TEST_F(Headless, BadInputIsOneLineWithItsStatusAndNothingIsWritten) {

@@ -129,3 +129,17 @@ TEST(SysType, EveryPrintableCharacterButAFewHasAKey) {
     EXPECT_EQ(-1, sys_type_check("LOAD\n"));
     EXPECT_EQ(2, sys_type_check("ab\tc"));
 }
+
+// A run of S seconds is whole frames, never none: 0 frames would mean "until the user quits".
+TEST(SysArgs, SecondsBecomeAtLeastOneFrame) {
+    const std::tuple<long, double, int, long> rows[] = {
+        {0, 0.009, 20, 1}, {0, 0.011, 20, 1}, {0, 2, 20, 100},    {0, 2, 100, 20},
+        {0, 0.5, 30, 17},  {7, 0, 20, 7},     {0, 1e-300, 20, 1}, {0, 0, 20, 0},
+    };
+    for (const auto &[frames, seconds, refresh, want] : rows) {
+        sys_options o;
+        o.frames = frames;
+        o.seconds = seconds;
+        EXPECT_EQ(want, sys_args_frames(o, refresh)) << seconds << " " << refresh;
+    }
+}

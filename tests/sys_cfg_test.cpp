@@ -68,3 +68,48 @@ TEST(SplitStr, BlanksSeparateWordsQuotesJoinThemBackslashEscapes) {
     EXPECT_EQ(1 - 99 + 104, // the first unequal bytes, lowered and unsigned, subtracted
               strings_cmpi("B", "a") + strings_cmpi("ab", "abc") + strings_cmpi("\xC9", "A"));
 }
+
+static std::string said;
+static void keep_line(const char *line) {
+    said += line;
+    said += '|';
+}
+
+// A value the machine cannot run goes back to its default for the run, said once; the file
+// keeps what the user wrote.
+TEST(CfgFile, OutOfRangeSettingsUseTheirDefaultForTheRun) {
+    TempDir dir;
+    sys_cfg_defaults();
+    write_text("kestrel.cfg", "refresh = 5000\nspeed = -1\nzoom = 3\nsound = 2\nfont = 4\n"
+                              "speaker = -1\nverbosity = 7\ncharset = 9\n");
+    ASSERT_EQ(0, sys_cfg_read());
+    said.clear();
+    EXPECT_EQ(6, sys_cfg_bound(keep_line));
+    ASSERT_EQ(0, sys_cfg_save()); // with what it said
+    EXPECT_EQ("kestrel.cfg: refresh = 5000 is not 20 to 100; this run uses 20|"
+              "kestrel.cfg: zoom = 3 is not 0, 1 or 2; this run uses 1|"
+              "kestrel.cfg: speed = -1 is not 1, 2 or 4; this run uses 1|"
+              "kestrel.cfg: sound = 2 is not 0 or 1; this run uses 1|"
+              "kestrel.cfg: font = 4 is not 0 to 3; this run uses 1|"
+              "kestrel.cfg: speaker = -1 is not 0 or 1; this run uses 1|",
+              said);
+    const int want[CFG_ENTRIES] = {7, 20, 1, 1, 1, 9, 1, 1};
+    for (int i = 0; i < CFG_ENTRIES; i++)
+        EXPECT_EQ(want[i], config[i].value) << config[i].name;
+    const std::string file = read_text("kestrel.cfg");
+    EXPECT_NE(std::string::npos, file.find("\nrefresh = 5000\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("\nspeed = -1\n")) << file;
+    for (const char *edge : {"refresh = 100\nspeed = 4\nzoom = 0\nfont = 3\nsound = 0\n",
+                             "refresh = 20\nspeed = 2\nzoom = 2\nfont = 0\nspeaker = 0\n"}) {
+        sys_cfg_defaults();
+        write_text("kestrel.cfg", edge);
+        sys_cfg_load();
+        EXPECT_EQ(0, sys_cfg_bound(keep_line)) << edge;
+    }
+    for (const char *out : {"refresh = 19\n", "refresh = 101\n", "speed = 3\n", "speed = 8\n"}) {
+        sys_cfg_defaults();
+        write_text("kestrel.cfg", out);
+        sys_cfg_load();
+        EXPECT_EQ(1, sys_cfg_bound(nullptr)) << out;
+    }
+}

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <csignal>
 
 #include "ay_8912.h"
@@ -324,6 +325,39 @@ TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) 
     char s[] = "s";
     EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
     EXPECT_EQ("|save|soundon|soundoff|shot|state|s|", view(7));
+}
+
+// Long listings come a page at a time, with the command that goes on; with the console open,
+// lines are added without redrawing it each time (about 10 ms a line), and the next frame
+// draws them.
+TEST_F(SysSdlConsoleCommands, LongListingsArePagedAndHoldTheMachineBriefly) {
+    SDLCON_Show();
+    video->overlay();
+    auto surface = [] {
+        SDL_Surface *c = SDLCON_Console()->ConsoleSurface;
+        const auto *p = static_cast<const uint8_t *>(c->pixels);
+        return std::vector<uint8_t>(p, p + c->pitch * c->h);
+    };
+    const std::vector<uint8_t> before = surface();
+    // Line, its first and last lines but one: 256 lines (128 dump rows of two) and "more".
+    const std::tuple<const char *, const char *, std::string> rows[] = {
+        {"d 0 300000", "0000  00 ", "more: d A0100 299744|"}, // BRKs of a byte each
+        {"d 0500 99999999999999999999", "0500  00 ", "more: d A0600 9223372036854775551|"},
+        {"m A0000 LFFFF", "0000  00 ", "more: m A0800 LF7FF|"},
+    };
+    for (const auto &[line, first, more] : rows) {
+        auto t0 = std::chrono::steady_clock::now();
+        run(line);
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_LT(took, 0.1) << line;
+        EXPECT_EQ(0u, view(258).find(first)) << line;
+        EXPECT_EQ(more + "ready|", view(2)) << line;
+    }
+    run("m A0000 L0800"); // a page exactly: no "more"
+    EXPECT_EQ("|ready|", view(2).substr(view(2).find('|')));
+    EXPECT_TRUE(before == surface()) << "not drawn line by line";
+    video->overlay();
+    EXPECT_FALSE(before == surface()) << "drawn at the frame";
 }
 
 } // namespace

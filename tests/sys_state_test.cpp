@@ -100,6 +100,11 @@ void seal(std::vector<uint8_t> &body, size_t at) {
     memcpy(&body[at + 4], &crc, 4);
 }
 
+// Format 3's sound filter, the last bytes of the sound section: the phase of the
+// chip's tick, the nine ticks waiting for the speaker, the 192 under the kernel, and the
+// coupling's input and output.
+constexpr uint32_t AY_FILTER = 4 * (1 + 9 + 192 + 2);
+
 // The system ROM and the demo media in a private folder, the machine as the
 // program starts it, frames as the host runs them (without SDL).
 class StateMachine : public ::testing::Test {
@@ -237,8 +242,8 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
         {[](auto &, auto &f) { f.resize(f.size() / 2); }, "truncated or damaged"},
         {[](auto &, auto &f) { f.resize(12); }, "too short for a state file"},
         {[](auto &, auto &f) { f[0] = 'k'; }, "not a kestrel state file"},
-        {[](auto &b, auto &f) { f = pack(b, 3); },
-         "format version 3, this kestrel reads versions 1 to 2"},
+        {[](auto &b, auto &f) { f = pack(b, 4); },
+         "format version 4, this kestrel reads versions 1 to 3"},
         {[](auto &b, auto &f) { f = pack(b, 0); }, "format version 0"},
         {[](auto &b, auto &) { b[section_at(b, "ram") + 8 + 0x1234] ^= 1; },
          "section 'ram' fails its CRC"},
@@ -251,8 +256,12 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
          "section 'mem' has 1 bytes"},
         {[](auto &b, auto &) { b[section_at(b, "vdc") - 1] = 'x'; }, "unknown section 'vdx'"},
         {poke_section("fdc", 10, {70, 0}), "drive 1 at track 35, past the last (34)"},
-        {poke_section("ay", 6, {14}, true), "queued write to register 14"},
-        {poke_section("ay", 4, {0xB9, 0x01}, true), "ay: a counter or flag value"}, // 441
+        {poke_section("ay", AY_FILTER + 6, {14}, true), "queued write to register 14"},
+        {poke_section("ay", AY_FILTER + 4, {0xB9, 0x01}, true), "ay: a counter or flag"}, // 441
+        {poke_section("ay", AY_FILTER, {8}, true), "ay: a counter or flag value"}, // tick phase
+        {poke_section("ay", 4, {0, 0, 0xC0, 0x7F}, true), "ay: an output filter value"}, // NaN
+        {poke_section("ay", 8, {0, 0, 0x80, 0x7F}, true), "ay: an output filter value"}, // inf
+        {poke_section("vdc", 1, {32}, true), "vdc: blink count 32"},
         {poke_section("cpu", 6, {0x00, 0x02}), "stack at 0200"},
         {poke_section("via", 5, {9}, true), "via: a line, timer or flag value"},
         {poke_section("via", 2, {2}, true), "via: a line, timer or flag value"},
@@ -278,31 +287,57 @@ TEST_F(StateMachine, BrokenStatesAreRefusedWithTheirReasonAndChangeNothing) {
 }
 
 // Version 1 lacked the timing byte, the VIA's pending loads and armed flags
-// and the sound chip's fraction, the last bytes of their sections: such a
-// file loads as the simplified timing with those at zero.
-TEST_F(StateMachine, VersionOneFileLoadsAsTheSimplifiedTimingWithTheNewFieldsZero) {
-    sys_exact_timing(1);
-    for (int f = 0; f < 5; f++)
-        frame(); // the system ROM's timer set, a sound fraction on its way
-    const std::vector<uint8_t> body = unpack(machine_bytes());
-    std::vector<uint8_t> v1 = body, zeroed = body;
-    for (auto [name, cut] : {std::pair{"core", 1u}, {"via", 4u}, {"ay", 4u}}) {
-        size_t at = section_at(zeroed, name);
-        auto end = zeroed.begin() + static_cast<long>(at + 8 + section_size(zeroed, at));
-        EXPECT_NE(std::vector<uint8_t>(cut, 0), std::vector<uint8_t>(end - cut, end)) << name;
-        std::fill(end - cut, end, 0);
-        seal(zeroed, at);
-        at = section_at(v1, name);
-        uint32_t size = section_size(v1, at) - cut;
-        auto from = v1.begin() + static_cast<long>(at + 8 + size);
-        v1.erase(from, from + cut);
-        memcpy(&v1[at], &size, 4);
-        seal(v1, at);
+// and the sound chip's fraction; version 2 the sound filter and the blink
+// count: the last bytes of their sections. Such files load with those at
+// zero (version 1 as the simplified timing), and the filter settled on the
+// level then held: every tick it holds the same, the coupling's output 0.
+TEST_F(StateMachine, OlderVersionsLoadWithTheNewFieldsAtTheirStart) {
+    using cuts = std::vector<std::pair<const char *, uint32_t>>;
+    for (auto [version, cut] :
+         {std::pair{2u, cuts{{"ay", AY_FILTER}, {"vdc", 1}}},
+          {1u, cuts{{"core", 1}, {"via", 4}, {"ay", AY_FILTER + 4}, {"vdc", 1}}}}) {
+        start_machine();
+        sys_exact_timing(1);
+        for (int f = 0; f < 5; f++)
+            frame(); // the system ROM's timer set, a sound fraction on its way
+        audio->paused = 1; // applied at once: a level held, A on without tone or noise
+        ay_write(7, 0x3F);
+        ay_write(8, 9);
+        audio->paused = 0;
+        const std::vector<uint8_t> body = unpack(machine_bytes());
+        std::vector<uint8_t> old = body, zeroed = body;
+        for (auto [name, n] : cut) {
+            size_t at = section_at(zeroed, name);
+            auto end = zeroed.begin() + static_cast<long>(at + 8 + section_size(zeroed, at));
+            EXPECT_NE(std::vector<uint8_t>(n, 0), std::vector<uint8_t>(end - n, end)) << name;
+            std::fill(end - n, end, 0);
+            seal(zeroed, at);
+            at = section_at(old, name);
+            uint32_t size = section_size(old, at) - n;
+            auto from = old.begin() + static_cast<long>(at + 8 + size);
+            old.erase(from, from + n);
+            memcpy(&old[at], &size, 4);
+            seal(old, at);
+        }
+        const std::vector<uint8_t> file = pack(old, version);
+        ASSERT_EQ(0, sys_state_read(file.data(), file.size()));
+        std::vector<uint8_t> loaded = unpack(machine_bytes());
+        size_t at = section_at(loaded, "ay");
+        auto filter =
+            loaded.begin() + static_cast<long>(at + 8 + section_size(loaded, at) - AY_FILTER);
+        std::vector<float> v((AY_FILTER - 4) / 4);
+        memcpy(v.data(), &*filter + 4, AY_FILTER - 4);
+        EXPECT_EQ(0u, filter[0] | filter[1] | filter[2] | filter[3]) << "tick phase";
+        EXPECT_NE(0.0f, v[0]) << "a level is held";
+        EXPECT_EQ(std::vector<float>(4, v[0]), std::vector<float>(v.begin(), v.begin() + 4));
+        EXPECT_EQ(std::vector<float>(5, 0.0f), std::vector<float>(v.begin() + 4, v.begin() + 9));
+        EXPECT_EQ(std::vector<float>(193, v[0]), std::vector<float>(v.begin() + 9, v.end() - 1));
+        EXPECT_EQ(0.0f, v.back()) << "the coupling's output";
+        std::fill(filter, filter + AY_FILTER, 0);
+        seal(loaded, at);
+        EXPECT_TRUE(zeroed == loaded) << version;
+        EXPECT_EQ(std::vector<std::string>{}, said);
     }
-    const std::vector<uint8_t> file = pack(v1, 1);
-    ASSERT_EQ(0, sys_state_read(file.data(), file.size()));
-    EXPECT_TRUE(zeroed == unpack(machine_bytes()));
-    EXPECT_EQ(std::vector<std::string>{}, said);
 }
 
 // The image file a saved drive came from, between the save and the restore:
@@ -357,6 +392,64 @@ TEST_F(StateMachine, DrivesComeBackOnlyToTheirUnchangedImageAndRestoreWritesNone
         EXPECT_EQ(image, read_file("demo.dsk")) << r.line;
         fdc_flush();
     }
+}
+
+// A state names its images itself: only those beside the state file, in the working folder or
+// in a drive when the restore begins are taken, so a stranger's state with a changed drive
+// cannot have the next write-back overwrite a file elsewhere whose contents are known.
+TEST_F(StateMachine, DrivesBindOnlyToImagesBesideTheStateHereOrMounted) {
+    namespace fs = std::filesystem;
+    const fs::file_time_type long_ago = fs::file_time_type::clock::now() - std::chrono::hours(99);
+    fs::create_directory("far");
+    fs::create_directory("states");
+    fs::copy_file(run_dir + "/demo.dsk", "far/demo.dsk");
+    const std::string far = fs::absolute("far/demo.dsk").string();
+    fs::create_symlink(far, "link.dsk");
+    // Image the state names, the state's file ("": bytes in memory), mounted first, taken.
+    const std::tuple<std::string, std::string, bool, bool> rows[] = {
+        {far, "", false, false},
+        {"link.dsk", "", false, false},
+        {"../" + fs::current_path().filename().string() + "/far/demo.dsk", "", false, false},
+        {far, "states/s.state", false, false},
+        {far, "far/s.state", false, true},
+        {far, "", true, true},
+        {"demo.dsk", "states/s.state", false, true},
+    };
+    for (const auto &[image, file, mounted, taken] : rows) {
+        ASSERT_EQ(0, fdc_mount(image.c_str(), 0, 0)) << image;
+        write_gap_byte(); // a change not yet written back
+        const std::vector<uint8_t> state = machine_bytes();
+        fdc_flush();
+        if (!file.empty()) write_file(file, state);
+        EXPECT_EQ(0, mounted ? fdc_mount(image.c_str(), 1, 0) : 0);
+        fs::last_write_time(image, long_ago);
+        said.clear();
+        ASSERT_EQ(0, file.empty() ? sys_state_read(state.data(), state.size())
+                                  : sys_state_load(file.c_str()));
+        EXPECT_EQ(taken, state == machine_bytes()) << image << " " << file;
+        EXPECT_EQ(taken ? 0u : 1u, said.size()) << image << " " << file;
+        EXPECT_TRUE(taken || said.at(0).find("neither beside the state nor in the working") !=
+                                 std::string::npos);
+        uint8_t byte = 0;
+        fdc_read(0x0318, &byte); // motor off: a taken drive writes its change back
+        fdc_flush();
+        EXPECT_EQ(taken, fs::last_write_time(image) != long_ago) << image << " " << file;
+    }
+}
+
+// Saving checks the state as a restore would: what a restore refuses is never stored.
+TEST_F(StateMachine, SavingNeverStoresWhatARestoreRefuses) {
+    ASSERT_EQ(0, sys_state_save("s.state"));
+    const std::vector<uint8_t> earlier = read_file("s.state");
+    said.clear();
+    speed = 100;
+    EXPECT_EQ(1, sys_state_save("s.state"));
+    speed = 1;
+    EXPECT_EQ(earlier, read_file("s.state"));
+    ASSERT_EQ(2u, said.size());
+    EXPECT_EQ("state refused: core: speed 100 out of range", said[0]);
+    EXPECT_EQ("state: not saved to 's.state': a restore would refuse it", said[1]);
+    EXPECT_EQ(0, sys_state_load("s.state"));
 }
 
 // The quick file goes through a new file and a rename: a state that cannot

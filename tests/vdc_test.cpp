@@ -109,4 +109,39 @@ TEST_F(VdcHires, FramesEndWithTextRows25To27AndWrap) {
     EXPECT_EQ(0, vdc_hires(1) + vdc_write(TEXT, 0x41)); // the decoder's write call: trace only
 }
 
+// A blank style hides the rest of the line: for good in the simplified timing; in the
+// exact one for the second 16 frames of every 32, in text and hires cells alike. A state
+// keeps the blink's place, and frames the host does not draw count.
+TEST_F(VdcHires, BlankStyleBlinksOnlyInExactTiming) {
+    poke(TEXT, {0x0C, 'A', 0x14, 'A'});
+    poke(HIRES, {0x0D, 0x7F});
+    for (int exact : {0, 1})
+        for (int hires : {0, 1}) {
+            ASSERT_EQ(0, vdc_init());
+            vdc_exact(exact);
+            vdc_hires(hires);
+            std::vector<uint8_t> saved;
+            for (int frame = 0; frame < 70; ++frame) {
+                if (frame % 3 == 2) { // run by the host without drawing
+                    vdc_skip_frame();
+                    continue;
+                }
+                vdc_render();
+                const bool shown = exact && frame % 32 < 16;
+                const char *text = shown ? "0 S70 4 S74 4*36" : "0 0 4 4 4*36";
+                ASSERT_EQ(expect(0, hires ? (shown ? "0 7 0*38" : "0*40") : text), colours(0))
+                    << "exact " << exact << " hires " << hires << " frame " << frame;
+                if (frame == 19) vdc_state_save(saved);
+                for (int line = 1; line < 224; ++line)
+                    vdc_render();
+            }
+            ASSERT_EQ(0, vdc_init());
+            ASSERT_EQ(0, vdc_state_load(saved.data(), saved.size(), 1));
+            for (int line = 1; line <= 224; ++line) // the rest of frame 19, then 20's first
+                vdc_render();
+            EXPECT_EQ(expect(0, hires ? "0*40" : "0 0 4 4 4*36"), colours(0)) << "frame 20 hides";
+        }
+    vdc_exact(0);
+}
+
 } // namespace
