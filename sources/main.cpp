@@ -23,6 +23,7 @@
 #include "sys_data.h"
 #include "sys_file.h"
 #include "sys_record.h"
+#include "sys_runner.h"
 #include "sys_sdl.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
@@ -69,6 +70,22 @@ static void at_frame(long frame) {
         sys_type_start(text.c_str(), frame);
     }
     sys_type_frame(frame);
+}
+
+// Timer thread: an exit condition was met; the frame under way is the last.
+static void exit_condition_met() {
+    sys_sdl_plan.stop_after = 1;
+}
+
+// The status of a run given --exit-when or --exit-on-brk: the condition's,
+// 124 when the time limit came first, 128 + the signal that stopped it.
+static int runner_status() {
+    int status = 0;
+    if (sys_runner_status(&status) == 0) {
+        if (*sys_runner_report()) fprintf(stderr, "kestrel: %s\n", sys_runner_report());
+        return status;
+    }
+    return sys_sdl_signalled() ? 128 + sys_sdl_signalled() : RUNNER_TIME_LIMIT;
 }
 
 // A setting the run cannot use is said once, at every verbosity.
@@ -266,13 +283,23 @@ int main(int argc, char **argv) {
     sys_sdl_plan.stop_after = sys_args_frames(opts, refresh);
     sys_sdl_plan.at_frame = at_frame;
     if (opts.warp) sys_sdl_warp(1);
-    sys_sdl_run(sys_systemloop);
+    sys_runner_arm(opts.exit_when, opts.exit_on_brk ? 1 : 0, exit_condition_met);
+    // Only a run that asks for an exit condition steps through its check.
+    sys_sdl_run(sys_runner_armed() ? sys_runner_step : sys_systemloop);
     int failed = write_outputs() | load_failed;
+    if (opts.print_screen) {
+        machine_guard hold;
+        fputs(sys_runner_screen().c_str(), stdout);
+        fflush(stdout);
+    }
     audio_sdl_finish();
     video_sdl_finish();
     sys_sdl_finish();
     // The disks last: a write-back that fails has said which and why, and
     // the run must not then look like a success.
     if (fdc_flush() != 0) failed = 1;
-    return failed;
+    if (!sys_runner_armed() || load_failed) return failed;
+    // A run that could not write what was asked has failed, whatever A says.
+    int status = runner_status();
+    return failed && status == 0 ? 1 : status;
 }

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,12 @@ constexpr const char *usage_text =
     "  --exact-timing       the chips' real timing: page-crossing cycles, timers, pitch\n"
     "  --frames N           run N frames of emulated time, then exit\n"
     "  --seconds S          run S seconds of emulated time, then exit\n"
+    "  --exit-when HHHH     end the run when the processor reaches HHHH\n"
+    "                       (hexadecimal); the exit status is A\n"
+    "  --exit-on-brk        end the run at a BRK: status 1, registers on stderr\n"
+    "                       with either: --frames/--seconds limit the run,\n"
+    "                       status 124 when the limit comes first\n"
+    "  --print-screen       write the text screen to stdout at exit\n"
     "  --screenshot F.png   write the screen at exit\n"
     "  --dump-ram FILE      write the 64 KiB of RAM at exit\n"
     "  --record F.wav       record the sound\n"
@@ -81,6 +88,16 @@ static bool parse_int(const char *text, long lo, long hi, long *out) {
     long v = strtol(text, &end, 10);
     if (!*text || *end || v < lo || v > hi) return false;
     *out = v;
+    return true;
+}
+
+// One to four hexadecimal digits and nothing else: strtol alone would take
+// a sign, a "0x" or blanks.
+static bool parse_address(const std::string &text, long *out) {
+    if (text.empty() || text.size() > 4) return false;
+    for (char c : text)
+        if (!isxdigit(static_cast<unsigned char>(c))) return false;
+    *out = strtol(text.c_str(), nullptr, 16);
     return true;
 }
 
@@ -200,6 +217,10 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (!flag(&o.warp)) return usage("--warp takes no value");
         } else if (arg == "--headless") {
             if (!flag(&o.headless)) return usage("--headless takes no value");
+        } else if (arg == "--exit-on-brk") {
+            if (!flag(&o.exit_on_brk)) return usage("--exit-on-brk takes no value");
+        } else if (arg == "--print-screen") {
+            if (!flag(&o.print_screen)) return usage("--print-screen takes no value");
         } else if (arg == "--exact-timing") {
             if (!flag(&o.exact_timing)) return usage("--exact-timing takes no value");
         } else if (arg == "--autostart" || arg == "--no-autostart") {
@@ -227,13 +248,12 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (v.empty() || *end || !(s > 0) || s > 1e7)
                 return usage("--seconds " + v + ": must be a number above 0");
             o.seconds = s;
-        } else if (arg == "--load-at") {
-            if (!take(&v)) return usage("--load-at needs a value");
-            char *end = nullptr;
-            long a = strtol(v.c_str(), &end, 16);
-            if (v.empty() || *end || a < 0 || a > 0xFFFF || v.size() > 4)
-                return usage("--load-at " + v + ": must be a hexadecimal address 0000-FFFF");
-            o.load_at = static_cast<int>(a);
+        } else if (arg == "--load-at" || arg == "--exit-when") {
+            if (!take(&v)) return usage(arg + " needs a value");
+            long a = 0;
+            if (!parse_address(v, &a))
+                return usage(arg + " " + v + ": must be a hexadecimal address 0000-FFFF");
+            (arg == "--load-at" ? o.load_at : o.exit_when) = static_cast<int>(a);
         } else if (arg == "--type") {
             if (!take(&v)) return usage("--type needs a value");
             o.type = unescape(v.c_str());

@@ -25,6 +25,10 @@ struct sys_options {
     std::string type;   // keys to type after start-up, '\n' for Return
     int autostart = -1; // -1: on when a FILE is given
     int load_at = -1;   // .bin load address
+    // A test's end: the address whose reaching ends the run (-1: none), a
+    // BRK, and the text screen on stdout at exit.
+    int exit_when = -1;
+    bool exit_on_brk = false, print_screen = false;
     bool help = false, version = false;
 };
 

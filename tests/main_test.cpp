@@ -549,3 +549,76 @@ TEST_F(Headless, BasicTapeRunsAfterLoad) {
         EXPECT_EQ(autorun == 0, t.find("|RUN ") != std::string::npos) << t;
     }
 }
+
+// A test of a program written for the machine, as a CI job runs one: the
+// program in a .bin started from the monitor, its end the exit status.
+struct Runner : Headless {
+    // Exit status; stdout in "out.txt", stderr in "err.txt".
+    int run_split(const std::string &args) {
+        std::string cmd =
+            "timeout -k 1 60 " KESTREL_BINARY " --headless --warp " + args + " >out.txt 2>err.txt";
+        int status = system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void program(const std::vector<uint8_t> &bytes) { write_file("t.bin", bytes); }
+    const std::string go = " --load-at 600 --type 'GO 600\\n' t.bin";
+};
+
+TEST_F(Runner, TheExitAddressEndsTheRunWithAAndTheScreenIsText) {
+    program({
+        0xA9, 0x60, 0x8D, 0xB8, 0xBF, 0xA9, 0xFF, 0x8D, 0xB9, 0xBF, // row 27: 0x60, inverse 0x7F,
+        0xA9, 0x05, 0x8D, 0xBA, 0xBF, 0xA9, 0xDA, 0x8D, 0xBB, 0xBF, // an ink attribute, inverse Z
+        0xA9, 0x20, 0xA0, 0x06, 0x20, 0x03, 0xC0,                   // print the text at 0x0620
+        0xA9, 0x2A,                                                 // A = 42
+        0x4C, 0x1D, 0x06,                                           // 0x061D: the end, for ever
+        'C',  'I',  ' ',  'O',  'K',  0x00,
+    });
+    EXPECT_EQ(42, run_split("--seconds 5 --exit-when 061d --print-screen" + go))
+        << read_text("err.txt");
+    const std::string screen = read_text("out.txt");
+    EXPECT_EQ(28, std::count(screen.begin(), screen.end(), '\n')) << screen;
+    EXPECT_NE(std::string::npos, screen.find("\nCI OK\n")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("GO 600")) << screen;
+    // Each built-in set as it draws 0x60 and 0x7F, in the last row.
+    EXPECT_EQ(screen.size() - strlen("©█ Z\n"), screen.rfind("\n©█ Z\n") + 1) << screen;
+    write_text("kestrel.cfg", "charset = 0\n");
+    EXPECT_EQ(42, run_split("--seconds 5 --exit-when 061d --print-screen" + go));
+    const std::string other = read_text("out.txt");
+    EXPECT_EQ(other.size() - strlen("Ю▕ Z\n"), other.rfind("\nЮ▕ Z\n") + 1) << other;
+    EXPECT_EQ(std::string::npos, screen.find(" \n")) << screen; // no trailing blanks
+    // The machine stands where it ended: RAM at exit holds the same text.
+    EXPECT_EQ(42, run_split("--seconds 5 --exit-when 61D --dump-ram ram.bin" + go));
+    EXPECT_NE(std::string::npos, text_screen().find("|CI OK ")) << text_screen();
+}
+
+TEST_F(Runner, ABrkEndsTheRunWithStatus1AndItsRegisters) {
+    program({0xA2, 0x33, 0xA0, 0x44, 0xA9, 0x55, 0x38, 0x00, 0xEA});
+    EXPECT_EQ(1, run_split("--seconds 5 --exit-on-brk" + go)) << read_text("err.txt");
+    EXPECT_NE(std::string::npos,
+              read_text("err.txt").find("kestrel: BRK at 0607: A=55 X=33 Y=44 S="))
+        << read_text("err.txt");
+    EXPECT_EQ("", read_text("out.txt"));
+    // An exit address the program never reaches does not hide the BRK.
+    EXPECT_EQ(1, run_split("--seconds 5 --exit-on-brk --exit-when 9000" + go));
+}
+
+TEST_F(Runner, TheTimeLimitEndsAnUnfinishedTestWith124) {
+    program({0x4C, 0x00, 0x06}); // never ends
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(124, run_split("--seconds 3 --exit-when 0603 --exit-on-brk" + go));
+    EXPECT_EQ(124, run_split("--frames 100 --exit-when 0603" + go));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 20);
+    // Without an exit condition the time limit is the plan: status 0 as before.
+    EXPECT_EQ(0, run_split("--seconds 1 --print-screen"));
+    EXPECT_NE(std::string::npos, read_text("out.txt").find("KESTREL OPEN ROM"));
+}
+
+TEST_F(Runner, AnAddressThatIsNotOneIsRefusedWith2) {
+    for (const char *bad : {"10000", "xyz", "-1", "0x12", " 12", "", "+FF"}) {
+        EXPECT_EQ(2, run_split(std::string("--exit-when '") + bad + "'")) << bad;
+        EXPECT_NE(std::string::npos, read_text("err.txt").find("--exit-when")) << bad;
+    }
+    EXPECT_EQ(2, run_split("--exit-on-brk=1"));
+    EXPECT_EQ(2, run_split("--print-screen=yes"));
+    EXPECT_EQ(2, run_split("--exit-when"));
+}
