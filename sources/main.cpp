@@ -26,6 +26,7 @@
 #include "sys_runner.h"
 #include "sys_sdl.h"
 #include "sys_sdl_audio.h"
+#include "sys_sdl_console.h"
 #include "sys_sdl_video.h"
 #include "sys_shot.h"
 #include "sys_state.h"
@@ -154,6 +155,56 @@ static int write_outputs() {
     return failed;
 }
 
+// Without its ROMs the machine is a black screen and without the font no
+// console opens: say what is missing and where it was looked for, and stop.
+// The same lines go to the window, for a start from a menu, where nobody reads
+// stderr: `window` collects them.
+static int check_data_files(std::string *window) {
+    std::vector<std::string> missing = sys_data_missing({"z5.rom", "z5dos.rom", SDLCON_FontFile()});
+    if (missing.empty()) return 0;
+    char line[4200];
+    *window = "kestrel cannot start: data files are missing.\n\n";
+    for (const std::string &name : missing) {
+        if (name == "z5.rom" && !opts.rom.empty())
+            snprintf(line, sizeof line, "--rom %s: cannot be read", opts.rom.c_str());
+        else if (name == "z5dos.rom" && !opts.disk_rom.empty())
+            snprintf(line, sizeof line, "--disk-rom %s: cannot be read", opts.disk_rom.c_str());
+        else
+            snprintf(line, sizeof line, "data file \"%s\" not found", name.c_str());
+        fprintf(stderr, "kestrel: %s\n", line);
+        window->append(line).append("\n");
+    }
+    std::string folders;
+    for (const std::string &dir : sys_data_folders())
+        folders.append(folders.empty() ? "" : ", ").append(dir);
+    fprintf(stderr, "kestrel: looked in %s\n", folders.c_str());
+    window->append("\nlooked in ").append(folders).append("\n\npress a key to close");
+    return 1;
+}
+
+// Shows `text` in a window until a key, a click or closing it; a planned run
+// (--frames, --seconds) only for its length. Nothing when no window opens.
+static void tell_in_window(const std::string &text) {
+    if (opts.headless || sys_sdl_init() != 0) return;
+    vdc_init();
+    video->zoom = zoom;
+    if (video_sdl_init() == 0 && SDLCON_Notice(text.c_str()) == 0) {
+        long planned =
+            opts.frames ? opts.frames : static_cast<long>(opts.seconds * 1000.0 / refresh);
+        uint32_t until = SDL_GetTicks() + static_cast<uint32_t>(planned * refresh);
+        for (bool done = false; !done && !sys_sdl_signalled();) {
+            SDL_Event ev;
+            while (!done && SDL_PollEvent(&ev))
+                done =
+                    ev.type == SDL_QUIT || ev.type == SDL_KEYDOWN || ev.type == SDL_MOUSEBUTTONDOWN;
+            if (planned > 0 && static_cast<int32_t>(SDL_GetTicks() - until) >= 0) done = true;
+            SDL_Delay(20);
+        }
+    }
+    video_sdl_finish();
+    sys_sdl_finish();
+}
+
 static std::string folder_of(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -173,6 +224,7 @@ static void sweep_folders() {
 }
 
 int main(int argc, char **argv) {
+    sys_data_beside_program(1); // FILE is looked up while parsing
     std::string error;
     int parsed = sys_args_parse(argc, argv, &opts, &error);
     if (parsed != ARGS_OK) {
@@ -197,6 +249,10 @@ int main(int argc, char **argv) {
     log_verbosity(config[CFG_VERBOSITY].value);
     sweep_folders();
     sys_apply_config();
+    if (std::string notice; check_data_files(&notice) != 0) {
+        tell_in_window(notice);
+        return 1;
+    }
     // The command line overrides the file for this run only.
     if (opts.speed) speed = opts.speed;
     if (opts.zoom >= 0) zoom = opts.zoom;

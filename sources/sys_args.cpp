@@ -15,6 +15,10 @@
 #include "sys_cfg.h"
 #include "sys_atomic.h"
 #include "sys_data.h"
+
+#ifndef KESTREL_DATA_DIR
+#define KESTREL_DATA_DIR "/usr/share/kestrel"
+#endif
 #include "sys_file.h"
 #include "sys_type.h"
 
@@ -55,7 +59,10 @@ constexpr const char *usage_text =
     "  --record F.wav       record the sound\n"
     "  --state FILE         start from a saved state\n"
     "  --save-state FILE    save the machine's state at exit\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "ROMs, fonts and a FILE not in the working directory are looked for in the\n"
+    "working directory, then in run/ beside the program (a build's own data),\n"
+    "then in share/kestrel beside its bin/ folder and " KESTREL_DATA_DIR "\n";
 
 const char *sys_args_usage() {
     return usage_text;

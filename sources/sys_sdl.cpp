@@ -15,6 +15,7 @@
 #include "sys_record.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
+#include "sys_sdl_video.h"
 #include "sys_shot.h"
 #include "sys_state.h"
 #include "vdc.h"
@@ -35,6 +36,7 @@ static struct {
     uint32_t due;
     long frames;          // run so far
     long measured_frames; // timer thread: since the title was last set
+    bool warp_titled;     // timer thread: the title shows a warp factor
     // Written by the main thread under the machine lock, read by frames.
     bool warp;
 } host;
@@ -280,11 +282,17 @@ static void show_speed(uint32_t now, uint32_t before, uint32_t interval, long fr
         snprintf(title, sizeof title, "kestrel | <F1> for console | warp \u00d7%.0f",
                  static_cast<double>(frames) * interval / measured);
         SDL_WM_SetCaption(title, nullptr);
+        host.warp_titled = true;
     } else if (config[CFG_VERBOSITY].value != 0 && measured > 0) {
         char title[256];
         snprintf(title, sizeof title, "kestrel | <F1> for console | %3.3f MHz | %3.2f fps",
                  before / (measured * 1000.0), 1000.0 / interval);
         SDL_WM_SetCaption(title, nullptr);
+        host.warp_titled = false;
+    } else if (host.warp_titled) {
+        // Warp is over and no speed is shown: a factor left up would be stale.
+        SDL_WM_SetCaption(VIDEO_SDL_TITLE, nullptr);
+        host.warp_titled = false;
     }
     host.startime = now;
     host.totalcycles -= before;

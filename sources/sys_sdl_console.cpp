@@ -1,10 +1,16 @@
 #include "sys_sdl_console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include <DT_drawtext.h>
+#include <unistd.h>
 #include <iterator>
 #include <mutex>
 
@@ -542,12 +548,61 @@ static bool run_monitor(const char *cmd, char **words, int n) {
     return true;
 }
 
-int SDLCON_Init() {
+static int chosen_font() {
     int font = config[CFG_FONT].value;
-    if (font < 0 || font >= static_cast<int>(std::size(fonts))) {
-        log_error("font %d unknown, using %d", font, FONT_DEFAULT);
-        font = FONT_DEFAULT;
+    return font < 0 || font >= static_cast<int>(std::size(fonts)) ? FONT_DEFAULT : font;
+}
+
+const char *SDLCON_FontFile() {
+    return fonts[chosen_font()];
+}
+
+// `line` cut into pieces of at most `cols` characters, at a space where one is.
+static std::vector<std::string> wrap(std::string line, size_t cols) {
+    std::vector<std::string> out;
+    while (line.size() > cols) {
+        size_t cut = line.rfind(' ', cols);
+        size_t next = cut == std::string::npos || cut == 0 ? (cut = cols) : cut + 1;
+        out.push_back(line.substr(0, cut));
+        line.erase(0, next);
     }
+    out.push_back(line);
+    return out;
+}
+
+int SDLCON_Notice(const char *text) {
+    auto *surface = static_cast<SDL_Surface *>(video->surface);
+    if (!surface) return 1;
+    int font = -1;
+    for (int i : {chosen_font(), 0, 1, 2, 3}) {
+        std::string path = sys_data_path(fonts[i]);
+        // The library complains on stdout about a font it cannot open.
+        if (access(path.c_str(), R_OK) == 0 && (font = DT_LoadFont(path.c_str(), TRANS_FONT)) >= 0)
+            break;
+    }
+    if (font < 0) return 1;
+    const int cw = DT_FontWidth(font), ch = DT_FontHeight(font), margin = cw;
+    const size_t cols = static_cast<size_t>(std::max(1, (surface->w - 2 * margin) / cw));
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0x40, 0, 0));
+    int y = margin;
+    std::string all = text;
+    for (size_t start = 0; start <= all.size() && y + ch <= surface->h;) {
+        size_t end = std::min(all.find('\n', start), all.size());
+        for (const std::string &piece : wrap(all.substr(start, end - start), cols)) {
+            if (y + ch > surface->h) break;
+            DT_DrawText(piece.c_str(), surface, font, margin, y);
+            y += ch;
+        }
+        start = end + 1;
+    }
+    SDL_Flip(surface);
+    return 0;
+}
+
+int SDLCON_Init() {
+    int font = chosen_font();
+    if (font != config[CFG_FONT].value)
+        log_error("font %d unknown, using %d", config[CFG_FONT].value, FONT_DEFAULT);
     auto *surface = static_cast<SDL_Surface *>(video->surface);
     if (!surface) return 1;
     {

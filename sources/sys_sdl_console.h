@@ -23,6 +23,13 @@ constexpr const char *SDLCON_RAM_FILE = "kestrel_ram.bin";
 // 0 created (hidden); 1 when the font file or the console surfaces cannot
 // be made. Needs the video record's surface.
 int SDLCON_Init();
+// The font file SDLCON_Init opens for the configured font setting.
+const char *SDLCON_FontFile();
+// Clears the window surface and draws `text` on it, lines split at '\n' and
+// wrapped to the width, with the first console font that can be read, then
+// shows it. For a program that cannot start; no console may exist. 1 when
+// there is no surface or no font.
+int SDLCON_Notice(const char *text);
 int SDLCON_Quit(); // destroys the console when there is one
 int SDLCON_Visible();
 int SDLCON_Show(); // fully open at the next frame, no slide

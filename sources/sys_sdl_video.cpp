@@ -104,7 +104,7 @@ int video_sdl_init() {
                   s->format->BitsPerPixel);
         return 1;
     }
-    SDL_WM_SetCaption("kestrel | <F1> for console", nullptr);
+    SDL_WM_SetCaption(VIDEO_SDL_TITLE, nullptr);
     video_sdl.surface = s;
     video->surface = s;
     video->update = video_sdl_update;

@@ -17,6 +17,9 @@
 #pragma once
 #include <cstdint>
 
+// The caption the window opens with, and returns to when no speed is shown.
+constexpr const char *VIDEO_SDL_TITLE = "kestrel | <F1> for console";
+
 // Opens the window at the video record's zoom and installs update in the
 // record. 0 opened; 1 failed (an error line; no surface and no update).
 int video_sdl_init();

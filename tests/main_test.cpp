@@ -469,24 +469,72 @@ TEST_F(Headless, AFullDiskEndsTheRecordingSaidAndWhole) {
     EXPECT_EQ(65536u, read_file("ram.bin").size()) << "the rest is still written";
 }
 
+// The program copied to "build/kestrel" under the test's folder, so that only
+// the folders given here hold its data: none beside it unless staged.
+static std::string copy_program(const char *to = "build/kestrel") {
+    std::filesystem::create_directories(std::filesystem::path(to).parent_path());
+    std::filesystem::copy_file(KESTREL_BINARY, to);
+    return std::filesystem::absolute(to).string();
+}
+
 TEST(Program, StopsAtStartWithTheReason) {
     TempDir dir;
-    // settings, video driver, exit status, on stderr, not on stderr
-    std::tuple<const char *, const char *, int, const char *, const char *> rows[] = {
-        {"verbosity = 0", "no_such_driver", 1, "kestrel: cannot open the window: ", "can't load"},
-        {"verbosity = 1", "no_such_driver", 1, "can't load 'z5.rom'", "can't create console"},
-        {"verbosity = 1", "dummy", 0, "can't create console", "kestrel:"},
-    };
-    for (const auto &[cfg, video, status, says, not_says] : rows) {
-        write_text("kestrel.cfg", cfg);
-        std::string cmd = std::string("SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=") + video +
-                          " timeout -k 1 10 " KESTREL_BINARY " >stderr.txt 2>&1";
+    const std::string here = std::filesystem::current_path().string();
+    const std::string alone = copy_program();
+    std::filesystem::create_directory("fonts");
+    std::filesystem::copy_file(KESTREL_RUN_DIR "/kestrel_font_7x14.bmp",
+                               "fonts/kestrel_font_7x14.bmp");
+    // program, folder, settings, video driver, exit status, on stderr, not on stderr
+    std::tuple<std::string, const char *, const char *, const char *, int, std::string, std::string>
+        rows[] = {
+            // the build's own data, found beside it from anywhere; no window
+            {KESTREL_BINARY, ".", "verbosity = 0", "no_such_driver", 1,
+             "kestrel: cannot open the window: ", "not found"},
+            // nothing anywhere: every file named, then where it was looked for
+            {alone + " --frames 5", ".", "verbosity = 1", "dummy", 1,
+             "kestrel: data file \"z5.rom\" not found\n"
+             "kestrel: data file \"z5dos.rom\" not found\n"
+             "kestrel: data file \"kestrel_font_7x14.bmp\" not found\n"
+             "kestrel: looked in " +
+                 here + ", " + here + "/build/run, " + here + "/share/kestrel",
+             "can't create console"},
+            // the font present, the ROMs not: no black window running forever,
+            // the window tells it until the planned run's end
+            {alone + " --frames 5", "fonts", "verbosity = 0", "dummy", 1,
+             "kestrel: data file \"z5.rom\"", "kestrel_font"},
+        };
+    for (const auto &[program, folder, cfg, video, status, says, not_says] : rows) {
+        write_text(std::string(folder) + "/kestrel.cfg", cfg);
+        std::string cmd = std::string("cd ") + folder +
+                          " && SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=" + video +
+                          " timeout -k 1 10 " + program + " >" + here + "/stderr.txt 2>&1";
         EXPECT_EQ(status, WEXITSTATUS(system(cmd.c_str()))) << video;
-        const std::string err = read_text("stderr.txt");
+        const std::string err = read_text(here + "/stderr.txt");
         EXPECT_NE(std::string::npos, err.find(says)) << err;
         EXPECT_EQ(std::string::npos, err.find(not_says)) << err;
-        EXPECT_NE(std::string::npos, read_text("kestrel.cfg").find("\nfont = 1\n")) << "rewritten";
+        // rewritten only once every check passed
+        EXPECT_EQ(says.find("data file") != std::string::npos,
+                  cfg == read_text(std::string(folder) + "/kestrel.cfg"));
     }
+}
+
+// "./build/kestrel" started from the source tree finds what the build staged
+// in "build/run", and the working directory still comes first.
+TEST(Program, FindsTheBuildsDataFromTheSourceTree) {
+    TempDir dir;
+    copy_program();
+    std::filesystem::create_directory("build/run");
+    for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
+        std::filesystem::copy_file(std::string(KESTREL_RUN_DIR "/") + f,
+                                   std::string("build/run/") + f);
+    const char *cmd = "./build/kestrel --headless --frames 60 --dump-ram ram.bin >out.txt 2>&1";
+    ASSERT_EQ(0, WEXITSTATUS(system(cmd))) << read_text("out.txt");
+    std::vector<uint8_t> ram = read_file("ram.bin");
+    ASSERT_EQ(0x10000u, ram.size());
+    // a bad ROM here wins over the good one there: the machine never starts
+    write_file("z5.rom", std::vector<uint8_t>(16384, 0x00));
+    ASSERT_EQ(0, WEXITSTATUS(system(cmd))) << read_text("out.txt");
+    EXPECT_NE(ram, read_file("ram.bin"));
 }
 
 // A BASIC program on tape ends in its RUN: typed after LOAD, or started by

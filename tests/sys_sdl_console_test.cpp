@@ -9,6 +9,7 @@
 
 #include "ay_8912.h"
 #include "ram.h"
+#include "sys_data.h"
 #include "sys_record.h"
 #include "sys_sdl_fixture.h"
 #include "via_6522_tapein.h"
@@ -60,6 +61,44 @@ TEST_F(SysSdlConsole, ZoomSetsTheRectangleAndFontTheCellWidth) {
     config[CFG_FONT].value = 0; // kestrel_font_6x13.bmp is not there
     EXPECT_EQ(1, SDLCON_Init());
     EXPECT_EQ(0, SDLCON_Log("%s", "nobody sees this") + SDLCON_Show() + SDLCON_Update());
+}
+
+// A program that cannot start says why in its window: the surface cleared,
+// the text in 7-pixel cells wrapped to (480 - 2 * 7) / 7 = 66 columns, one
+// 14-pixel band a line; with no font readable there is nothing to draw with.
+TEST_F(SysSdlConsole, NoticeWrapsItsTextOverAClearedWindow) {
+    SDLCON_Quit();
+    auto *s = static_cast<SDL_Surface *>(video->surface);
+    SDL_FillRect(s, nullptr, 0x00FF00);
+    auto px = [s](int x, int y) {
+        return static_cast<uint32_t *>(s->pixels)[y * s->w + x] & 0xFFFFFF;
+    };
+    auto white_cells = [&](int band) { // cells of text line `band` drawn white
+        int n = 0;
+        for (int col = 0; col < 68; col++)
+            n += px(7 + col * 7 + 3, 7 + band * 14 + 7) == 0xFFFFFF;
+        return n;
+    };
+    std::string text =
+        "missing\n\n" + std::string(60, 'x') + " abcdefghij\n" + std::string(70, 'y');
+    ASSERT_EQ(0, SDLCON_Notice(text.c_str()));
+    std::vector<int> expected = {7, 0, 60, 10, 66, 4, 0}; // at the space, else at the edge
+    std::vector<int> got;
+    for (int band = 0; band < 7; band++)
+        got.push_back(white_cells(band));
+    EXPECT_EQ(expected, got);
+    int green = 0;
+    for (int y = 0; y < s->h; y++)
+        for (int x = 0; x < s->w; x++)
+            green += px(x, y) == 0x00FF00;
+    EXPECT_EQ(0, green) << "cleared";
+    for (const char *f : {"kestrel_font_6x13.bmp", "kestrel_font_7x14.bmp", "kestrel_font_8x15.bmp",
+                          "kestrel_font_9x15.bmp"})
+        sys_data_override(f, "no/such/font.bmp");
+    EXPECT_EQ(1, SDLCON_Notice("unseen"));
+    for (const char *f : {"kestrel_font_6x13.bmp", "kestrel_font_7x14.bmp", "kestrel_font_8x15.bmp",
+                          "kestrel_font_9x15.bmp"})
+        sys_data_override(f, nullptr);
 }
 
 // A zoom change may give the window another size: the console is refitted.

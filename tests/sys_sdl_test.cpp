@@ -7,6 +7,7 @@
 #include "sys_debug.h"
 #include "sys_sdl_console.h"
 #include "sys_sdl_fixture.h"
+#include "sys_sdl_video.h"
 #include "sys_state.h"
 
 using queued = std::vector<std::pair<int32_t, uint64_t>>;
@@ -155,6 +156,24 @@ TEST_F(HostFrame, TitleShowsTheSpeedOnceASecond) {
     config[CFG_VERBOSITY].value = 0;
     SDL_WM_SetCaption("start", nullptr);
     EXPECT_EQ("start", frames(60, 20)) << "silent: no title";
+}
+
+// F9 twice at verbosity 0: the factor shows while warping, then the title
+// the window opened with comes back instead of a stale factor.
+TEST_F(HostFrame, WarpTitleGoesWhenWarpEnds) {
+    config[CFG_VERBOSITY].value = 0;
+    speed = 1;
+    // Skipped frames draw nothing, so the clock moves on every reading.
+    sys_sdl_clock.ticks = [] { return clock += 1; };
+    SDL_WM_SetCaption("start", nullptr);
+    clock += 100000;
+    sys_sdl_warp(1);
+    std::string warping = frames(200, 20);
+    EXPECT_EQ(0u, warping.find("kestrel | <F1> for console | warp \u00d7")) << warping;
+    sys_sdl_warp(0);
+    EXPECT_EQ(VIDEO_SDL_TITLE, frames(60, 20));
+    SDL_WM_SetCaption("start", nullptr);
+    EXPECT_EQ("start", frames(60, 20)) << "set once, not every second";
 }
 
 TEST_F(HostFrame, AtMostOneWakeUpWaitsForTheLoop) {
