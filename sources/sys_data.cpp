@@ -39,7 +39,10 @@ static std::vector<std::string> other_folders() {
         auto slash = here.rfind('/');
         if (slash != std::string::npos) dirs.push_back(here.substr(0, slash) + "/share/kestrel");
     }
-    dirs.push_back(KESTREL_DATA_DIR);
+    // Kept as a string once: a literal built into the vector here made GCC's
+    // link-time optimiser warn about a copy longer than its buffer.
+    static const std::string installed = KESTREL_DATA_DIR;
+    dirs.push_back(installed);
     std::vector<std::string> once;
     for (const std::string &dir : dirs)
         if (std::find(once.begin(), once.end(), dir) == once.end()) once.push_back(dir);
