@@ -67,7 +67,8 @@ static void at_frame(long frame) {
             return;
         }
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
-        sys_type_start(text.c_str(), frame);
+        if (!text.empty()) sys_type_start(text.c_str(), frame); // a paste may be typing
+
     }
     sys_type_frame(frame);
 }
