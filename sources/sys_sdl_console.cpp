@@ -31,6 +31,8 @@
 #include "sys_record.h"
 #include "sys_sdl.h"
 #include "sys_shot.h"
+#include "sys_replay.h"
+#include "sys_rewind.h"
 #include "sys_state.h"
 #include "vdc.h"
 
@@ -59,9 +61,9 @@ constexpr int FONT_DEFAULT = 1;
 constexpr const char *commands[] = {
     "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
     "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff",
+    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "rewind",
 };
-static_assert(std::size(commands) == 20);
+static_assert(std::size(commands) == 21);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -73,6 +75,7 @@ constexpr const char *help_keys[] = {
     " F4                                - toggle charset",
     " F5/F6                              - speed down/up",
     " F7/F8                                - zoom out/in",
+    " PgUp                 - rewind 1 s (console closed)",
     "----------------------------------------------------",
     " TAB                              - word completion",
     " Up/Down                   - prev/next line history",
@@ -81,7 +84,7 @@ constexpr const char *help_keys[] = {
     " Ctrl l                             - clear console",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_keys) == 16);
+static_assert(std::size(help_keys) == 17);
 
 constexpr const char *help_text[] = {
     "=== HELP/COMMANDS ==================================",
@@ -124,6 +127,7 @@ constexpr const char *help_state[] = {
     " state save file.state      - save the whole machine",
     " state load file.state     - restore a saved machine",
     " F2/F3            - quick save/restore kestrel.state",
+    " rewind N              - back N s (60 s are kept)",
     "----------------------------------------------------",
 };
 
@@ -740,6 +744,19 @@ int SDLCON_Log(const char *fmt, ...) {
     return 0;
 }
 
+// Back `seconds` in the ring; a replay in progress is not to be changed.
+static void say_rewound(int seconds) {
+    double back = 0;
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_replay_left() > 0 || sys_rewind(seconds, &back) != 0;
+    }
+    if (failed) return say("error: nothing kept to go back to");
+    sayf("back %.1f s", back);
+    say("ready");
+}
+
 void Console_CommandHandler(ConsoleInformation *, char *command) {
     char *words[SDLCON_MAX_WORDS];
     int n = splitstr(words, SDLCON_MAX_WORDS, command);
@@ -818,6 +835,9 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say_written([&] { return sys_state_save(words[2]); });
         else
             say_result(sys_state_load(words[2]));
+    } else if (is("rewind") && n == 2 && atoi(words[1]) > 0 &&
+               strspn(words[1], "0123456789") == strlen(words[1])) {
+        say_rewound(atoi(words[1]));
     } else if (is("asm")) {
         run_asm(words, n);
     } else if (is("dasm")) {
