@@ -171,7 +171,15 @@ static std::vector<uint8_t> encode() {
     return file;
 }
 
+static void end_replay() {
+    rec.left = 0;
+    sys_input.feed = nullptr;
+    sys_input_due(SYS_INPUT_NONE);
+    rec.replay.clear();
+}
+
 int sys_replay_finish(std::string *why) {
+    end_replay();
     if (!rec.recording) return 0;
     rec.recording = false;
     sys_input.heard = nullptr;
@@ -392,13 +400,7 @@ static uint64_t feed(uint64_t at) {
 // What the replay has at the start of the frame now running: states and
 // the events of its start, then the position of its first event inside it.
 static void replay_frame() {
-    if (rec.now >= rec.length) {
-        rec.left = 0;
-        sys_input.feed = nullptr;
-        sys_input_due(SYS_INPUT_NONE);
-        rec.replay.clear();
-        return;
-    }
+    if (rec.now >= rec.length) return end_replay();
     rec.left = rec.length - rec.now;
     for (; rec.cursor < rec.replay.size(); rec.cursor++) {
         const replay_entry &e = rec.replay[rec.cursor];

@@ -34,7 +34,7 @@ constexpr uint32_t REPLAY_VERSION = 1;
 // 1 with the reason in *why when the start cannot be captured.
 int sys_replay_record(const char *path, std::string *why);
 // Writes the recording made so far to its file (whole, replacing it); 0
-// when none runs. 1 with the reason in *why.
+// when none runs. 1 with the reason in *why. Ends a replay too.
 int sys_replay_finish(std::string *why);
 
 // Reads and checks a recording whole, then puts the machine in its start
