@@ -17,6 +17,7 @@
 #include "sys_rewind.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
+#include "sys_sdl_keys.h"
 #include "sys_sdl_video.h"
 #include "sys_shot.h"
 #include "sys_state.h"
@@ -166,7 +167,7 @@ static void key_down(SDLKey sym) {
         push(EV_NMI_SET);
         break;
     default:
-        push(EV_KEY_DOWN, sym);
+        sys_sdl_keys_press(sym, true);
         break;
     }
 }
@@ -191,7 +192,7 @@ static int key_up(SDLKey sym) {
         push(EV_RESET);
         return 0;
     default:
-        push(EV_KEY_UP, sym);
+        sys_sdl_keys_press(sym, false);
         return 0;
     }
 }
@@ -230,6 +231,7 @@ int sys_sdl_run(step_fn step) {
         }
     }
     SDL_EnableKeyRepeat(0, 0);
+    sys_sdl_keys_sync();
     if (!host.quit && !host.systimer) {
         host.systimer = SDL_AddTimer(refresh, tick, reinterpret_cast<void *>(step));
         if (!host.systimer) {

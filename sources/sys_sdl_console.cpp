@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <DT_drawtext.h>
+#include <strings.h>
 #include <unistd.h>
 #include <iterator>
 #include <mutex>
@@ -68,23 +69,35 @@ static_assert(std::size(commands) == 21);
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
     " F1                             - show/hide console",
+    " Esc            - hides the console, else ESC key",
+    " F2/F3      - quick save/restore in kestrel.state",
+    " F4               - toggle charset, raises an NMI",
+    " F5/F6                              - speed down/up",
+    " F7/F8                                - zoom out/in",
+    " F9                                  - warp on/off",
     " F10                                         - quit",
     " F11                                          - nmi",
     " F12                                        - reset",
+    " Print Screen        - screenshot kestrel_NNNN.png",
+    " PgUp        - back 1 s (console closed): rewind",
     "----------------------------------------------------",
-    " F4                                - toggle charset",
-    " F5/F6                              - speed down/up",
-    " F7/F8                                - zoom out/in",
-    " PgUp                 - rewind 1 s (console closed)",
+    " host key                          - machine key",
+    " letters, digits, signs      - the same key",
+    " Backspace, Delete                          - DEL",
+    " Caps Lock, Scroll Lock       - CAPS (capitals)",
+    " Home              - CTRL+L: clear screen and home",
+    " Shift, Ctrl, Alt, arrows         - the same keys",
+    " keypad                 - its digits and operators",
+    " End, Insert, Tab, Alt Gr        - no machine key",
+    " _ ` ~ show as the machine's pound, (c), shade",
     "----------------------------------------------------",
-    " TAB                              - word completion",
+    " TAB                         - complete the command",
     " Up/Down                   - prev/next line history",
-    " PgUp/PgDown                       - scroll console",
+    " PgUp/PgDown                 - scroll console a page",
     " Ctrl c                       - cancel current line",
     " Ctrl l                             - clear console",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_keys) == 17);
 
 constexpr const char *help_text[] = {
     "=== HELP/COMMANDS ==================================",
@@ -265,13 +278,6 @@ static void clear_output() {
 static void record_command(ConsoleInformation *, char *command) {
     snprintf(sdlcon.pending, sizeof sdlcon.pending, "%s", command);
     sdlcon.has_pending = true;
-}
-
-// The library hands over a copy of the line that it never frees.
-static char *complete_word(char *text) {
-    Console_TabCompletionHandler(text);
-    free(text);
-    return nullptr;
 }
 
 // Frees a console the library no longer refers to, with the prompt the
@@ -624,7 +630,6 @@ int SDLCON_Init() {
     sdlcon.has_pending = false;
     sdlcon.surface_w = surface->w;
     sdlcon.surface_h = surface->h;
-    CON_SetTabCompletion(console, complete_word);
     CON_SetExecuteFunction(console, record_command);
     CON_SetPrompt(console, const_cast<char *>(SDLCON_PROMPT));
     SDL_EnableKeyRepeat(0, 0);
@@ -689,11 +694,29 @@ int SDLCON_Hide() {
     return 0;
 }
 
+// Tab on the command word: its completion replaces what is typed.
+static void complete_command_word() {
+    ConsoleInformation *c = sdlcon.console;
+    char typed[CON_CHARS_PER_LINE + 1];
+    snprintf(typed, sizeof typed, "%s", c->LCommand);
+    if (strchr(typed, ' ') || c->RCommand[0]) return; // only at the end of the first word
+    const char *done = Console_TabCompletionHandler(typed);
+    if (!done) return;
+    snprintf(c->LCommand, sizeof c->LCommand, "%s", done);
+    c->CursorPos = static_cast<int>(strlen(c->LCommand));
+    Assemble_Command(c);
+}
+
 int SDLCON_ProcessEvent(SDL_Event &ev) {
     SDL_Event *left;
     {
         console_guard hold(sdlcon.lock);
         if (!sdlcon.console) return 1;
+        if (ev.type == SDL_KEYDOWN && sdlcon.visible && ev.key.keysym.sym == SDLK_TAB &&
+            !(ev.key.keysym.mod & (KMOD_CTRL | KMOD_ALT))) {
+            complete_command_word();
+            return 0;
+        }
         left = CON_Events(&ev);
     }
     if (sdlcon.has_pending) {
@@ -821,7 +844,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         say("ready");
     } else if (is("tape")) {
         run_tape(n == 1 ? nullptr : words[1]);
-    } else if (is("notape")) {
+    } else if (is("notape") || is("utape")) {
         run_tape(nullptr);
     } else if (is("shot")) {
         run_shot(words, n);
@@ -852,13 +875,29 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
 }
 
 char *Console_TabCompletionHandler(char *text) {
+    static char completed[CON_CHARS_PER_LINE + 1];
     size_t len = strlen(text);
+    std::vector<std::string> matches;
+    auto match = [&](const char *word) {
+        if (strncasecmp(word, text, len) == 0) matches.emplace_back(word);
+    };
+    std::for_each(std::begin(commands), std::end(commands), match);
+    std::for_each(std::begin(monitor_commands), std::end(monitor_commands), match);
+    if (matches.size() == 1) {
+        snprintf(completed, sizeof completed, "%s ", matches[0].c_str());
+        return completed;
+    }
     say("");
-    for (const char *word : commands)
-        if (strncmp(word, text, len) == 0) say(word);
-    for (const char *word : monitor_commands)
-        if (strncmp(word, text, len) == 0) say(word);
-    return nullptr;
+    for (const std::string &word : matches)
+        say(word.c_str());
+    // What every match shares is typed: "sou" for "so".
+    std::string common = matches.empty() ? "" : matches[0];
+    for (const std::string &word : matches)
+        while (strncasecmp(common.c_str(), word.c_str(), common.size()) != 0)
+            common.pop_back();
+    if (common.size() <= len) return nullptr;
+    snprintf(completed, sizeof completed, "%s", common.c_str());
+    return completed;
 }
 
 int SDLCON_Notice() {

@@ -132,7 +132,7 @@ constexpr int TAPE = 0x10000, PAUSED = 0x10001; // not RAM: the next tape byte, 
 constexpr int EXACT = 0x10002; // not RAM: the cycle LDA abs,X pays for a page crossing
 
 TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
-    for (const char *line : {"frobnicate x", "   ", "utape", "??", "mnt1 a b", "load", "load a b c",
+    for (const char *line : {"frobnicate x", "   ", "??", "mnt1 a b", "load", "load a b c",
                              "save", "save x.bin A0500", "save x.bin 0500 L0100",
                              "save x.bin A0500 X0100", "save x.bin A L0100", "save x.bin A0500 E"})
         EXPECT_EQ("? syntax error|", run(line)) << line;
@@ -165,6 +165,7 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"tape t.tap", "ready|", TAPE, 0xC3},
         {"NoTape", "ready|", TAPE, 0xFF},
         {"tape t.tap x", "ready|", TAPE, 0xC3},
+        {"UTape", "ready|", TAPE, 0xFF},
         {"tape", "ready|", TAPE, 0xFF},
         {"soundoff", "ready|", PAUSED, 1},
         {"SoundOn", "ready|", PAUSED, 0},
@@ -219,12 +220,12 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
     // Help clears the view, then lists 24 lines, 5 more, 5 on states and rewind, the
-    // monitor's 20, 2 on timing (or 17 keys) and ready.
+    // monitor's 20, 2 on timing (or 30 keys) and ready.
     run("? mnt1");
     EXPECT_EQ(0u, view(58).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
-    EXPECT_EQ(0u, view(19).find("|=== HELP/KEYS ==="));
+    EXPECT_EQ(0u, view(32).find("|=== HELP/KEYS ==="));
 }
 
 // Names the assembler and the disassembler make up replace only what they
@@ -320,13 +321,31 @@ TEST_F(SysSdlConsoleCommands, WritesThatCannotBeDoneSayWhyAndKeepTheOldFile) {
         EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
 
-TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
+// Tab completes the command word when one command begins so, types what
+// several share and lists them.
+TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabCompletesTheCommand) {
     SDLCON_Show();
     type_keys("asm");
     EXPECT_EQ("Z5>asm|? syntax error|", view(2));
-    char s[] = "s";
-    EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
+    auto tab = [] {
+        SDL_Event ev = key_event(SDL_KEYDOWN, SDLK_TAB);
+        EXPECT_EQ(0, SDLCON_ProcessEvent(ev));
+        return std::string(SDLCON_Console()->Command);
+    };
+    type_keys("s", false);
+    EXPECT_EQ("s", tab());
     EXPECT_EQ("|save|soundon|soundoff|shot|state|s|", view(7));
+    type_keys("o", false);
+    EXPECT_EQ("soundo", tab());
+    EXPECT_EQ("|soundon|soundoff|", view(3));
+    type_keys("f", false);
+    EXPECT_EQ("soundoff ", tab());
+    type_keys("");
+    EXPECT_EQ("Z5>soundoff |ready|", view(2));
+    type_keys("ut", false);
+    EXPECT_EQ("utape ", tab());
+    type_keys("");
+    EXPECT_EQ("Z5>utape |ready|", view(2));
 }
 
 // Long listings come a page at a time, with the command that goes on; with the console open,
