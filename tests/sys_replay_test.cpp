@@ -12,6 +12,7 @@
 #include "ay_8912.h"
 #include "fdc.h"
 #include "fixture.h"
+#include "keyboard.h"
 #include "sys_core.h"
 #include "sys_rewind.h"
 #include "sys_state.h"
@@ -38,13 +39,13 @@ std::map<std::pair<int, int>, event> script() {
     std::map<std::pair<int, int>, event> at;
     int f = 40;
     for (char c : std::string("boot\r")) {
-        at[{f, 17 + f % 50}] = {EV_KEY_DOWN, uint64_t(c)};
-        at[{f + 3, 101}] = {EV_KEY_UP, uint64_t(c)};
+        at[{f, 17 + f % 50}] = {EV_KEY_DOWN, cell_of(c)};
+        at[{f + 3, 101}] = {EV_KEY_UP, cell_of(c)};
         f += 6;
     }
-    at[{100, 5}] = {EV_KEY_DOWN, 'q'};
+    at[{100, 5}] = {EV_KEY_DOWN, KEY_Q};
     at[{104, 150}] = {EV_SPEED_UP, 0};
-    at[{108, 223}] = {EV_KEY_UP, 'q'};
+    at[{108, 223}] = {EV_KEY_UP, KEY_Q};
     at[{110, 60}] = {EV_NMI_SET, 0};
     at[{110, 61}] = {EV_NMI_CLEAR, 0};
     at[{115, 0}] = {EV_SPEED_DOWN, 0};
@@ -143,7 +144,7 @@ TEST_F(Replay, RewoundRunGivenTheSameInputsIsTheFirstRunAndItsRecordingDropsTheR
         std::vector<print> first;
         for (int f = 0; f < 111; f++)
             first.push_back(frame(f, true));
-        events[{111, 3}] = {EV_KEY_DOWN, 'z'}; // dropped by the rewind
+        events[{111, 3}] = {EV_KEY_DOWN, KEY_Z}; // dropped by the rewind
         frame(111, true);
         double back = 0;
         {
