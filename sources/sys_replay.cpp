@@ -436,6 +436,7 @@ size_t sys_replay_mark() {
 }
 
 void sys_replay_rewound(long frame, size_t mark) {
+    rec.now = frame - 1; // as if the frame before had just run
     rec.next = frame;
     if (rec.recording && mark < rec.entries.size()) rec.entries.resize(mark);
 }
