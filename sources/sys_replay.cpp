@@ -402,6 +402,9 @@ static uint64_t feed(uint64_t at) {
 static void replay_frame() {
     if (rec.now >= rec.length) return end_replay();
     rec.left = rec.length - rec.now;
+    // An event past its frame's end (a made-up file) is passed over.
+    while (rec.cursor < rec.replay.size() && rec.replay[rec.cursor].frame < rec.now)
+        rec.cursor++;
     for (; rec.cursor < rec.replay.size(); rec.cursor++) {
         const replay_entry &e = rec.replay[rec.cursor];
         if (e.frame != rec.now || (e.tag == TAG_EVENT && e.at > 0)) break;
