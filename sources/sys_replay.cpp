@@ -290,7 +290,9 @@ static int parse(const uint8_t *file, size_t size, std::vector<replay_entry> &ou
     if (version != REPLAY_VERSION)
         return refuse(why, "format version %u, this kestrel reads version %u", version,
                       REPLAY_VERSION);
-    if (body_size > REPLAY_BODY_MAX) return refuse(why, "body of %u bytes", body_size);
+    // zlib packs at most about 1032 to 1: a larger claim is a lie, not memory to take.
+    if (body_size > REPLAY_BODY_MAX || body_size / 1032 > size)
+        return refuse(why, "body of %u bytes", body_size);
     std::vector<uint8_t> body(body_size);
     uLongf unpacked = body_size;
     uLong packed = size - REPLAY_HEADER;
