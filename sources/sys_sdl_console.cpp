@@ -34,6 +34,8 @@
 #include "sys_sdl.h"
 #include "sys_sdl_clip.h"
 #include "sys_shot.h"
+#include "sys_replay.h"
+#include "sys_rewind.h"
 #include "sys_state.h"
 #include "vdc.h"
 
@@ -63,11 +65,11 @@ constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
-    "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "copy",
+    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load", "save",
+    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm", "shot",
+    "record", "state", "exacton", "exactoff", "rewind", "copy",
 };
-static_assert(std::size(commands) == 21);
+static_assert(std::size(commands) == 22);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -84,6 +86,7 @@ constexpr const char *help_keys[] = {
     " Print Screen        - screenshot kestrel_NNNN.png",
     " Shift+Insert, Ctrl+Shift+V  - type the clipboard",
     " middle mouse button         - type the selection",
+    " PgUp        - back 1 s (console closed): rewind",
     "----------------------------------------------------",
     " host key                          - machine key",
     " letters, digits, signs      - the same key",
@@ -145,6 +148,7 @@ constexpr const char *help_state[] = {
     " state save file.state      - save the whole machine",
     " state load file.state     - restore a saved machine",
     " F2/F3            - quick save/restore kestrel.state",
+    " rewind N              - back N s (60 s are kept)",
     "----------------------------------------------------",
 };
 
@@ -851,6 +855,19 @@ int SDLCON_Log(const char *fmt, ...) {
     return 0;
 }
 
+// Back `seconds` in the ring; a replay in progress is not to be changed.
+static void say_rewound(int seconds) {
+    double back = 0;
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_replay_left() > 0 || sys_rewind(seconds, &back) != 0;
+    }
+    if (failed) return say("error: nothing kept to go back to");
+    sayf("back %.1f s", back);
+    say("ready");
+}
+
 void Console_CommandHandler(ConsoleInformation *, char *command) {
     char *words[SDLCON_MAX_WORDS];
     int n = splitstr(words, SDLCON_MAX_WORDS, command);
@@ -942,6 +959,9 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say_written([&] { return sys_state_save(words[2]); });
         else
             say_result(sys_state_load(words[2]));
+    } else if (is("rewind") && n == 2 && atoi(words[1]) > 0 &&
+               strspn(words[1], "0123456789") == strlen(words[1])) {
+        say_rewound(atoi(words[1]));
     } else if (is("asm")) {
         run_asm(words, n);
     } else if (is("dasm")) {
