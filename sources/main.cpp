@@ -22,6 +22,7 @@
 #include "sys_cfg.h"
 #include "sys_core.h"
 #include "sys_data.h"
+#include "sys_pad.h"
 #include "sys_file.h"
 #include "sys_record.h"
 #include "sys_replay.h"
@@ -267,6 +268,11 @@ int main(int argc, char **argv) {
     log_verbosity(config[CFG_VERBOSITY].value);
     sweep_folders();
     sys_apply_config();
+    sys_pad_defaults();
+    std::vector<std::string> refused; // the gamepad's lines left out
+    sys_pad_load(PAD_FILE, &refused);
+    for (const std::string &line : refused)
+        say_setting(line.c_str());
     if (std::string notice; check_data_files(&notice) != 0) {
         tell_in_window(notice);
         return 1;

@@ -215,6 +215,7 @@ int sys_sdl_event(SDL_Event &ev) {
     if ((ev.type == SDL_KEYDOWN || ev.type == SDL_KEYUP) && sys_replay_left() > 0 &&
         ev.key.keysym.sym != SDLK_F10)
         return 0;
+    if (sys_replay_left() == 0 && sys_sdl_keys_pad_event(ev) == 0) return 0;
     if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_MIDDLE &&
         sys_replay_left() == 0)
         sys_sdl_clip_paste(true);
@@ -247,6 +248,7 @@ int sys_sdl_run(step_fn step) {
     }
     SDL_EnableKeyRepeat(0, 0);
     sys_sdl_keys_sync();
+    sys_sdl_keys_pad_open();
     if (!host.quit && !host.systimer) {
         host.systimer = SDL_AddTimer(refresh, tick, reinterpret_cast<void *>(step));
         if (!host.systimer) {
@@ -274,6 +276,7 @@ int sys_sdl_run(step_fn step) {
         host.sysconsole = 0;
     }
     sys_sdl_clip_close();
+    sys_sdl_keys_pad_close();
     return 0;
 }
 

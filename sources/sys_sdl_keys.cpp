@@ -4,6 +4,7 @@
 
 #include "keyboard.h"
 #include "sys_core.h"
+#include "sys_pad.h"
 
 // Host keys that are no character of their own on the host's main block.
 struct host_key {
@@ -80,4 +81,33 @@ int sys_sdl_keys_press(SDLKey sym, bool down) {
 int sys_sdl_keys_sync() {
     if (SDL_GetModState() & KMOD_CAPS) push_event({EV_KEY_DOWN, KEY_CAPS});
     return 0;
+}
+
+static SDL_Joystick *joystick;
+
+int sys_sdl_keys_pad_open() {
+    if (joystick || SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return 0;
+    if (SDL_NumJoysticks() > 0) joystick = SDL_JoystickOpen(0);
+    SDL_JoystickEventState(SDL_ENABLE);
+    return 0;
+}
+
+int sys_sdl_keys_pad_close() {
+    if (joystick) SDL_JoystickClose(joystick);
+    joystick = nullptr;
+    return 0;
+}
+
+int sys_sdl_keys_pad_event(const SDL_Event &ev) {
+    switch (ev.type) {
+    case SDL_JOYBUTTONDOWN:
+    case SDL_JOYBUTTONUP:
+        return sys_pad_button(ev.jbutton.button, ev.type == SDL_JOYBUTTONDOWN);
+    case SDL_JOYAXISMOTION:
+        return sys_pad_axis(ev.jaxis.axis, ev.jaxis.value);
+    case SDL_JOYHATMOTION: // SDL's hat bits are ours: up 1, right 2, down 4, left 8
+        return sys_pad_hat(ev.jhat.hat, ev.jhat.value);
+    default:
+        return 1;
+    }
 }

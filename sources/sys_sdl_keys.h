@@ -21,3 +21,10 @@ int sys_sdl_keys_press(SDLKey sym, bool down);
 // Holds the caps key when the host's Caps Lock is on as the loop starts: the
 // host tells only of later changes.
 int sys_sdl_keys_sync();
+
+// Opens the first joystick or gamepad, whose events then arrive in the host
+// loop; nothing when there is none. Closed by sys_sdl_keys_pad_close.
+int sys_sdl_keys_pad_open();
+int sys_sdl_keys_pad_close();
+// A joystick event to the machine's keys (sys_pad); 1 when `ev` is none.
+int sys_sdl_keys_pad_event(const SDL_Event &ev);

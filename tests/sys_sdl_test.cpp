@@ -9,6 +9,7 @@
 #include "sys_sdl_console.h"
 #include "sys_sdl_fixture.h"
 #include "sys_sdl_keys.h"
+#include "sys_pad.h"
 #include "sys_sdl_video.h"
 #include "sys_state.h"
 
@@ -91,6 +92,15 @@ TEST_F(HostKeys, EveryMachineKeyHasAHostKeyAndCharacterKeysTypeTheirCharacter) {
     EXPECT_EQ(std::pair(KEY_8, KEY_LSHIFT), std::pair(key_name(cell), key_name(with)));
     EXPECT_EQ(0, sys_sdl_keys_cell(SDLK_CAPSLOCK, &cell, &with));
     EXPECT_EQ(KEY_CAPS, cell);
+    // A gamepad's hat and button reach the machine as keys.
+    sys_pad_defaults();
+    drain();
+    SDL_Event hat = {}, button = {};
+    hat.type = hat.jhat.type = SDL_JOYHATMOTION;
+    hat.jhat.value = SDL_HAT_LEFT;
+    button.type = button.jbutton.type = SDL_JOYBUTTONDOWN;
+    EXPECT_EQ(0, sys_sdl_event(hat) + sys_sdl_event(button));
+    EXPECT_EQ(queued({{EV_KEY_DOWN, KEY_LEFT}, {EV_KEY_DOWN, KEY_SPACE}}), drain());
 }
 
 // F2 writes the quick state, F3 brings the machine back to it; neither is a
