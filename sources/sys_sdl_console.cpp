@@ -30,6 +30,7 @@
 #include "sys_file.h"
 #include "sys_record.h"
 #include "sys_sdl.h"
+#include "sys_sdl_audio.h"
 #include "sys_shot.h"
 #include "sys_state.h"
 #include "vdc.h"
@@ -59,20 +60,22 @@ constexpr int FONT_DEFAULT = 1;
 constexpr const char *commands[] = {
     "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
     "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff",
+    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "volume",
 };
-static_assert(std::size(commands) == 20);
+static_assert(std::size(commands) == 21);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
     " F1                             - show/hide console",
     " F10                                         - quit",
-    " F11                                          - nmi",
-    " F12                                        - reset",
+    " F11, Alt+Enter                  - fullscreen/window",
+    " Ctrl+F11                                     - nmi",
+    " F12                 - reset (a paused machine runs)",
     "----------------------------------------------------",
     " F4                                - toggle charset",
     " F5/F6                              - speed down/up",
-    " F7/F8                                - zoom out/in",
+    " Ctrl+F5/F6                        - volume down/up",
+    " F7/F8               - zoom out/in, sizes the window",
     "----------------------------------------------------",
     " TAB                              - word completion",
     " Up/Down                   - prev/next line history",
@@ -81,7 +84,7 @@ constexpr const char *help_keys[] = {
     " Ctrl l                             - clear console",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_keys) == 16);
+static_assert(std::size(help_keys) == 18);
 
 constexpr const char *help_text[] = {
     "=== HELP/COMMANDS ==================================",
@@ -102,6 +105,7 @@ constexpr const char *help_text[] = {
     "                      '$$$' is {tap|dat|bas|txt|hrs}",
     "----------------------------------------------------",
     " sound{on|off}                  - turn sound on/off",
+    " volume [0-100]             - playing volume (show)",
     " dump                        - take memory snapshot",
     "----------------------------------------------------",
     " asm file.{asm|s} [out.bin]   - assemble to file.bin",
@@ -109,7 +113,7 @@ constexpr const char *help_text[] = {
     " dasm A#### {E|L}####     - disassemble to file.asm",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_text) == 24);
+static_assert(std::size(help_text) == 25);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
@@ -448,6 +452,22 @@ static void unmute() {
     machine_guard hold;
     if (sdlcon.muted && audio && audio->unpause) audio->unpause();
     sdlcon.muted = false;
+}
+
+// "volume" shows the playing volume, "volume N" sets it (0 to 100).
+static void run_volume(const char *word) {
+    if (word) {
+        char *end = nullptr;
+        long level = strtol(word, &end, 10);
+        if (end == word || *end || level < 0 || level > AUDIO_SDL_VOLUME_MAX) {
+            say("the volume is 0 to 100: volume 70");
+            say("? syntax error");
+            return;
+        }
+        audio_sdl_volume(static_cast<int>(level));
+    }
+    sayf("volume %d", audio_sdl_volume(-1));
+    say("ready");
 }
 
 // "asm file [A]" or "asm file out.bin".
@@ -796,6 +816,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             }
         }
         say("ready");
+    } else if (is("volume") && n <= 2) {
+        run_volume(n == 2 ? words[1] : nullptr);
     } else if (is("exacton") || is("exactoff")) {
         {
             machine_guard hold;
@@ -845,5 +867,17 @@ int SDLCON_Notice() {
     if (!sys_debug_take_notice()) return 0;
     SDLCON_Show();
     mute_if_stopped();
+    return 1;
+}
+
+int SDLCON_Continue() {
+    dbg_stop stop;
+    {
+        machine_guard hold;
+        sys_debug_state(&stop);
+        if (stop.state == DBG_RUNNING) return 0;
+        sys_debug_continue();
+    }
+    unmute();
     return 1;
 }
