@@ -30,6 +30,7 @@ static struct {
     std::mutex lock;
     uint32_t pixels[VIDEO_PICTURE];
     uint32_t number; // frames posted; 0: none yet
+    bool open;       // a window takes the pictures
     std::string title;
     bool new_title;
 } mailbox;
@@ -103,6 +104,10 @@ int video_sdl_init() {
     video_sdl.surface = nullptr;
     video->surface = nullptr;
     video->update = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(mailbox.lock);
+        mailbox.open = false;
+    }
     if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         log_error("unable to set %d x %d x 32bpp video: %s", w, h, SDL_GetError());
         return 1;
@@ -130,6 +135,7 @@ int video_sdl_init() {
         std::lock_guard<std::mutex> hold(mailbox.lock);
         mailbox.number = 0;
         mailbox.new_title = false;
+        mailbox.open = true;
     }
     video->update = video_sdl_update;
     SDL_FillRect(video_sdl.surface, nullptr, 0);
@@ -140,11 +146,13 @@ int32_t video_sdl_update() {
     int32_t r = 0;
     if (video->render) r = video->render();
     if (r) return r;
-    // Without a window the machine still runs; nothing is handed on.
-    if (video_sdl.surface) {
+    {
+        // Without a window the machine still runs; nothing is handed on.
         std::lock_guard<std::mutex> hold(mailbox.lock);
-        std::copy(video->pixels, video->pixels + VIDEO_PICTURE, mailbox.pixels);
-        mailbox.number++;
+        if (mailbox.open) {
+            std::copy(video->pixels, video->pixels + VIDEO_PICTURE, mailbox.pixels);
+            mailbox.number++;
+        }
     }
     video->zoom = zoom;
     return 0;
@@ -352,6 +360,10 @@ const char *video_sdl_message(uint32_t now) {
 int video_sdl_finish() {
     // SDL_VideoQuit alone leaves the subsystem marked as started, and a later
     // open would then run on a closed video driver.
+    {
+        std::lock_guard<std::mutex> hold(mailbox.lock);
+        mailbox.open = false;
+    }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     video_sdl.surface = nullptr;
     video_sdl.fullscreen = false;
