@@ -19,6 +19,7 @@
 #include "sys_record.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
+#include "sys_sdl_keys.h"
 #include "sys_sdl_video.h"
 #include "sys_shot.h"
 #include "sys_state.h"
@@ -225,7 +226,7 @@ static void key_down(SDLKey sym) {
         say("NMI");
         break;
     default:
-        push(EV_KEY_DOWN, sym);
+        sys_sdl_keys_press(sym, true);
         break;
     }
 }
@@ -254,7 +255,7 @@ static int key_up(SDLKey sym) {
             say("reset");
         return 0;
     default:
-        push(EV_KEY_UP, sym);
+        sys_sdl_keys_press(sym, false);
         return 0;
     }
 }
@@ -311,6 +312,7 @@ int sys_sdl_run(step_fn step) {
         }
     }
     SDL_EnableKeyRepeat(0, 0);
+    sys_sdl_keys_sync();
     if (!host.quit && !host.systimer) {
         host.systimer = SDL_AddTimer(refresh, tick, reinterpret_cast<void *>(step));
         if (!host.systimer) {
