@@ -59,6 +59,8 @@ constexpr const char *usage_text =
     "  --record F.wav       record the sound\n"
     "  --state FILE         start from a saved state\n"
     "  --save-state FILE    save the machine's state at exit\n"
+    "  --record-input FILE  record every input, to replay the run exactly\n"
+    "  --replay FILE        start and run as recorded, then go on live\n"
     "  --help, --version\n"
     "ROMs, fonts and a FILE not in the working directory are looked for in the\n"
     "working directory, then in run/ beside the program (a build's own data),\n"
@@ -263,7 +265,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
                              "' is not on the machine's keyboard");
         } else if (arg == "--rom" || arg == "--disk-rom" || arg == "--disk2" ||
                    arg == "--screenshot" || arg == "--dump-ram" || arg == "--record" ||
-                   arg == "--state" || arg == "--save-state") {
+                   arg == "--state" || arg == "--save-state" || arg == "--record-input" ||
+                   arg == "--replay") {
             if (!take(&v) || v.empty()) return usage(arg + " needs a file name");
             if (arg == "--rom") o.rom = v;
             if (arg == "--disk-rom") o.disk_rom = v;
@@ -273,6 +276,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (arg == "--record") o.record = v;
             if (arg == "--state") o.state = v;
             if (arg == "--save-state") o.save_state = v;
+            if (arg == "--record-input") o.record_input = v;
+            if (arg == "--replay") o.replay = v;
         } else {
             return usage("unknown option " + arg);
         }
@@ -294,6 +299,17 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.record.empty() && !ends_with(o.record, ".wav"))
         return usage("--record " + o.record + ": the name must end in .wav");
     if (o.autostart < 0) o.autostart = o.file.empty() ? 0 : 1;
+    // A replay's start and input are the recording's own.
+    if (!o.replay.empty()) {
+        if (!o.record_input.empty()) return usage("--replay and --record-input: give one of them");
+        for (const auto &[given, role] : {std::pair{!o.file.empty(), "FILE"},
+                                          {!o.disk2.empty(), "--disk2"},
+                                          {!o.state.empty(), "--state"},
+                                          {!o.type.empty(), "--type"},
+                                          {o.speed != 0, "--speed"},
+                                          {o.exact_timing, "--exact-timing"}})
+            if (given) return usage(std::string("--replay: ") + role + " comes from the recording");
+    }
 
     // Files the run reads must be there now, before anything is written.
     std::string problem;
@@ -321,6 +337,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.rom.empty()) check(file_problem("--rom", o.rom, ROM_IMAGE_BYTES));
     if (!o.disk_rom.empty()) check(file_problem("--disk-rom", o.disk_rom, DISK_ROM_IMAGE_BYTES));
     if (!o.state.empty()) check(file_problem("--state", o.state, -1));
+    if (!o.replay.empty()) check(file_problem("--replay", o.replay, -1));
     if (!problem.empty()) {
         *error = "kestrel: " + problem;
         return ARGS_FILE_ERROR;
@@ -330,13 +347,15 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     for (const auto &[role, path] : {std::pair{"FILE", &o.file},
                                      {"--disk2", &o.disk2},
                                      {"--state", &o.state},
+                                     {"--replay", &o.replay},
                                      {"--rom", &o.rom},
                                      {"--disk-rom", &o.disk_rom}})
         if (!path->empty()) used.emplace_back(role, *path);
     for (const auto &[role, path, how] : {std::tuple{"--screenshot", &o.screenshot, ATOMIC_REPLACE},
                                           {"--dump-ram", &o.dump_ram, ATOMIC_REPLACE},
                                           {"--record", &o.record, ATOMIC_REPLACE},
-                                          {"--save-state", &o.save_state, ATOMIC_REPLACE}}) {
+                                          {"--save-state", &o.save_state, ATOMIC_REPLACE},
+                                          {"--record-input", &o.record_input, ATOMIC_REPLACE}}) {
         if (path->empty()) continue;
         check(output_problem(role, *path, how, used));
         used.emplace_back(role, *path);

@@ -30,9 +30,13 @@
 #include "sys_debug.h"
 #include "sys_file.h"
 #include "sys_record.h"
+#include "sys_runner.h"
 #include "sys_sdl.h"
 #include "sys_sdl_audio.h"
+#include "sys_sdl_clip.h"
 #include "sys_shot.h"
+#include "sys_replay.h"
+#include "sys_rewind.h"
 #include "sys_state.h"
 #include "vdc.h"
 
@@ -62,11 +66,11 @@ constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
-    "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "volume",
+    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load", "save",
+    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm", "shot",
+    "record", "state", "exacton", "exactoff", "rewind", "copy",   "volume",
 };
-static_assert(std::size(commands) == 21);
+static_assert(std::size(commands) == 23);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -83,6 +87,9 @@ constexpr const char *help_keys[] = {
     " Ctrl+F11                                     - nmi",
     " F12                - reset; a paused machine runs",
     " Print Screen        - screenshot kestrel_NNNN.png",
+    " Shift+Insert, Ctrl+Shift+V  - type the clipboard",
+    " middle mouse button         - type the selection",
+    " PgUp        - back 1 s (console closed): rewind",
     "----------------------------------------------------",
     " host key                          - machine key",
     " letters, digits, signs      - the same key",
@@ -137,6 +144,7 @@ constexpr const char *help_more[] = {
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
+    " copy              - text screen to the clipboard",
     "----------------------------------------------------",
 };
 
@@ -144,6 +152,7 @@ constexpr const char *help_state[] = {
     " state save file.state      - save the whole machine",
     " state load file.state     - restore a saved machine",
     " F2/F3            - quick save/restore kestrel.state",
+    " rewind N              - back N s (60 s are kept)",
     "----------------------------------------------------",
 };
 
@@ -836,6 +845,20 @@ int SDLCON_Update() {
     return 0;
 }
 
+int SDLCON_Paste(const char *text) {
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.console) return 1;
+    ConsoleInformation *c = sdlcon.console;
+    size_t room = CON_CHARS_PER_LINE - strlen(c->LCommand) - strlen(c->RCommand);
+    std::string add;
+    for (const char *p = text; *p && *p != '\n' && *p != '\r' && add.size() < room; p++)
+        if (*p >= ' ' && *p < 127) add += *p;
+    strncat(c->LCommand, add.c_str(), sizeof c->LCommand - strlen(c->LCommand) - 1);
+    c->CursorPos = static_cast<int>(strlen(c->LCommand));
+    Assemble_Command(c);
+    return 0;
+}
+
 ConsoleInformation *SDLCON_Console() {
     return sdlcon.console;
 }
@@ -850,6 +873,19 @@ int SDLCON_Log(const char *fmt, ...) {
     va_end(ap);
     out_line(line);
     return 0;
+}
+
+// Back `seconds` in the ring; a replay in progress is not to be changed.
+static void say_rewound(int seconds) {
+    double back = 0;
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_replay_left() > 0 || sys_rewind(seconds, &back) != 0;
+    }
+    if (failed) return say("error: nothing kept to go back to");
+    sayf("back %.1f s", back);
+    say("ready");
 }
 
 void Console_CommandHandler(ConsoleInformation *, char *command) {
@@ -922,6 +958,19 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_tape(nullptr);
     } else if (is("shot")) {
         run_shot(words, n);
+    } else if (is("copy") && n == 1) {
+        std::string screen;
+        {
+            machine_guard hold;
+            screen = sys_runner_screen();
+        }
+        if (sys_sdl_clip_own(screen) == 0) {
+            say("text screen copied to the clipboard");
+            say("ready");
+        } else {
+            say("error: no X display to copy to");
+        }
+
     } else if (is("record")) {
         run_record(words, n);
     } else if (is("state") && n == 3 && (is_word(words[1], "save") || is_word(words[1], "load"))) {
@@ -932,6 +981,9 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say_written([&] { return sys_state_save(words[2]); });
         else
             say_result(sys_state_load(words[2]));
+    } else if (is("rewind") && n == 2 && atoi(words[1]) > 0 &&
+               strspn(words[1], "0123456789") == strlen(words[1])) {
+        say_rewound(atoi(words[1]));
     } else if (is("asm")) {
         run_asm(words, n);
     } else if (is("dasm")) {

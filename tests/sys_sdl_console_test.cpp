@@ -201,7 +201,9 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"state load s.state", "restoring state 's.state'|ready|"},
         {"state load n", "restoring state 'n'|state 'n' refused: No such file or "
                          "directory|error|"},
-        {"state s.state", "? syntax error|"}};
+        {"state s.state", "? syntax error|"},
+        {"rewind 0", "? syntax error|"},
+        {"rewind 3", "error: nothing kept to go back to|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -223,13 +225,13 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 25 lines, 5 more, 4 on states, the monitor's 20,
-    // 2 on timing (or 31 keys) and ready.
+    // Help clears the view, then lists 25 lines, 6 more, 5 on states and rewind, the
+    // monitor's 20, 2 on timing (or 34 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(58).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(60).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
     run("?KEYS");
-    EXPECT_EQ(0u, view(33).find("|=== HELP/KEYS ==="));
+    EXPECT_EQ(0u, view(36).find("|=== HELP/KEYS ==="));
 }
 
 // Names the assembler and the disassembler make up replace only what they
