@@ -558,6 +558,10 @@ int ay_8912_run(int cycles) {
     return 0;
 }
 
+uint32_t *ay_8912_timeline() {
+    return &ay.cycle_counter;
+}
+
 // Frames lie 22 cycles apart, or 10,000 in 441 in exact timing.
 static uint32_t frame_ahead(uint32_t k) {
     if (!ay_exact) return ay.next_frame_cycle + AY_CYCLES_PER_FRAME * k;

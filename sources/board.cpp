@@ -60,7 +60,7 @@ static void wire() {
     via->handlers.cb2_w = ay_8912_set_bdir;
     // The sound chip's timeline counts the VIA's cycles, those the exact
     // processor has the VIA catch up on included.
-    via_6522_wire({irq_line, ay_8912_run, keyboard_event});
+    via_6522_wire({irq_line, ay_8912_timeline(), keyboard_event});
     ay_8912_wire({keyboard_sense, keyboard_matrix(), &speed});
     cpu_6502_wire({via_6522_catch_up, serve_tape, TAPE_BYTE, TAPE_SYNC});
 }

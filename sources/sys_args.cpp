@@ -19,6 +19,7 @@
 #ifndef KESTREL_DATA_DIR
 #define KESTREL_DATA_DIR "/usr/share/kestrel"
 #endif
+#include "labels.h"
 #include "sys_file.h"
 #include "sys_type.h"
 
@@ -57,6 +58,7 @@ constexpr const char *usage_text =
     "  --screenshot F.png   write the screen at exit\n"
     "  --dump-ram FILE      write the 64 KiB of RAM at exit\n"
     "  --record F.wav       record the sound\n"
+    "  --labels FILE        label file for the trace and the monitor\n"
     "  --state FILE         start from a saved state\n"
     "  --save-state FILE    save the machine's state at exit\n"
     "  --help, --version\n"
@@ -263,7 +265,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
                              "' is not on the machine's keyboard");
         } else if (arg == "--rom" || arg == "--disk-rom" || arg == "--disk2" ||
                    arg == "--screenshot" || arg == "--dump-ram" || arg == "--record" ||
-                   arg == "--state" || arg == "--save-state") {
+                   arg == "--state" || arg == "--save-state" || arg == "--labels") {
             if (!take(&v) || v.empty()) return usage(arg + " needs a file name");
             if (arg == "--rom") o.rom = v;
             if (arg == "--disk-rom") o.disk_rom = v;
@@ -273,6 +275,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (arg == "--record") o.record = v;
             if (arg == "--state") o.state = v;
             if (arg == "--save-state") o.save_state = v;
+            if (arg == "--labels") o.labels = v;
         } else {
             return usage("unknown option " + arg);
         }
@@ -321,6 +324,11 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.rom.empty()) check(file_problem("--rom", o.rom, ROM_IMAGE_BYTES));
     if (!o.disk_rom.empty()) check(file_problem("--disk-rom", o.disk_rom, DISK_ROM_IMAGE_BYTES));
     if (!o.state.empty()) check(file_problem("--state", o.state, -1));
+    if (!o.labels.empty() && problem.empty()) {
+        check(file_problem("--labels", o.labels, -1));
+        if (problem.empty() && labels_load(o.labels.c_str(), 0) != 0)
+            check("--labels " + o.labels + ": " + sys_file_why());
+    }
     if (!problem.empty()) {
         *error = "kestrel: " + problem;
         return ARGS_FILE_ERROR;
@@ -330,6 +338,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     for (const auto &[role, path] : {std::pair{"FILE", &o.file},
                                      {"--disk2", &o.disk2},
                                      {"--state", &o.state},
+                                     {"--labels", &o.labels},
                                      {"--rom", &o.rom},
                                      {"--disk-rom", &o.disk_rom}})
         if (!path->empty()) used.emplace_back(role, *path);

@@ -22,6 +22,7 @@ struct sys_options {
     std::string screenshot, dump_ram, record;
     // A saved state to start from, and the file to save one in at exit.
     std::string state, save_state;
+    std::string labels; // the user's label file
     std::string type;   // keys to type after start-up, '\n' for Return
     int autostart = -1; // -1: on when a FILE is given
     int load_at = -1;   // .bin load address
