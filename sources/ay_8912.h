@@ -47,14 +47,14 @@ struct ay_8912_wiring {
     uint8_t (*sense)(uint8_t row, uint8_t columns);
     uint8_t *keys; // the key matrix, 8 rows: saved states keep it in this chip's section
     const std::atomic<int> *speed; // above 1, nobody plays the queue in time
+    // The machine's cycle count, which stamps the queues; nullptr: the
+    // chip's own, counted by ay_8912_run.
+    uint32_t *timeline;
 };
 int ay_8912_wire(const ay_8912_wiring &wiring); // 0
 
 int ay_8912_init();          // clears the chip; the settings are then as handed before
 int ay_8912_run(int cycles); // timeline clock, once per emulated cycle
-// The cycle counter ay_8912_run adds to, for a clock that adds to it itself
-// (the VIA, through the board). Timer thread.
-uint32_t *ay_8912_timeline();
 // The host's settings: sound (0 silences the speaker) and speaker (0 keeps
 // port B bit 7 out of the mix). Kept until the next call.
 int ay_8912_settings(int sound, int speaker);

@@ -18,12 +18,12 @@ static_assert(std::size(via_sym) == 16);
 
 static via_state via;
 
-static uint32_t untimed; // the timeline when none is wired
+// A count the VIA keeps rather than a call through a slot: the step pays for
+// it at every instruction, and the call cost 5 % of the whole step.
+static uint32_t timeline;
 
-// Outlives a reset. `timeline` is never empty: the counting path adds to it
-// blind. A count rather than a call: the step pays for it at every
-// instruction, and a call through a slot cost 5 % of the whole step.
-static via_wiring wiring = {nullptr, &untimed, nullptr};
+// Outlives a reset.
+static via_wiring wiring;
 
 static void drive_irq(uint8_t level) {
     if (wiring.irq) wiring.irq(level);
@@ -203,8 +203,11 @@ int via_6522_init() {
 
 int via_6522_wire(const via_wiring &w) {
     wiring = w;
-    if (!wiring.timeline) wiring.timeline = &untimed;
     return 0;
+}
+
+uint32_t *via_6522_timeline() {
+    return &timeline;
 }
 
 int via_6522_read(unsigned address, uint8_t *out) {
@@ -446,7 +449,7 @@ __attribute__((noinline)) static int run_cycles(int cycles) {
             clock_timers_exact();
         else
             clock_timers();
-        ++*wiring.timeline;
+        timeline++;
     }
     if (via_timing.exact)
         via_timing.gate = via.t1_load || via.t2_load || via_timing.ahead ? INT_MAX : 0;
@@ -472,7 +475,7 @@ int via_6522_can_batch_exact(int cycles) {
 int via_6522_count(int cycles) {
     if (via.t1_running) via.t1c = static_cast<uint16_t>(via.t1c - cycles);
     if (via.t2_running) via.t2c = static_cast<uint16_t>(via.t2c - cycles);
-    *wiring.timeline += static_cast<uint32_t>(cycles);
+    timeline += static_cast<uint32_t>(cycles);
     return 0;
 }
 
