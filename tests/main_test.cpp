@@ -178,8 +178,10 @@ TEST_F(Headless, ARawFileOverTheIoPageIsSaidOnce) {
     EXPECT_EQ(0, run("--headless --warp --seconds 1.5 --dump-ram ram.bin --load-at 02FE x.bin"));
     EXPECT_EQ("kestrel: FILE x.bin: 2 bytes for the I/O page 0300-03FF skipped\n",
               read_text("out.txt"));
-    EXPECT_EQ((std::vector<uint8_t>{0x11, 0x22}),
-              std::vector<uint8_t>(&read_file("ram.bin")[0x2FE], &read_file("ram.bin")[0x300]));
+    const std::vector<uint8_t> ram = read_file("ram.bin");
+    ASSERT_EQ(65536u, ram.size());
+    EXPECT_EQ(0x11, ram[0x02FE]);
+    EXPECT_EQ(0x22, ram[0x02FF]);
 }
 
 // Runs end however short, and settings out of range are said once and do not hold the run.
