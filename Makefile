@@ -1,7 +1,7 @@
 # The two commands of the Quick start: "make run" and "make test".
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build build-asan build-tsan fuzz clean package
+.PHONY: run test deps build build-asan build-tsan build-fuzz fuzz clean package
 
 deps:
 	./scripts/install-deps.sh
@@ -31,6 +31,11 @@ build-tsan: deps
 		-DKESTREL_TESTS='_threads_test$$'
 	cmake --build build-tsan -j $(JOBS)
 
+# The fuzz targets (clang, libFuzzer), built before the suites run: built
+# beside them at a low priority they starved on a busy machine.
+build-fuzz: deps
+	./scripts/fuzz.sh --build
+
 # Every fuzz target for FUZZ_SECONDS each (see scripts/fuzz.sh).
 FUZZ_SECONDS ?= 60
 fuzz: deps
@@ -39,7 +44,7 @@ fuzz: deps
 # The whole suite, then again under AddressSanitizer and UBSan, then the
 # threaded tests under ThreadSanitizer, then each fuzz target for 10 seconds
 # (see scripts/test.sh).
-test: build build-asan build-tsan
+test: build build-asan build-tsan build-fuzz
 	JOBS=$(JOBS) ./scripts/test.sh
 
 clean:

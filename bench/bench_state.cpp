@@ -15,6 +15,7 @@
 #include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
+#include "keyboard.h"
 #include "mem.h"
 #include "ram.h"
 #include "sys_cfg.h"
@@ -81,10 +82,13 @@ int main() {
     board_init();
     if (fdc_mount("demo.dsk", 0, 0) != 0) return 1;
     frames(40);
-    for (char c : std::string("boot\r")) {
-        push_event({EV_KEY_DOWN, static_cast<uint64_t>(c)});
+    for (char c : std::string("boot\n")) {
+        uint8_t cell = 0;
+        bool shift = false;
+        keyboard_find(c, &cell, &shift);
+        push_event({EV_KEY_DOWN, cell});
         frames(3);
-        push_event({EV_KEY_UP, static_cast<uint64_t>(c)});
+        push_event({EV_KEY_UP, cell});
         frames(3);
     }
     frames(100);

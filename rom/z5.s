@@ -1545,7 +1545,7 @@ d_go:    .byte "RUN CODE UNTIL RTS", 0
 d_load:  .byte "LOAD NEXT TAPE FILE", 0
 d_boot:  .byte "BOOT DISK IN DRIVE 1", 0
 d_cls:   .byte "CLEAR THE SCREEN", 0
-d_basic: .byte "ENTER BASIC (MON RETURNS)", 0
+d_basic: .byte "BASIC (MON RETURNS)", 0
 
 ; ---- tape routines at the addresses the machine intercepts ----------------------
 ; With a tape image mounted, arriving at GetTapeByte delivers the next byte

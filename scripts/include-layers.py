@@ -28,7 +28,8 @@ LAYERS = [
     ["board"],
     # the host side
     ["sys_state", "sys_file", "sys_file_txt", "sys_shot", "sys_record", "sys_type",
-     "dasm_6502", "asm_6502", "sys_debug", "sys_args", "labels"],
+     "dasm_6502", "asm_6502", "sys_debug", "sys_args", "labels", "sys_replay",
+     "sys_rewind"],
     ["sys_sdl", "sys_sdl_audio", "sys_sdl_video", "sys_sdl_console"],
     ["main"],
 ]

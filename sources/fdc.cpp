@@ -66,6 +66,7 @@ static struct {
     uint8_t image[FDC_IMAGE_SIZE]; // scratch for mount and write-back
     uint8_t check[FDC_IMAGE_SIZE]; // the file as a write-back finds it
     fdc_teller_fn teller = nullptr;
+    bool rewinding; // restores take the drives in place whatever their files hold
 } fdc;
 
 static int number_of(const fdc_drive &d) {
@@ -542,6 +543,15 @@ int fdc_umount(int drive) {
     return result;
 }
 
+void fdc_state_rewinding(int on) {
+    fdc.rewinding = on != 0;
+}
+
+const char *fdc_image_path(int drive) {
+    const fdc_drive &d = fdc.disk_drive[drive & 1];
+    return d.loaded ? d.path.c_str() : "";
+}
+
 int fdc_flush() {
     int first = fdc_umount(0);
     int second = fdc_umount(1);
@@ -653,6 +663,12 @@ static bool image_allowed(const char *path, const file_id *mounted, int count) {
     return *state_file && folder == folder_of(state_file);
 }
 
+static bool image_in_place(const char *path, const file_id *mounted, int count) {
+    for (int i = 0; i < count; i++)
+        if (same_file(path, mounted[i])) return true;
+    return false;
+}
+
 // Mounts a saved drive when its file is unchanged, without ever writing it.
 static void restore_drive(int n, const saved_drive &s, const file_id *mounted, int count) {
     fdc_drive &d = fdc.disk_drive[n];
@@ -663,7 +679,8 @@ static void restore_drive(int n, const saved_drive &s, const file_id *mounted, i
             state_report("drive %d: '%s' is neither beside the state nor in the working folder: "
                          "left empty (mount it to use it)",
                          n + 1, path);
-        else if (hash_file(path, &hash) != 0 || hash != s.hash)
+        else if ((hash_file(path, &hash) != 0 || hash != s.hash) &&
+                 !(fdc.rewinding && image_in_place(path, mounted, count)))
             state_report("drive %d: '%s' is gone or changed since the state was saved: "
                          "left empty, the file as it is",
                          n + 1, path);
@@ -672,7 +689,9 @@ static void restore_drive(int n, const saved_drive &s, const file_id *mounted, i
         else {
             memcpy(d.tracks, s.tracks, sizeof d.tracks);
             // Unknown which tracks: all are decoded at the next write-back.
-            d.dirty = s.dirty && !d.write_protect;
+            // A rewound disk differs from its file by what the future wrote.
+            bool rewound = hash != s.hash;
+            d.dirty = (s.dirty || rewound) && !d.write_protect;
             d.dirty_tracks = d.dirty ? (uint64_t{1} << FDC_TRACKS) - 1 : 0;
             if (s.dirty && d.write_protect)
                 state_report("drive %d: the state's unstored changes to '%s' cannot be "

@@ -45,6 +45,7 @@ int fdc_mount(const char *path, int drive, int read_only);
 // Writes the drive's changes back and ejects it; 1 when the changes could
 // not be stored (told), the drive is empty either way. drive: 0 or 1.
 int fdc_umount(int drive);
+const char *fdc_image_path(int drive); // the mounted image's file; "" when empty
 int fdc_flush(); // writes both drives back and ejects them; 1 as for fdc_umount
 // Stores the sectors of the tracks written since the last store in the
 // drive's image; 0 when there was nothing to store or it was stored, 1 on a
@@ -65,4 +66,8 @@ int fdc_write_image(int drive);
 // write-back. Callers write the running drives back first (fdc_write_image).
 // apply as for cpu_6502_state_load.
 void fdc_state_save(std::vector<uint8_t> &out);
+// 1: the machine is going back in its own past, so a drive whose image is the
+// one in the drive now comes back even when its file has changed since (the
+// machine itself wrote it), with all its tracks to be written back.
+void fdc_state_rewinding(int on);
 int fdc_state_load(const uint8_t *data, size_t size, int apply);

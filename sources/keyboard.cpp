@@ -3,42 +3,32 @@
 #include <cstring>
 #include <iterator>
 
-// By cell: the host key (SDL 1.2 symbols: ASCII for the character keys,
-// 256 and up for arrows, shifts, controls, alts and scroll lock), then what
-// the key types without and with Shift. Rows 1 and 3 have no key in
-// column 4.
+#include "sys_cfg.h"
+
+// By cell: the key's label, then what it types without and with Shift.
+// Rows 1 and 3 have no key in column 4.
 // clang-format off
 constexpr key_layout keyboard_layout[KEY_CELLS] = {
-//   column 0 / 4     column 1 / 5     column 2 / 6     column 3 / 7
-    {55, '7', '&'},  {110, 'n', 'N'}, {53, '5', '%'},  {118, 'v', 'V'},  // row 0
-    {305, 0, 0},     {49, '1', '!'},  {120, 'x', 'X'}, {51, '3', '#'},
-    {106, 'j', 'J'}, {116, 't', 'T'}, {114, 'r', 'R'}, {102, 'f', 'F'},  // row 1
-    {0, 0, 0},       {27, 0, 0},      {113, 'q', 'Q'}, {100, 'd', 'D'},
-    {109, 'm', 'M'}, {54, '6', '^'},  {98, 'b', 'B'},  {52, '4', '$'},  // row 2
-    {306, 0, 0},     {122, 'z', 'Z'}, {50, '2', '@'},  {99, 'c', 'C'},
-    {107, 'k', 'K'}, {57, '9', '('},  {59, ';', ':'},  {45, '-', '_'},  // row 3
-    {0, 0, 0},       {302, 0, 0},     {92, '\\', '|'}, {39, '\'', '"'},
-    {32, ' ', 0},    {44, ',', '<'},  {46, '.', '>'},  {273, 0, 0},  // row 4
-    {304, 0, 0},     {276, 0, 0},     {274, 0, 0},     {275, 0, 0},
-    {117, 'u', 'U'}, {105, 'i', 'I'}, {111, 'o', 'O'}, {112, 'p', 'P'},  // row 5
-    {308, 0, 0},     {8, 0, 0},       {93, ']', '}'},  {91, '[', '{'},
-    {121, 'y', 'Y'}, {104, 'h', 'H'}, {103, 'g', 'G'}, {101, 'e', 'E'},  // row 6
-    {307, 0, 0},     {97, 'a', 'A'},  {115, 's', 'S'}, {119, 'w', 'W'},
-    {56, '8', '*'},  {108, 'l', 'L'}, {48, '0', ')'},  {47, '/', '?'},  // row 7
-    {303, 0, 0},     {13, 0, 0},      {96, '`', '~'},  {61, '=', '+'},
+//   column 0 / 4          column 1 / 5          column 2 / 6         column 3 / 7
+    {"7", '7', '&'},       {"N", 'n', 'N'},      {"5", '5', '%'},     {"V", 'v', 'V'},    // row 0
+    {"RCTRL", 0, 0},       {"1", '1', '!'},      {"X", 'x', 'X'},     {"3", '3', '#'},
+    {"J", 'j', 'J'},       {"T", 't', 'T'},      {"R", 'r', 'R'},     {"F", 'f', 'F'},    // row 1
+    {nullptr, 0, 0},       {"ESC", 0, 0},        {"Q", 'q', 'Q'},     {"D", 'd', 'D'},
+    {"M", 'm', 'M'},       {"6", '6', '^'},      {"B", 'b', 'B'},     {"4", '4', '$'},    // row 2
+    {"LCTRL", 0, 0},       {"Z", 'z', 'Z'},      {"2", '2', '@'},     {"C", 'c', 'C'},
+    {"K", 'k', 'K'},       {"9", '9', '('},      {";", ';', ':'},     {"-", '-', '_'},    // row 3
+    {nullptr, 0, 0},       {"CAPS", 0, 0},       {"\\", '\\', '|'},  {"'", '\'', '"'},
+    {"SPACE", ' ', 0},     {",", ',', '<'},      {".", '.', '>'},     {"UP", 0, 0},       // row 4
+    {"LSHIFT", 0, 0},      {"LEFT", 0, 0},       {"DOWN", 0, 0},      {"RIGHT", 0, 0},
+    {"U", 'u', 'U'},       {"I", 'i', 'I'},      {"O", 'o', 'O'},     {"P", 'p', 'P'},    // row 5
+    {"LALT", 0, 0},        {"DEL", 0, 0},        {"]", ']', '}'},     {"[", '[', '{'},
+    {"Y", 'y', 'Y'},       {"H", 'h', 'H'},      {"G", 'g', 'G'},     {"E", 'e', 'E'},    // row 6
+    {"RALT", 0, 0},        {"A", 'a', 'A'},      {"S", 's', 'S'},     {"W", 'w', 'W'},
+    {"8", '8', '*'},       {"L", 'l', 'L'},      {"0", '0', ')'},     {"/", '/', '?'},    // row 7
+    {"RSHIFT", 0, 0},      {"RETURN", 0, 0},     {"`", '`', '~'},     {"=", '=', '+'},
 };
 // clang-format on
 static_assert(std::size(keyboard_layout) == KEY_CELLS);
-
-const int32_t keytab[KEY_CELLS] = {
-#define ROW(r)                                                                                     \
-    keyboard_layout[r * 8 + 0].sym, keyboard_layout[r * 8 + 1].sym,                                \
-        keyboard_layout[r * 8 + 2].sym, keyboard_layout[r * 8 + 3].sym,                            \
-        keyboard_layout[r * 8 + 4].sym, keyboard_layout[r * 8 + 5].sym,                            \
-        keyboard_layout[r * 8 + 6].sym, keyboard_layout[r * 8 + 7].sym
-    ROW(0), ROW(1), ROW(2), ROW(3), ROW(4), ROW(5), ROW(6), ROW(7),
-#undef ROW
-};
 
 static struct {
     uint8_t keys[8]; // bit c of row r: the key at (r, c) is held
@@ -50,17 +40,12 @@ int keyboard_init() {
 }
 
 int keyboard_event(const event &ev) {
-    if (ev.code != EV_KEY_DOWN && ev.code != EV_KEY_UP) return 0;
-    for (int i = 0; i < KEY_CELLS; i++) {
-        if (static_cast<uint64_t>(keytab[i]) != ev.value) continue;
-        uint8_t bit = static_cast<uint8_t>(1 << (i & 7));
-        if (ev.code == EV_KEY_DOWN) {
-            keyboard.keys[i >> 3] |= bit;
-        } else {
-            keyboard.keys[i >> 3] &= static_cast<uint8_t>(~bit);
-        }
-        break;
-    }
+    if ((ev.code != EV_KEY_DOWN && ev.code != EV_KEY_UP) || ev.value >= KEY_CELLS) return 0;
+    auto bit = static_cast<uint8_t>(1 << (ev.value & 7));
+    if (ev.code == EV_KEY_DOWN)
+        keyboard.keys[ev.value >> 3] |= bit;
+    else
+        keyboard.keys[ev.value >> 3] &= static_cast<uint8_t>(~bit);
     return 0;
 }
 
@@ -83,6 +68,16 @@ int keyboard_find(char c, uint8_t *cell, bool *shift) {
         *cell = static_cast<uint8_t>(i);
         if (c == keyboard_layout[i].plain) return 0;
         if (c == keyboard_layout[i].shifted) return *shift = true, 0;
+    }
+    return 1;
+}
+
+int keyboard_named(const char *name, uint8_t *cell) {
+    for (int i = 0; i < KEY_CELLS; i++) {
+        if (keyboard_layout[i].name && strings_cmpi(keyboard_layout[i].name, name) == 0) {
+            *cell = static_cast<uint8_t>(i);
+            return 0;
+        }
     }
     return 1;
 }

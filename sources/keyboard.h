@@ -47,7 +47,7 @@ enum key_name : uint8_t {
     KEY_SEMICOLON,
     KEY_MINUS,
     KEY_NONE3,
-    KEY_SCROLLLOCK,
+    KEY_CAPS, // capitals while held
     KEY_BACKSLASH,
     KEY_QUOTE,
     KEY_SPACE = key_cell(4, 0),
@@ -84,22 +84,20 @@ enum key_name : uint8_t {
     KEY_EQUALS,
 };
 
-// One cell of the layout: the host key that closes it, and the characters
-// it types without and with Shift (0: none).
+// One cell of the layout: the label of the key on it (nullptr: no key),
+// and the characters it types without and with Shift (0: none).
 struct key_layout {
-    int32_t sym; // host key symbol, the value of key events; 0: no key
+    const char *name;
     char plain;
     char shifted;
 };
 
 constexpr int KEY_CELLS = 64;
 extern const key_layout keyboard_layout[KEY_CELLS];
-// The layout's host key symbols alone, by cell.
-extern const int32_t keytab[KEY_CELLS];
 
 int keyboard_init(); // no key held
-// Key down / key up events press and release the first cell whose host key
-// is the event's value; other events and unknown keys change nothing.
+// Key down / key up events press and release the cell that is the event's
+// value; other events and values past the last cell change nothing.
 int keyboard_event(const event &ev);
 // 1 when a held key of `row` (0-7) sits on a column that `columns` drives
 // low; columns driven high, or left floating, sense nothing.
@@ -109,3 +107,5 @@ uint8_t *keyboard_matrix();
 // The cell that types `c`, and whether Shift is held for it; 1 when no key
 // types it. '\n' is Return.
 int keyboard_find(char c, uint8_t *cell, bool *shift);
+// The cell whose key carries the label `name` (any case); 1 when none does.
+int keyboard_named(const char *name, uint8_t *cell);

@@ -24,6 +24,7 @@
 #include "sys_data.h"
 #include "sys_file.h"
 #include "sys_record.h"
+#include "sys_replay.h"
 #include "sys_runner.h"
 #include "sys_sdl.h"
 #include "sys_sdl_audio.h"
@@ -71,6 +72,7 @@ static void at_frame(long frame) {
         if (opts.kind == KIND_BIN && sys_file_skipped() && config[CFG_VERBOSITY].value == 0)
             fprintf(stderr, "kestrel: FILE %s: %d bytes for the I/O page 0300-03FF skipped\n",
                     opts.file.c_str(), sys_file_skipped());
+        if (opts.kind == KIND_PROGRAM || opts.kind == KIND_BIN) sys_replay_changed();
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
         sys_type_start(text.c_str(), frame);
     }
@@ -148,6 +150,8 @@ static int write_outputs() {
     int failed = 0;
     std::string why;
     if (sys_record_stop(&why) != 0) failed = say_unwritten("--record", opts.record, why.c_str());
+    if (sys_replay_finish(&why) != 0)
+        failed = say_unwritten("--record-input", opts.record_input, why.c_str());
     sys_atomic_forget();
     if (!opts.screenshot.empty() && sys_shot_png(opts.screenshot.c_str()) != 0)
         failed = say_unwritten("--screenshot", opts.screenshot, sys_atomic_error());
@@ -270,7 +274,17 @@ int main(int argc, char **argv) {
     if (opts.exact_timing) sys_exact_timing(1);
     if (!opts.labels.empty()) labels_load(opts.labels.c_str(), 1); // checked with the options
     std::string why;
+    if (!opts.replay.empty()) {
+        if (sys_replay_open(opts.replay.c_str(), &why) != 0) {
+            fprintf(stderr, "kestrel: --replay %s refused: %s\n", opts.replay.c_str(), why.c_str());
+            fdc_flush();
+            return 1;
+        }
+        refresh = static_cast<int>(sys_replay_refresh());
+    }
     if (insert_media() != 0 || restore_state() != 0 ||
+        (!opts.record_input.empty() && sys_replay_record(opts.record_input.c_str(), &why) != 0 &&
+         say_unwritten("--record-input", opts.record_input, why.c_str())) ||
         (!opts.record.empty() && sys_record_start(opts.record.c_str(), &why) != 0 &&
          say_unwritten("--record", opts.record, why.c_str()))) {
         fdc_flush();

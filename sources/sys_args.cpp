@@ -61,6 +61,8 @@ constexpr const char *usage_text =
     "  --labels FILE        label file for the trace and the monitor\n"
     "  --state FILE         start from a saved state\n"
     "  --save-state FILE    save the machine's state at exit\n"
+    "  --record-input FILE  record every input, to replay the run exactly\n"
+    "  --replay FILE        start and run as recorded, then go on live\n"
     "  --help, --version\n"
     "ROMs, fonts and a FILE not in the working directory are looked for in the\n"
     "working directory, then in run/ beside the program (a build's own data),\n"
@@ -265,7 +267,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
                              "' is not on the machine's keyboard");
         } else if (arg == "--rom" || arg == "--disk-rom" || arg == "--disk2" ||
                    arg == "--screenshot" || arg == "--dump-ram" || arg == "--record" ||
-                   arg == "--state" || arg == "--save-state" || arg == "--labels") {
+                   arg == "--state" || arg == "--save-state" || arg == "--record-input" ||
+                   arg == "--replay" || arg == "--labels") {
             if (!take(&v) || v.empty()) return usage(arg + " needs a file name");
             if (arg == "--rom") o.rom = v;
             if (arg == "--disk-rom") o.disk_rom = v;
@@ -276,6 +279,8 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (arg == "--state") o.state = v;
             if (arg == "--save-state") o.save_state = v;
             if (arg == "--labels") o.labels = v;
+            if (arg == "--record-input") o.record_input = v;
+            if (arg == "--replay") o.replay = v;
         } else {
             return usage("unknown option " + arg);
         }
@@ -297,6 +302,17 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.record.empty() && !ends_with(o.record, ".wav"))
         return usage("--record " + o.record + ": the name must end in .wav");
     if (o.autostart < 0) o.autostart = o.file.empty() ? 0 : 1;
+    // A replay's start and input are the recording's own.
+    if (!o.replay.empty()) {
+        if (!o.record_input.empty()) return usage("--replay and --record-input: give one of them");
+        for (const auto &[given, role] : {std::pair{!o.file.empty(), "FILE"},
+                                          {!o.disk2.empty(), "--disk2"},
+                                          {!o.state.empty(), "--state"},
+                                          {!o.type.empty(), "--type"},
+                                          {o.speed != 0, "--speed"},
+                                          {o.exact_timing, "--exact-timing"}})
+            if (given) return usage(std::string("--replay: ") + role + " comes from the recording");
+    }
 
     // Files the run reads must be there now, before anything is written.
     std::string problem;
@@ -329,6 +345,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
         if (problem.empty() && labels_load(o.labels.c_str(), 0) != 0)
             check("--labels " + o.labels + ": " + sys_file_why());
     }
+    if (!o.replay.empty()) check(file_problem("--replay", o.replay, -1));
     if (!problem.empty()) {
         *error = "kestrel: " + problem;
         return ARGS_FILE_ERROR;
@@ -339,13 +356,15 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
                                      {"--disk2", &o.disk2},
                                      {"--state", &o.state},
                                      {"--labels", &o.labels},
+                                     {"--replay", &o.replay},
                                      {"--rom", &o.rom},
                                      {"--disk-rom", &o.disk_rom}})
         if (!path->empty()) used.emplace_back(role, *path);
     for (const auto &[role, path, how] : {std::tuple{"--screenshot", &o.screenshot, ATOMIC_REPLACE},
                                           {"--dump-ram", &o.dump_ram, ATOMIC_REPLACE},
                                           {"--record", &o.record, ATOMIC_REPLACE},
-                                          {"--save-state", &o.save_state, ATOMIC_REPLACE}}) {
+                                          {"--save-state", &o.save_state, ATOMIC_REPLACE},
+                                          {"--record-input", &o.record_input, ATOMIC_REPLACE}}) {
         if (path->empty()) continue;
         check(output_problem(role, *path, how, used));
         used.emplace_back(role, *path);

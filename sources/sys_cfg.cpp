@@ -11,7 +11,7 @@ static constexpr const char *CFG_FILE = "kestrel.cfg";
 static constexpr int32_t cfg_defaults[CFG_ENTRIES] = {0, 20, 1, 1, 1, 1, 1, 1};
 
 cfg_entry config[CFG_ENTRIES] = {
-    {0, "verbosity", {"set verbosity level: 0,1,2", "used only in debug versions"}},
+    {0, "verbosity", {"set verbosity level: 0,1,2", "1: title speed, 2: also log"}},
     {20,
      "refresh",
      {"set refresh interval in ms, e.g.,", "20 ms gives 50 Hz refresh",

@@ -24,7 +24,14 @@ static struct {
     std::atomic<int32_t> queueoutptr{0};
     std::mutex machine;
     int exact; // the timing in force; machine lock
+    // Timer thread: cycles run in this frame, and the next replayed event's
+    // position in it (SYS_INPUT_NONE: none).
+    uint64_t frame_cycles;
+    uint64_t due = SYS_INPUT_NONE;
+    uint64_t takes; // machine lock
 } core;
+
+sys_input_slots sys_input;
 
 int push_event(const event &ev) {
     int32_t in = core.queueinptr.load(std::memory_order_relaxed);
@@ -59,7 +66,7 @@ void sys_apply_config() {
     refresh = config[CFG_REFRESH].value < 20 ? 20 : config[CFG_REFRESH].value;
 }
 
-void sys_apply_event(const event &ev) {
+static void apply(const event &ev) {
     switch (ev.code) {
     case EV_NONE:
         break;
@@ -90,10 +97,43 @@ void sys_apply_event(const event &ev) {
     }
 }
 
+void sys_apply_at(const event &ev, uint64_t at) {
+    if (ev.code == EV_NONE) return;
+    apply(ev);
+    if (sys_input.heard) sys_input.heard(ev, at);
+}
+
+void sys_apply_event(const event &ev) {
+    sys_apply_at(ev, core.frame_cycles);
+}
+
+void sys_input_due(uint64_t at) {
+    core.due = at;
+}
+
+void sys_frame_begin() {
+    core.frame_cycles = 0;
+}
+
+uint64_t sys_frame_cycles() {
+    return core.frame_cycles;
+}
+
+// What arrives after `at` cycles of the frame: a replayed event due there,
+// then the oldest queued one.
+ALWAYS_INLINE static inline void take(uint64_t at) {
+    if (at >= core.due) core.due = sys_input.feed ? sys_input.feed(at) : SYS_INPUT_NONE;
+    event ev;
+    pull_event(&ev);
+    sys_apply_at(ev, at);
+}
+
 template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
     int n = EXACT ? cpu_6502_run_exact() : cpu_6502_run();
     *cycles = n;
     if (n <= 0) return 0;
+    uint64_t base = core.frame_cycles;
+    core.frame_cycles = base + static_cast<uint64_t>(n);
     if (EXACT ? via_6522_can_batch_exact(n) : via_6522_can_batch(n)) {
         // No timer runs out within the step, so the VIA and the disk controller
         // change nothing an event acts on: they count the cycles in one go, and
@@ -103,12 +143,12 @@ template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
         // Only this thread moves the read index: a poll needs the write index alone.
         // An event pushed during the step is taken at the next one, a few cycles on.
         int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
-        if (core.queueinptr.load(std::memory_order_acquire) == out) return 0;
+        if (core.queueinptr.load(std::memory_order_acquire) == out && core.due > core.frame_cycles)
+            return 0;
         for (int i = 0; i < n; i++) {
-            if (core.queueinptr.load(std::memory_order_acquire) == out) continue;
-            event ev;
-            pull_event(&ev);
-            sys_apply_event(ev);
+            uint64_t at = base + static_cast<uint64_t>(i) + 1;
+            if (core.queueinptr.load(std::memory_order_acquire) == out && core.due > at) continue;
+            take(at);
             out = core.queueoutptr.load(std::memory_order_relaxed);
         }
         return 0;
@@ -116,9 +156,7 @@ template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
     for (int i = 0; i < n; i++) {
         via_6522_run(1);
         fdc_run(1);
-        event ev;
-        pull_event(&ev);
-        sys_apply_event(ev);
+        take(base + static_cast<uint64_t>(i) + 1);
     }
     return 0;
 }
@@ -150,6 +188,11 @@ int sys_exact_timing(int on) {
 
 void sys_machine_lock() {
     core.machine.lock();
+    core.takes++;
+}
+
+uint64_t sys_machine_takes() {
+    return core.takes;
 }
 void sys_machine_unlock() {
     core.machine.unlock();

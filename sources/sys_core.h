@@ -38,8 +38,28 @@ void sys_queue_reset(); // empties the ring (tests, start-up)
 void sys_apply_config();
 
 // Acts on one event at once, as the step does when it pulls it: the timer
-// thread's own way in (typed keys), bypassing the queue.
+// thread's own way in (typed keys), bypassing the queue. Heard by the input
+// slot at the frame's cycle count so far.
 void sys_apply_event(const event &ev);
+
+// Every event the machine takes passes here, so a recorder listening on
+// `heard` misses none: `at` is the cycles run in the frame when it took
+// effect (0 at the frame's start, before any step). A replay names with
+// sys_input_due the position of its next event; the step then calls `feed`
+// at that position, which applies what is due there (with sys_apply_at) and
+// returns the next position (SYS_INPUT_NONE: no more). Empty slots are
+// legal. Timer thread; set while no frame runs.
+constexpr uint64_t SYS_INPUT_NONE = UINT64_MAX;
+struct sys_input_slots {
+    void (*heard)(const event &ev, uint64_t at);
+    uint64_t (*feed)(uint64_t at);
+};
+extern sys_input_slots sys_input;
+void sys_input_due(uint64_t at);
+void sys_apply_at(const event &ev, uint64_t at);
+// Timer thread, at each frame's start: the frame's cycle count goes to 0.
+void sys_frame_begin();
+uint64_t sys_frame_cycles();
 
 // One instruction, then the VIA and the disk controller are clocked for its
 // cycles (in one go when no VIA timer runs out within them, else cycle by
@@ -65,6 +85,10 @@ int sys_exact_timing(int on);
 
 void sys_machine_lock();
 void sys_machine_unlock();
+// Times the lock was taken since start-up; read it holding the lock. A
+// frame takes it once, so more between two frames means another thread
+// may have changed the machine.
+uint64_t sys_machine_takes();
 
 // Scoped holder of the machine lock.
 struct machine_guard {

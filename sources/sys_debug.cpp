@@ -69,7 +69,8 @@ static int line_at(uint16_t pc, char *text, size_t room, std::string *labels) {
     char hex[12] = "";
     for (int i = 0, used = 0; i < size; i++)
         used += snprintf(hex + used, sizeof hex - static_cast<size_t>(used), "%.2X ", b[i]);
-    snprintf(text, room, "%.4X  %-9s %-20s", pc, hex, code);
+    // Padded so that a line with the registers fits the narrowest console.
+    snprintf(text, room, "%.4X  %-9s %-12s", pc, hex, code);
     labels->clear();
     if (const char *here = cpu_6502_debug_label(pc)) *labels = std::string(" ") + here + ":";
     if (const char *named = dasm_6502_operand_label(pc, b, 3))
@@ -272,15 +273,15 @@ int sys_debug_show() {
 }
 
 int sys_debug_dump(uint16_t addr, int size) {
-    for (int row = 0; row < size; row += 16) {
+    for (int row = 0; row < size; row += DEBUG_DUMP_ROW) {
         char hex[64] = "", text[20] = "";
-        int n = size - row < 16 ? size - row : 16;
+        int n = size - row < DEBUG_DUMP_ROW ? size - row : DEBUG_DUMP_ROW;
         for (int i = 0, used = 0; i < n; i++) {
             uint8_t b = peek(addr + static_cast<unsigned>(row + i));
             used += snprintf(hex + used, sizeof hex - static_cast<size_t>(used), "%.2X ", b);
             text[i] = b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
         }
-        say("%.4X  %-48s %s", (addr + row) & 0xFFFF, hex, text);
+        say("%.4X  %-24s %s", (addr + row) & 0xFFFF, hex, text);
     }
     return 0;
 }

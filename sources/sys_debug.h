@@ -61,7 +61,9 @@ int sys_debug_take_notice();
 // monitor reads the VIA and disk controller registers as 0: reading them
 // would change them.
 int sys_debug_show();
-// Prints `size` bytes from `addr` as hex and text, 16 a line.
+// Prints `size` bytes from `addr` as hex and text, DEBUG_DUMP_ROW a line
+// (a line of 39 characters).
+constexpr int DEBUG_DUMP_ROW = 8;
 int sys_debug_dump(uint16_t addr, int size);
 // Prints `lines` instructions from `addr`, as the processor reads them;
 // *next (when given) is the address after the last one.

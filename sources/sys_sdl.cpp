@@ -13,8 +13,11 @@
 #include "sys_core.h"
 #include "sys_debug.h"
 #include "sys_record.h"
+#include "sys_replay.h"
+#include "sys_rewind.h"
 #include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
+#include "sys_sdl_keys.h"
 #include "sys_sdl_video.h"
 #include "sys_shot.h"
 #include "sys_state.h"
@@ -37,6 +40,7 @@ static struct {
     long frames;          // run so far
     long measured_frames; // timer thread: since the title was last set
     bool warp_titled;     // timer thread: the title shows a warp factor
+    long replay_shown;    // timer thread: the replay's seconds left in the title (0: none)
     // Written by the main thread under the machine lock, read by frames.
     bool warp;
 } host;
@@ -116,6 +120,21 @@ static void take_screenshot() {
     SDLCON_Log(failed ? "can't write the screenshot '%s'" : "screenshot '%s'", name.c_str());
 }
 
+// One emulated second back per press; the title says where the run now is.
+static void rewind_one() {
+    double back = 0;
+    long frame;
+    {
+        machine_guard hold;
+        if (sys_rewind(1, &back) != 0) return;
+        frame = sys_replay_now() + 1;
+    }
+    char title[128];
+    snprintf(title, sizeof title, "%s | back %.1f s, at %.1f s", VIDEO_SDL_TITLE, back,
+             frame * refresh / 1000.0);
+    SDL_WM_SetCaption(title, nullptr);
+}
+
 static void key_down(SDLKey sym) {
     switch (sym) {
     case SDLK_F4: {
@@ -135,6 +154,9 @@ static void key_down(SDLKey sym) {
     case SDLK_F9:
         sys_sdl_warp(!host.warp);
         break;
+    case SDLK_PAGEUP:
+        rewind_one();
+        break;
     case SDLK_PRINT:
         take_screenshot();
         break;
@@ -145,7 +167,7 @@ static void key_down(SDLKey sym) {
         push(EV_NMI_SET);
         break;
     default:
-        push(EV_KEY_DOWN, sym);
+        sys_sdl_keys_press(sym, true);
         break;
     }
 }
@@ -161,6 +183,7 @@ static int key_up(SDLKey sym) {
         push(EV_NMI_CLEAR);
         return 0;
     case SDLK_F9:
+    case SDLK_PAGEUP:
     case SDLK_PRINT:
         return 0;
     case SDLK_F10:
@@ -169,7 +192,7 @@ static int key_up(SDLKey sym) {
         push(EV_RESET);
         return 0;
     default:
-        push(EV_KEY_UP, sym);
+        sys_sdl_keys_press(sym, false);
         return 0;
     }
 }
@@ -180,6 +203,10 @@ int sys_sdl_event(SDL_Event &ev) {
         host.wake_pending = false;
         SDLCON_Notice();
     }
+    // A replay is the recorded run's input alone; F10 still ends it.
+    if ((ev.type == SDL_KEYDOWN || ev.type == SDL_KEYUP) && sys_replay_left() > 0 &&
+        ev.key.keysym.sym != SDLK_F10)
+        return 0;
     if (ev.type == SDL_KEYDOWN) take_before_console(ev);
     if (ev.type == SDL_NOEVENT) return 0;
     if (SDLCON_ProcessEvent(ev) == 0) return 0;
@@ -204,6 +231,7 @@ int sys_sdl_run(step_fn step) {
         }
     }
     SDL_EnableKeyRepeat(0, 0);
+    sys_sdl_keys_sync();
     if (!host.quit && !host.systimer) {
         host.systimer = SDL_AddTimer(refresh, tick, reinterpret_cast<void *>(step));
         if (!host.systimer) {
@@ -242,6 +270,9 @@ enum frame_view { FRAME_SHOW, FRAME_DRAW, FRAME_SKIP };
 static void run_frame(uint32_t interval, step_fn step, frame_view view) {
     uint32_t height = video->height > 0 ? video->height : VDC_HEIGHT;
     uint32_t line = 0;
+    sys_frame_begin();
+    sys_replay_frame(sys_debug_active());
+    sys_rewind_frame();
     if (sys_sdl_plan.at_frame) sys_sdl_plan.at_frame(host.frames);
     for (;;) {
         int32_t budget = static_cast<int32_t>(speed * 1000u * interval / height);
@@ -298,6 +329,22 @@ static void show_speed(uint32_t now, uint32_t before, uint32_t interval, long fr
     host.totalcycles -= before;
 }
 
+// A replay running says so in the title, with the seconds it has left.
+static void show_replay() {
+    long left = sys_replay_left();
+    long seconds = (left * refresh + 999) / 1000;
+    if (left > 0 && seconds != host.replay_shown) {
+        char title[128];
+        snprintf(title, sizeof title, "%s | replay: %ld s left, keys ignored", VIDEO_SDL_TITLE,
+                 seconds);
+        SDL_WM_SetCaption(title, nullptr);
+        host.replay_shown = seconds;
+    } else if (left == 0 && host.replay_shown) {
+        SDL_WM_SetCaption(VIDEO_SDL_TITLE, nullptr);
+        host.replay_shown = 0;
+    }
+}
+
 // Frames keep to a schedule of one every `interval` ms. SDL calls back a
 // little late every period; sleeping to the next due time instead of for
 // a period from our own start keeps that lateness from adding up. A frame
@@ -339,6 +386,7 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
             run_frame(interval, machine_step, FRAME_SHOW);
         }
         uint32_t t = ticks();
+        show_replay();
         host.measured_frames += host.frames - frames_before;
         if (t - host.startime > 1000) {
             show_speed(now, before, interval, host.measured_frames);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <DT_drawtext.h>
+#include <strings.h>
 #include <unistd.h>
 #include <iterator>
 #include <mutex>
@@ -32,6 +33,8 @@
 #include "sys_record.h"
 #include "sys_sdl.h"
 #include "sys_shot.h"
+#include "sys_replay.h"
+#include "sys_rewind.h"
 #include "sys_state.h"
 #include "vdc.h"
 
@@ -46,43 +49,59 @@ extern "C" const char *__lsan_default_suppressions() {
     return "leak:CON_Init\nleak:CON_Resize\nleak:XCreateIC\n";
 }
 
-// Console fonts by the configuration key "font".
-constexpr const char *fonts[] = {
-    "kestrel_font_6x13.bmp",
-    "kestrel_font_7x14.bmp",
-    "kestrel_font_8x15.bmp",
-    "kestrel_font_9x15.bmp",
+// Console fonts by the configuration key "font", with their cell widths;
+// the last is no setting's, the one for a window too narrow for the others.
+struct console_font {
+    const char *file;
+    int width;
 };
-static_assert(std::size(fonts) == 4);
-constexpr int FONT_DEFAULT = 1;
+constexpr console_font fonts[] = {
+    {"kestrel_font_6x13.bmp", 6}, {"kestrel_font_7x14.bmp", 7}, {"kestrel_font_8x15.bmp", 8},
+    {"kestrel_font_9x15.bmp", 9}, {"kestrel_font_4x6.bmp", 4},
+};
+static_assert(std::size(fonts) == 5);
+constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
     "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
     "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "labels",
+    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "rewind", "labels",
 };
-static_assert(std::size(commands) == 21);
+static_assert(std::size(commands) == 22);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
     " F1                             - show/hide console",
+    " Esc            - hides the console, else ESC key",
+    " F2/F3      - quick save/restore in kestrel.state",
+    " F4               - toggle charset, raises an NMI",
+    " F5/F6                              - speed down/up",
+    " F7/F8                                - zoom out/in",
+    " F9                                  - warp on/off",
     " F10                                         - quit",
     " F11                                          - nmi",
     " F12                                        - reset",
+    " Print Screen        - screenshot kestrel_NNNN.png",
+    " PgUp        - back 1 s (console closed): rewind",
     "----------------------------------------------------",
-    " F4                                - toggle charset",
-    " F5/F6                              - speed down/up",
-    " F7/F8                                - zoom out/in",
+    " host key                          - machine key",
+    " letters, digits, signs      - the same key",
+    " Backspace, Delete                          - DEL",
+    " Caps Lock, Scroll Lock       - CAPS (capitals)",
+    " Home              - CTRL+L: clear screen and home",
+    " Shift, Ctrl, Alt, arrows         - the same keys",
+    " keypad                 - its digits and operators",
+    " End, Insert, Tab, Alt Gr        - no machine key",
+    " _ ` ~ show as the machine's pound, (c), shade",
     "----------------------------------------------------",
-    " TAB                              - word completion",
+    " TAB                         - complete the command",
     " Up/Down                   - prev/next line history",
-    " PgUp/PgDown                       - scroll console",
+    " PgUp/PgDown                 - scroll console a page",
     " Ctrl c                       - cancel current line",
     " Ctrl l                             - clear console",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_keys) == 16);
 
 constexpr const char *help_text[] = {
     "=== HELP/COMMANDS ==================================",
@@ -125,6 +144,7 @@ constexpr const char *help_state[] = {
     " state save file.state      - save the whole machine",
     " state load file.state     - restore a saved machine",
     " F2/F3            - quick save/restore kestrel.state",
+    " rewind N              - back N s (60 s are kept)",
     "----------------------------------------------------",
 };
 
@@ -166,7 +186,7 @@ constexpr int MONITOR_LINES = 16;  // instructions "d" shows without a count
 // Lines one "d" or "m" prints, within the scroll-back also when a dump row
 // wraps in two. The rest is a command away, so no listing holds the machine.
 constexpr int MONITOR_PAGE = 256;
-constexpr uint32_t MONITOR_DUMP_PAGE = 16 * MONITOR_PAGE / 2;
+constexpr uint32_t MONITOR_DUMP_PAGE = DEBUG_DUMP_ROW * MONITOR_PAGE;
 
 constexpr const char *help_timing[] = {
     " exact{on|off}           - chips' real timing on/off",
@@ -190,17 +210,37 @@ static struct {
     // fonts, which the library frees all at once, are kept meanwhile.
     bool topmost;
     ConsoleInformation *retired;
-    bool muted;  // main thread: the monitor paused the sound and owes it back
-    bool redraw; // lines were added since the console's surface was drawn
+    bool muted;                   // main thread: the monitor paused the sound and owes it back
+    bool redraw;                  // lines were added since the console's surface was drawn
+    int font;                     // of `fonts`, in use
+    int loaded[std::size(fonts)]; // the library's number + 1 of each font loaded, 0: not yet
 } sdlcon;
 
 using console_guard = std::lock_guard<std::recursive_mutex>;
 
-// Console rectangle for a picture laid out at `level`.
+// Console rectangle for a picture laid out at `level`. The smallest takes
+// the whole width: every column counts there.
 static SDL_Rect pick_rect(int level) {
     int w = video->width, h = video->height;
-    if (level == 0) return {4, 16, static_cast<Uint16>(w - 8), static_cast<Uint16>(h - 20)};
+    if (level == 0) return {0, 16, static_cast<Uint16>(w), static_cast<Uint16>(h - 20)};
     return {8, 32, static_cast<Uint16>(2 * w - 16), static_cast<Uint16>(2 * h - 40)};
+}
+
+static int columns(int font, int width) {
+    return (width - CON_CHAR_BORDER) / fonts[font].width;
+}
+
+static int chosen_font();
+
+// The configured font when it gives the console SDLCON_COLUMNS, else the
+// widest font that does, else the narrowest there is.
+static int font_for(int width) {
+    int best = chosen_font();
+    if (columns(best, width) >= SDLCON_COLUMNS) return best;
+    best = FONT_NARROW;
+    for (int f = 0; f < FONT_SETTINGS; f++)
+        if (columns(f, width) >= SDLCON_COLUMNS && fonts[f].width > fonts[best].width) best = f;
+    return best;
 }
 
 // Adds one line without drawing it (console lock held). The library redraws
@@ -208,6 +248,7 @@ static SDL_Rect pick_rect(int level) {
 // line: a long listing held the machine for minutes. The next frame draws
 // the console once.
 static void out_line(const char *text) {
+    sdlcon.console->ConsoleScrollBack = 0; // what is new is in view
     int shown = sdlcon.console->Visible;
     sdlcon.console->Visible = CON_CLOSED;
     CON_Out(sdlcon.console, "%s", text);
@@ -264,13 +305,6 @@ static void clear_output() {
 static void record_command(ConsoleInformation *, char *command) {
     snprintf(sdlcon.pending, sizeof sdlcon.pending, "%s", command);
     sdlcon.has_pending = true;
-}
-
-// The library hands over a copy of the line that it never frees.
-static char *complete_word(char *text) {
-    Console_TabCompletionHandler(text);
-    free(text);
-    return nullptr;
 }
 
 // Frees a console the library no longer refers to, with the prompt the
@@ -553,11 +587,11 @@ static bool run_monitor(const char *cmd, char **words, int n) {
 
 static int chosen_font() {
     int font = config[CFG_FONT].value;
-    return font < 0 || font >= static_cast<int>(std::size(fonts)) ? FONT_DEFAULT : font;
+    return font < 0 || font >= FONT_SETTINGS ? FONT_DEFAULT : font;
 }
 
 const char *SDLCON_FontFile() {
-    return fonts[chosen_font()];
+    return fonts[chosen_font()].file;
 }
 
 // `line` cut into pieces of at most `cols` characters, at a space where one is.
@@ -578,7 +612,7 @@ int SDLCON_Notice(const char *text) {
     if (!surface) return 1;
     int font = -1;
     for (int i : {chosen_font(), 0, 1, 2, 3}) {
-        std::string path = sys_data_path(fonts[i]);
+        std::string path = sys_data_path(fonts[i].file);
         // The library complains on stdout about a font it cannot open.
         if (access(path.c_str(), R_OK) == 0 && (font = DT_LoadFont(path.c_str(), TRANS_FONT)) >= 0)
             break;
@@ -602,6 +636,26 @@ int SDLCON_Notice(const char *text) {
     return 0;
 }
 
+// Changes the console's font to the one that fits `rect` (console lock
+// held). The library keeps its fonts for good, so each is loaded once.
+static void fit_font(SDL_Rect rect) {
+    ConsoleInformation *c = sdlcon.console;
+    int want = font_for(rect.w);
+    if (want == sdlcon.font) return;
+    if (sdlcon.loaded[want] == 0) {
+        std::string path = sys_data_path(fonts[want].file);
+        if (access(path.c_str(), R_OK) != 0) return; // the library would complain
+        sdlcon.loaded[want] = DT_LoadFont(path.c_str(), TRANS_FONT) + 1;
+    }
+    if (sdlcon.loaded[want] <= 0) return;
+    sdlcon.font = want;
+    c->FontNumber = sdlcon.loaded[want] - 1;
+    c->FontWidth = DT_FontWidth(c->FontNumber);
+    c->FontHeight = DT_FontHeight(c->FontNumber);
+    CON_Resize(c, rect);
+    sdlcon.redraw = true;
+}
+
 int SDLCON_Init() {
     int font = chosen_font();
     if (font != config[CFG_FONT].value)
@@ -614,16 +668,21 @@ int SDLCON_Init() {
     }
     console_guard hold(sdlcon.lock);
     if (sdlcon.console) return 0;
+    SDL_Rect rect = pick_rect(video->zoom);
     ConsoleInformation *console =
-        CON_Init(sys_data_path(fonts[font]).c_str(), surface, SDLCON_LINES, pick_rect(video->zoom));
+        CON_Init(sys_data_path(fonts[font].file).c_str(), surface, SDLCON_LINES, rect);
     if (!console) return 1;
     sdlcon.console = console;
+    for (int &n : sdlcon.loaded)
+        n = 0;
+    sdlcon.loaded[font] = console->FontNumber + 1;
     sdlcon.topmost = false;
     sdlcon.visible = 0;
     sdlcon.has_pending = false;
     sdlcon.surface_w = surface->w;
     sdlcon.surface_h = surface->h;
-    CON_SetTabCompletion(console, complete_word);
+    sdlcon.font = font;
+    fit_font(rect);
     CON_SetExecuteFunction(console, record_command);
     CON_SetPrompt(console, const_cast<char *>(SDLCON_PROMPT));
     SDL_EnableKeyRepeat(0, 0);
@@ -688,11 +747,46 @@ int SDLCON_Hide() {
     return 0;
 }
 
+// PgUp and PgDn: a page less a line, so that one line stays in view.
+static void scroll_page(int direction) {
+    ConsoleInformation *c = sdlcon.console;
+    int rows = c->ConsoleSurface->h / c->FontHeight - 1; // above the command line
+    int page = std::max(1, rows - 1);
+    int most = std::max(0, c->TotalConsoleLines - rows);
+    c->ConsoleScrollBack = std::clamp(c->ConsoleScrollBack + direction * page, 0, most);
+    sdlcon.redraw = true;
+}
+
+// Tab on the command word: its completion replaces what is typed.
+static void complete_command_word() {
+    ConsoleInformation *c = sdlcon.console;
+    char typed[CON_CHARS_PER_LINE + 1];
+    snprintf(typed, sizeof typed, "%s", c->LCommand);
+    if (strchr(typed, ' ') || c->RCommand[0]) return; // only at the end of the first word
+    const char *done = Console_TabCompletionHandler(typed);
+    if (!done) return;
+    snprintf(c->LCommand, sizeof c->LCommand, "%s", done);
+    c->CursorPos = static_cast<int>(strlen(c->LCommand));
+    Assemble_Command(c);
+}
+
 int SDLCON_ProcessEvent(SDL_Event &ev) {
     SDL_Event *left;
     {
         console_guard hold(sdlcon.lock);
         if (!sdlcon.console) return 1;
+        SDLKey sym = ev.key.keysym.sym;
+        if (ev.type == SDL_KEYDOWN && sdlcon.visible &&
+            !(ev.key.keysym.mod & (KMOD_CTRL | KMOD_ALT))) {
+            if (sym == SDLK_TAB) {
+                complete_command_word();
+                return 0;
+            }
+            if (sym == SDLK_PAGEUP || sym == SDLK_PAGEDOWN) {
+                scroll_page(sym == SDLK_PAGEUP ? 1 : -1);
+                return 0;
+            }
+        }
         left = CON_Events(&ev);
     }
     if (sdlcon.has_pending) {
@@ -714,7 +808,9 @@ static void fit_to_surface() {
         return;
     sdlcon.surface_w = out->w;
     sdlcon.surface_h = out->h;
-    CON_Transfer(sdlcon.console, out, pick_rect(out->w < 2 * video->width ? 0 : 1));
+    SDL_Rect rect = pick_rect(out->w < 2 * video->width ? 0 : 1);
+    CON_Transfer(sdlcon.console, out, rect);
+    fit_font(rect);
 }
 
 int SDLCON_Update() {
@@ -741,6 +837,19 @@ int SDLCON_Log(const char *fmt, ...) {
     va_end(ap);
     out_line(line);
     return 0;
+}
+
+// Back `seconds` in the ring; a replay in progress is not to be changed.
+static void say_rewound(int seconds) {
+    double back = 0;
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_replay_left() > 0 || sys_rewind(seconds, &back) != 0;
+    }
+    if (failed) return say("error: nothing kept to go back to");
+    sayf("back %.1f s", back);
+    say("ready");
 }
 
 void Console_CommandHandler(ConsoleInformation *, char *command) {
@@ -807,7 +916,7 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         say("ready");
     } else if (is("tape")) {
         run_tape(n == 1 ? nullptr : words[1]);
-    } else if (is("notape")) {
+    } else if (is("notape") || is("utape")) {
         run_tape(nullptr);
     } else if (is("shot")) {
         run_shot(words, n);
@@ -821,6 +930,9 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             say_written([&] { return sys_state_save(words[2]); });
         else
             say_result(sys_state_load(words[2]));
+    } else if (is("rewind") && n == 2 && atoi(words[1]) > 0 &&
+               strspn(words[1], "0123456789") == strlen(words[1])) {
+        say_rewound(atoi(words[1]));
     } else if (is("asm")) {
         run_asm(words, n);
     } else if (is("dasm")) {
@@ -839,13 +951,29 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
 }
 
 char *Console_TabCompletionHandler(char *text) {
+    static char completed[CON_CHARS_PER_LINE + 1];
     size_t len = strlen(text);
+    std::vector<std::string> matches;
+    auto match = [&](const char *word) {
+        if (strncasecmp(word, text, len) == 0) matches.emplace_back(word);
+    };
+    std::for_each(std::begin(commands), std::end(commands), match);
+    std::for_each(std::begin(monitor_commands), std::end(monitor_commands), match);
+    if (matches.size() == 1) {
+        snprintf(completed, sizeof completed, "%s ", matches[0].c_str());
+        return completed;
+    }
     say("");
-    for (const char *word : commands)
-        if (strncmp(word, text, len) == 0) say(word);
-    for (const char *word : monitor_commands)
-        if (strncmp(word, text, len) == 0) say(word);
-    return nullptr;
+    for (const std::string &word : matches)
+        say(word.c_str());
+    // What every match shares is typed: "sou" for "so".
+    std::string common = matches.empty() ? "" : matches[0];
+    for (const std::string &word : matches)
+        while (strncasecmp(common.c_str(), word.c_str(), common.size()) != 0)
+            common.pop_back();
+    if (common.size() <= len) return nullptr;
+    snprintf(completed, sizeof completed, "%s", common.c_str());
+    return completed;
 }
 
 int SDLCON_Notice() {

@@ -15,7 +15,8 @@
 #include <SDL_console.h>
 
 constexpr int SDLCON_LINES = 300;    // scroll-back
-constexpr int SDLCON_ALPHA = 220;    // of 255
+constexpr int SDLCON_ALPHA = 255;    // opaque: the picture's text showing through clashed with it
+constexpr int SDLCON_COLUMNS = 64;   // the console's width in characters, at least
 constexpr int SDLCON_MAX_WORDS = 32; // words of one command line
 constexpr const char *SDLCON_PROMPT = "Z5>";
 constexpr const char *SDLCON_RAM_FILE = "kestrel_ram.bin";

@@ -131,11 +131,12 @@ static int check_body(const uint8_t *file, size_t size, uint32_t body_size,
     return 0;
 }
 
-static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
+static int read_body(const uint8_t *file, size_t size, uint32_t body_size, int apply) {
     std::vector<uint8_t> body;
     const uint8_t *found[STATE_SECTIONS] = {};
     size_t sizes[STATE_SECTIONS] = {};
     if (check_body(file, size, body_size, body, found, sizes) != 0) return 1;
+    if (!apply) return 0;
     // The running drives' changes are the user's: stored before their tracks go.
     for (int n = 0; n < 2; n++)
         if (fdc_write_image(n) != 0)
@@ -145,8 +146,7 @@ static int read_body(const uint8_t *file, size_t size, uint32_t body_size) {
     return 0;
 }
 
-int sys_state_read(const uint8_t *file, size_t size) {
-    state_set_reporter(report_to_user);
+static int read_state(const uint8_t *file, size_t size, int apply) {
     if (size < STATE_HEADER) return state_refuse("too short for a state file");
     if (memcmp(file, STATE_MAGIC, sizeof STATE_MAGIC) != 0)
         return state_refuse("not a kestrel state file");
@@ -160,9 +160,18 @@ int sys_state_read(const uint8_t *file, size_t size) {
         return state_refuse("format version %u, this kestrel reads versions 1 to %u", version,
                             STATE_VERSION);
     state_begin(version, loading);
-    int result = read_body(file, size, body_size);
+    int result = read_body(file, size, body_size, apply);
     state_begin(STATE_VERSION, loading);
     return result;
+}
+
+int sys_state_read(const uint8_t *file, size_t size) {
+    state_set_reporter(report_to_user);
+    return read_state(file, size, 1);
+}
+
+int sys_state_check(const uint8_t *file, size_t size) {
+    return read_state(file, size, 0);
 }
 
 int sys_state_save(const char *path) {

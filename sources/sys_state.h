@@ -35,3 +35,6 @@ int sys_state_load(const char *path);
 // The same on bytes in memory (a whole state file's), without the write-back.
 int sys_state_write(std::vector<uint8_t> &file);
 int sys_state_read(const uint8_t *file, size_t size);
+// Checks bytes as sys_state_read does and applies nothing; refusals go to
+// the reporter set with state_set_reporter.
+int sys_state_check(const uint8_t *file, size_t size);

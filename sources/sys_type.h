@@ -10,7 +10,9 @@ constexpr int TYPE_FRAMES_PER_KEY = 6;
 
 // Index of the first character of `text` that no key makes, or -1.
 int sys_type_check(const char *text);
-// Types `text` from frame `first` on ('\n' is Return); replaces what waits.
+// Types `text` from frame `first` on ('\n' is Return), or from the next
+// frame when `first` is negative; replaces what waits. Characters no key
+// makes are passed over.
 int sys_type_start(const char *text, long first);
 // Timer thread, at the start of frame `frame`: acts on the key events due.
 int sys_type_frame(long frame);

@@ -39,11 +39,11 @@ TEST_F(BoardWiring, SoundChipCountsTheViasCycles) {
 
 // Key events the step hands the VIA close and open the key's cell.
 TEST_F(BoardWiring, KeyEventsThroughTheViaReachTheMatrix) {
-    via_6522_event({EV_KEY_DOWN, 'q'});
-    via_6522_event({EV_KEY_DOWN, 303});    // the host's right shift
+    via_6522_event({EV_KEY_DOWN, KEY_Q});
+    via_6522_event({EV_KEY_DOWN, KEY_RSHIFT});
     EXPECT_EQ(0x40, keyboard_matrix()[1]); // q: row 1, column 6
     EXPECT_EQ(0x10, keyboard_matrix()[7]); // right shift: row 7, column 4
-    via_6522_event({EV_KEY_UP, 'q'});
+    via_6522_event({EV_KEY_UP, KEY_Q});
     EXPECT_EQ(0x00, keyboard_matrix()[1]);
 }
 

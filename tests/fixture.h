@@ -16,6 +16,7 @@
 
 #include "board.h"
 #include "cpu_6502.h"
+#include "keyboard.h"
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
@@ -57,6 +58,13 @@ class TempDir {
     std::string path_;
     std::filesystem::path old_;
 };
+
+// The cell of the key that types `c` ('\r' and '\n' are Return), shift aside.
+inline uint64_t cell_of(char c) {
+    uint8_t cell = 0;
+    bool shift = false;
+    return keyboard_find(c == '\r' ? '\n' : c, &cell, &shift) == 0 ? cell : KEY_CELLS;
+}
 
 inline std::vector<uint8_t> read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

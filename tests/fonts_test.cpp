@@ -12,7 +12,7 @@ uint32_t le32(const std::vector<uint8_t> &b, size_t at) {
 }
 
 TEST(ConsoleFonts, CellsInOneRowWhiteOnMagentaWithAGlyphInEveryPrintableCell) {
-    for (auto [w, h] : {std::pair{6u, 13u}, {7u, 14u}, {8u, 15u}, {9u, 15u}}) {
+    for (auto [w, h] : {std::pair{4u, 6u}, {6u, 13u}, {7u, 14u}, {8u, 15u}, {9u, 15u}}) {
         const std::string name = std::to_string(w) + "x" + std::to_string(h);
         std::vector<uint8_t> b = read_file(KESTREL_RUN_DIR "/kestrel_font_" + name + ".bmp");
         ASSERT_GE(b.size(), 54u) << name;

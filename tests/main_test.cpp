@@ -635,3 +635,22 @@ TEST_F(Runner, AnAddressThatIsNotOneIsRefusedWith2) {
     EXPECT_EQ(2, run_split("--print-screen=yes"));
     EXPECT_EQ(2, run_split("--exit-when"));
 }
+
+// A bug report as a file: the recorded run replayed from the command line
+// ends in the same machine; a recording that is no recording is one line.
+TEST_F(Runner, ARecordedRunReplaysToTheSameMachineAndABadOneIsOneLine) {
+    ASSERT_EQ(0, run_split("--seconds 4 --record-input r.rec --save-state a.state "
+                           "--type 'DUMP C000\\n' --exact-timing demo.dsk"))
+        << read_text("err.txt");
+    ASSERT_EQ(0, run_split("--seconds 4 --replay r.rec --save-state b.state"))
+        << read_text("err.txt");
+    EXPECT_EQ(read_file("a.state"), read_file("b.state"));
+    EXPECT_GT(read_file("a.state").size(), 1000u);
+    write_text("x.rec", "KESTRPL\x1A");
+    EXPECT_EQ(1, run_split("--seconds 1 --replay x.rec --save-state c.state"));
+    EXPECT_EQ("kestrel: --replay x.rec refused: not a kestrel input recording\n",
+              read_text("err.txt"));
+    EXPECT_FALSE(std::filesystem::exists("c.state"));
+    EXPECT_EQ(2, run_split("--replay r.rec demo.dsk"));
+    EXPECT_EQ(0u, read_text("err.txt").find("kestrel: --replay: FILE comes from the recording"));
+}

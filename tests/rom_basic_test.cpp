@@ -127,7 +127,7 @@ TEST_F(RomMachine, BasicKeysTypedAheadWaitOrRingTheBell) {
     keys("CLS:WAIT 250:?\"END\"\n");
     frames(5);
     for (int n = 1; n <= 16; n++) {
-        press('a');
+        press(KEY_A);
         EXPECT_EQ(n == 16, loud) << "key " << n;
     }
     const std::string kept(15, 'a');

@@ -17,10 +17,6 @@
 #include "sys_file.h"
 #include "vdc.h"
 
-// Host key symbols, as the host loop sends them.
-constexpr int K_BACKSPACE = 8, K_RETURN = 13, K_ESCAPE = 27, K_UP = 273, K_DOWN = 274;
-constexpr int K_RIGHT = 275, K_LEFT = 276, K_SCROLLOCK = 302, K_RSHIFT = 303, K_LSHIFT = 304;
-constexpr int K_RCTRL = 305, K_LCTRL = 306, K_RALT = 307, K_LALT = 308;
 constexpr uint32_t RED = 0x0000FF, BLUE = 0xFF0000, YELLOW = 0x00FFFF;
 
 // The character keys, each over the character it gives with shift.
@@ -91,17 +87,18 @@ class RomMachine : public ::testing::Test {
     void boot() {
         ASSERT_TRUE(run_until([&] { return at_prompt(); }, 100)) << screen();
     }
-    void press(int sym, int mod = 0) {
-        if (mod) push_event({EV_KEY_DOWN, static_cast<uint64_t>(mod)});
-        push_event({EV_KEY_DOWN, static_cast<uint64_t>(sym)});
+    // A cell, with another (a shift, control or caps) held around it.
+    void press(uint64_t cell, int mod = -1) {
+        if (mod >= 0) push_event({EV_KEY_DOWN, static_cast<uint64_t>(mod)});
+        push_event({EV_KEY_DOWN, cell});
         frames(2);
-        push_event({EV_KEY_UP, static_cast<uint64_t>(sym)});
-        if (mod) push_event({EV_KEY_UP, static_cast<uint64_t>(mod)});
+        push_event({EV_KEY_UP, cell});
+        if (mod >= 0) push_event({EV_KEY_UP, static_cast<uint64_t>(mod)});
         frames(2);
     }
     void type(const std::string &text) { // lower case and digits; '\r' is Return
         for (char c : text)
-            press(c);
+            press(cell_of(c));
     }
     // Types a command line and waits until the prompt is back.
     void command(const std::string &line, int max_frames = 300) {

@@ -22,15 +22,17 @@ TEST_F(RomMachine, BootsToBannerAndPromptWithTheStatusRowInTheRomsShapes) {
 
 TEST_F(RomMachine, EveryKeyReachesTheRomsKeyReading) {
     struct key {
-        int sym, mod, code;
+        int cell, mod, code;
     };
-    std::vector<key> keys = {{K_ESCAPE, 0, 27},       {K_UP, 0, 11},          {K_LEFT, K_RSHIFT, 8},
-                             {K_DOWN, 0, 10},         {K_RIGHT, 0, 9},        {K_BACKSPACE, 0, 127},
-                             {K_RETURN, 0, 13},       {'a', K_LCTRL, 1},      {'z', K_RCTRL, 0x1A},
-                             {'q', K_SCROLLOCK, 'Q'}, {'5', K_SCROLLOCK, '5'}};
+    std::vector<key> keys = {
+        {KEY_ESC, -1, 27},      {KEY_UP, -1, 11},      {KEY_LEFT, KEY_RSHIFT, 8},
+        {KEY_DOWN, -1, 10},     {KEY_RIGHT, -1, 9},    {KEY_DELETE, -1, 127},
+        {KEY_RETURN, -1, 13},   {KEY_A, KEY_LCTRL, 1}, {KEY_Z, KEY_RCTRL, 0x1A},
+        {KEY_Q, KEY_CAPS, 'Q'}, {KEY_5, KEY_CAPS, '5'}};
     for (size_t i = 0; PLAIN[i]; i++) {
-        keys.push_back({PLAIN[i], 0, PLAIN[i]});
-        keys.push_back({PLAIN[i], i & 1 ? K_LSHIFT : K_RSHIFT, SHIFTED[i]});
+        int cell = static_cast<int>(cell_of(PLAIN[i]));
+        keys.push_back({cell, -1, PLAIN[i]});
+        keys.push_back({cell, i & 1 ? KEY_LSHIFT : KEY_RSHIFT, SHIFTED[i]});
     }
     boot();
     // Stores each code from the ROM's read-key entry at 0x5000 on, the count in 0xF0.
@@ -39,20 +41,21 @@ TEST_F(RomMachine, EveryKeyReachesTheRomsKeyReading) {
     frames(2);
     ram[0xF0] = 0;
     for (const key &k : keys)
-        press(k.sym, k.mod);
-    for (int mod : {K_LSHIFT, K_RSHIFT, K_LCTRL, K_RCTRL, K_LALT, K_RALT, K_SCROLLOCK})
+        press(k.cell, k.mod);
+    for (int mod : {KEY_LSHIFT, KEY_RSHIFT, KEY_LCTRL, KEY_RCTRL, KEY_LALT, KEY_RALT, KEY_CAPS})
         press(mod); // alone they give nothing
     ASSERT_EQ(keys.size(), ram[0xF0]);
     for (size_t i = 0; i < keys.size(); i++)
         EXPECT_EQ(keys[i].code, ram[0x5000 + i])
-            << "key " << keys[i].sym << " with " << keys[i].mod;
+            << "key " << keys[i].cell << " with " << keys[i].mod;
 }
 
 TEST_F(RomMachine, MonitorCommandsOnceEach) {
     boot();
     command("help");
-    for (const char *usage : {"HELP", "HIRES", "DUMP [FROM [TO]]", "ENTER ADDR BB ..",
-                              "FILL FROM TO BB", "GO ADDR", "LOAD", "BOOT", "CLS"})
+    for (const char *usage :
+         {"HELP", "HIRES", "DUMP [FROM [TO]]", "ENTER ADDR BB ..", "FILL FROM TO BB", "GO ADDR",
+          "LOAD", "BOOT", "CLS", "BASIC (MON RETURNS)"})
         EXPECT_GE(row_of(usage), 1) << usage << "\n" << screen();
     // Printable bytes also as text; the ROM's name stands at 0xC01E.
     command("d c01e c025");
@@ -109,7 +112,7 @@ TEST_F(RomMachine, TapeDemoLoadsRunsDrawsAndPlays) {
     EXPECT_GT(drawn, 500);
     frames(3);
     EXPECT_FALSE(loud);
-    press(' ');
+    press(KEY_SPACE);
     ASSERT_TRUE(run_until([&] { return at_prompt(); })) << screen();
     EXPECT_GE(row_of("TAPE DEMO FINISHED"), 1);
 }

@@ -9,7 +9,7 @@ TEST(CfgFile, MissingFileIsWrittenWithEveryKeyAndItsComments) {
     EXPECT_EQ(
         "########################################\n# delete or rename this file to create #\n#     "
         "new one with default values      #\n########################################\n\n# set "
-        "verbosity level: 0,1,2\n# used only in debug versions\nverbosity = 0\n\n# set refresh "
+        "verbosity level: 0,1,2\n# 1: title speed, 2: also log\nverbosity = 0\n\n# set refresh "
         "interval in ms, e.g.,\n# 20 ms gives 50 Hz refresh\n# reasonable range is 20..50 ms,\n# "
         "for fast machines 20 should be ok\nrefresh = 20\n\n# set initial zoom level: 0, 1, "
         "2\nzoom = 1\n\n# set 6502 speed multiplier: 1, 2, 4\nspeed = 1\n\n# disable/enable sound: "

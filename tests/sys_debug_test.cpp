@@ -69,7 +69,7 @@ TEST_F(SysDebug, BreakpointStopsBeforeItsInstructionAndContinuePassesIt) {
     EXPECT_EQ(1, sys_debug_take_notice());
     EXPECT_EQ(0, sys_debug_take_notice());
     EXPECT_EQ("break at $0405|"
-              "> 0405  E8        inx                  A=42 X=00 Y=FF S=FC .V-B.I.C|",
+              "> 0405  E8        inx          A=42 X=00 Y=FF S=FC .V-B.I.C|",
               joined_log());
     sys_debug_continue();
     EXPECT_EQ(DBG_RUNNING, run(10));
@@ -114,8 +114,8 @@ TEST_F(SysDebug, StepsShowEachInstructionOverAndReturnRunSubroutines) {
     logged.clear();
     sys_debug_over(); // not at a JSR: one step
     EXPECT_EQ(DBG_STEPPED, run());
-    EXPECT_EQ("  0405  E8        inx                  A=42 X=00 Y=FF S=FC .V-B.I.C|"
-              "> 0406  8D 00 20  sta $2000            A=42 X=01 Y=FF S=FC .V-B.I.C|",
+    EXPECT_EQ("  0405  E8        inx          A=42 X=00 Y=FF S=FC .V-B.I.C|"
+              "> 0406  8D 00 20  sta $2000    A=42 X=01 Y=FF S=FC .V-B.I.C|",
               joined_log());
 }
 

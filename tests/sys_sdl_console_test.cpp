@@ -34,25 +34,28 @@ std::string run(const char *line) {
 
 using SysSdlConsole = SdlScreen;
 
-// Fonts 4 and -1 are unknown. The last console is never made topmost, which
-// the library remembers: nothing may touch a freed one (the sanitizer sees).
-TEST_F(SysSdlConsole, ZoomSetsTheRectangleAndFontTheCellWidth) {
+// Fonts 4 and -1 are unknown. A font that gives fewer than 64 columns makes
+// way for the widest that gives them, or the narrowest at the smallest zoom.
+// The last console is never made topmost, which the library remembers:
+// nothing may touch a freed one (the sanitizer sees).
+TEST_F(SysSdlConsole, ZoomSetsTheRectangleAndAFontThatFitsTheLines) {
     SDLCON_Quit();
     ASSERT_TRUE(make_font("kestrel_font_9x15.bmp", 9, 15));
+    ASSERT_TRUE(make_font("kestrel_font_4x6.bmp", 4, 6));
     const struct {
-        int zoom, font, x, y, w, h, cell;
-    } cases[] = {{0, 4, 4, 16, 232, 204, 7},
-                 {1, 3, 8, 32, 464, 408, 9},
-                 {2, -1, 8, 32, 464, 408, 7},
-                 {1, 1, 8, 32, 464, 408, 7}};
+        int zoom, font, x, y, w, h, cell, cols;
+    } cases[] = {{0, 4, 0, 16, 240, 204, 4, 59},
+                 {1, 3, 8, 32, 464, 408, 7, 65},
+                 {2, -1, 8, 32, 464, 408, 7, 65},
+                 {1, 1, 8, 32, 464, 408, 7, 65}};
     for (const auto &c : cases) {
         video->zoom = c.zoom;
         config[CFG_FONT].value = c.font;
         ASSERT_EQ(0, SDLCON_Init());
         ConsoleInformation *con = SDLCON_Console();
-        EXPECT_EQ(std::tuple(c.x, c.y, c.w, c.h, c.cell, 220),
+        EXPECT_EQ(std::tuple(c.x, c.y, c.w, c.h, c.cell, c.cols, 255),
                   std::tuple(con->DispX, con->DispY, con->ConsoleSurface->w, con->ConsoleSurface->h,
-                             con->FontWidth, con->ConsoleAlpha));
+                             con->FontWidth, con->VChars, con->ConsoleAlpha));
         EXPECT_STREQ("Z5>", con->Prompt);
         EXPECT_EQ("||type '?' to see brief help||", view(4)) << "the library's line is gone";
         if (c.font != 1) SDLCON_Show();
@@ -106,7 +109,7 @@ TEST_F(SysSdlConsole, ShowOpensFullyAtOnceHideClosesAndAWindowChangeRefits) {
     SDLCON_Show();
     video->overlay();
     EXPECT_EQ(std::pair(1, 408), std::pair(SDLCON_Visible(), SDLCON_Console()->RaiseOffset));
-    for (auto [scale, x] : {std::pair{1, 4}, {2, 8}}) {
+    for (auto [scale, x] : {std::pair{1, 0}, {2, 8}}) {
         video->surface = SDL_SetVideoMode(240 * scale, 224 * scale, 32, SDL_SWSURFACE);
         video->overlay();
         EXPECT_EQ(x, SDLCON_Console()->DispX) << scale;
@@ -132,9 +135,9 @@ constexpr int TAPE = 0x10000, PAUSED = 0x10001; // not RAM: the next tape byte, 
 constexpr int EXACT = 0x10002; // not RAM: the cycle LDA abs,X pays for a page crossing
 
 TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
-    for (const char *line : {"frobnicate x", "   ", "utape", "??", "mnt1 a b", "load", "load a b c",
-                             "save", "save x.bin A0500", "save x.bin 0500 L0100",
-                             "save x.bin A0500 X0100", "save x.bin A L0100", "save x.bin A0500 E"})
+    for (const char *line : {"frobnicate x", "   ", "??", "mnt1 a b", "load", "load a b c", "save",
+                             "save x.bin A0500", "save x.bin 0500 L0100", "save x.bin A0500 X0100",
+                             "save x.bin A L0100", "save x.bin A0500 E"})
         EXPECT_EQ("? syntax error|", run(line)) << line;
     struct {
         const char *line, *reply;
@@ -165,6 +168,7 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"tape t.tap", "ready|", TAPE, 0xC3},
         {"NoTape", "ready|", TAPE, 0xFF},
         {"tape t.tap x", "ready|", TAPE, 0xC3},
+        {"UTape", "ready|", TAPE, 0xFF},
         {"tape", "ready|", TAPE, 0xFF},
         {"soundoff", "ready|", PAUSED, 1},
         {"SoundOn", "ready|", PAUSED, 0},
@@ -194,7 +198,9 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"state load s.state", "restoring state 's.state'|ready|"},
         {"state load n", "restoring state 'n'|state 'n' refused: No such file or "
                          "directory|error|"},
-        {"state s.state", "? syntax error|"}};
+        {"state s.state", "? syntax error|"},
+        {"rewind 0", "? syntax error|"},
+        {"rewind 3", "error: nothing kept to go back to|"}};
     for (const auto &r : rows) {
         EXPECT_EQ(r.reply, run(r.line)) << r.line;
         uint8_t byte = r.at >= 0 && r.at < TAPE ? ram_getptr()[r.at] : audio->paused & 1;
@@ -209,20 +215,20 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         EXPECT_TRUE(r.at < 0 || byte == r.value) << r.line << ": " << int{byte};
     }
     run("wc");
-    EXPECT_EQ("0500  A9 42     lda #$42            |ready|", run("d 0500 1"));
+    EXPECT_EQ("0500  A9 42     lda #$42    |ready|", run("d 0500 1"));
     const std::vector<uint8_t> saved = read_file("l.bin");
     EXPECT_EQ(std::pair(0x100ul, 0xA5), std::pair(saved.size(), int{saved.at(0)}));
     // The screen as PNG and as a 24-bit BMP of 240 x 224; an empty recording is a WAV header.
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 24 lines, 5 more, 4 on states, the monitor's 22,
-    // 2 on timing (or 16 keys) and ready.
+    // Help clears the view, then lists 24 lines, 5 more, 5 on states and rewind, the
+    // monitor's 22, 2 on timing (or 30 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(59).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(60).find("|=== HELP/COMMANDS ==="));
     EXPECT_EQ(0u, view(25).find("=== MONITOR ==="));
     run("?KEYS");
-    EXPECT_EQ(0u, view(18).find("|=== HELP/KEYS ==="));
+    EXPECT_EQ(0u, view(32).find("|=== HELP/KEYS ==="));
 }
 
 // Names the assembler and the disassembler make up replace only what they
@@ -318,13 +324,62 @@ TEST_F(SysSdlConsoleCommands, WritesThatCannotBeDoneSayWhyAndKeepTheOldFile) {
         EXPECT_EQ(std::string::npos, f.path().string().find(".tmp")) << f.path();
 }
 
-TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabListsMatchingCommands) {
+// Tab completes the command word when one command begins so, types what
+// several share and lists them.
+TEST_F(SysSdlConsoleCommands, TypedLinesRunOnReturnAndTabCompletesTheCommand) {
     SDLCON_Show();
     type_keys("asm");
     EXPECT_EQ("Z5>asm|? syntax error|", view(2));
-    char s[] = "s";
-    EXPECT_EQ(nullptr, Console_TabCompletionHandler(s));
+    auto tab = [] {
+        SDL_Event ev = key_event(SDL_KEYDOWN, SDLK_TAB);
+        EXPECT_EQ(0, SDLCON_ProcessEvent(ev));
+        return std::string(SDLCON_Console()->Command);
+    };
+    type_keys("s", false);
+    EXPECT_EQ("s", tab());
     EXPECT_EQ("|save|soundon|soundoff|shot|state|s|", view(7));
+    type_keys("o", false);
+    EXPECT_EQ("soundo", tab());
+    EXPECT_EQ("|soundon|soundoff|", view(3));
+    type_keys("f", false);
+    EXPECT_EQ("soundoff ", tab());
+    type_keys("");
+    EXPECT_EQ("Z5>soundoff |ready|", view(2));
+    type_keys("ut", false);
+    EXPECT_EQ("utape ", tab());
+    type_keys("");
+    EXPECT_EQ("Z5>utape |ready|", view(2));
+}
+
+// PgUp and PgDn move a page less a line; a command's output comes into view.
+// Help and the monitor's lines fit the narrowest console, 59 columns.
+TEST_F(SysSdlConsoleCommands, PagesScrollAndEveryLineFitsTheNarrowestConsole) {
+    SDLCON_Show();
+    run("?");
+    video->overlay();
+    const ConsoleInformation *c = SDLCON_Console();
+    const int page = c->ConsoleSurface->h / c->FontHeight - 2; // less the command line
+    const int oldest = c->TotalConsoleLines - page - 1;        // the first line at the top
+    ASSERT_TRUE(oldest > page && oldest < 2 * page) << oldest;
+    for (auto [key, back] : {std::pair{SDLK_PAGEUP, page},
+                             {SDLK_PAGEUP, oldest},
+                             {SDLK_PAGEDOWN, oldest - page},
+                             {SDLK_PAGEDOWN, 0},
+                             {SDLK_PAGEDOWN, 0}}) {
+        SDL_Event ev = key_event(SDL_KEYDOWN, key);
+        EXPECT_EQ(0, SDLCON_ProcessEvent(ev));
+        EXPECT_EQ(back, SDLCON_Console()->ConsoleScrollBack) << key;
+    }
+    SDL_Event up = key_event(SDL_KEYDOWN, SDLK_PAGEUP);
+    SDLCON_ProcessEvent(up);
+    type_keys("s 2");
+    EXPECT_EQ(0, SDLCON_Console()->ConsoleScrollBack);
+    run("?keys");
+    run("m 0 L10");
+    run("d 0 2");
+    run("r");
+    for (const std::string &line : console_lines(150))
+        EXPECT_LE(line.size(), 59u) << line;
 }
 
 // Long listings come a page at a time, with the command that goes on; with the console open,
@@ -339,7 +394,7 @@ TEST_F(SysSdlConsoleCommands, LongListingsArePagedAndHoldTheMachineBriefly) {
         return std::vector<uint8_t>(p, p + c->pitch * c->h);
     };
     const std::vector<uint8_t> before = surface();
-    // Line, its first and last lines but one: 256 lines (128 dump rows of two) and "more".
+    // Line, its first and last lines but one: 256 lines and "more".
     const std::tuple<const char *, const char *, std::string> rows[] = {
         {"d 0 300000", "0000  00 ", "more: d A0100 299744|"}, // BRKs of a byte each
         {"d 0500 99999999999999999999", "0500  00 ", "more: d A0600 9223372036854775551|"},

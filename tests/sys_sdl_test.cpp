@@ -3,10 +3,12 @@
 #include "sys_sdl.h"
 
 #include "cpu_6502.h"
+#include "keyboard.h"
 #include "ram.h"
 #include "sys_debug.h"
 #include "sys_sdl_console.h"
 #include "sys_sdl_fixture.h"
+#include "sys_sdl_keys.h"
 #include "sys_sdl_video.h"
 #include "sys_state.h"
 
@@ -28,21 +30,29 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
     // console open before, key, its character, release ends the loop, console
     // open after, charset flipped, machine events
     std::tuple<bool, SDLKey, Uint16, int, int, bool, queued> rows[] = {
-        {0, SDLK_a, 'a', 0, 0, 0, {{D, SDLK_a}, {U, SDLK_a}}},
-        {0, SDLK_ESCAPE, 27, 0, 0, 0, {{D, 27}, {U, 27}}},
+        {0, SDLK_a, 'a', 0, 0, 0, {{D, KEY_A}, {U, KEY_A}}},
+        {0, SDLK_ESCAPE, 27, 0, 0, 0, {{D, KEY_ESC}, {U, KEY_ESC}}},
+        {0,
+         SDLK_KP_PLUS,
+         '+',
+         0,
+         0,
+         0,
+         {{D, KEY_LSHIFT}, {D, KEY_EQUALS}, {U, KEY_EQUALS}, {U, KEY_LSHIFT}}},
+        {0, SDLK_HOME, 0, 0, 0, 0, {{D, KEY_LCTRL}, {D, KEY_L}, {U, KEY_L}, {U, KEY_LCTRL}}},
         {0, SDLK_F12, 0, 0, 0, 0, {{EV_RESET, 0}}},
         {0, SDLK_F11, 0, 0, 0, 0, {{EV_NMI_SET, 0}, {EV_NMI_CLEAR, 0}}},
         {0, SDLK_F4, 0, 0, 0, 1, {{EV_NMI_SET, 0}, {EV_NMI_CLEAR, 0}}},
-        {0, SDLK_F5, 0, 0, 0, 0, {{EV_SPEED_DOWN, 0}, {D, SDLK_F5}, {U, SDLK_F5}}},
-        {0, SDLK_F6, 0, 0, 0, 0, {{EV_SPEED_UP, 0}, {D, SDLK_F6}, {U, SDLK_F6}}},
-        {0, SDLK_F7, 0, 0, 0, 0, {{EV_ZOOM_OUT, 0}, {D, SDLK_F7}, {U, SDLK_F7}}},
-        {0, SDLK_F8, 0, 0, 0, 0, {{EV_ZOOM_IN, 0}, {D, SDLK_F8}, {U, SDLK_F8}}},
+        {0, SDLK_F5, 0, 0, 0, 0, {{EV_SPEED_DOWN, 0}}},
+        {0, SDLK_F6, 0, 0, 0, 0, {{EV_SPEED_UP, 0}}},
+        {0, SDLK_F7, 0, 0, 0, 0, {{EV_ZOOM_OUT, 0}}},
+        {0, SDLK_F8, 0, 0, 0, 0, {{EV_ZOOM_IN, 0}}},
         {0, SDLK_F10, 0, 1, 0, 0, {}},
-        {0, SDLK_F1, 0, 0, 1, 0, {{U, SDLK_F1}}},
-        {1, SDLK_a, 'a', 0, 1, 0, {{U, SDLK_a}}},
-        {1, SDLK_F5, 0, 0, 1, 0, {{EV_SPEED_DOWN, 0}, {U, SDLK_F5}}},
-        {1, SDLK_ESCAPE, 27, 0, 0, 0, {{U, 27}}},
-        {1, SDLK_F1, 0, 0, 0, 0, {{U, SDLK_F1}}},
+        {0, SDLK_F1, 0, 0, 1, 0, {}},
+        {1, SDLK_a, 'a', 0, 1, 0, {{U, KEY_A}}},
+        {1, SDLK_F5, 0, 0, 1, 0, {{EV_SPEED_DOWN, 0}}},
+        {1, SDLK_ESCAPE, 27, 0, 0, 0, {{U, KEY_ESC}}},
+        {1, SDLK_F1, 0, 0, 0, 0, {}},
     };
     for (const auto &[open, sym, unicode, ends, open_after, flips, events] : rows) {
         open ? SDLCON_Show() : SDLCON_Hide();
@@ -58,6 +68,29 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
     SDL_Event wake = {SDL_USEREVENT}, close = {SDL_QUIT};
     EXPECT_EQ(0, sys_sdl_event(wake));
     EXPECT_EQ(1, sys_sdl_event(close));
+}
+
+// Host character keys are the machine's key for their unshifted character;
+// every one of the machine's 62 keys has a host key.
+TEST_F(HostKeys, EveryMachineKeyHasAHostKeyAndCharacterKeysTypeTheirCharacter) {
+    std::vector<bool> reached(KEY_CELLS);
+    for (int sym = 1; sym < SDLK_LAST; sym++) {
+        uint8_t cell = 0, with = 0;
+        if (sys_sdl_keys_cell(SDLKey(sym), &cell, &with) != 0) continue;
+        ASSERT_LT(cell, KEY_CELLS) << sym;
+        reached[cell] = true;
+        if (sym >= ' ' && sym < 127) {
+            EXPECT_EQ(sym, keyboard_layout[cell].plain) << sym;
+            EXPECT_EQ(SDL_KEYS_NONE, with) << sym;
+        }
+    }
+    EXPECT_EQ(62, std::count(reached.begin(), reached.end(), true));
+    uint8_t cell = 0, with = 0;
+    EXPECT_EQ(1, sys_sdl_keys_cell(SDLK_F1, &cell, &with));
+    EXPECT_EQ(0, sys_sdl_keys_cell(SDLK_KP_MULTIPLY, &cell, &with));
+    EXPECT_EQ(std::pair(KEY_8, KEY_LSHIFT), std::pair(key_name(cell), key_name(with)));
+    EXPECT_EQ(0, sys_sdl_keys_cell(SDLK_CAPSLOCK, &cell, &with));
+    EXPECT_EQ(KEY_CAPS, cell);
 }
 
 // F2 writes the quick state, F3 brings the machine back to it; neither is a

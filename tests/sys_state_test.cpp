@@ -160,12 +160,12 @@ std::map<int, std::vector<event>> script() {
     std::map<int, std::vector<event>> at;
     int f = 40;
     for (char c : std::string("boot\r")) {
-        at[f].push_back({EV_KEY_DOWN, uint64_t(c)});
-        at[f + 3].push_back({EV_KEY_UP, uint64_t(c)});
+        at[f].push_back({EV_KEY_DOWN, cell_of(c)});
+        at[f + 3].push_back({EV_KEY_UP, cell_of(c)});
         f += 6;
     }
-    at[100].push_back({EV_KEY_DOWN, 'q'});
-    at[108].push_back({EV_KEY_UP, 'q'});
+    at[100].push_back({EV_KEY_DOWN, KEY_Q});
+    at[108].push_back({EV_KEY_UP, KEY_Q});
     return at;
 }
 
