@@ -128,8 +128,8 @@ TEST_F(Labels, ShownInTraceSourceAndMonitor) {
     logged.clear();
     sys_debug_set_printer(keep_line);
     sys_debug_disassemble(0x0600, 2);
-    EXPECT_EQ("0600  20 10 06  jsr $0610            entry: (helper)|"
-              "0603  60        rts                 |",
+    EXPECT_EQ("0600  20 10 06  jsr $0610    entry: (helper)|"
+              "0603  60        rts         |",
               joined_log());
 }
 
