@@ -65,8 +65,8 @@ static void measure(const char *what) {
     double all = cpu_ms() - before;
     printf("%s:\n  ring: %d s kept, %.0f KiB; %.2f ms a second kept, %.2f %% of a core at "
            "speed 1 (%.1f %% of the emulation's own time)\n",
-           what, sys_rewind_count(), sys_rewind_bytes() / 1024.0, ring_ms / 60,
-           ring_ms / 60 / 10, 100 * ring_ms / all);
+           what, sys_rewind_count(), sys_rewind_bytes() / 1024.0, ring_ms / 60, ring_ms / 60 / 10,
+           100 * ring_ms / all);
     printf("  recording of a minute, a key every 0.2 s: %.1f KiB\n",
            std::filesystem::file_size("bench.rec") / 1024.0);
 }

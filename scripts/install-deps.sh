@@ -6,7 +6,7 @@ PACKAGES="
 build-essential g++ cmake make
 libgtest-dev googletest
 libsdl1.2-dev libsdl-console-dev libsdl-image1.2-dev libx11-dev
-xvfb xdotool imagemagick x11-utils
+xvfb xdotool imagemagick x11-utils xclip
 cc65
 xfonts-base pcf2bdf
 sox

@@ -74,7 +74,8 @@ static void at_frame(long frame) {
                     opts.file.c_str(), sys_file_skipped());
         if (opts.kind == KIND_PROGRAM || opts.kind == KIND_BIN) sys_replay_changed();
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
-        sys_type_start(text.c_str(), frame);
+        if (!text.empty()) sys_type_start(text.c_str(), frame); // a paste may be typing
+
     }
     sys_type_frame(frame);
 }

@@ -13,7 +13,9 @@
 #include "sys_atomic.h"
 #include "sys_core.h"
 #include "sys_data.h"
+#include "sys_file.h"
 #include "sys_state.h"
+#include "via_6522_tapein.h"
 
 constexpr char REPLAY_MAGIC[8] = {'K', 'E', 'S', 'T', 'R', 'P', 'L', 0x1A};
 constexpr size_t REPLAY_HEADER = 16;             // magic, version, body length
@@ -24,11 +26,11 @@ constexpr uint8_t TAG_EVENT = 'E', TAG_STATE = 'S', TAG_FILE = 'F';
 struct replay_entry {
     uint8_t tag;
     uint32_t frame;
-    uint32_t at;           // 'E': cycle in the frame
-    event ev;              // 'E'
-    uint8_t drive;         // 'F'
-    uint64_t hash;         // 'F'
-    std::string name;      // 'F'
+    uint32_t at;                // 'E': cycle in the frame
+    event ev;                   // 'E'
+    uint8_t drive;              // 'F'
+    uint64_t hash;              // 'F'
+    std::string name;           // 'F'
     std::vector<uint8_t> state; // 'S'
 };
 
@@ -86,9 +88,17 @@ static void rom_hashes(uint64_t *rom, uint64_t *dos) {
     *dos = hash_of(sys_data_path("z5dos.rom").c_str());
 }
 
+constexpr uint8_t TAPE = 2; // an 'F' entry's drive number for the tape
+
+// "drive 1: disk image 'x.dsk'" or "tape 'x.tap'", for refusal lines.
+static std::string what(const replay_entry &e) {
+    if (e.drive == TAPE) return "tape '" + e.name + "'";
+    return "drive " + std::to_string(e.drive + 1) + ": disk image '" + e.name + "'";
+}
+
 static void add_images(uint32_t frame) {
-    for (int n = 0; n < 2; n++) {
-        const char *path = fdc_image_path(n);
+    for (int n = 0; n <= TAPE; n++) {
+        const char *path = n == TAPE ? via_6522_tapein_path() : fdc_image_path(n);
         if (!*path) continue;
         replay_entry e{};
         e.tag = TAG_FILE;
@@ -187,14 +197,14 @@ int sys_replay_finish(std::string *why) {
     rec.entries.clear();
     errno = 0;
     if (sys_atomic_write(rec.path.c_str(), file.data(), file.size()) != 0)
-        return refuse(why, "%s", *sys_atomic_error() ? sys_atomic_error() : strerror(errno ? errno : EIO));
+        return refuse(why, "%s",
+                      *sys_atomic_error() ? sys_atomic_error() : strerror(errno ? errno : EIO));
     return 0;
 }
 
 static bool is_input(int32_t code) {
-    return code == EV_RESET || code == EV_NMI_SET || code == EV_NMI_CLEAR ||
-           code == EV_SPEED_UP || code == EV_SPEED_DOWN || code == EV_KEY_UP ||
-           code == EV_KEY_DOWN;
+    return code == EV_RESET || code == EV_NMI_SET || code == EV_NMI_CLEAR || code == EV_SPEED_UP ||
+           code == EV_SPEED_DOWN || code == EV_KEY_UP || code == EV_KEY_DOWN;
 }
 
 static std::string state_refusal;
@@ -261,7 +271,8 @@ static int decode(const std::vector<uint8_t> &body, std::vector<replay_entry> &o
             in.get(length);
             const uint8_t *name = in.take(length);
             if (name) e.name.assign(reinterpret_cast<const char *>(name), length);
-            if (!in.bad && (e.drive > 1 || length == 0 || e.name.find('\0') != std::string::npos))
+            if (!in.bad &&
+                (e.drive > TAPE || length == 0 || e.name.find('\0') != std::string::npos))
                 return refuse(why, "entry %zu: a bad disk entry", out.size() + 1);
         } else {
             return refuse(why, "entry %zu of unknown kind %u", out.size() + 1, e.tag);
@@ -278,9 +289,8 @@ static int decode(const std::vector<uint8_t> &body, std::vector<replay_entry> &o
     return 0;
 }
 
-static int parse(const uint8_t *file, size_t size, std::vector<replay_entry> &out,
-                 uint32_t *period, uint64_t *rom, uint64_t *dos, uint32_t *frames,
-                 std::string *why) {
+static int parse(const uint8_t *file, size_t size, std::vector<replay_entry> &out, uint32_t *period,
+                 uint64_t *rom, uint64_t *dos, uint32_t *frames, std::string *why) {
     if (size < REPLAY_HEADER || memcmp(file, REPLAY_MAGIC, sizeof REPLAY_MAGIC) != 0)
         return refuse(why, "not a kestrel input recording");
     state_reader header{file + sizeof REPLAY_MAGIC, 8};
@@ -316,7 +326,8 @@ static void start(std::vector<replay_entry> &entries, uint32_t frames) {
            rec.replay[rec.cursor].frame == 0;
          rec.cursor++)
         if (rec.replay[rec.cursor].tag == TAG_STATE)
-            sys_state_read(rec.replay[rec.cursor].state.data(), rec.replay[rec.cursor].state.size());
+            sys_state_read(rec.replay[rec.cursor].state.data(),
+                           rec.replay[rec.cursor].state.size());
     rec.left = frames;
     sys_input.feed = frames > 0 ? feed : nullptr;
 }
@@ -340,8 +351,7 @@ int sys_replay_open(const char *path, std::string *why) {
     std::vector<replay_entry> entries;
     uint32_t period = 0, frames = 0;
     uint64_t rom = 0, dos = 0;
-    if (parse(file.data(), file.size(), entries, &period, &rom, &dos, &frames, why) != 0)
-        return 1;
+    if (parse(file.data(), file.size(), entries, &period, &rom, &dos, &frames, why) != 0) return 1;
     uint64_t rom_now = 0, dos_now = 0;
     rom_hashes(&rom_now, &dos_now);
     if (rom != rom_now) return refuse(why, "the system ROM differs from the recording's");
@@ -358,17 +368,17 @@ int sys_replay_open(const char *path, std::string *why) {
         seen.push_back(e.name);
         std::vector<uint8_t> bytes;
         if (read_whole(e.name.c_str(), bytes, 1L << 20) != 0)
-            return refuse(why, "drive %d: disk image '%s' is missing", e.drive + 1, e.name.c_str());
+            return refuse(why, "%s is missing", what(e).c_str());
         if (state_hash(bytes.data(), bytes.size()) != e.hash)
-            return refuse(why, "drive %d: disk image '%s' differs from the recording's",
-                          e.drive + 1, e.name.c_str());
+            return refuse(why, "%s differs from the recording's", what(e).c_str());
     }
     // The start's drives go in first: a state takes the drives in place.
     for (const replay_entry &e : entries) {
         if (e.tag == TAG_EVENT || e.frame != 0) break;
-        if (e.tag == TAG_FILE && fdc_mount(e.name.c_str(), e.drive, 0) != 0)
-            return refuse(why, "drive %d: disk image '%s' can't be used", e.drive + 1,
-                          e.name.c_str());
+        if (e.tag != TAG_FILE) continue;
+        int failed = e.drive == TAPE ? sys_file_mount_tap(e.name.c_str())
+                                     : fdc_mount(e.name.c_str(), e.drive, 0);
+        if (failed) return refuse(why, "%s can't be used", what(e).c_str());
     }
     rec.refresh = period;
     start(entries, frames);
@@ -424,7 +434,8 @@ void sys_replay_frame(int debugging) {
     // A frame takes the lock once at most (frames in warp share one take):
     // a second take since the last frame was another thread's.
     uint64_t takes = sys_machine_takes();
-    if (rec.now > 0 && (takes > rec.takes + 1 || debugging)) add_state(static_cast<uint32_t>(rec.now));
+    if (rec.now > 0 && (takes > rec.takes + 1 || debugging))
+        add_state(static_cast<uint32_t>(rec.now));
     rec.takes = takes;
 }
 

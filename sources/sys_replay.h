@@ -15,8 +15,8 @@
 // frame (u32):
 //   'E' an event: the cycle in the frame (u32), the code (u8), the value (u32)
 //   'S' the whole machine at the frame's start: length (u32), a state file
-//   'F' a disk image the machine uses from here: drive (u8), hash (u64),
-//       name length (u16), name
+//   'F' a disk image (drive 0 or 1) or tape (2) the machine uses from
+//       here: drive (u8), hash (u64), name length (u16), name
 // The first entry is the start: an 'S' at frame 0, after its 'F' entries.
 //
 // Threads: record and open run on the main thread before the frames start,
@@ -47,7 +47,7 @@ int sys_replay_open(const char *path, std::string *why);
 int sys_replay_parse(const uint8_t *file, size_t size, int apply, std::string *why);
 // Frames still to replay; 0 once the replay is over (the machine goes on live).
 long sys_replay_left();
-long sys_replay_length(); // frames of the replay opened, 0 without one
+long sys_replay_length();      // frames of the replay opened, 0 without one
 uint32_t sys_replay_refresh(); // the frame period the recording ran at (ms)
 
 // Timer thread, at each frame's start, before anything else acts: records

@@ -36,8 +36,8 @@ void sys_rewind_frame() {
     if (sys_state_write(k.state) != 0) return;
     rewind_ring.bytes += k.state.size();
     rewind_ring.ring.push_back(std::move(k));
-    while (!rewind_ring.ring.empty() && (rewind_ring.ring.size() > REWIND_SECONDS ||
-                                         rewind_ring.bytes > REWIND_BYTES))
+    while (!rewind_ring.ring.empty() &&
+           (rewind_ring.ring.size() > REWIND_SECONDS || rewind_ring.bytes > REWIND_BYTES))
         drop_oldest();
 }
 

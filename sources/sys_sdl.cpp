@@ -16,6 +16,7 @@
 #include "sys_replay.h"
 #include "sys_rewind.h"
 #include "sys_sdl_audio.h"
+#include "sys_sdl_clip.h"
 #include "sys_sdl_console.h"
 #include "sys_sdl_keys.h"
 #include "sys_sdl_video.h"
@@ -197,16 +198,30 @@ static int key_up(SDLKey sym) {
     }
 }
 
+// Shift+Insert and Ctrl+Shift+V paste the clipboard.
+static bool is_paste_key(const SDL_keysym &k) {
+    return (k.sym == SDLK_INSERT && (k.mod & KMOD_SHIFT)) ||
+           (k.sym == SDLK_v && (k.mod & KMOD_CTRL) && (k.mod & KMOD_SHIFT));
+}
+
 int sys_sdl_event(SDL_Event &ev) {
     if (ev.type == SDL_QUIT) return 1;
     if (ev.type == SDL_USEREVENT) {
         host.wake_pending = false;
         SDLCON_Notice();
+        sys_sdl_clip_poll();
     }
     // A replay is the recorded run's input alone; F10 still ends it.
     if ((ev.type == SDL_KEYDOWN || ev.type == SDL_KEYUP) && sys_replay_left() > 0 &&
         ev.key.keysym.sym != SDLK_F10)
         return 0;
+    if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_MIDDLE &&
+        sys_replay_left() == 0)
+        sys_sdl_clip_paste(true);
+    if (ev.type == SDL_KEYDOWN && is_paste_key(ev.key.keysym)) {
+        sys_sdl_clip_paste(false);
+        return 0;
+    }
     if (ev.type == SDL_KEYDOWN) take_before_console(ev);
     if (ev.type == SDL_NOEVENT) return 0;
     if (SDLCON_ProcessEvent(ev) == 0) return 0;
@@ -258,6 +273,7 @@ int sys_sdl_run(step_fn step) {
         SDLCON_Quit();
         host.sysconsole = 0;
     }
+    sys_sdl_clip_close();
     return 0;
 }
 

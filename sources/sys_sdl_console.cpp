@@ -31,7 +31,9 @@
 #include "sys_debug.h"
 #include "sys_file.h"
 #include "sys_record.h"
+#include "sys_runner.h"
 #include "sys_sdl.h"
+#include "sys_sdl_clip.h"
 #include "sys_shot.h"
 #include "sys_replay.h"
 #include "sys_rewind.h"
@@ -64,11 +66,11 @@ constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",    "?keys", "mnt1",   "umnt1",   "mnt2",     "umnt2",    "load",
-    "save", "tape",  "utape",  "soundon", "soundoff", "dump",     "asm",
-    "dasm", "shot",  "record", "state",   "exacton",  "exactoff", "rewind", "labels",
+    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load",  "save",
+    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm",  "shot",
+    "record", "state", "exacton", "exactoff", "rewind", "copy",  "labels",
 };
-static_assert(std::size(commands) == 22);
+static_assert(std::size(commands) == 23);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -83,6 +85,8 @@ constexpr const char *help_keys[] = {
     " F11                                          - nmi",
     " F12                                        - reset",
     " Print Screen        - screenshot kestrel_NNNN.png",
+    " Shift+Insert, Ctrl+Shift+V  - type the clipboard",
+    " middle mouse button         - type the selection",
     " PgUp        - back 1 s (console closed): rewind",
     "----------------------------------------------------",
     " host key                          - machine key",
@@ -137,6 +141,7 @@ constexpr const char *help_more[] = {
     " shot [file.png]          - screenshot (numbered)",
     " save file.bmp                 - screen as bitmap",
     " record file.wav|off          - record the sound",
+    " copy              - text screen to the clipboard",
     "----------------------------------------------------",
 };
 
@@ -823,6 +828,20 @@ int SDLCON_Update() {
     return 0;
 }
 
+int SDLCON_Paste(const char *text) {
+    console_guard hold(sdlcon.lock);
+    if (!sdlcon.console) return 1;
+    ConsoleInformation *c = sdlcon.console;
+    size_t room = CON_CHARS_PER_LINE - strlen(c->LCommand) - strlen(c->RCommand);
+    std::string add;
+    for (const char *p = text; *p && *p != '\n' && *p != '\r' && add.size() < room; p++)
+        if (*p >= ' ' && *p < 127) add += *p;
+    strncat(c->LCommand, add.c_str(), sizeof c->LCommand - strlen(c->LCommand) - 1);
+    c->CursorPos = static_cast<int>(strlen(c->LCommand));
+    Assemble_Command(c);
+    return 0;
+}
+
 ConsoleInformation *SDLCON_Console() {
     return sdlcon.console;
 }
@@ -920,6 +939,19 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_tape(nullptr);
     } else if (is("shot")) {
         run_shot(words, n);
+    } else if (is("copy") && n == 1) {
+        std::string screen;
+        {
+            machine_guard hold;
+            screen = sys_runner_screen();
+        }
+        if (sys_sdl_clip_own(screen) == 0) {
+            say("text screen copied to the clipboard");
+            say("ready");
+        } else {
+            say("error: no X display to copy to");
+        }
+
     } else if (is("record")) {
         run_record(words, n);
     } else if (is("state") && n == 3 && (is_word(words[1], "save") || is_word(words[1], "load"))) {

@@ -39,6 +39,9 @@ int SDLCON_Hide(); // gone at the next frame
 // A command line entered with this event has run when it returns.
 int SDLCON_ProcessEvent(SDL_Event &ev);
 int SDLCON_Update(); // timer thread: draws the console over the frame
+// Adds the first line of `text` to the command line at the cursor, as far
+// as the line has room; printable characters only.
+int SDLCON_Paste(const char *text);
 // The library's record of the console (nullptr when there is none); its
 // lines, newest first, are what the user sees.
 ConsoleInformation *SDLCON_Console();

@@ -34,6 +34,10 @@ void via_6522_tapein_name(const char *path) {
     tapein.path = tapein.tape && path ? path : "";
 }
 
+const char *via_6522_tapein_path() {
+    return tapein.path.c_str();
+}
+
 int via_6522_tapein_sync() {
     if (!tapein.tape) return 1;
     if (tapein.tapeoff >= tapein.tapesize) {

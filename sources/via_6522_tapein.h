@@ -19,6 +19,7 @@
 int via_6522_tapein(uint8_t *buffer, long size);
 // The file the tape came from, kept for saved states (after a mount).
 void via_6522_tapein_name(const char *path);
+const char *via_6522_tapein_path(); // "" with no tape or no name
 // 0 when positioned at a block header (past any sync run), 1 otherwise. A
 // search at or running into the end of the image rewinds it and fails.
 int via_6522_tapein_sync();

@@ -14,6 +14,7 @@
 #include "fixture.h"
 #include "keyboard.h"
 #include "sys_core.h"
+#include "sys_file.h"
 #include "sys_rewind.h"
 #include "sys_state.h"
 
@@ -57,7 +58,7 @@ class Replay : public ::testing::Test {
     TempDir dir;
     std::map<std::pair<int, int>, event> events = script();
     void SetUp() override {
-        for (const char *name : {"z5.rom", "z5dos.rom", "demo.dsk"})
+        for (const char *name : {"z5.rom", "z5dos.rom", "demo.dsk", "demo.tap"})
             std::filesystem::copy_file(run_dir + "/" + name, name);
         sys_rewind_clear();
     }
@@ -65,6 +66,7 @@ class Replay : public ::testing::Test {
         std::string why;
         sys_replay_finish(&why);
         fdc_flush();
+        sys_file_mount_tap(nullptr);
         sys_exact_timing(0);
     }
     void boot(int exact) {
@@ -175,6 +177,7 @@ TEST_F(Replay, RewoundRunGivenTheSameInputsIsTheFirstRunAndItsRecordingDropsTheR
 // Each refused with a line naming what differs; the machine runs on as it was.
 TEST_F(Replay, RecordingsThatDoNotFitAreRefusedWithTheReasonAndChangeNothing) {
     boot(0);
+    ASSERT_EQ(0, sys_file_mount_tap("demo.tap"));
     std::string why;
     ASSERT_EQ(0, sys_replay_record("r.rec", &why));
     for (int f = 0; f < 3; f++)
@@ -213,6 +216,10 @@ TEST_F(Replay, RecordingsThatDoNotFitAreRefusedWithTheReasonAndChangeNothing) {
     EXPECT_EQ("drive 1: disk image 'demo.dsk' differs from the recording's", refused(good));
     std::filesystem::remove("demo.dsk");
     EXPECT_EQ("drive 1: disk image 'demo.dsk' is missing", refused(good));
+    disk[5000] ^= 0x80;
+    write_file("demo.dsk", disk);
+    write_file("demo.tap", {0x16, 0x16, 0x16, 0x24});
+    EXPECT_EQ("tape 'demo.tap' differs from the recording's", refused(good));
 }
 
 } // namespace

@@ -97,3 +97,49 @@ TEST_F(ProgramWindow, KeysReachTheMachineF1OpensTheConsoleF10Quits) {
     hold("F10");
     EXPECT_EQ(0, kestrel.wait_exit());
 }
+
+// Shift+Insert types the clipboard, the middle button the primary selection,
+// each as held keys with Return at the line end; the console's "copy" offers
+// the text screen as the clipboard.
+TEST_F(ProgramWindow, PasteTypesTheSelectionsAndCopyOffersTheScreen) {
+    for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
+        ASSERT_TRUE(std::filesystem::copy_file(std::string(KESTREL_RUN_DIR) + "/" + f, f));
+    x.start("Xvfb -displayfd 1 -noreset -screen 0 640x480x24 -nolisten tcp 2>xvfb.log");
+    const std::string display = x.line();
+    ASSERT_FALSE(display.empty()) << "no X server";
+    setenv("DISPLAY", std::string(1, ':').append(display).c_str(), 1);
+    kestrel.start("env SDL_AUDIODRIVER=dummy " KESTREL_BINARY
+                  " --seconds 12 --print-screen >screen.txt 2>kestrel.log");
+    window = run("xdotool search --sync --onlyvisible --name '^kestrel'");
+    ASSERT_FALSE(window.empty()) << "no window";
+    ASSERT_TRUE(shape_within_10s(0, 4)) << "no prompt";
+    Child clipboard, primary; // each owns its selection while it runs
+    auto offer = [&](Child &owner, const std::string &selection, const std::string &text) {
+        write_file(selection, std::vector<uint8_t>(text.begin(), text.end()));
+        owner.start("xclip -quiet -selection " + selection + " -i " + selection + " 2>/dev/null");
+        const std::string first_line = text.substr(0, text.find('\n'));
+        for (int t = 0; t < 50 && run("xclip -o -selection " + selection) != first_line; t++)
+            usleep(100000);
+    };
+    offer(clipboard, "clipboard", "dump c01e c025\n");
+    hold("shift+Insert");
+    ASSERT_TRUE(shape_within_10s(1, 5)) << "nothing pasted";
+    offer(primary, "primary", "d c000 c001\n");
+    run("xdotool mousemove --window " + window + " 10 10 click 2");
+    ASSERT_TRUE(shape_within_10s(1, 7)) << "nothing pasted";
+    hold("F1");
+    type("copy\r");
+    hold("F1");
+    Child out;
+    out.start("xclip -o -selection clipboard", 10);
+    std::string copied;
+    for (int row = 0; row < 3; row++)
+        copied += out.line() + "\n";
+    EXPECT_NE(std::string::npos, copied.find("KESTREL OPEN ROM 1.0\n")) << copied;
+    EXPECT_EQ(0, kestrel.wait_exit());
+    const std::string screen = read_text("screen.txt");
+    EXPECT_NE(std::string::npos,
+              screen.find(">dump c01e c025\nC01E 4B 45 53 54 52 45 4C 20  KESTREL"))
+        << screen;
+    EXPECT_NE(std::string::npos, screen.find(">d c000 c001\nC000 4C ")) << screen;
+}
