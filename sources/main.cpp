@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ay_8912.h"
@@ -236,7 +237,19 @@ static void sweep_folders() {
 int main(int argc, char **argv) {
     sys_data_beside_program(1); // FILE is looked up while parsing
     std::string error;
-    int parsed = sys_args_parse(argc, argv, &opts, &error);
+    // A menu launch works in the user's own folder: first, so that every
+    // name on the command line is taken from there.
+    std::vector<const char *> args(argv, argv + argc);
+    auto user = std::find_if(args.begin() + 1, args.end(),
+                             [](const char *a) { return strcmp(a, "--user-folder") == 0; });
+    if (user != args.end()) {
+        args.erase(user);
+        if (sys_data_user_folder(&error) != 0) {
+            fprintf(stderr, "kestrel: --user-folder: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    int parsed = sys_args_parse(static_cast<int>(args.size()), args.data(), &opts, &error);
     if (parsed != ARGS_OK) {
         fprintf(stderr, "%s\n", error.c_str());
         return parsed;

@@ -46,6 +46,7 @@ constexpr const char *usage_text =
     "  --mute               no sound from the host\n"
     "  --warp               run as fast as the host allows\n"
     "  --headless           no window and no audio device\n"
+    "  --user-folder        work in ~/.local/share/kestrel (made with the demos)\n"
     "  --exact-timing       the chips' real timing: page-crossing cycles, timers, pitch\n"
     "  --frames N           run N frames of emulated time, then exit\n"
     "  --seconds S          run S seconds of emulated time, then exit\n"

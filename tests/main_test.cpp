@@ -654,3 +654,24 @@ TEST_F(Runner, ARecordedRunReplaysToTheSameMachineAndABadOneIsOneLine) {
     EXPECT_EQ(2, run_split("--replay r.rec demo.dsk"));
     EXPECT_EQ(0u, read_text("err.txt").find("kestrel: --replay: FILE comes from the recording"));
 }
+
+// A menu launch works in the XDG data folder, or ~/.local/share without one:
+// made on first start with the demos (not again once the user deleted one),
+// and the working directory, where names on the command line are found.
+TEST_F(Headless, UserFolderIsMadeWithTheDemosAndIsTheWorkingDirectory) {
+    const std::string here = std::filesystem::current_path();
+    setenv("HOME", (here + "/home").c_str(), 1);
+    for (auto [xdg, folder] : {std::pair{here + "/xdg", "xdg/kestrel/"},
+                               {std::string("relative"), "home/.local/share/kestrel/"}}) {
+        setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+        ASSERT_EQ(0, run("--user-folder --headless --frames 1 demo.tap")) << read_text("out.txt");
+        for (const char *f : {"demo.tap", "demo.dsk", "kestrel.cfg"})
+            EXPECT_TRUE(std::filesystem::exists(folder + std::string(f))) << folder << f;
+        std::filesystem::remove(folder + std::string("demo.dsk"));
+        write_file(folder + std::string("mine.txt"), {'1', ' ', '?', '\n'});
+        ASSERT_EQ(0, run("--user-folder --headless --frames 1 mine.txt")) << read_text("out.txt");
+        EXPECT_FALSE(std::filesystem::exists(folder + std::string("demo.dsk")));
+    }
+    EXPECT_FALSE(std::filesystem::exists("kestrel.cfg"));
+    unsetenv("XDG_DATA_HOME");
+}
