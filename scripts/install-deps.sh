@@ -12,7 +12,7 @@ xfonts-base pcf2bdf
 sox
 libpng-dev libsndfile1-dev zlib1g-dev
 clang libclang-rt-dev
-dpkg-dev file
+dpkg-dev file shared-mime-info
 "
 missing=""
 for p in $PACKAGES; do

@@ -7,12 +7,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ay_8912.h"
 #include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
+#include "labels.h"
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
@@ -67,6 +69,10 @@ static void at_frame(long frame) {
             sys_sdl_plan.stop_after = frame + 1;
             return;
         }
+        // From verbosity 1 the loader has said it already.
+        if (opts.kind == KIND_BIN && sys_file_skipped() && config[CFG_VERBOSITY].value == 0)
+            fprintf(stderr, "kestrel: FILE %s: %d bytes for the I/O page 0300-03FF skipped\n",
+                    opts.file.c_str(), sys_file_skipped());
         if (opts.kind == KIND_PROGRAM || opts.kind == KIND_BIN) sys_replay_changed();
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
         if (!text.empty()) sys_type_start(text.c_str(), frame); // a paste may be typing
@@ -231,7 +237,19 @@ static void sweep_folders() {
 int main(int argc, char **argv) {
     sys_data_beside_program(1); // FILE is looked up while parsing
     std::string error;
-    int parsed = sys_args_parse(argc, argv, &opts, &error);
+    // A menu launch works in the user's own folder: first, so that every
+    // name on the command line is taken from there.
+    std::vector<const char *> args(argv, argv + argc);
+    auto user = std::find_if(args.begin() + 1, args.end(),
+                             [](const char *a) { return strcmp(a, "--user-folder") == 0; });
+    if (user != args.end()) {
+        args.erase(user);
+        if (sys_data_user_folder(&error) != 0) {
+            fprintf(stderr, "kestrel: --user-folder: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    int parsed = sys_args_parse(static_cast<int>(args.size()), args.data(), &opts, &error);
     if (parsed != ARGS_OK) {
         fprintf(stderr, "%s\n", error.c_str());
         return parsed;
@@ -268,6 +286,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (opts.exact_timing) sys_exact_timing(1);
+    if (!opts.labels.empty()) labels_load(opts.labels.c_str(), 1); // checked with the options
     std::string why;
     if (!opts.replay.empty()) {
         if (sys_replay_open(opts.replay.c_str(), &why) != 0) {

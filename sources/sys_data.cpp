@@ -3,7 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <map>
 
 #ifndef KESTREL_DATA_DIR
@@ -85,5 +89,25 @@ std::vector<std::string> sys_data_missing(const std::vector<const char *> &names
 
 int sys_data_beside_program(int on) {
     sys_data.beside_program = on != 0;
+    return 0;
+}
+
+int sys_data_user_folder(std::string *why) {
+    namespace fs = std::filesystem;
+    const char *data = getenv("XDG_DATA_HOME"), *home = getenv("HOME");
+    fs::path folder;
+    if (data && *data == '/') // the rules ignore a relative one
+        folder = fs::path(data) / "kestrel";
+    else if (home && *home)
+        folder = fs::path(home) / ".local/share/kestrel";
+    else
+        return *why = "neither XDG_DATA_HOME nor HOME is set", 1;
+    std::error_code ec;
+    bool made = fs::create_directories(folder, ec);
+    if (ec) return *why = folder.string() + ": " + ec.message(), 1;
+    if (chdir(folder.c_str()) != 0) return *why = folder.string() + ": " + strerror(errno), 1;
+    // Only a new folder gets the demos: ones the user deleted stay deleted.
+    for (const char *demo : {"demo.tap", "demo.dsk"})
+        if (made) fs::copy_file(sys_data_path(demo), demo, ec);
     return 0;
 }

@@ -23,3 +23,8 @@ std::vector<std::string> sys_data_missing(const std::vector<const char *> &names
 // The two folders found from the program's own place are searched only once
 // the program asks: a test binary in the build folder is not the program.
 int sys_data_beside_program(int on);
+// The per-user working folder for launches from a desktop menu:
+// $XDG_DATA_HOME/kestrel, or ~/.local/share/kestrel without it. Made when
+// missing, with the demo media copied in from the data folder, then made the
+// working directory. 1, with `why`, when it cannot be made or entered.
+int sys_data_user_folder(std::string *why);

@@ -17,6 +17,7 @@
 
 #include "ay_8912.h"
 #include "fdc.h"
+#include "labels.h"
 #include "log.h"
 #include "ram.h"
 #include "asm_6502.h"
@@ -66,11 +67,11 @@ constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load", "save",
-    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm", "shot",
-    "record", "state", "exacton", "exactoff", "rewind", "copy",   "volume",
+    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load",  "save",
+    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm",  "shot",
+    "record", "state", "exacton", "exactoff", "rewind", "copy",  "labels", "volume",
 };
-static_assert(std::size(commands) == 23);
+static_assert(std::size(commands) == 24);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -178,9 +179,11 @@ constexpr const char *help_monitor[] = {
     " asm file.s A                 - assemble into memory",
     " dasm file.bin A#### [out]     - disassemble at AAAA",
     " dasm A#### {E|L}#### file.asm     - to another file",
+    " labels file.lbl     - your labels in trace, d, dasm",
+    " labels                           - drop your labels",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_monitor) == 20);
+static_assert(std::size(help_monitor) == 22);
 
 // The monitor's words for tab completion, listed after `commands`.
 constexpr const char *monitor_commands[] = {"r",  "m", "e", "d",   "b", "bc", "w",
@@ -988,6 +991,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_asm(words, n);
     } else if (is("dasm")) {
         run_dasm(words, n);
+    } else if (is("labels") && n <= 2) {
+        machine_guard hold;
+        if (n == 2) sayf("labels from '%s'", words[1]);
+        say_result(n == 2 ? labels_load(words[1], 1) : labels_clear());
     } else if (run_monitor(cmd, words, n)) {
         if (is("c")) unmute();
         if (is("p")) mute_if_stopped();

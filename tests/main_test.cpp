@@ -172,6 +172,18 @@ TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
     EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
 }
 
+// At verbosity 0 the loader's own line is silent; the run still says once what it left out.
+TEST_F(Headless, ARawFileOverTheIoPageIsSaidOnce) {
+    write_file("x.bin", {0x11, 0x22, 0x33, 0x44});
+    EXPECT_EQ(0, run("--headless --warp --seconds 1.5 --dump-ram ram.bin --load-at 02FE x.bin"));
+    EXPECT_EQ("kestrel: FILE x.bin: 2 bytes for the I/O page 0300-03FF skipped\n",
+              read_text("out.txt"));
+    const std::vector<uint8_t> ram = read_file("ram.bin");
+    ASSERT_EQ(65536u, ram.size());
+    EXPECT_EQ(0x11, ram[0x02FE]);
+    EXPECT_EQ(0x22, ram[0x02FF]);
+}
+
 // Runs end however short, and settings out of range are said once and do not hold the run.
 TEST_F(Headless, RunsEndAndOutOfRangeSettingsAreSaid) {
     EXPECT_EQ(0, run("--headless --seconds 0.009", 20)) << read_text("out.txt");
@@ -641,4 +653,25 @@ TEST_F(Runner, ARecordedRunReplaysToTheSameMachineAndABadOneIsOneLine) {
     EXPECT_FALSE(std::filesystem::exists("c.state"));
     EXPECT_EQ(2, run_split("--replay r.rec demo.dsk"));
     EXPECT_EQ(0u, read_text("err.txt").find("kestrel: --replay: FILE comes from the recording"));
+}
+
+// A menu launch works in the XDG data folder, or ~/.local/share without one:
+// made on first start with the demos (not again once the user deleted one),
+// and the working directory, where names on the command line are found.
+TEST_F(Headless, UserFolderIsMadeWithTheDemosAndIsTheWorkingDirectory) {
+    const std::string here = std::filesystem::current_path();
+    setenv("HOME", (here + "/home").c_str(), 1);
+    for (auto [xdg, folder] : {std::pair{here + "/xdg", "xdg/kestrel/"},
+                               {std::string("relative"), "home/.local/share/kestrel/"}}) {
+        setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+        ASSERT_EQ(0, run("--user-folder --headless --frames 1 demo.tap")) << read_text("out.txt");
+        for (const char *f : {"demo.tap", "demo.dsk", "kestrel.cfg"})
+            EXPECT_TRUE(std::filesystem::exists(folder + std::string(f))) << folder << f;
+        std::filesystem::remove(folder + std::string("demo.dsk"));
+        write_file(folder + std::string("mine.txt"), {'1', ' ', '?', '\n'});
+        ASSERT_EQ(0, run("--user-folder --headless --frames 1 mine.txt")) << read_text("out.txt");
+        EXPECT_FALSE(std::filesystem::exists(folder + std::string("demo.dsk")));
+    }
+    EXPECT_FALSE(std::filesystem::exists("kestrel.cfg"));
+    unsetenv("XDG_DATA_HOME");
 }

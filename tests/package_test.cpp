@@ -20,6 +20,16 @@ TEST(Package, UnpackedItRunsHeadlessFromAnyFolder) {
                           "share/applications/kestrel.desktop", "share/pixmaps/kestrel.xpm",
                           "share/man/man6/kestrel.6.gz"})
         EXPECT_TRUE(std::filesystem::exists(std::string("root/usr/") + f)) << f;
+    // The entry claims our own types, as the shared MIME database reads them from our file.
+    const std::string entry = read_text("root/usr/share/applications/kestrel.desktop");
+    EXPECT_NE(std::string::npos, entry.find("\nExec=kestrel --user-folder %f\n"));
+    EXPECT_NE(std::string::npos,
+              entry.find("\nMimeType=application/x-kestrel-tape;application/x-kestrel-disk;\n"));
+    ASSERT_EQ(0, system("update-mime-database root/usr/share/mime >mime.log 2>&1"))
+        << read_text("mime.log");
+    const std::string globs = read_text("root/usr/share/mime/globs2");
+    EXPECT_NE(std::string::npos, globs.find(":application/x-kestrel-tape:*.tap\n")) << globs;
+    EXPECT_NE(std::string::npos, globs.find(":application/x-kestrel-disk:*.dsk\n")) << globs;
     std::filesystem::create_directory("elsewhere");
     ASSERT_EQ(0, system("cd elsewhere && timeout -k 1 30 ../root/usr/bin/kestrel --headless "
                         "--warp --seconds 6 --dump-ram ram.bin demo.dsk >out.txt 2>&1"))

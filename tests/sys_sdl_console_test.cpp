@@ -226,10 +226,10 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
     // Help clears the view, then lists 25 lines, 6 more, 5 on states and rewind, the
-    // monitor's 20, 2 on timing (or 34 keys) and ready.
+    // monitor's 22, 2 on timing (or 32 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(60).find("|=== HELP/COMMANDS ==="));
-    EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
+    EXPECT_EQ(0u, view(62).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(25).find("=== MONITOR ==="));
     run("?KEYS");
     EXPECT_EQ(0u, view(36).find("|=== HELP/KEYS ==="));
 }

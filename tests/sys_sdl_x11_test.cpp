@@ -199,3 +199,27 @@ TEST_F(ProgramWindow, PasteTypesTheSelectionsAndCopyOffersTheScreen) {
         << screen;
     EXPECT_NE(std::string::npos, screen.find(">d c000 c001\nC000 4C ")) << screen;
 }
+
+// A replay in the window says so in its title and takes no key until it
+// ends: its memory is the headless replay's.
+TEST_F(ProgramWindow, AReplayShowsItselfAndIgnoresTheKeys) {
+    for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
+        ASSERT_TRUE(std::filesystem::copy_file(std::string(KESTREL_RUN_DIR) + "/" + f, f));
+    const std::string k = KESTREL_BINARY " --seconds 5 ";
+    ASSERT_EQ(0, system((k + "--headless --warp --type 'HELP\\n' --record-input r.rec").c_str()));
+    ASSERT_EQ(0, system((k + "--headless --replay r.rec --dump-ram quiet.bin").c_str()));
+    x.start("Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>xvfb.log");
+    const std::string display = x.line();
+    ASSERT_FALSE(display.empty()) << "no X server";
+    setenv("DISPLAY", std::string(1, ':').append(display).c_str(), 1);
+    kestrel.start("env SDL_AUDIODRIVER=dummy " + k + "--replay r.rec --dump-ram window.bin " +
+                  ">kestrel.log 2>&1");
+    window = run("xdotool search --sync --onlyvisible --name '^kestrel'");
+    ASSERT_FALSE(window.empty()) << "no window";
+    run("xdotool mousemove --window " + window + " 10 10");
+    type("q1");
+    hold("Prior");
+    EXPECT_NE(std::string::npos, run("xdotool getwindowname " + window).find("| replay: "));
+    EXPECT_EQ(0, kestrel.wait_exit());
+    EXPECT_EQ(read_file("quiet.bin"), read_file("window.bin"));
+}
