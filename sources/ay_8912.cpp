@@ -146,6 +146,12 @@ audio_record *audio = &ay.audio;
 // These outlive a reset, as settings do.
 static int ay_exact;
 static ay_8912_wiring wiring;
+
+// The count the queues are stamped with: the machine's, once wired, else the
+// chip's own. `cycle_counter` also carries it through saved states.
+static uint32_t &timeline() {
+    return wiring.timeline ? *wiring.timeline : ay.cycle_counter;
+}
 static struct {
     uint32_t sound;
     uint32_t speaker;
@@ -173,7 +179,7 @@ static void unlock_audio() {
 // buffer's first frame: the gap between a callback and that entry is not kept.
 static void rebase_if_due() {
     if (ay.rebase_pending) {
-        ay.cycle_counter = ay.rebase_value;
+        timeline() = ay.rebase_value;
         ay.rebase_pending = 0;
     }
 }
@@ -182,7 +188,7 @@ static void queue_write(uint8_t reg, uint8_t value) {
     lock_audio();
     rebase_if_due();
     if (ay.write_count < AY_WRITE_QUEUE) {
-        ay.write_queue[ay.write_count++] = {ay.cycle_counter, reg, value};
+        ay.write_queue[ay.write_count++] = {timeline(), reg, value};
     } else if (ay_exact || !(reg == 13 && value == 0xFF)) { // a no-op must not hide a shape
         ay.dropped |= static_cast<uint16_t>(1 << reg);
         ay.dropped_value[reg] = value;
@@ -194,7 +200,7 @@ static void queue_speaker(uint8_t level) {
     lock_audio();
     rebase_if_due();
     if (ay.speaker_count < AY_SPEAKER_QUEUE) {
-        ay.speaker_queue[ay.speaker_count++] = {ay.cycle_counter, level};
+        ay.speaker_queue[ay.speaker_count++] = {timeline(), level};
     } else {
         ay.speaker_dropped = 1u + level;
     }
@@ -554,7 +560,7 @@ int ay_8912_settings(int sound, int speaker) {
 }
 
 int ay_8912_run(int cycles) {
-    ay.cycle_counter += static_cast<uint32_t>(cycles);
+    timeline() += static_cast<uint32_t>(cycles);
     return 0;
 }
 
@@ -568,8 +574,8 @@ static uint32_t frame_ahead(uint32_t k) {
 
 // How many frames the cycles counted so far have reached.
 static uint64_t frames_due() {
-    if (ay.cycle_counter < ay.next_frame_cycle) return 0;
-    uint64_t passed = ay.cycle_counter - ay.next_frame_cycle;
+    if (timeline() < ay.next_frame_cycle) return 0;
+    uint64_t passed = timeline() - ay.next_frame_cycle;
     if (!ay_exact) return passed / AY_CYCLES_PER_FRAME + 1;
     constexpr uint64_t step = AY_CYCLES_PER_FRAME * AY_FRAME_DIVISOR + AY_FRAME_REMAINDER;
     return (AY_FRAME_DIVISOR * (passed + 1) - ay.frame_remainder - 1) / step + 1;
@@ -673,7 +679,7 @@ int ay_8912_render(uint8_t *stream, int cap) {
     if (frames <= 0) return 0;
     uint32_t last = frame_ahead(static_cast<uint32_t>(frames - 1));
     fill(stream, 4 * frames, ay_exact);
-    ay.cycle_counter -= last;
+    timeline() -= last;
     ay.rebase_pending = 0;
     return frames;
 }
@@ -689,7 +695,7 @@ int ay_8912_discard() {
     // The timeline starts again here, one output frame ahead.
     ay.synthesised = 0;
     ay.next_frame_cycle = AY_CYCLES_PER_FRAME;
-    ay.cycle_counter = 0;
+    timeline() = 0;
     return 0;
 }
 
@@ -844,6 +850,7 @@ void ay_8912_state_save(std::vector<uint8_t> &out) {
         if (eshapes[k] == ay.envelope) shape = k;
     uint8_t keys[8] = {};
     if (wiring.keys) memcpy(keys, wiring.keys, sizeof keys);
+    ay.cycle_counter = timeline();
     each_field(ay, keys, [&](auto &f) { state_put(out, f); });
     state_put(out, shape);
     state_put(out, via_port_a);
@@ -943,6 +950,7 @@ int ay_8912_state_load(const uint8_t *data, size_t size, int apply) {
     state_reader in{data, size};
     lock_audio();
     take_state(in, ay, keys, &port_a, &port_b);
+    timeline() = ay.cycle_counter;
     if (state_format() < 3) { // older files: the filter starts from the level as it is
         ay.tick_phase = 0;
         settle_filter();

@@ -47,6 +47,9 @@ struct ay_8912_wiring {
     uint8_t (*sense)(uint8_t row, uint8_t columns);
     uint8_t *keys; // the key matrix, 8 rows: saved states keep it in this chip's section
     const std::atomic<int> *speed; // above 1, nobody plays the queue in time
+    // The machine's cycle count, which stamps the queues; nullptr: the
+    // chip's own, counted by ay_8912_run.
+    uint32_t *timeline;
 };
 int ay_8912_wire(const ay_8912_wiring &wiring); // 0
 

@@ -58,10 +58,10 @@ static void wire() {
     via->handlers.pb_w = ay_8912_portb_w;
     via->handlers.ca2_w = ay_8912_set_bc1;
     via->handlers.cb2_w = ay_8912_set_bdir;
-    // The sound chip's timeline counts the VIA's cycles, those the exact
-    // processor has the VIA catch up on included.
-    via_6522_wire({irq_line, ay_8912_run, keyboard_event});
-    ay_8912_wire({keyboard_sense, keyboard_matrix(), &speed});
+    via_6522_wire({irq_line, keyboard_event});
+    // The sound chip stamps its queues with the VIA's count of cycles, those
+    // the exact processor has the VIA catch up on included.
+    ay_8912_wire({keyboard_sense, keyboard_matrix(), &speed, via_6522_timeline()});
     cpu_6502_wire({via_6522_catch_up, serve_tape, TAPE_BYTE, TAPE_SYNC});
 }
 

@@ -1,11 +1,14 @@
 #include "cpu_6502_debug.h"
 
 #include <cstdio>
+#include <deque>
 #include <iterator>
 #include <new>
+#include <string>
 
 #include "log.h"
 #include "mem.h"
+#include "rom.h"
 
 constexpr symboldef symboldef_z5[SYMBOLDEF_COUNT] = {
     // System variables and vectors, pages 0-2.
@@ -430,8 +433,15 @@ constexpr bool symbols_ascending() {
 }
 static_assert(symbols_ascending());
 
+// The I/O page's registers are the machine's, whatever the ROM.
+constexpr uint16_t IO_FIRST = 0x0300, IO_LAST = 0x03FF;
+
 static struct {
     const symboldef **symbols; // 65,536 entries once built
+    bool ours;                 // built for our own ROM's labels
+    // The user's labels; a deque keeps the records where the index points.
+    std::deque<std::string> names;
+    std::deque<symboldef> user;
     char buffer[256];
 } dbg;
 
@@ -441,14 +451,34 @@ static uint8_t read_byte(int addr) {
     return value;
 }
 
+// Backwards, so the first of two records for one address wins.
+static void fill(const symboldef *defs, int count, bool io_only) {
+    for (int i = count - 1; i >= 0; i--) {
+        const uint16_t a = defs[i].address;
+        if (!io_only || (a >= IO_FIRST && a <= IO_LAST)) dbg.symbols[a] = &defs[i];
+    }
+}
+
+static void build_index(bool ours) {
+    for (int a = 0; a < 0x10000; a++)
+        dbg.symbols[a] = nullptr;
+    if (ours) {
+        fill(symboldef_z5, SYMBOLDEF_COUNT, true);
+        fill(rom_labels, rom_labels_count, false);
+    } else {
+        fill(symboldef_z5, SYMBOLDEF_COUNT, false);
+    }
+    for (const symboldef &d : dbg.user)
+        dbg.symbols[d.address] = &d;
+    dbg.ours = ours;
+}
+
 int cpu_6502_debug_init() {
-    if (dbg.symbols) return 0;
-    const symboldef **index = new (std::nothrow) const symboldef *[0x10000]();
-    if (!index) return 0; // the trace then runs without labels
-    // Backwards, so the first of two records for one address wins.
-    for (int i = SYMBOLDEF_COUNT - 1; i >= 0; i--)
-        index[symboldef_z5[i].address] = &symboldef_z5[i];
-    dbg.symbols = index;
+    const bool ours = rom_image_hash() == rom_labels_hash;
+    if (dbg.symbols && dbg.ours == ours) return 0;
+    if (!dbg.symbols) dbg.symbols = new (std::nothrow) const symboldef *[0x10000]();
+    if (!dbg.symbols) return 0; // the trace then runs without labels
+    build_index(ours);
     return 0;
 }
 
@@ -514,4 +544,24 @@ int cpu_6502_debug_run(int pc, int irq, int a, int x, int y, int stack, int flag
 
 const symboldef **cpu_6502_debug_symbols() {
     return dbg.symbols;
+}
+
+const char *cpu_6502_debug_label(uint16_t addr) {
+    const symboldef *d = find_label(addr);
+    return d ? d->label : nullptr;
+}
+
+int cpu_6502_debug_add_label(uint16_t addr, const char *name) {
+    if (!dbg.symbols) return 1;
+    dbg.names.emplace_back(name);
+    dbg.user.push_back({addr, dbg.names.back().c_str()});
+    dbg.symbols[addr] = &dbg.user.back();
+    return 0;
+}
+
+int cpu_6502_debug_clear_labels() {
+    dbg.user.clear();
+    dbg.names.clear();
+    if (dbg.symbols) build_index(dbg.ours);
+    return 0;
 }

@@ -104,6 +104,15 @@ int dasm_6502_line(uint16_t pc, const uint8_t *bytes, size_t avail, char *text, 
     return format(pc, bytes, avail, nullptr, text, room);
 }
 
+const char *dasm_6502_operand_label(uint16_t pc, const uint8_t *bytes, size_t avail) {
+    const uint8_t op = bytes[0];
+    const size_t size = static_cast<size_t>(opsizes[op]);
+    if (opnames[op][0] == '?' || size < 2 || size > avail || opmodes[op] == MODE_IMM)
+        return nullptr;
+    const bool word = size == 3 || opmodes[op] == MODE_REL;
+    return cpu_6502_debug_label(word ? target_of(pc, bytes) : bytes[1]);
+}
+
 int dasm_6502_source(uint16_t origin, const uint8_t *bytes, size_t n, std::string *out) {
     // First walk: where the lines start; the second labels the targets
     // that land on one.
@@ -139,6 +148,10 @@ int dasm_6502_source(uint16_t origin, const uint8_t *bytes, size_t n, std::strin
         for (int i = 0; i < size && used > 0 && static_cast<size_t>(used) < sizeof line - 4; i++)
             used += snprintf(line + used, sizeof line - static_cast<size_t>(used), " %.2X",
                              bytes[at + static_cast<size_t>(i)]);
+        const char *named = dasm_6502_operand_label(pc, bytes + at, n - at);
+        if (named && used > 0 && static_cast<size_t>(used) < sizeof line)
+            snprintf(line + used, sizeof line - static_cast<size_t>(used), "  (%s)", named);
+        if (const char *here = cpu_6502_debug_label(pc)) *out += std::string("; ") + here + ":\n";
         *out += line;
         *out += '\n';
         at += static_cast<size_t>(size);

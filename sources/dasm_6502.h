@@ -13,7 +13,12 @@
 // The instruction at `pc` as text (lower case, "$" hex), from `avail` bytes;
 // returns the bytes it took, 1 to 3.
 int dasm_6502_line(uint16_t pc, const uint8_t *bytes, size_t avail, char *text, size_t room);
-// A whole source for `n` bytes placed at `origin`, into *out.
+// The label of the address the instruction's operand names (a branch's
+// target, an absolute or zero-page address), or nullptr.
+const char *dasm_6502_operand_label(uint16_t pc, const uint8_t *bytes, size_t avail);
+// A whole source for `n` bytes placed at `origin`, into *out. Labels of the
+// trace and the user's stand in comments: "; name:" above their address,
+// "(name)" after an operand that names one.
 int dasm_6502_source(uint16_t origin, const uint8_t *bytes, size_t n, std::string *out);
 // "x.bin" (at `origin`) or "x.tap" (its first block, at its own address)
 // into `out_path`, or when that is nullptr into "x.asm" beside it, which

@@ -14,6 +14,7 @@
 #include "board.h"
 #include "cpu_6502.h"
 #include "fdc.h"
+#include "labels.h"
 #include "log.h"
 #include "mem.h"
 #include "ram.h"
@@ -69,6 +70,10 @@ static void at_frame(long frame) {
             sys_sdl_plan.stop_after = frame + 1;
             return;
         }
+        // From verbosity 1 the loader has said it already.
+        if (opts.kind == KIND_BIN && sys_file_skipped() && config[CFG_VERBOSITY].value == 0)
+            fprintf(stderr, "kestrel: FILE %s: %d bytes for the I/O page 0300-03FF skipped\n",
+                    opts.file.c_str(), sys_file_skipped());
         if (opts.kind == KIND_PROGRAM || opts.kind == KIND_BIN) sys_replay_changed();
         std::string text = std::string(sys_args_autostart_text(opts)) + opts.type;
         if (!text.empty()) sys_type_start(text.c_str(), frame); // a paste may be typing
@@ -287,6 +292,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (opts.exact_timing) sys_exact_timing(1);
+    if (!opts.labels.empty()) labels_load(opts.labels.c_str(), 1); // checked with the options
     std::string why;
     if (!opts.replay.empty()) {
         if (sys_replay_open(opts.replay.c_str(), &why) != 0) {

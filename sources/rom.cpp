@@ -85,6 +85,7 @@ constexpr uint8_t lat_chars[ROM_CHARSET_BYTES] = {
 static_assert(std::size(lat_chars) == ROM_CHARSET_BYTES);
 
 static uint8_t rom_data[ROM_SIZE];
+static uint32_t rom_hash;
 mem_block rom = {ROM_BASE, ROM_SIZE, rom_data};
 
 int rom_init() {
@@ -98,8 +99,15 @@ int rom_init() {
     } else {
         log_error("can't load '%s'", "z5.rom");
     }
+    rom_hash = 2166136261u;
+    for (uint8_t b : rom_data)
+        rom_hash = (rom_hash ^ b) * 16777619u;
     rom_init_charset();
     return 0;
+}
+
+uint32_t rom_image_hash() {
+    return rom_hash;
 }
 
 int rom_read(unsigned addr, uint8_t *out) {

@@ -18,6 +18,9 @@ extern const uint8_t cyr_chars[ROM_CHARSET_BYTES];
 extern const uint8_t lat_chars[ROM_CHARSET_BYTES];
 
 int rom_init(); // a missing or short "z5.rom" leaves the rest zero
+// 32-bit FNV-1a of the image as read by the last rom_init, before the
+// character set went in: which ROM this is.
+uint32_t rom_image_hash();
 int rom_read(unsigned addr, uint8_t *out);
 int rom_init_charset();   // the set chosen by config "charset"
 int rom_toggle_charset(); // flips config "charset" (not saved) and applies it

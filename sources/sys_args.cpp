@@ -19,6 +19,7 @@
 #ifndef KESTREL_DATA_DIR
 #define KESTREL_DATA_DIR "/usr/share/kestrel"
 #endif
+#include "labels.h"
 #include "sys_file.h"
 #include "sys_type.h"
 
@@ -58,6 +59,7 @@ constexpr const char *usage_text =
     "  --screenshot F.png   write the screen at exit\n"
     "  --dump-ram FILE      write the 64 KiB of RAM at exit\n"
     "  --record F.wav       record the sound\n"
+    "  --labels FILE        label file for the trace and the monitor\n"
     "  --state FILE         start from a saved state\n"
     "  --save-state FILE    save the machine's state at exit\n"
     "  --record-input FILE  record every input, to replay the run exactly\n"
@@ -267,7 +269,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
         } else if (arg == "--rom" || arg == "--disk-rom" || arg == "--disk2" ||
                    arg == "--screenshot" || arg == "--dump-ram" || arg == "--record" ||
                    arg == "--state" || arg == "--save-state" || arg == "--record-input" ||
-                   arg == "--replay") {
+                   arg == "--replay" || arg == "--labels") {
             if (!take(&v) || v.empty()) return usage(arg + " needs a file name");
             if (arg == "--rom") o.rom = v;
             if (arg == "--disk-rom") o.disk_rom = v;
@@ -277,6 +279,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
             if (arg == "--record") o.record = v;
             if (arg == "--state") o.state = v;
             if (arg == "--save-state") o.save_state = v;
+            if (arg == "--labels") o.labels = v;
             if (arg == "--record-input") o.record_input = v;
             if (arg == "--replay") o.replay = v;
         } else {
@@ -338,6 +341,11 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     if (!o.rom.empty()) check(file_problem("--rom", o.rom, ROM_IMAGE_BYTES));
     if (!o.disk_rom.empty()) check(file_problem("--disk-rom", o.disk_rom, DISK_ROM_IMAGE_BYTES));
     if (!o.state.empty()) check(file_problem("--state", o.state, -1));
+    if (!o.labels.empty() && problem.empty()) {
+        check(file_problem("--labels", o.labels, -1));
+        if (problem.empty() && labels_load(o.labels.c_str(), 0) != 0)
+            check("--labels " + o.labels + ": " + sys_file_why());
+    }
     if (!o.replay.empty()) check(file_problem("--replay", o.replay, -1));
     if (!problem.empty()) {
         *error = "kestrel: " + problem;
@@ -348,6 +356,7 @@ int sys_args_parse(int argc, const char *const *argv, sys_options *out, std::str
     for (const auto &[role, path] : {std::pair{"FILE", &o.file},
                                      {"--disk2", &o.disk2},
                                      {"--state", &o.state},
+                                     {"--labels", &o.labels},
                                      {"--replay", &o.replay},
                                      {"--rom", &o.rom},
                                      {"--disk-rom", &o.disk_rom}})

@@ -22,6 +22,7 @@ struct sys_options {
     std::string screenshot, dump_ram, record;
     // A saved state to start from, and the file to save one in at exit.
     std::string state, save_state;
+    std::string labels; // the user's label file
     // Every input recorded to a file, or a recording to replay.
     std::string record_input, replay;
     std::string type;   // keys to type after start-up, '\n' for Return

@@ -115,10 +115,6 @@ void sys_frame_begin() {
     core.frame_cycles = 0;
 }
 
-uint64_t sys_frame_cycles() {
-    return core.frame_cycles;
-}
-
 // What arrives after `at` cycles of the frame: a replayed event due there,
 // then the oldest queued one.
 ALWAYS_INLINE static inline void take(uint64_t at) {

@@ -59,7 +59,6 @@ void sys_input_due(uint64_t at);
 void sys_apply_at(const event &ev, uint64_t at);
 // Timer thread, at each frame's start: the frame's cycle count goes to 0.
 void sys_frame_begin();
-uint64_t sys_frame_cycles();
 
 // One instruction, then the VIA and the disk controller are clocked for its
 // cycles (in one go when no VIA timer runs out within them, else cycle by

@@ -5,9 +5,11 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <strings.h>
 
 #include "cpu_6502.h"
+#include "cpu_6502_debug.h"
 #include "dasm_6502.h"
 #include "log.h"
 #include "mem.h"
@@ -58,8 +60,9 @@ static uint8_t peek(unsigned addr) {
     return value;
 }
 
-// The instruction at `pc` with its bytes; returns its length.
-static int line_at(uint16_t pc, char *text, size_t room) {
+// The instruction at `pc` with its bytes; returns its length. *labels: its
+// address's label ("name:") and the one its operand names ("(name)"), or "".
+static int line_at(uint16_t pc, char *text, size_t room, std::string *labels) {
     uint8_t b[3] = {peek(pc), peek(pc + 1u), peek(pc + 2u)};
     char code[48];
     int size = dasm_6502_line(pc, b, 3, code, sizeof code);
@@ -68,17 +71,23 @@ static int line_at(uint16_t pc, char *text, size_t room) {
         used += snprintf(hex + used, sizeof hex - static_cast<size_t>(used), "%.2X ", b[i]);
     // Padded so that a line with the registers fits the narrowest console.
     snprintf(text, room, "%.4X  %-9s %-12s", pc, hex, code);
+    labels->clear();
+    if (const char *here = cpu_6502_debug_label(pc)) *labels = std::string(" ") + here + ":";
+    if (const char *named = dasm_6502_operand_label(pc, b, 3))
+        *labels += std::string(" (") + named + ")";
     return size;
 }
 
 static void show_line(const char *mark) {
     const cpu_6502_registers &r = cpu_6502;
     char text[96];
-    line_at(r.pcreg, text, sizeof text);
+    std::string labels;
+    line_at(r.pcreg, text, sizeof text, &labels);
     uint8_t p = r.flags;
-    say("%s%s A=%.2X X=%.2X Y=%.2X S=%.2X %c%c-%c%c%c%c%c", mark, text, r.areg, r.xreg, r.yreg,
+    say("%s%s A=%.2X X=%.2X Y=%.2X S=%.2X %c%c-%c%c%c%c%c%s", mark, text, r.areg, r.xreg, r.yreg,
         r.stack & 0xFF, p & 0x80 ? 'N' : '.', p & 0x40 ? 'V' : '.', p & 0x10 ? 'B' : '.',
-        p & 0x08 ? 'D' : '.', p & 0x04 ? 'I' : '.', p & 0x02 ? 'Z' : '.', p & 0x01 ? 'C' : '.');
+        p & 0x08 ? 'D' : '.', p & 0x04 ? 'I' : '.', p & 0x02 ? 'Z' : '.', p & 0x01 ? 'C' : '.',
+        labels.c_str());
 }
 
 static void halt(int32_t state, uint16_t addr, uint8_t value) {
@@ -280,8 +289,9 @@ int sys_debug_dump(uint16_t addr, int size) {
 int sys_debug_disassemble(uint16_t addr, int lines, uint16_t *next) {
     for (int i = 0; i < lines; i++) {
         char text[96];
-        addr = static_cast<uint16_t>(addr + line_at(addr, text, sizeof text));
-        say("%s", text);
+        std::string labels;
+        addr = static_cast<uint16_t>(addr + line_at(addr, text, sizeof text, &labels));
+        say("%s%s", text, labels.c_str());
     }
     if (next) *next = addr;
     return 0;

@@ -43,6 +43,7 @@ constexpr int WHY_MAX = 128; // the console shows 126 characters of a line
 static struct {
     sys_file_log_fn logger;
     char why[WHY_MAX];
+    int skipped;                  // by the last raw load
     std::vector<uint8_t> scratch; // sys_file_check's memory; empty otherwise
 } sys_file;
 
@@ -308,15 +309,20 @@ static int load_bas(const char *path) {
 static int load_hrs(const char *path) {
     FILE *f = open_file(path, "rb");
     if (!f) return 1;
-    int c;
-    for (unsigned i = 0; i < HRS_SIZE && (c = getc(f)) != EOF; i++)
-        if (sys_file.scratch.empty()) mem_write(HRS_BASE + i, c);
-    bool failed = ferror(f) != 0;
+    std::vector<uint8_t> bytes;
+    int failed = read_up_to(f, bytes, HRS_SIZE);
     fclose(f);
     if (failed) {
         sys_file_report("hrs load: unable to read '%s'", path);
         return sys_file_set_why("cannot be read");
     }
+    // Half a screen over the old one would pass for a picture that loaded.
+    if (bytes.size() < HRS_SIZE) {
+        sys_file_report("hrs load: '%s' ends after %zu of %u bytes", path, bytes.size(), HRS_SIZE);
+        return sys_file_set_why("truncated: %zu of %u bytes", bytes.size(), HRS_SIZE);
+    }
+    for (unsigned i = 0; i < HRS_SIZE && sys_file.scratch.empty(); i++)
+        mem_write(HRS_BASE + i, bytes[i]);
     return 0;
 }
 
@@ -412,6 +418,7 @@ int sys_file_save(const char *path) {
 
 int sys_file_load_bin(const char *path, uint16_t addr) {
     sys_file.why[0] = 0;
+    sys_file.skipped = 0;
     FILE *f = open_file(path, "rb");
     if (!f) return 1;
     std::vector<uint8_t> bytes;
@@ -439,9 +446,14 @@ int sys_file_load_bin(const char *path, uint16_t addr) {
     if (skipped)
         sys_file_report("bin load: %zu bytes of '%s' for the I/O page 0300-03FF skipped", skipped,
                         path);
+    sys_file.skipped = static_cast<int>(skipped);
     sys_file_list("end   : %.4X", static_cast<unsigned>((addr + bytes.size()) & 0xFFFF));
     sys_file_list("size  : %.4X", static_cast<unsigned>(bytes.size() & 0xFFFF));
     return 0;
+}
+
+int sys_file_skipped() {
+    return sys_file.skipped;
 }
 
 int sys_file_save_bin(const char *path, uint16_t start, uint16_t size) {

@@ -17,6 +17,9 @@
 int sys_file_load(const char *path); // by extension; 0 success, 1 failure
 int sys_file_save(const char *path);
 int sys_file_load_bin(const char *path, uint16_t addr);
+// Bytes the last sys_file_load_bin left out because they fell on the I/O
+// page 0300-03FF (reported through sys_file_report as well).
+int sys_file_skipped();
 // ".tap" in the name writes a machine-code tape block, else raw bytes; the
 // range wraps from 0xFFFF to 0x0000.
 int sys_file_save_bin(const char *path, uint16_t start, uint16_t size);

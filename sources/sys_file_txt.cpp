@@ -138,16 +138,14 @@ static int read_program(FILE *f, const char *path, std::map<unsigned, std::vecto
     char text[TXT_LINE_MAX + 1];
     uint8_t tokens[TXT_LINE_MAX];
     unsigned text_line = 1; // of the file, for the user
-    bool numbered = false;
     for (;;) {
         int c = skip_space(f, &text_line);
         if (c == EOF) break;
+        // Typed at the prompt, such a line would run at once, not join the program.
         if (c < '0' || c > '9') {
-            if (numbered) break; // as before: the program ends at the first unnumbered line
-            sys_file_report("text load: '%s' holds no numbered line", path);
-            return sys_file_set_why("no numbered line in it");
+            sys_file_report("text load: '%s' text line %u has no line number", path, text_line);
+            return sys_file_set_why("text line %u: no line number", text_line);
         }
-        numbered = true;
         unsigned number = 0;
         bool too_big = false;
         for (; c >= '0' && c <= '9'; c = getc(f)) {

@@ -2,7 +2,11 @@
 
 #include <SDL.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -63,6 +67,42 @@ static void push(int32_t code, uint64_t value = 0) {
     push_event({code, value});
 }
 
+static void say(const char *text) {
+    video_sdl_say(SDL_GetTicks(), text);
+}
+
+__attribute__((format(printf, 1, 2))) static void sayf(const char *fmt, ...) {
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    say(line);
+}
+
+// Speed and zoom change on the timer thread a moment after the key: their
+// messages read the setting as it is when drawn.
+static std::string speed_text() {
+    return "speed " + std::to_string(speed.load()) + " MHz";
+}
+
+static std::string zoom_text() {
+    return "zoom " + std::to_string(zoom.load());
+}
+
+static std::string volume_text() {
+    return "volume " + std::to_string(audio_sdl_volume(-1));
+}
+
+static void toggle_fullscreen() {
+    const int on = !video_sdl_is_fullscreen();
+    if (video_sdl_fullscreen(on) != 0)
+        say("fullscreen refused");
+    else
+        say(on ? "fullscreen: F11 leaves" : "window");
+    video_sdl_present();
+}
+
 // The timer thread's entry: the step function rides in the parameter.
 static Uint32 tick(Uint32 interval, void *param) {
     return sys_sdl_run_cb(interval, reinterpret_cast<step_fn>(param));
@@ -76,11 +116,25 @@ int sys_sdl_init() {
     return 0;
 }
 
-// Keys the loop looks at before the console: F1 and Escape may spend the
-// event (type cleared); F5-F8 change speed and zoom even with the console
-// open and then go on like any key.
+// Keys the loop looks at before the console: F1, Escape, F11, Alt+Enter
+// and Ctrl+F5/F6 (volume) may spend the event (type cleared); F5-F8 change
+// speed and zoom even with the console open and then go on like any key.
 static void take_before_console(SDL_Event &ev) {
-    switch (ev.key.keysym.sym) {
+    const int mod = ev.key.keysym.mod;
+    const SDLKey sym = ev.key.keysym.sym;
+    if ((sym == SDLK_RETURN && (mod & KMOD_ALT)) || (sym == SDLK_F11 && !(mod & KMOD_CTRL))) {
+        toggle_fullscreen();
+        ev.type = SDL_NOEVENT;
+        return;
+    }
+    if ((sym == SDLK_F5 || sym == SDLK_F6) && (mod & KMOD_CTRL)) {
+        const int level = audio_sdl_volume(-1);
+        audio_sdl_volume(sym == SDLK_F6 ? std::min(100, level + 10) : std::max(0, level - 10));
+        video_sdl_say_live(SDL_GetTicks(), volume_text);
+        ev.type = SDL_NOEVENT;
+        return;
+    }
+    switch (sym) {
     case SDLK_F1:
         if (SDLCON_Visible())
             SDLCON_Hide();
@@ -95,16 +149,14 @@ static void take_before_console(SDL_Event &ev) {
         }
         break;
     case SDLK_F5:
-        push(EV_SPEED_DOWN);
-        break;
     case SDLK_F6:
-        push(EV_SPEED_UP);
+        push(sym == SDLK_F5 ? EV_SPEED_DOWN : EV_SPEED_UP);
+        video_sdl_say_live(SDL_GetTicks(), speed_text);
         break;
     case SDLK_F7:
-        push(EV_ZOOM_OUT);
-        break;
     case SDLK_F8:
-        push(EV_ZOOM_IN);
+        push(sym == SDLK_F7 ? EV_ZOOM_OUT : EV_ZOOM_IN);
+        video_sdl_say_live(SDL_GetTicks(), zoom_text);
         break;
     default:
         break;
@@ -119,6 +171,31 @@ static void take_screenshot() {
         failed = sys_shot_png(name.c_str());
     }
     SDLCON_Log(failed ? "can't write the screenshot '%s'" : "screenshot '%s'", name.c_str());
+    sayf(failed ? "can't write %s" : "screenshot %s", name.c_str());
+}
+
+static void save_quick_state() {
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_state_save(STATE_QUICK_FILE);
+    }
+    if (!failed) log_info("state saved: %s", STATE_QUICK_FILE);
+    sayf(failed ? "%s not saved (F1 says why)" : "state saved: %s", STATE_QUICK_FILE);
+}
+
+static void load_quick_state() {
+    if (access(STATE_QUICK_FILE, F_OK) != 0) {
+        sayf("no state file %s (F2 saves one)", STATE_QUICK_FILE);
+        return;
+    }
+    int failed;
+    {
+        machine_guard hold;
+        failed = sys_state_load(STATE_QUICK_FILE);
+    }
+    if (!failed) log_info("state restored: %s", STATE_QUICK_FILE);
+    sayf(failed ? "%s refused (F1 says why)" : "state restored: %s", STATE_QUICK_FILE);
 }
 
 // One emulated second back per press; the title says where the run now is.
@@ -143,17 +220,19 @@ static void key_down(SDLKey sym) {
         rom_toggle_charset();
     }
         push(EV_NMI_SET);
+        // The machine copies its characters at reset: the new ones show then.
+        sayf("charset: %s\nshown after a reset (F12)",
+             config[CFG_CHARSET].value ? "Latin" : "Cyrillic");
         break;
-    case SDLK_F2: { // quick state, between two frames
-        machine_guard hold;
-        if (sys_state_save(STATE_QUICK_FILE) == 0) log_info("state saved: %s", STATE_QUICK_FILE);
-    } break;
-    case SDLK_F3: {
-        machine_guard hold;
-        if (sys_state_load(STATE_QUICK_FILE) == 0) log_info("state restored: %s", STATE_QUICK_FILE);
-    } break;
+    case SDLK_F2: // quick state, between two frames
+        save_quick_state();
+        break;
+    case SDLK_F3:
+        load_quick_state();
+        break;
     case SDLK_F9:
         sys_sdl_warp(!host.warp);
+        say(host.warp ? "warp on: F9 ends it" : "warp off");
         break;
     case SDLK_PAGEUP:
         rewind_one();
@@ -164,8 +243,9 @@ static void key_down(SDLKey sym) {
     case SDLK_F10:
     case SDLK_F12: // quit and reset act on the release
         break;
-    case SDLK_F11:
+    case SDLK_F11: // Ctrl+F11: the plain key went to fullscreen before
         push(EV_NMI_SET);
+        say("NMI");
         break;
     default:
         sys_sdl_keys_press(sym, true);
@@ -191,11 +271,32 @@ static int key_up(SDLKey sym) {
         return 1;
     case SDLK_F12:
         push(EV_RESET);
+        // A machine the monitor stopped runs again from the reset.
+        if (SDLCON_Continue())
+            say("reset, running");
+        else
+            say("reset");
         return 0;
     default:
         sys_sdl_keys_press(sym, false);
         return 0;
     }
+}
+
+// The reason a frame stopped the machine, briefly over the picture; the
+// pause notice stays while it stands.
+static void say_stop() {
+    dbg_stop stop;
+    {
+        machine_guard hold;
+        sys_debug_state(&stop);
+    }
+    if (stop.state == DBG_BREAK)
+        sayf("breakpoint at $%04X", stop.addr);
+    else if (stop.state == DBG_WATCH)
+        sayf("watch: $%02X stored at $%04X", stop.value, stop.addr);
+    else if (stop.state == DBG_STEPPED)
+        say("step done");
 }
 
 // Shift+Insert and Ctrl+Shift+V paste the clipboard.
@@ -208,8 +309,9 @@ int sys_sdl_event(SDL_Event &ev) {
     if (ev.type == SDL_QUIT) return 1;
     if (ev.type == SDL_USEREVENT) {
         host.wake_pending = false;
-        SDLCON_Notice();
+        if (SDLCON_Notice()) say_stop();
         sys_sdl_clip_poll();
+        video_sdl_present();
     }
     // A replay is the recorded run's input alone; F10 still ends it.
     if ((ev.type == SDL_KEYDOWN || ev.type == SDL_KEYUP) && sys_replay_left() > 0 &&
@@ -223,6 +325,11 @@ int sys_sdl_event(SDL_Event &ev) {
         sys_sdl_clip_paste(false);
         return 0;
     }
+    if (ev.type == SDL_VIDEORESIZE) {
+        video_sdl_resize(ev.resize.w, ev.resize.h);
+        video_sdl_present();
+    }
+    if (ev.type == SDL_VIDEOEXPOSE) video_sdl_present();
     if (ev.type == SDL_KEYDOWN) take_before_console(ev);
     if (ev.type == SDL_NOEVENT) return 0;
     if (SDLCON_ProcessEvent(ev) == 0) return 0;
@@ -331,17 +438,17 @@ static void show_speed(uint32_t now, uint32_t before, uint32_t interval, long fr
         char title[256];
         snprintf(title, sizeof title, "kestrel | <F1> for console | warp \u00d7%.0f",
                  static_cast<double>(frames) * interval / measured);
-        SDL_WM_SetCaption(title, nullptr);
+        video_sdl_title(title);
         host.warp_titled = true;
     } else if (config[CFG_VERBOSITY].value != 0 && measured > 0) {
         char title[256];
         snprintf(title, sizeof title, "kestrel | <F1> for console | %3.3f MHz | %3.2f fps",
                  before / (measured * 1000.0), 1000.0 / interval);
-        SDL_WM_SetCaption(title, nullptr);
+        video_sdl_title(title);
         host.warp_titled = false;
     } else if (host.warp_titled) {
         // Warp is over and no speed is shown: a factor left up would be stale.
-        SDL_WM_SetCaption(VIDEO_SDL_TITLE, nullptr);
+        video_sdl_title(VIDEO_SDL_TITLE);
         host.warp_titled = false;
     }
     host.startime = now;
@@ -404,6 +511,9 @@ uint32_t sys_sdl_run_cb(uint32_t interval, step_fn step) {
         } else {
             run_frame(interval, machine_step, FRAME_SHOW);
         }
+        dbg_stop stop = {DBG_RUNNING, 0, 0};
+        if (sys_debug_active()) sys_debug_state(&stop);
+        video_sdl_paused(stop.state != DBG_RUNNING);
         uint32_t t = ticks();
         show_replay();
         host.measured_frames += host.frames - frames_before;

@@ -1,9 +1,11 @@
 // sys_sdl: the host loop. The main thread runs the event loop, turning host
-// keys into machine events or console input; the host library's timer
-// thread runs one frame of the machine every `refresh` ms.
+// keys into machine events or console input, and shows each frame when the
+// frame's wake-up reaches it (the window belongs to the thread that set its
+// mode); the host library's timer thread runs one frame of the machine every
+// `refresh` ms and hands the picture and the title over.
 //
-// Threads: the frame (steps, scan lines, console drawing, the title) runs
-// under the machine lock; the main thread takes it for F4 and for commands.
+// Threads: the frame (steps, scan lines) runs under the machine lock; the
+// main thread takes it for F2-F4 and for commands.
 // The speed measurement and the frame schedule belong to the timer thread;
 // everything else here to the main thread. Ending the loop waits for a frame
 // in progress, so main may close audio and video right after. The timer

@@ -18,11 +18,16 @@ constexpr int AUDIO_RENDER_CAP = 8192; // output frames of one machine frame at 
 static int lock_depth;
 // Main thread writes, timer thread reads, both under the machine lock.
 static bool warping;
+// Main thread writes under the machine lock and the audio lock (when a
+// device is open), the device's thread reads with the audio lock held.
+static int volume = AUDIO_SDL_VOLUME_MAX;
 
 // The device's thread: the chip fills the buffer, the recorder keeps a copy.
 static void fill_and_record(void *user, uint8_t *stream, int len) {
     audio->fill(user, stream, len);
     sys_record_samples(stream, len / 4);
+    if (volume != AUDIO_SDL_VOLUME_MAX)
+        audio_sdl_scale(reinterpret_cast<int16_t *>(stream), len / 2, volume);
 }
 
 int audio_sdl_init() {
@@ -113,4 +118,18 @@ int audio_sdl_frame() {
     audio_sdl_unlock();
     sys_record_samples(buffer, frames);
     return 0;
+}
+
+int audio_sdl_volume(int level) {
+    if (level < 0) return volume; // the only writer's own read
+    machine_guard hold;           // the audio lock's count belongs to the machine lock
+    audio_sdl_lock();
+    volume = level > AUDIO_SDL_VOLUME_MAX ? AUDIO_SDL_VOLUME_MAX : level;
+    audio_sdl_unlock();
+    return volume;
+}
+
+void audio_sdl_scale(int16_t *samples, int count, int level) {
+    for (int i = 0; i < count; ++i)
+        samples[i] = static_cast<int16_t>(samples[i] * level / AUDIO_SDL_VOLUME_MAX);
 }

@@ -17,6 +17,7 @@
 
 #include "ay_8912.h"
 #include "fdc.h"
+#include "labels.h"
 #include "log.h"
 #include "ram.h"
 #include "asm_6502.h"
@@ -32,6 +33,7 @@
 #include "sys_record.h"
 #include "sys_runner.h"
 #include "sys_sdl.h"
+#include "sys_sdl_audio.h"
 #include "sys_sdl_clip.h"
 #include "sys_shot.h"
 #include "sys_replay.h"
@@ -65,11 +67,11 @@ constexpr int FONT_DEFAULT = 1, FONT_SETTINGS = 4, FONT_NARROW = 4;
 
 // The words tab completion offers, in the order it lists them.
 constexpr const char *commands[] = {
-    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load", "save",
-    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm", "shot",
-    "record", "state", "exacton", "exactoff", "rewind", "copy",
+    "?",      "?keys", "mnt1",    "umnt1",    "mnt2",   "umnt2", "load",  "save",
+    "tape",   "utape", "soundon", "soundoff", "dump",   "asm",   "dasm",  "shot",
+    "record", "state", "exacton", "exactoff", "rewind", "copy",  "labels", "volume",
 };
-static_assert(std::size(commands) == 22);
+static_assert(std::size(commands) == 24);
 
 constexpr const char *help_keys[] = {
     "=== HELP/KEYS ======================================",
@@ -78,11 +80,13 @@ constexpr const char *help_keys[] = {
     " F2/F3      - quick save/restore in kestrel.state",
     " F4               - toggle charset, raises an NMI",
     " F5/F6                              - speed down/up",
-    " F7/F8                                - zoom out/in",
+    " Ctrl+F5/F6                        - volume down/up",
+    " F7/F8               - zoom out/in, sizes the window",
     " F9                                  - warp on/off",
     " F10                                         - quit",
-    " F11                                          - nmi",
-    " F12                                        - reset",
+    " F11, Alt+Enter                 - fullscreen/window",
+    " Ctrl+F11                                     - nmi",
+    " F12                - reset; a paused machine runs",
     " Print Screen        - screenshot kestrel_NNNN.png",
     " Shift+Insert, Ctrl+Shift+V  - type the clipboard",
     " middle mouse button         - type the selection",
@@ -125,6 +129,7 @@ constexpr const char *help_text[] = {
     "                      '$$$' is {tap|dat|bas|txt|hrs}",
     "----------------------------------------------------",
     " sound{on|off}                  - turn sound on/off",
+    " volume [0-100]             - playing volume (show)",
     " dump                        - take memory snapshot",
     "----------------------------------------------------",
     " asm file.{asm|s} [out.bin]   - assemble to file.bin",
@@ -132,7 +137,7 @@ constexpr const char *help_text[] = {
     " dasm A#### {E|L}####     - disassemble to file.asm",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_text) == 24);
+static_assert(std::size(help_text) == 25);
 
 // Commands beyond the original set, listed after it.
 constexpr const char *help_more[] = {
@@ -174,9 +179,11 @@ constexpr const char *help_monitor[] = {
     " asm file.s A                 - assemble into memory",
     " dasm file.bin A#### [out]     - disassemble at AAAA",
     " dasm A#### {E|L}#### file.asm     - to another file",
+    " labels file.lbl     - your labels in trace, d, dasm",
+    " labels                           - drop your labels",
     "----------------------------------------------------",
 };
-static_assert(std::size(help_monitor) == 20);
+static_assert(std::size(help_monitor) == 22);
 
 // The monitor's words for tab completion, listed after `commands`.
 constexpr const char *monitor_commands[] = {"r",  "m", "e", "d",   "b", "bc", "w",
@@ -487,6 +494,22 @@ static void unmute() {
     machine_guard hold;
     if (sdlcon.muted && audio && audio->unpause) audio->unpause();
     sdlcon.muted = false;
+}
+
+// "volume" shows the playing volume, "volume N" sets it (0 to 100).
+static void run_volume(const char *word) {
+    if (word) {
+        char *end = nullptr;
+        long level = strtol(word, &end, 10);
+        if (end == word || *end || level < 0 || level > AUDIO_SDL_VOLUME_MAX) {
+            say("the volume is 0 to 100: volume 70");
+            say("? syntax error");
+            return;
+        }
+        audio_sdl_volume(static_cast<int>(level));
+    }
+    sayf("volume %d", audio_sdl_volume(-1));
+    say("ready");
 }
 
 // "asm file [A]" or "asm file out.bin".
@@ -924,6 +947,8 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
             }
         }
         say("ready");
+    } else if (is("volume") && n <= 2) {
+        run_volume(n == 2 ? words[1] : nullptr);
     } else if (is("exacton") || is("exactoff")) {
         {
             machine_guard hold;
@@ -966,6 +991,10 @@ void Console_CommandHandler(ConsoleInformation *, char *command) {
         run_asm(words, n);
     } else if (is("dasm")) {
         run_dasm(words, n);
+    } else if (is("labels") && n <= 2) {
+        machine_guard hold;
+        if (n == 2) sayf("labels from '%s'", words[1]);
+        say_result(n == 2 ? labels_load(words[1], 1) : labels_clear());
     } else if (run_monitor(cmd, words, n)) {
         if (is("c")) unmute();
         if (is("p")) mute_if_stopped();
@@ -1005,5 +1034,17 @@ int SDLCON_Notice() {
     if (!sys_debug_take_notice()) return 0;
     SDLCON_Show();
     mute_if_stopped();
+    return 1;
+}
+
+int SDLCON_Continue() {
+    dbg_stop stop;
+    {
+        machine_guard hold;
+        sys_debug_state(&stop);
+        if (stop.state == DBG_RUNNING) return 0;
+        sys_debug_continue();
+    }
+    unmute();
     return 1;
 }

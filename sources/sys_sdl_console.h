@@ -3,9 +3,9 @@
 // this glue creates it, routes host events to it, prints to it and runs the
 // commands typed on it.
 //
-// Threads: the main thread shows, hides, feeds events, prints and runs
-// commands; the timer thread draws the console at every frame end
-// (SDLCON_Update, the video record's overlay) and may print. Every call into
+// Threads: the main thread shows, hides, feeds events, prints, runs
+// commands and draws the console over each frame it shows (SDLCON_Update,
+// the video record's overlay); the timer thread may print. Every call into
 // the console library is made under the console lock. Commands that touch
 // the machine take the machine lock first and never while the console lock
 // is held: the library's execute callback only records the line, and the
@@ -38,7 +38,7 @@ int SDLCON_Hide(); // gone at the next frame
 // 0 when the console took the event, 1 when it is left to the caller.
 // A command line entered with this event has run when it returns.
 int SDLCON_ProcessEvent(SDL_Event &ev);
-int SDLCON_Update(); // timer thread: draws the console over the frame
+int SDLCON_Update(); // main thread: draws the console over the frame
 // Adds the first line of `text` to the command line at the cursor, as far
 // as the line has room; printable characters only.
 int SDLCON_Paste(const char *text);
@@ -53,6 +53,9 @@ int SDLCON_Log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // (breakpoint, watch, end of a step) opens the console and silences the
 // sound. 1 when it did.
 int SDLCON_Notice();
+// Main thread: a machine the monitor stopped runs on, as `c` does (the
+// sound comes back). 1 when it was stopped.
+int SDLCON_Continue();
 
 // The interpreter. `command` is cut up in place. Takes the machine lock for
 // commands that touch the machine, so it must not be called with the console

@@ -96,16 +96,18 @@ struct via_state {
 // keeps them. nullptr: nothing wired.
 struct via_wiring {
     void (*irq)(uint8_t level);    // the IRQ output, 1 while asserted
-    int (*clock)(int cycles);      // what counts the VIA's cycles with it
     int (*event)(const event &ev); // where via_6522_event hands events
 };
 int via_6522_wire(const via_wiring &wiring); // 0
+// The cycles the VIA has been clocked, wrapping: the machine's timeline, which
+// the board hands the sound chip. Timer thread, or the machine lock.
+uint32_t *via_6522_timeline();
 
 int via_6522_init(); // clears registers, lines and the handler table
 
 int via_6522_read(unsigned addr, uint8_t *out); // 0 always; 0 outside the registers
 int via_6522_write(unsigned addr, uint8_t value);
-int via_6522_run(int cycles); // clocks the timers and what the wiring clocks with them
+int via_6522_run(int cycles); // clocks the timers and counts the cycles in via_6522_timeline
 // 1 when the next `cycles` cycles would only count: no timer runs out within
 // them and no trace is on, so they may be clocked in one go. The exact
 // timing's test adds that no counter load waits for its cycle and that none

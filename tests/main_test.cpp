@@ -172,6 +172,18 @@ TEST_F(Headless, AProgramThatNoLongerLoadsEndsTheRunUntyped) {
     EXPECT_NE(std::string::npos, text_screen().find("KESTREL OPEN ROM")) << text_screen();
 }
 
+// At verbosity 0 the loader's own line is silent; the run still says once what it left out.
+TEST_F(Headless, ARawFileOverTheIoPageIsSaidOnce) {
+    write_file("x.bin", {0x11, 0x22, 0x33, 0x44});
+    EXPECT_EQ(0, run("--headless --warp --seconds 1.5 --dump-ram ram.bin --load-at 02FE x.bin"));
+    EXPECT_EQ("kestrel: FILE x.bin: 2 bytes for the I/O page 0300-03FF skipped\n",
+              read_text("out.txt"));
+    const std::vector<uint8_t> ram = read_file("ram.bin");
+    ASSERT_EQ(65536u, ram.size());
+    EXPECT_EQ(0x11, ram[0x02FE]);
+    EXPECT_EQ(0x22, ram[0x02FF]);
+}
+
 // Runs end however short, and settings out of range are said once and do not hold the run.
 TEST_F(Headless, RunsEndAndOutOfRangeSettingsAreSaid) {
     EXPECT_EQ(0, run("--headless --seconds 0.009", 20)) << read_text("out.txt");

@@ -27,14 +27,16 @@ TEST_P(BasicScripts, TypedAndLoaded) {
     std::string expected = read_text(at + t.name + ".out");
     EXPECT_EQ(expected, basic(text));
     if (!t.loaded) return;
-    std::vector<uint8_t> typed = program();
-    basic("NEW\n");
-    ASSERT_EQ(0, sys_file_load_txt((at + t.name + ".bas").c_str()));
-    EXPECT_EQ(typed, program());
-    if (t.loaded < 2) return;
-    size_t commands = 0;
+    size_t commands = 0; // the numbered lines, then the commands
     while (text[commands] >= '0' && text[commands] <= '9')
         commands = text.find('\n', commands) + 1;
+    std::vector<uint8_t> typed = program();
+    basic("NEW\n");
+    TempDir dir;
+    write_text("p.txt", text.substr(0, commands));
+    ASSERT_EQ(0, sys_file_load_txt("p.txt"));
+    EXPECT_EQ(typed, program());
+    if (t.loaded < 2) return;
     EXPECT_EQ(expected, basic(text.substr(commands)));
 }
 

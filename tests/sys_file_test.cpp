@@ -74,7 +74,7 @@ TEST_F(SysFile, LoadsTakeTheFirstTapeBlockAndRefuseBadFiles) {
         {"empty.bas", {}, 1, {0x41}, "size  : 0000|error found|"},
         {"big.bas", bytes(0xFAFF, 0), 1, {0x41}, "larger than memory above 0501|"},
         {"x.bin", bytes(0x10001, 0), 1, {0x41}, "'x.bin' is larger than 64 KiB|"},
-        {"bad.txt", of("HELLO\n"), 1, {0x41}, "'bad.txt' holds no numbered line|"},
+        {"bad.txt", of("HELLO\n"), 1, {0x41}, "'bad.txt' text line 1 has no line number|"},
         {"long.txt", of("10 A\n20 " + std::string(256, 'x')), 1, {0x41}, "line 20 longer than 255"},
         {"m.tap", {}, 1, {0x41}, ""},
         {"d.bas", {}, 1, {0x41}, "bas load: unable to read 'd.bas'|"},
@@ -160,9 +160,11 @@ TEST_F(SysFile, ScreenCodeAndTextImagesGoThroughTheBus) {
     EXPECT_EQ(ram_range(0xA000, 8000), read_file("s.HRS"));
     EXPECT_EQ(block(0xFFFF, 0x0001, {0, 0x33}), read_file("w.tap"));
     write_file("l.hrs", bytes(8001, 0x55));
-    write_file("s.hrs", {1, 2, 3}); // a short file ends early
-    ASSERT_EQ(0, sys_file_load("l.hrs") + sys_file_load("s.hrs"));
-    EXPECT_EQ((bytes{0, 1, 2, 3, 0x55}), ram_range(0x9FFF, 5));
+    write_file("s.hrs", {1, 2, 3}); // a short file is refused whole
+    ASSERT_EQ(0, sys_file_load("l.hrs"));
+    EXPECT_EQ(1, sys_file_load("s.hrs"));
+    EXPECT_STREQ("truncated: 3 of 8000 bytes", sys_file_why());
+    EXPECT_EQ((bytes{0, 0x55, 0x55}), ram_range(0x9FFF, 3));
     EXPECT_EQ((bytes{0x55, 0}), ram_range(0xBF3F, 2));
     // Undefined tokens and control bytes go; a line lacking its 0x00 ends at the end pointer.
     poke(0x0501,
@@ -211,7 +213,6 @@ TEST_F(SysFile, TextTokensAndRoundTrips) {
         {"1 DATA 1,\"TO:PRINT", "\221 1,\"TO:\272", "1 DATA 1,\"TO:PRINT\n"},
         {"10   PRINT\t\"TO\":TO", "\272 \"TO\":\303", "10 PRINT \"TO\":TO\n"},
         {"\r\n10\tPRINT\tX\r\n   \r\n20   END\r\n", "\272 X", "10 PRINT X\n20 END\n"},
-        {"10 A\nHELLO\n20 B\n", "A", "10 A\n"},
         {"9 \001\200\272A\177\tB\n", "A\177 B", "9 A\177 B\n"}, // bytes above 0x7F go
         {"1 RETURN" + std::string(249, 'x') + "\n2 B", "\234x", // the longest; next link 0x0600
          "1 RETURN" + std::string(249, 'x') + "\n2 B\n"},
@@ -237,6 +238,7 @@ TEST_F(SysFile, TextLoadsAsTypingWould) {
         {"65535 Z\n0 Y\n", 0, "0 Y\n65535 Z\n", ""},
         {"10 A\n\n20 B\n70000 C\n", 1, "", "text line 4: line number over 65535"},
         {"1 A\n99999999999999999999 B\n", 1, "", "text line 2: line number over 65535"},
+        {"10 A\n\n HELLO\n20 B\n", 1, "", "text line 3: no line number"},
         {"1 A\n2 " + std::string(256, 'x') + "\n", 1, "",
          "text line 2: longer than 255 characters"},
     };

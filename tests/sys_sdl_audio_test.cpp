@@ -6,6 +6,7 @@
 
 #include "ay_8912.h"
 #include "fixture.h"
+#include "sys_record.h"
 
 std::string calls; // O open, L lock, U unlock, P pause, R resume, Q quit
 SDL_AudioSpec wanted;
@@ -23,8 +24,10 @@ PASS_ON(void, SDL_AudioQuit, (), (), 'Q')
 namespace {
 
 int filled;
-void fill(void *, uint8_t *, int len) {
+constexpr int16_t LOUD[4] = {32767, -32768, 1001, -3};
+void fill(void *, uint8_t *stream, int len) {
     filled += len;
+    memcpy(stream, LOUD, std::min<size_t>(len, sizeof LOUD));
 }
 
 class SysSdlAudio : public ::testing::Test {
@@ -100,6 +103,39 @@ TEST_F(SysSdlAudio, SoundOffOrAFailedOpenLeavesEveryOperationInert) {
     for (auto op : {audio->lock, audio->unpause, audio->unlock, audio_sdl_finish})
         op();
     EXPECT_EQ("O", calls);
+}
+
+// The volume, set under the audio lock, scales what the device plays and
+// leaves the recording as the machine made it.
+TEST_F(SysSdlAudio, VolumeScalesThePlayedSamplesNotTheRecording) {
+    TempDir dir;
+    ASSERT_EQ(0, audio_sdl_init());
+    SDL_PauseAudio(1); // from here only our calls fill the recording
+    SDL_LockAudio();
+    ASSERT_EQ(0, sys_record_start("r.wav"));
+    SDL_UnlockAudio();
+    // volume asked, volume kept, the samples played
+    std::tuple<int, int, std::vector<int16_t>> rows[] = {
+        {50, 50, {16383, -16384, 500, -1}},
+        {0, 0, {0, 0, 0, 0}},
+        {130, 100, {32767, -32768, 1001, -3}},
+        {-1, 100, {32767, -32768, 1001, -3}},
+    };
+    for (const auto &[asked, kept, played] : rows) {
+        calls.clear();
+        EXPECT_EQ(kept, audio_sdl_volume(asked));
+        EXPECT_EQ(asked < 0 ? "" : "LU", calls) << asked;
+        int16_t out[4];
+        SDL_LockAudio();
+        wanted.callback(nullptr, reinterpret_cast<uint8_t *>(out), sizeof out);
+        SDL_UnlockAudio();
+        EXPECT_EQ(played, std::vector<int16_t>(out, out + 4)) << asked;
+    }
+    ASSERT_EQ(0, sys_record_stop());
+    std::vector<uint8_t> wav = read_file("r.wav");
+    ASSERT_EQ(44u + 4 * sizeof LOUD, wav.size());
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(0, memcmp(LOUD, wav.data() + 44 + i * sizeof LOUD, sizeof LOUD)) << i;
 }
 
 } // namespace

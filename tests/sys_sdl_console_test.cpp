@@ -172,6 +172,9 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
         {"tape", "ready|", TAPE, 0xFF},
         {"soundoff", "ready|", PAUSED, 1},
         {"SoundOn", "ready|", PAUSED, 0},
+        {"volume 30", "volume 30|ready|"},
+        {"volume 101", "the volume is 0 to 100: volume 70|? syntax error|"},
+        {"Volume", "volume 30|ready|"},
         {"DASM", "? syntax error|"},
         {"e 0500 A9 42 zz", "? syntax error|"},
         {"e A0500 A9 42", "ready|", 0x0501, 0x42},
@@ -222,13 +225,13 @@ TEST_F(SysSdlConsoleCommands, EachLinePrintsItsReplyAndDoesItsWork) {
     EXPECT_EQ(0, read_text("s.png").compare(1, 3, "PNG"));
     EXPECT_EQ(54u + 240 * 224 * 3, read_file("s.bmp").size());
     EXPECT_EQ(0, read_text("r.wav").compare(8, 4, "WAVE"));
-    // Help clears the view, then lists 24 lines, 6 more, 5 on states and rewind, the
-    // monitor's 20, 2 on timing (or 32 keys) and ready.
+    // Help clears the view, then lists 25 lines, 6 more, 5 on states and rewind, the
+    // monitor's 22, 2 on timing (or 32 keys) and ready.
     run("? mnt1");
-    EXPECT_EQ(0u, view(59).find("|=== HELP/COMMANDS ==="));
-    EXPECT_EQ(0u, view(23).find("=== MONITOR ==="));
+    EXPECT_EQ(0u, view(62).find("|=== HELP/COMMANDS ==="));
+    EXPECT_EQ(0u, view(25).find("=== MONITOR ==="));
     run("?KEYS");
-    EXPECT_EQ(0u, view(34).find("|=== HELP/KEYS ==="));
+    EXPECT_EQ(0u, view(36).find("|=== HELP/KEYS ==="));
 }
 
 // Names the assembler and the disassembler make up replace only what they

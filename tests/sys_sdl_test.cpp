@@ -6,6 +6,7 @@
 #include "keyboard.h"
 #include "ram.h"
 #include "sys_debug.h"
+#include "sys_sdl_audio.h"
 #include "sys_sdl_console.h"
 #include "sys_sdl_fixture.h"
 #include "sys_sdl_keys.h"
@@ -42,7 +43,7 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
          {{D, KEY_LSHIFT}, {D, KEY_EQUALS}, {U, KEY_EQUALS}, {U, KEY_LSHIFT}}},
         {0, SDLK_HOME, 0, 0, 0, 0, {{D, KEY_LCTRL}, {D, KEY_L}, {U, KEY_L}, {U, KEY_LCTRL}}},
         {0, SDLK_F12, 0, 0, 0, 0, {{EV_RESET, 0}}},
-        {0, SDLK_F11, 0, 0, 0, 0, {{EV_NMI_SET, 0}, {EV_NMI_CLEAR, 0}}},
+        {0, SDLK_F11, 0, 0, 0, 0, {{EV_NMI_CLEAR, 0}}}, // the press went to fullscreen
         {0, SDLK_F4, 0, 0, 0, 1, {{EV_NMI_SET, 0}, {EV_NMI_CLEAR, 0}}},
         {0, SDLK_F5, 0, 0, 0, 0, {{EV_SPEED_DOWN, 0}}},
         {0, SDLK_F6, 0, 0, 0, 0, {{EV_SPEED_UP, 0}}},
@@ -65,6 +66,20 @@ TEST_F(HostKeys, BecomeMachineEventsOrConsoleInput) {
         EXPECT_EQ(open_after, SDLCON_Visible()) << sym;
         EXPECT_EQ(flips, charset != config[CFG_CHARSET].value) << sym;
         EXPECT_EQ(events, drain()) << sym << (open ? " open" : "");
+    }
+    // With Ctrl, F11 holds the NMI and F5/F6 set the volume; Alt+Enter is no Return.
+    std::tuple<SDLKey, SDLMod, int, queued> modded[] = {
+        {SDLK_F11, KMOD_LCTRL, 100, {{EV_NMI_SET, 0}, {EV_NMI_CLEAR, 0}}},
+        {SDLK_F5, KMOD_LCTRL, 90, {}},
+        {SDLK_F6, KMOD_RCTRL, 100, {}},
+        {SDLK_RETURN, KMOD_LALT, 100, {{U, KEY_RETURN}}}, // a release changes nothing
+    };
+    for (const auto &[sym, mod, volume, events] : modded) {
+        SDL_Event down = key_event(SDL_KEYDOWN, sym, mod), up = key_event(SDL_KEYUP, sym, mod);
+        sys_sdl_event(down);
+        sys_sdl_event(up);
+        EXPECT_EQ(volume, audio_sdl_volume(-1)) << sym;
+        EXPECT_EQ(events, drain()) << sym;
     }
     SDL_Event wake = {SDL_USEREVENT}, close = {SDL_QUIT};
     EXPECT_EQ(0, sys_sdl_event(wake));
@@ -141,6 +156,7 @@ struct HostFrame : SdlScreen {
         char *title = nullptr;
         for (int i = 0; i < n; i++)
             sys_sdl_run_cb(interval, step);
+        video_sdl_present(); // the main thread sets the caption the frames asked for
         SDL_WM_GetCaption(&title, nullptr);
         return title ? title : "";
     }

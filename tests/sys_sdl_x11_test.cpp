@@ -65,6 +65,39 @@ struct ProgramWindow : ::testing::Test {
         }
         return false;
     }
+    // Our ROM and font, an X server of its own and the program in it.
+    void start() {
+        for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
+            ASSERT_TRUE(std::filesystem::copy_file(std::string(KESTREL_RUN_DIR) + "/" + f, f))
+                << f << " not built (targets roms, kestrel_fonts)";
+        // Xvfb takes the first free display itself and names it once it accepts
+        // connections: test programs run side by side never share one.
+        x.start("Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -nolisten tcp 2>xvfb.log");
+        const std::string display = x.line();
+        ASSERT_FALSE(display.empty()) << "no X server";
+        setenv("DISPLAY", std::string(1, ':').append(display).c_str(), 1);
+        kestrel.start("env SDL_AUDIODRIVER=dummy " KESTREL_BINARY " >kestrel.log 2>&1");
+        window = run("xdotool search --sync --onlyvisible --name '^kestrel'"); // alone here
+        ASSERT_FALSE(window.empty()) << "no window";
+    }
+    // Waits up to 10 s for the window to be w x h.
+    bool size_within_10s(int w, int h) {
+        std::string want = "WIDTH=" + std::to_string(w) + "xHEIGHT=" + std::to_string(h);
+        for (int t = 0; t < 100; t++, usleep(100000))
+            if (run("xdotool getwindowgeometry --shell " + window +
+                    " | grep -E 'WIDTH|HEIGHT' | paste -sd x") == want)
+                return true;
+        return false;
+    }
+    // White pixels in rows y0..y1, columns 0..x1 of an RGB dump `w` wide.
+    static int white(const std::vector<uint8_t> &rgb, int w, int x1, int y0, int y1) {
+        int n = 0;
+        for (int y = y0; y < y1; y++)
+            for (int x = 0; x < x1 && (y * w + x) * 3 + 2 < static_cast<int>(rgb.size()); x++)
+                n += rgb[(y * w + x) * 3] == 0xFF && rgb[(y * w + x) * 3 + 1] == 0xFF &&
+                     rgb[(y * w + x) * 3 + 2] == 0xFF;
+        return n;
+    }
     TempDir dir;
     Child x, kestrel; // the program ends before its X server, both before the directory
     std::string window;
@@ -72,18 +105,7 @@ struct ProgramWindow : ::testing::Test {
 };
 
 TEST_F(ProgramWindow, KeysReachTheMachineF1OpensTheConsoleF10Quits) {
-    for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
-        ASSERT_TRUE(std::filesystem::copy_file(std::string(KESTREL_RUN_DIR) + "/" + f, f))
-            << f << " not built (targets roms, kestrel_fonts)";
-    // Xvfb takes the first free display itself and names it once it accepts
-    // connections: test programs run side by side never share one.
-    x.start("Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>xvfb.log");
-    const std::string display = x.line();
-    ASSERT_FALSE(display.empty()) << "no X server";
-    setenv("DISPLAY", std::string(1, ':').append(display).c_str(), 1);
-    kestrel.start("env SDL_AUDIODRIVER=dummy " KESTREL_BINARY " >kestrel.log 2>&1");
-    window = run("xdotool search --sync --onlyvisible --name '^kestrel'"); // alone on this server
-    ASSERT_FALSE(window.empty()) << "no window";
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(shape_within_10s(0, 4)) << "no prompt: the picture is not drawn";
     hold("shift+h");
     ASSERT_TRUE(shape_within_10s(1, 4)) << "the key did not reach the machine";
@@ -94,6 +116,40 @@ TEST_F(ProgramWindow, KeysReachTheMachineF1OpensTheConsoleF10Quits) {
     EXPECT_TRUE(shape_within_10s(30, 10, false)) << "the line ran before RUN";
     type("run\r");
     EXPECT_TRUE(shape_within_10s(30, 10)) << "a typed BASIC program did not run";
+    hold("F10");
+    EXPECT_EQ(0, kestrel.wait_exit());
+}
+
+// The user's size scales the picture in whole steps; a message shows in the
+// window and not in the screenshot it announces; fullscreen comes and goes;
+// the zoom keys size the window.
+TEST_F(ProgramWindow, ResizesGoesFullscreenAndShowsMessagesOutsideScreenshots) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(shape_within_10s(0, 4)) << "no prompt";
+    run("xdotool windowsize " + window + " 720 672");
+    ASSERT_TRUE(size_within_10s(720, 672)) << "not resized";
+    hold("Print");
+    bool shown = false; // scale 3: the message's white glyphs near the foot
+    for (int t = 0; t < 100 && !shown; t++, usleep(100000)) {
+        run("import -window " + window + " -depth 8 rgb:shot.rgb");
+        shot = read_file("shot.rgb");
+        shown = shot.size() == 720 * 672 * 3 && white(shot, 720, 300, 600, 672) > 50;
+    }
+    ASSERT_TRUE(shown) << "no message in the window";
+    // The prompt '>' in text cell (0, 4) at scale 3, from the window's corner.
+    EXPECT_LT(0, white(shot, 720, 18, 4 * 8 * 3, 5 * 8 * 3)) << "the picture is not at scale 3";
+    ASSERT_TRUE(std::filesystem::exists("kestrel_0001.png"));
+    run("convert kestrel_0001.png -depth 8 rgb:png.rgb");
+    std::vector<uint8_t> png = read_file("png.rgb");
+    ASSERT_EQ(240u * 224 * 3, png.size());
+    EXPECT_LT(0, white(png, 240, 6, 32, 40)) << "the screenshot has the prompt";
+    EXPECT_EQ(0, white(png, 240, 240, 196, 224)) << "and no message";
+    hold("F11");
+    EXPECT_TRUE(size_within_10s(1024, 768)) << "not fullscreen";
+    hold("alt+Return");
+    EXPECT_TRUE(size_within_10s(720, 672)) << "not back to the window's size";
+    hold("F7");
+    EXPECT_TRUE(size_within_10s(240, 224)) << "zoom 0 did not size the window";
     hold("F10");
     EXPECT_EQ(0, kestrel.wait_exit());
 }
@@ -142,4 +198,28 @@ TEST_F(ProgramWindow, PasteTypesTheSelectionsAndCopyOffersTheScreen) {
               screen.find(">dump c01e c025\nC01E 4B 45 53 54 52 45 4C 20  KESTREL"))
         << screen;
     EXPECT_NE(std::string::npos, screen.find(">d c000 c001\nC000 4C ")) << screen;
+}
+
+// A replay in the window says so in its title and takes no key until it
+// ends: its memory is the headless replay's.
+TEST_F(ProgramWindow, AReplayShowsItselfAndIgnoresTheKeys) {
+    for (const char *f : {"z5.rom", "z5dos.rom", "kestrel_font_7x14.bmp"})
+        ASSERT_TRUE(std::filesystem::copy_file(std::string(KESTREL_RUN_DIR) + "/" + f, f));
+    const std::string k = KESTREL_BINARY " --seconds 5 ";
+    ASSERT_EQ(0, system((k + "--headless --warp --type 'HELP\\n' --record-input r.rec").c_str()));
+    ASSERT_EQ(0, system((k + "--headless --replay r.rec --dump-ram quiet.bin").c_str()));
+    x.start("Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>xvfb.log");
+    const std::string display = x.line();
+    ASSERT_FALSE(display.empty()) << "no X server";
+    setenv("DISPLAY", std::string(1, ':').append(display).c_str(), 1);
+    kestrel.start("env SDL_AUDIODRIVER=dummy " + k + "--replay r.rec --dump-ram window.bin " +
+                  ">kestrel.log 2>&1");
+    window = run("xdotool search --sync --onlyvisible --name '^kestrel'");
+    ASSERT_FALSE(window.empty()) << "no window";
+    run("xdotool mousemove --window " + window + " 10 10");
+    type("q1");
+    hold("Prior");
+    EXPECT_NE(std::string::npos, run("xdotool getwindowname " + window).find("| replay: "));
+    EXPECT_EQ(0, kestrel.wait_exit());
+    EXPECT_EQ(read_file("quiet.bin"), read_file("window.bin"));
 }

@@ -1,0 +1,35 @@
+# Our system ROM's labels as a C++ table, from the linker's label file, with
+# the image's 32-bit FNV-1a so the program can tell this ROM from another.
+#   cmake -DLABELS=z5.lbl -DROM=z5.rom -DOUT=rom_labels.cpp -P labels.cmake
+# Cheap local labels (.@name) are left out: many share one name.
+file(STRINGS ${LABELS} lines REGEX "^al [0-9A-F]+ \\.[A-Za-z_][A-Za-z0-9_]*$")
+set(entries "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^al 00([0-9A-F][0-9A-F][0-9A-F][0-9A-F]) \\.(.*)$" "\\1 \\2" entry "${line}")
+    list(APPEND entries "${entry}")
+endforeach()
+list(SORT entries)
+list(LENGTH entries count)
+
+file(READ ${ROM} hex HEX)
+string(REGEX MATCHALL ".." bytes "${hex}")
+set(hash 2166136261)
+foreach(b IN LISTS bytes)
+    math(EXPR hash "((${hash} ^ 0x${b}) * 16777619) & 0xFFFFFFFF" OUTPUT_FORMAT HEXADECIMAL)
+endforeach()
+
+set(text "// Made at build time from the system ROM's label file; do not edit.\n")
+string(APPEND text "#include \"cpu_6502_debug.h\"\n\n")
+string(APPEND text "const uint32_t rom_labels_hash = ${hash}u;\n")
+string(APPEND text "const int rom_labels_count = ${count};\n")
+string(APPEND text "const symboldef rom_labels[] = {\n")
+foreach(entry IN LISTS entries)
+    string(REPLACE " " ";" parts "${entry}")
+    list(GET parts 0 addr)
+    list(GET parts 1 name)
+    string(APPEND text "    {0x${addr}, \"${name}\"},\n")
+endforeach()
+string(APPEND text "};\n")
+file(WRITE ${OUT}.new "${text}")
+file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUT}.new)
