@@ -130,11 +130,12 @@ int sys_sdl_clip_type(const std::string &text) {
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
         keys += c == '\r' ? '\n' : c == '\t' ? ' ' : c;
     }
-    machine_guard hold;
     // The chord that pasted is still held: its Shift or Ctrl would change
-    // the typed keys. Its own release later lets go of nothing.
+    // the typed keys. Queued behind its own presses, these let go of them
+    // before the first typed key; its release later lets go of nothing.
     for (uint8_t cell : {KEY_LSHIFT, KEY_RSHIFT, KEY_LCTRL, KEY_RCTRL})
-        sys_apply_event({EV_KEY_UP, cell});
+        push_event({EV_KEY_UP, cell});
+    machine_guard hold;
     return sys_type_start(keys.c_str(), -1);
 }
 
