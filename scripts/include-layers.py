@@ -29,8 +29,9 @@ LAYERS = [
     # the host side
     ["sys_state", "sys_file", "sys_file_txt", "sys_shot", "sys_record", "sys_type",
      "dasm_6502", "asm_6502", "sys_debug", "sys_args", "labels", "sys_replay",
-     "sys_rewind"],
-    ["sys_sdl", "sys_sdl_audio", "sys_sdl_video", "sys_sdl_console"],
+     "sys_rewind", "sys_runner"],
+    ["sys_sdl", "sys_sdl_audio", "sys_sdl_video", "sys_sdl_console", "sys_sdl_keys",
+     "sys_sdl_clip"],
     ["main"],
 ]
 # The emulated machine, where loops are counted.
