@@ -33,7 +33,7 @@ constexpr uint32_t TAPE_SYNC_PATTERN = 0x16161624;
 constexpr uint8_t TAPE_TYPE_BASIC = 0x00;
 constexpr uint8_t TAPE_TYPE_ARRAY = 0x40;
 constexpr uint8_t TAPE_TYPE_MACHINE = 0x80;
-constexpr int TAPE_NAME_SHOWN = 32;          // longer names are listed cut, with "..."
+constexpr int TAPE_NAME_SHOWN = 32; // longer names are listed cut, with "..."
 
 constexpr int LIST_LINE_MAX = 256; // one listing line
 

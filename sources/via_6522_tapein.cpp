@@ -9,7 +9,7 @@
 #include "state.h"
 
 constexpr uint8_t TAPE_SYNC = 0x16;
-constexpr uint32_t TAPE_NAME_OFFSET = 10;      // from the header's first byte
+constexpr uint32_t TAPE_NAME_OFFSET = 10;    // from the header's first byte
 constexpr long TAPE_MAX = 16L * 1024 * 1024; // far beyond any real tape
 
 static struct {
@@ -33,7 +33,6 @@ int via_6522_tapein(uint8_t *buffer, long size) {
     tapein.path.clear();
     return 0;
 }
-
 
 int via_6522_tapein_load(const char *path) {
     FILE *f = fopen(path, "rb");
