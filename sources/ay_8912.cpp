@@ -28,6 +28,8 @@ constexpr float AY_SPEAKER_EXACT = 4285; // the simplified output's ratio to a c
 static_assert((3 * voltab_exact[15] + AY_SPEAKER_EXACT) * 1.091 <= 32767);
 
 // What a bus read returns of each register in exact timing: the bits the chip has.
+constexpr uint8_t AY_PORT_OUT = 0x40; // R7 bit 6: port A drives its pins
+
 constexpr uint8_t readback_mask[15] = {
     // R0    R1    R2    R3    R4    R5    R6    R7    R8    R9    R10   R11   R12   R13   R14
     0xFF, 0x0F, 0xFF, 0x0F, 0xFF, 0x0F, 0x1F, 0xFF, 0x1F, 0x1F, 0x1F, 0xFF, 0xFF, 0x0F, 0xFF,
@@ -774,11 +776,11 @@ void ay_8912_porta_w(uint8_t byte) {
     log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_porta_w", via_port_a);
 }
 
-// R14 drives the keyboard's columns. R7's port direction is not looked at:
-// programs that clear bit 6 with their tone and noise bits keep their
-// keyboard here, as they always have.
+// R14 drives the keyboard's columns while R7 bit 6 makes port A an output;
+// as an input it drives nothing and the pulled-up columns sense no key.
 uint8_t ay_8912_portb_r() {
-    uint8_t sense = wiring.sense ? wiring.sense(via_port_b & 7, ay.r14) : 0;
+    const uint8_t columns = ay.readback[7] & AY_PORT_OUT ? ay.r14 : 0xFF;
+    uint8_t sense = wiring.sense ? wiring.sense(via_port_b & 7, columns) : 0;
     via_port_b = static_cast<uint8_t>(sense ? via_port_b | 0x08 : via_port_b & ~0x08);
     log_info_if(tr_on(1, TR_AY), "%s| %.2X", "ay_8912_portb_r", via_port_b);
     return via_port_b;

@@ -33,8 +33,7 @@ constexpr uint32_t TAPE_SYNC_PATTERN = 0x16161624;
 constexpr uint8_t TAPE_TYPE_BASIC = 0x00;
 constexpr uint8_t TAPE_TYPE_ARRAY = 0x40;
 constexpr uint8_t TAPE_TYPE_MACHINE = 0x80;
-constexpr int TAPE_NAME_SHOWN = 32;          // longer names are listed cut, with "..."
-constexpr long TAPE_MAX = 16L * 1024 * 1024; // far beyond any real tape
+constexpr int TAPE_NAME_SHOWN = 32; // longer names are listed cut, with "..."
 
 constexpr int LIST_LINE_MAX = 256; // one listing line
 
@@ -468,31 +467,21 @@ int sys_file_save_bin(const char *path, uint16_t start, uint16_t size) {
 int sys_file_mount_tap(const char *path) {
     sys_file.why[0] = 0;
     if (!path) return via_6522_tapein(nullptr, 0);
-    FILE *f = open_file(path, "rb");
-    if (!f) return 1;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > TAPE_MAX) {
-        fclose(f);
+    switch (via_6522_tapein_load(path)) {
+    case TAPE_LOADED:
+        return 0;
+    case TAPE_UNOPENED:
+        return sys_file_set_why_errno(errno);
+    case TAPE_NOT_AN_IMAGE:
         sys_file_report("tape: '%s' is not a tape image", path);
         return sys_file_set_why("not a tape image");
-    }
-    long size = static_cast<long>(st.st_size);
-    uint8_t *buffer = new (std::nothrow) uint8_t[size > 0 ? size : 1];
-    if (!buffer) {
-        fclose(f);
+    case TAPE_NO_MEMORY:
         sys_file_report("tape: no memory for '%s'", path);
         return sys_file_set_why("no memory for it");
-    }
-    size_t got = size > 0 ? fread(buffer, 1, static_cast<size_t>(size), f) : 0;
-    fclose(f);
-    if (got != static_cast<size_t>(size)) {
-        delete[] buffer;
+    default:
         sys_file_report("tape: unable to read '%s'", path);
         return sys_file_set_why("cannot be read");
     }
-    via_6522_tapein(buffer, size);
-    via_6522_tapein_name(path);
-    return 0;
 }
 
 int sys_file_set_logger(sys_file_log_fn fn) {

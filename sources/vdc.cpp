@@ -45,7 +45,6 @@ static uint32_t pix[VDC_WIDTH * VDC_HEIGHT];
 
 static struct {
     int32_t line;
-    int32_t column;
     video_record record;
     int32_t hires; // the mode attribute stores 0 or 4; lasts across lines and frames
     const uint8_t *base;
@@ -64,7 +63,6 @@ video_record *video = nullptr;
 int vdc_init() {
     uint8_t *ram_bytes = ram_getptr();
     vdc.line = 0;
-    vdc.column = 0;
     vdc.hires = 0;
     vdc.frames = 0; // the timing (exact) is a setting and stays
     vdc.base = ram_bytes + VDC_BASE;
@@ -131,7 +129,6 @@ int32_t vdc_render() {
             out[i] = bg ^ (diff & mask[i]);
         out += 6;
     }
-    vdc.column = VDC_CELLS;
     vdc.hires = hires;
 
     // Both screens advance on every line, so either mode finds its row.
@@ -168,7 +165,7 @@ int vdc_skip_frame() {
 
 void vdc_state_save(std::vector<uint8_t> &out) {
     state_put(out, vdc.line);
-    state_put(out, vdc.column);
+    state_put(out, int32_t{VDC_CELLS}); // the column: lines are drawn whole, kept for the format
     state_put(out, vdc.hires);
     state_put(out, static_cast<uint8_t>(vdc.frames));
 }
@@ -188,7 +185,6 @@ int vdc_state_load(const uint8_t *data, size_t size, int apply) {
     if (!apply) return 0;
     uint8_t *ram_bytes = ram_getptr();
     vdc.line = line;
-    vdc.column = column;
     vdc.hires = hires;
     vdc.frames = frames;
     vdc.text_ptr = ram_bytes + VDC_TEXT_SCREEN + (line / 8) * VDC_CELLS;

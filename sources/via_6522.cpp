@@ -186,18 +186,12 @@ static void load_later() {
     if (via_timing.exact) via_timing.gate = INT_MAX;
 }
 
-// CA1 and CB1 are wired to nothing on this board.
-static void dump_ca1_w(uint8_t) {}
-static void dump_cb1_w(uint8_t) {}
-
 // ---- public ----
 
 int via_6522_init() {
     memset(&via, 0, sizeof via);
     via_timing.ahead = 0;
     via.base = VIA_BASE;
-    via.handlers.ca1_w = dump_ca1_w;
-    via.handlers.cb1_w = dump_cb1_w;
     return 0;
 }
 

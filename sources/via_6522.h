@@ -1,9 +1,9 @@
 // via_6522: the interface adapter at 0x0300-0x030F. Two ports, two timers,
 // a shift register and one IRQ output. It knows no other chip: its ports and
 // control lines reach their devices through the handler table, and its IRQ
-// output, the devices clocked with it and the events it hands on through
-// its wiring; the board fills both. Every entry point runs on the timer
-// thread.
+// output and the events it hands on through its wiring; the board fills
+// both. It counts the machine's cycles, which the board hands the sound
+// chip. Every entry point runs on the timer thread.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -44,17 +44,13 @@ constexpr uint8_t VIA_INT_ANY = 0x80; // IFR: IRQ asserted; IER write: set (1) o
 // What the devices put on the VIA's lines. A read slot returns the byte (ports)
 // or level (control lines) on the line; a write slot gets the VIA's new output.
 // nullptr: nothing wired.
+// CA1 and CB1 are inputs only; the chip never asks what drives CA2.
 struct via_handlers {
     uint8_t (*pa_r)();
     void (*pa_w)(uint8_t);
     uint8_t (*pb_r)();
     void (*pb_w)(uint8_t);
-    uint8_t (*ca1_r)();
-    void (*ca1_w)(uint8_t);
-    uint8_t (*ca2_r)();
     void (*ca2_w)(uint8_t);
-    uint8_t (*cb1_r)();
-    void (*cb1_w)(uint8_t);
     uint8_t (*cb2_r)();
     void (*cb2_w)(uint8_t);
 };

@@ -1,12 +1,16 @@
 #include "via_6522_tapein.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <new>
 #include <string>
 
-#include "sys_file.h"
 #include "state.h"
 
 constexpr uint8_t TAPE_SYNC = 0x16;
-constexpr uint32_t TAPE_NAME_OFFSET = 10; // from the header's first byte
+constexpr uint32_t TAPE_NAME_OFFSET = 10;    // from the header's first byte
+constexpr long TAPE_MAX = 16L * 1024 * 1024; // far beyond any real tape
 
 static struct {
     uint8_t *tape; // nullptr: no tape mounted
@@ -28,6 +32,31 @@ int via_6522_tapein(uint8_t *buffer, long size) {
     tapein.tapesync = 0;
     tapein.path.clear();
     return 0;
+}
+
+int via_6522_tapein_load(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return TAPE_UNOPENED;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > TAPE_MAX) {
+        fclose(f);
+        return TAPE_NOT_AN_IMAGE;
+    }
+    const long size = static_cast<long>(st.st_size);
+    uint8_t *buffer = new (std::nothrow) uint8_t[size > 0 ? size : 1];
+    if (!buffer) {
+        fclose(f);
+        return TAPE_NO_MEMORY;
+    }
+    const size_t got = size > 0 ? fread(buffer, 1, static_cast<size_t>(size), f) : 0;
+    fclose(f);
+    if (got != static_cast<size_t>(size)) {
+        delete[] buffer;
+        return TAPE_UNREADABLE;
+    }
+    via_6522_tapein(buffer, size);
+    via_6522_tapein_name(path);
+    return TAPE_LOADED;
 }
 
 void via_6522_tapein_name(const char *path) {
@@ -106,7 +135,7 @@ int via_6522_tapein_state_load(const uint8_t *data, size_t size, int apply) {
     via_6522_tapein(nullptr, 0);
     if (!mounted) return 0;
     std::string path(reinterpret_cast<const char *>(name), length);
-    if (sys_file_mount_tap(path.c_str()) != 0 || tapein.tapesize != tapesize ||
+    if (via_6522_tapein_load(path.c_str()) != TAPE_LOADED || tapein.tapesize != tapesize ||
         state_hash(tapein.tape, tapein.tapesize) != hash) {
         via_6522_tapein(nullptr, 0);
         state_report("tape '%s' is gone or changed since the state was saved: no tape",

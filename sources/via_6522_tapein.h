@@ -17,6 +17,11 @@
 // Takes ownership of `buffer` (allocated with new[]) and rewinds; the
 // previous image is freed. nullptr (or size <= 0) releases the tape.
 int via_6522_tapein(uint8_t *buffer, long size);
+// Reads the tape image at `path` whole and mounts it, rewound, with its name.
+// TAPE_UNOPENED leaves the reason in errno; on any failure the tape mounted
+// before stays.
+enum { TAPE_LOADED, TAPE_UNOPENED, TAPE_NOT_AN_IMAGE, TAPE_NO_MEMORY, TAPE_UNREADABLE };
+int via_6522_tapein_load(const char *path);
 // The file the tape came from, kept for saved states (after a mount).
 void via_6522_tapein_name(const char *path);
 const char *via_6522_tapein_path(); // "" with no tape or no name

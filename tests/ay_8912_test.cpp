@@ -40,10 +40,10 @@ struct Ay : ::testing::Test {
         via({{VIA_DDRA, 0xFF}, {VIA_IORA, reg}, {VIA_PCR, 0xFF}, {VIA_DDRA, 0}, {VIA_PCR, 0xDF}});
         return rd(VIA_IORA);
     }
-    // Row on port B bits 0-2, active-low columns on the chip's I/O port (R14),
-    // sense on bit 3.
+    // Row on port B bits 0-2, active-low columns on the chip's I/O port (R14)
+    // as an output (R7 bit 6, as the ROM sets it), sense on bit 3.
     static bool sensed(int row, uint8_t columns) {
-        chip({{14, columns}});
+        chip({{7, 0x7F}, {14, columns}});
         via({{VIA_DDRB, 0xF7}, {VIA_IORB, uint8_t(row)}});
         return rd(VIA_IORB) & 0x08;
     }
@@ -93,15 +93,24 @@ TEST_F(Ay8912Port, KeySensesOnlyAtItsRowAndColumnUntilReleased) {
         EXPECT_FALSE(sensed(row, 0x00)) << row;
 }
 
-// The columns are what R14 holds, whatever the data bus carries at the read.
-TEST_F(Ay8912Port, ColumnsComeFromRegisterFourteenNotTheDataBus) {
+// The columns are what R14 holds, whatever the data bus carries at the read,
+// and only while R7 bit 6 makes the port an output: as an input (after a
+// reset, or R7 = 0x3E) it drives no column.
+TEST_F(Ay8912Port, ColumnsComeFromRegisterFourteenWhileThePortIsAnOutput) {
     key(EV_KEY_DOWN, KEY_Q); // row 1, column 6
-    chip({{14, 0xFF}});
+    chip({{7, 0x40}, {14, 0xFF}});
     via({{VIA_IORA, 0x00}, {VIA_DDRB, 0xF7}, {VIA_IORB, 0x01}});
     EXPECT_FALSE(rd(VIA_IORB) & 0x08) << "every column low on the bus alone";
     chip({{14, 0xBF}});
     via({{VIA_IORA, 0xFF}});
     EXPECT_TRUE(rd(VIA_IORB) & 0x08);
+    for (uint8_t r7 : {0x3E, 0x00}) {
+        chip({{7, r7}});
+        EXPECT_FALSE(rd(VIA_IORB) & 0x08) << int{r7};
+    }
+    ASSERT_EQ(0, board_init_io());
+    chip({{14, 0xBF}});
+    EXPECT_FALSE(rd(VIA_IORB) & 0x08) << "R7 is 0 after a reset";
 }
 
 // Output level by step in hex, repeating. Cycles per step: a tone's 12-bit period x 8,

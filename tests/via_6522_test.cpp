@@ -66,8 +66,7 @@ class Via6522 : public Machine {
     std::string fresh(const char *script) { return reset(), play(script); } // on a new chip
     void reset() {
         ASSERT_EQ(0, via_6522_init() | via_6522_getctx(&via));
-        via->handlers = {pa_r,    put<0>, pb_r,    put<1>,  nullptr, nullptr,
-                         nullptr, put<2>, nullptr, nullptr, cb2_r,   put<3>};
+        via->handlers = {pa_r, put<0>, pb_r, put<1>, put<2>, cb2_r, put<3>};
         pa_pins = 0x5A, pb_pins = 0xC3, cb2_bits = 0, calls.clear();
     }
     via_state *via = nullptr;

@@ -211,7 +211,7 @@ plot:   jsr rowaddr
         rts
 
 tune:   ldx #7
-        lda #$3E                ; tone on channel A only
+        lda #$7E                ; tone on channel A only; port A drives the keyboard
         jsr SNDWR
         ldx #8
         lda #12
