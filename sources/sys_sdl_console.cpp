@@ -227,12 +227,20 @@ static struct {
 
 using console_guard = std::lock_guard<std::recursive_mutex>;
 
-// Console rectangle for a picture laid out at `level`. The smallest takes
-// the whole width: every column counts there.
-static SDL_Rect pick_rect(int level) {
-    int w = video->width, h = video->height;
+// Console rectangle over a window of w x h host pixels, laid out as for
+// zoom `level`. The smallest takes the whole width: every column counts
+// there. A larger window (resized, fullscreen) gets a console as large.
+static SDL_Rect pick_rect(int level, int w, int h) {
+    w = std::max(w, video->width);
+    h = std::max(h, video->height);
     if (level == 0) return {0, 16, static_cast<Uint16>(w), static_cast<Uint16>(h - 20)};
-    return {8, 32, static_cast<Uint16>(2 * w - 16), static_cast<Uint16>(2 * h - 40)};
+    return {8, 32, static_cast<Uint16>(w - 16), static_cast<Uint16>(h - 40)};
+}
+
+// The rectangle for the window a zoom level opens.
+static SDL_Rect pick_rect(int level) {
+    int scale = level == 0 ? 1 : 2;
+    return pick_rect(level, scale * video->width, scale * video->height);
 }
 
 static int columns(int font, int width) {
@@ -833,7 +841,7 @@ static void fit_to_surface() {
         return;
     sdlcon.surface_w = out->w;
     sdlcon.surface_h = out->h;
-    SDL_Rect rect = pick_rect(out->w < 2 * video->width ? 0 : 1);
+    SDL_Rect rect = pick_rect(out->w < 2 * video->width ? 0 : 1, out->w, out->h);
     CON_Transfer(sdlcon.console, out, rect);
     fit_font(rect);
 }

@@ -104,15 +104,26 @@ TEST_F(SysSdlConsole, NoticeWrapsItsTextOverAClearedWindow) {
         sys_data_override(f, nullptr);
 }
 
-// A zoom change may give the window another size: the console is refitted.
+// A zoom change or the user may give the window another size: the console
+// is refitted to cover it, less its margins.
 TEST_F(SysSdlConsole, ShowOpensFullyAtOnceHideClosesAndAWindowChangeRefits) {
     SDLCON_Show();
     video->overlay();
     EXPECT_EQ(std::pair(1, 408), std::pair(SDLCON_Visible(), SDLCON_Console()->RaiseOffset));
-    for (auto [scale, x] : {std::pair{1, 0}, {2, 8}}) {
-        video->surface = SDL_SetVideoMode(240 * scale, 224 * scale, 32, SDL_SWSURFACE);
+    const struct {
+        int w, h, x, y, cw, ch;
+    } sizes[] = {{240, 224, 0, 16, 240, 204},
+                 {480, 448, 8, 32, 464, 408},
+                 {1000, 900, 8, 32, 984, 860},
+                 {480, 448, 8, 32, 464, 408}};
+    for (const auto &s : sizes) {
+        video->surface = SDL_SetVideoMode(s.w, s.h, 32, SDL_SWSURFACE);
         video->overlay();
-        EXPECT_EQ(x, SDLCON_Console()->DispX) << scale;
+        const ConsoleInformation *con = SDLCON_Console();
+        EXPECT_EQ(std::tuple(s.x, s.y, s.cw, s.ch),
+                  std::tuple(con->DispX, con->DispY, con->ConsoleSurface->w,
+                             con->ConsoleSurface->h))
+            << s.w;
     }
     SDLCON_Hide();
     EXPECT_EQ(std::pair(0, 0), std::pair(SDLCON_Visible(), SDLCON_Console()->RaiseOffset));
