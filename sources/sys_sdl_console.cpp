@@ -808,9 +808,9 @@ int SDLCON_ProcessEvent(SDL_Event &ev) {
     {
         console_guard hold(sdlcon.lock);
         if (!sdlcon.console) return 1;
-        SDLKey sym = ev.key.keysym.sym;
         if (ev.type == SDL_KEYDOWN && sdlcon.visible &&
             !(ev.key.keysym.mod & (KMOD_CTRL | KMOD_ALT))) {
+            SDLKey sym = ev.key.keysym.sym; // only a key event has one
             if (sym == SDLK_TAB) {
                 complete_command_word();
                 return 0;
