@@ -117,19 +117,26 @@ void sys_frame_begin() {
 
 // What arrives after `at` cycles of the frame: a replayed event due there,
 // then the oldest queued one.
-ALWAYS_INLINE static inline void take(uint64_t at) {
-    if (at >= core.due) core.due = sys_input.feed ? sys_input.feed(at) : SYS_INPUT_NONE;
+template <bool INPUT> ALWAYS_INLINE static inline void take(uint64_t at) {
+    if (INPUT && at >= core.due) core.due = sys_input.feed ? sys_input.feed(at) : SYS_INPUT_NONE;
     event ev;
     pull_event(&ev);
     sys_apply_at(ev, at);
 }
 
-template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
+// INPUT: a recorder or a replay is on its slots, so the frame's cycles are
+// counted and the replay's next position watched. Without them the step
+// keeps to the queue, as fast as it was before either existed; `at` is then
+// heard by no one.
+template <bool EXACT, bool INPUT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
     int n = EXACT ? cpu_6502_run_exact() : cpu_6502_run();
     *cycles = n;
     if (n <= 0) return 0;
-    uint64_t base = core.frame_cycles;
-    core.frame_cycles = base + static_cast<uint64_t>(n);
+    uint64_t base = 0;
+    if (INPUT) {
+        base = core.frame_cycles;
+        core.frame_cycles = base + static_cast<uint64_t>(n);
+    }
     if (EXACT ? via_6522_can_batch_exact(n) : via_6522_can_batch(n)) {
         // No timer runs out within the step, so the VIA and the disk controller
         // change nothing an event acts on: they count the cycles in one go, and
@@ -139,12 +146,14 @@ template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
         // Only this thread moves the read index: a poll needs the write index alone.
         // An event pushed during the step is taken at the next one, a few cycles on.
         int32_t out = core.queueoutptr.load(std::memory_order_relaxed);
-        if (core.queueinptr.load(std::memory_order_acquire) == out && core.due > core.frame_cycles)
+        if (core.queueinptr.load(std::memory_order_acquire) == out &&
+            (!INPUT || core.due > core.frame_cycles))
             return 0;
         for (int i = 0; i < n; i++) {
             uint64_t at = base + static_cast<uint64_t>(i) + 1;
-            if (core.queueinptr.load(std::memory_order_acquire) == out && core.due > at) continue;
-            take(at);
+            if (core.queueinptr.load(std::memory_order_acquire) == out && (!INPUT || core.due > at))
+                continue;
+            take<INPUT>(at);
             out = core.queueoutptr.load(std::memory_order_relaxed);
         }
         return 0;
@@ -152,25 +161,34 @@ template <bool EXACT> ALWAYS_INLINE static inline int systemloop(int *cycles) {
     for (int i = 0; i < n; i++) {
         via_6522_run(1);
         fdc_run(1);
-        take(base + static_cast<uint64_t>(i) + 1);
+        take<INPUT>(base + static_cast<uint64_t>(i) + 1);
     }
     return 0;
 }
 
 int sys_systemloop(int *cycles) {
-    return core.exact ? systemloop<true>(cycles) : systemloop<false>(cycles);
+    return core.exact ? systemloop<true, true>(cycles) : systemloop<false, true>(cycles);
 }
 
 int sys_systemloop_simplified(int *cycles) {
-    return systemloop<false>(cycles);
+    return systemloop<false, false>(cycles);
 }
 
 int sys_systemloop_exact(int *cycles) {
-    return systemloop<true>(cycles);
+    return systemloop<true, false>(cycles);
+}
+
+static int watched_simplified(int *cycles) {
+    return systemloop<false, true>(cycles);
+}
+
+static int watched_exact(int *cycles) {
+    return systemloop<true, true>(cycles);
 }
 
 sys_step_fn sys_timed_step(sys_step_fn step) {
     if (step != sys_systemloop) return step;
+    if (sys_input.heard || sys_input.feed) return core.exact ? watched_exact : watched_simplified;
     return core.exact ? sys_systemloop_exact : sys_systemloop_simplified;
 }
 

@@ -66,13 +66,15 @@ void sys_frame_begin();
 // in *cycles.
 // The timing in force is looked up at each call.
 int sys_systemloop(int *cycles);
-// The same in one timing each, for callers that pick it once.
+// The same in one timing each, for callers that pick it once, with no
+// recorder or replay on the input slots: they count no frame cycles.
 int sys_systemloop_simplified(int *cycles);
 int sys_systemloop_exact(int *cycles);
 
 // For sys_systemloop, the one of the two above the timing in force runs
-// (frames take it once each, so a step tests no mode); any other step as it
-// is. Machine lock.
+// (frames take it once each, so a step tests no mode), or, while a recorder
+// or a replay is on the input slots, a step of that timing that counts the
+// frame's cycles for them; any other step as it is. Machine lock.
 using sys_step_fn = int (*)(int *cycles);
 sys_step_fn sys_timed_step(sys_step_fn step);
 

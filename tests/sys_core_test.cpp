@@ -122,6 +122,33 @@ TEST_F(SysCoreStep, FramesTakeTheStepOfTheTimingInForce) {
     }
 }
 
+// While a recorder listens, the frame's step is one that counts the frame's
+// cycles: an event queued before the third LDA $10FF,X (4 cycles each) is
+// heard at cycle 9 of the frame, in both timings' counts (5 cycles exact).
+TEST_F(SysCoreStep, AListenedFrameHearsEachEventAtItsCycle) {
+    static std::vector<uint64_t> heard;
+    for (int exact : {0, 1}) {
+        sys_exact_timing(exact);
+        heard.clear();
+        sys_input.heard = [](const event &, uint64_t at) { heard.push_back(at); };
+        const sys_step_fn timed = sys_timed_step(sys_systemloop);
+        EXPECT_NE(exact ? sys_systemloop_exact : sys_systemloop_simplified, timed);
+        sys_frame_begin();
+        for (int i = 0; i < 3; i++) {
+            code(0x1000, {0xBD, 0xFF, 0x10});
+            cpu_6502.xreg = 1;
+            if (i == 2) {
+                EXPECT_EQ(0, push_event({EV_ZOOM_IN, 0}));
+            }
+            int cycles = 0;
+            EXPECT_EQ(0, timed(&cycles));
+        }
+        sys_input.heard = nullptr;
+        EXPECT_EQ(std::vector<uint64_t>{2u * (4 + exact) + 1}, heard) << "exact " << exact;
+    }
+    sys_exact_timing(0);
+}
+
 TEST_F(SysCoreStep, NmiEventIsEnteredAfterTheNextInstruction) {
     poke(FIX_NMI, {0xEA});
     EXPECT_EQ(2, step({0xEA}, {EV_NMI_SET, EV_NMI_CLEAR}));
